@@ -1,0 +1,72 @@
+// Layout of the shared-memory frame ring, shared by its writer (the helper's
+// render thread) and its reader (the frame reader module). Header only: the
+// two deliverables link nothing of each other.
+//
+// Segment: a 104-byte header in a 4096-byte header area, then three frame
+// slots of frameBytes each. All integers little-endian (the only byte order
+// the supported machines have). Times are CLOCK_MONOTONIC nanoseconds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace frame_helper {
+
+inline constexpr uint32_t kRingMagic = 0x564D5046;  // the bytes "FPMV"
+inline constexpr uint32_t kRingVersion = 1;
+inline constexpr uint64_t kRingDataOffset = 4096;
+inline constexpr uint32_t kRingSlotCount = 3;
+inline constexpr uint32_t kRingBytesPerPixel = 4;  // B, G, R, A
+
+#pragma pack(push, 1)
+struct RingSlot {
+  uint64_t seq;          // frame in the slot; 0 while written or never written
+  uint64_t timestampNs;  // publication time
+};
+
+struct RingHeader {
+  uint32_t magic;  // stored last, after a full barrier
+  uint32_t version;
+  uint32_t width;
+  uint32_t height;
+  uint32_t stride;  // width * 4
+  uint32_t generation;
+  uint64_t frameBytes;  // width * height * 4
+  uint64_t dataOffset;  // 4096
+  uint64_t latestSeq;   // newest complete frame; 0 = none yet
+  uint64_t heartbeatNs;  // render thread's last pass; 0 = none yet
+  RingSlot slots[kRingSlotCount];
+};
+#pragma pack(pop)
+
+static_assert(offsetof(RingHeader, magic) == 0);
+static_assert(offsetof(RingHeader, version) == 4);
+static_assert(offsetof(RingHeader, width) == 8);
+static_assert(offsetof(RingHeader, height) == 12);
+static_assert(offsetof(RingHeader, stride) == 16);
+static_assert(offsetof(RingHeader, generation) == 20);
+static_assert(offsetof(RingHeader, frameBytes) == 24);
+static_assert(offsetof(RingHeader, dataOffset) == 32);
+static_assert(offsetof(RingHeader, latestSeq) == 40);
+static_assert(offsetof(RingHeader, heartbeatNs) == 48);
+static_assert(offsetof(RingHeader, slots) + 0 * sizeof(RingSlot) == 56);
+static_assert(offsetof(RingHeader, slots) + 1 * sizeof(RingSlot) == 72);
+static_assert(offsetof(RingHeader, slots) + 2 * sizeof(RingSlot) == 88);
+static_assert(sizeof(RingSlot) == 16);
+static_assert(sizeof(RingHeader) == 104);
+static_assert(sizeof(RingHeader) <= kRingDataOffset);
+static_assert(kRingDataOffset == 4096);
+
+// Whole segment size for a width x height ring, in 64-bit arithmetic.
+constexpr uint64_t ringSegmentBytes(uint32_t width, uint32_t height) {
+  return static_cast<uint64_t>(width) * height * kRingBytesPerPixel * kRingSlotCount +
+         kRingDataOffset;
+}
+static_assert(ringSegmentBytes(1280, 720) == 11063296);
+
+// The slot that frame `seq` goes to.
+constexpr uint32_t ringSlotForSeq(uint64_t seq) {
+  return static_cast<uint32_t>(seq % kRingSlotCount);
+}
+
+}  // namespace frame_helper

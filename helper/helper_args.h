@@ -1,0 +1,25 @@
+// The helper's command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace frame_helper {
+
+struct HelperArgs {
+  std::string shmBase = "/ompv";
+  std::string hwdec = "auto";
+  std::string audioDelay;
+  bool mpvOptionsStdin = false;
+  int32_t width = 1280;
+  int32_t height = 720;
+  double volume = 1.0;
+  bool runtimeProbe = false;
+};
+
+// Options match whole arguments exactly; a value option consumes the next
+// argument whatever it is (empty when there is none); the last occurrence
+// wins; anything else is ignored. Width and height are raised to 16.
+HelperArgs parseHelperArgs(int argc, const char* const* argv);
+
+}  // namespace frame_helper

@@ -1,0 +1,7 @@
+#include "helper_state.h"
+
+namespace frame_helper {
+
+HelperState g_state;
+
+}  // namespace frame_helper

@@ -1,0 +1,85 @@
+// The helper's one process-wide state record, g_state.
+//
+// Threads: main (start-up, engine event loop, shutdown), render (the
+// pipeline's run loop) and command reader (standard input).
+// Lock order: stateMutex before the pipeline's mutex before the output lock
+// of emitLine. The render thread never takes stateMutex.
+#pragma once
+
+#include <mpv/client.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace frame_helper {
+
+// One audio or subtitle track of the engine's "track-list".
+struct TrackInfo {
+  int64_t id = -1;  // never negative in a stored record
+  std::string title;
+  std::string language;
+  bool defaultTrack = false;
+  bool forced = false;
+};
+
+// One entry of the engine's "chapter-list".
+struct ChapterInfo {
+  double timeSeconds = 0;  // always finite
+  std::string title;       // at most 256 bytes
+};
+
+struct HelperState {
+  // Set before any thread but main runs, then read-only.
+  mpv_handle* mpv = nullptr;
+
+  // Guards every member from status to renderHeight.
+  std::mutex stateMutex;
+  std::string status = "idle";
+  double positionSeconds = 0;
+  double durationSeconds = -1;
+  double volume = 1.0;
+  int64_t videoWidth = 0;
+  int64_t videoHeight = 0;
+  double fps = 0;
+  double videoBitrateBps = 0;
+  double audioBitrateBps = 0;
+  std::string videoCodec;
+  std::string audioCodec;
+  std::string audioChannels;
+  int64_t audioSampleRateHz = 0;
+  std::string container;
+  double bufferedAheadSeconds = -1;
+  int64_t droppedFrames = -1;
+  int64_t decoderDroppedFrames = -1;
+  std::string streamUrl;
+  std::vector<TrackInfo> audioTracks;
+  int64_t selectedAudioTrackId = -1;
+  std::vector<TrackInfo> subtitleTracks;
+  int64_t selectedSubtitleTrackId = -1;
+  std::vector<ChapterInfo> chapters;
+  double playbackSpeed = 1.0;
+  std::string aspectOverride = "no";
+  bool recordingActive = false;
+  std::string recordingTargetPath;
+  std::string recordingStartedAt;
+  std::string recordingError;
+  std::string error;
+  bool errorFromEngine = false;
+  bool paused = false;
+  bool fileLoaded = false;
+  bool snapshotDirty = true;
+  std::string lastSnapshotStatus;
+  int64_t lastSnapshotNs = 0;
+  int32_t renderWidth = 0;
+  int32_t renderHeight = 0;
+
+  // Cleared once to end the process: release store, acquire load.
+  std::atomic<bool> running{true};
+};
+
+extern HelperState g_state;
+
+}  // namespace frame_helper
