@@ -1,0 +1,41 @@
+// Writer side of the shared-memory frame ring (layout in frame_ring_layout.h).
+//
+// Threads: owned by the render thread (or the runtime probe on the main
+// thread); one writer, any number of readers in other processes, no locks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "frame_ring_layout.h"
+
+namespace frame_helper {
+
+struct ShmRing {
+  RingHeader* header = nullptr;  // null when no segment is mapped
+  uint8_t* base = nullptr;       // same address as header
+  uint64_t mappedBytes = 0;
+  std::string shmName;  // empty when none
+
+  // Replaces any current segment with a new, initialised one named `name`.
+  // False (nothing mapped, `name` unlinked) when it cannot be opened
+  // exclusively, sized or mapped.
+  bool create(const std::string& name, uint32_t width, uint32_t height, uint32_t generation);
+
+  // Writes one frame of header->frameBytes bytes as frame `seq` by the
+  // publication protocol. Does nothing without a segment.
+  void publish(const void* pixels, uint64_t seq);
+
+  // Stores `nowNs` as the producer heartbeat. Does nothing without a segment.
+  void storeHeartbeat(uint64_t nowNs);
+
+  // Unmaps the segment and unlinks its name; clears every field.
+  void close();
+
+  bool isMapped() const { return header != nullptr; }
+};
+
+// CLOCK_MONOTONIC in nanoseconds: the clock of every time in the ring.
+uint64_t monotonicNowNs();
+
+}  // namespace frame_helper

@@ -1,0 +1,49 @@
+'use strict';
+/**
+ * Locates the native artifacts of this package: the two Node-API modules and
+ * the helper program, all built into one directory by CMake.
+ *
+ * The directory is `$ORVANEL_OUT_DIR` when set (the tests point it at the
+ * build under test, such as the sanitizer build), else `build/out` in the
+ * package root.
+ * @module native
+ */
+const fs = require('node:fs');
+const path = require('node:path');
+
+const packageRoot = path.resolve(__dirname, '..');
+
+/** @returns {string} the directory that holds the built artifacts */
+function outDir() {
+  return process.env.ORVANEL_OUT_DIR || path.join(packageRoot, 'build', 'out');
+}
+
+/**
+ * Full path of a built artifact.
+ * @param {string} file file name inside the output directory
+ * @returns {string}
+ * @throws {Error} when the file has not been built
+ */
+function artifactPath(file) {
+  const full = path.join(outDir(), file);
+  if (!fs.existsSync(full)) {
+    throw new Error(`${file} is not built (looked in ${outDir()}); run scripts/build first`);
+  }
+  return full;
+}
+
+/**
+ * Loads a Node-API module by name (without the .node suffix).
+ * @param {string} name
+ * @returns {object} the module's exports
+ */
+function loadNative(name) {
+  return require(artifactPath(`${name}.node`));
+}
+
+/** @returns {string} path of the orvanel_mpv_helper program */
+function helperPath() {
+  return artifactPath('orvanel_mpv_helper');
+}
+
+module.exports = { outDir, artifactPath, loadNative, helperPath };
