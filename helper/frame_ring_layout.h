@@ -69,4 +69,27 @@ constexpr uint32_t ringSlotForSeq(uint64_t seq) {
   return static_cast<uint32_t>(seq % kRingSlotCount);
 }
 
+// The header is packed for its fixed offsets, so its fields cannot be bound
+// to references. Both sides reach the fields that change while the ring is in
+// use through these offsets from the mapping's start: the mapping is page
+// aligned, so every such field is naturally aligned and is loaded and stored
+// with the __atomic builtins.
+inline constexpr size_t kRingLatestSeqOffset = offsetof(RingHeader, latestSeq);
+inline constexpr size_t kRingHeartbeatOffset = offsetof(RingHeader, heartbeatNs);
+
+constexpr size_t ringSlotSeqOffset(uint32_t slot) {
+  return offsetof(RingHeader, slots) + slot * sizeof(RingSlot) + offsetof(RingSlot, seq);
+}
+constexpr size_t ringSlotTimestampOffset(uint32_t slot) {
+  return offsetof(RingHeader, slots) + slot * sizeof(RingSlot) + offsetof(RingSlot, timestampNs);
+}
+static_assert(ringSlotSeqOffset(1) == 72 && ringSlotTimestampOffset(2) == 96);
+
+inline uint64_t* ringWord(uint8_t* base, size_t offset) {
+  return reinterpret_cast<uint64_t*>(base + offset);
+}
+inline const uint64_t* ringWord(const uint8_t* base, size_t offset) {
+  return reinterpret_cast<const uint64_t*>(base + offset);
+}
+
 }  // namespace frame_helper
