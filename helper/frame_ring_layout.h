@@ -92,4 +92,16 @@ inline const uint64_t* ringWord(const uint8_t* base, size_t offset) {
   return reinterpret_cast<const uint64_t*>(base + offset);
 }
 
+// Memory barriers of the publication protocol. ThreadSanitizer does not model
+// fences and GCC warns about them under it; the order they give is one
+// between processes, which it cannot see anyway.
+#pragma GCC diagnostic push
+#if defined(__SANITIZE_THREAD__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wtsan"
+#endif
+inline void ringFullBarrier() { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
+inline void ringReleaseBarrier() { __atomic_thread_fence(__ATOMIC_RELEASE); }
+inline void ringAcquireBarrier() { __atomic_thread_fence(__ATOMIC_ACQUIRE); }
+#pragma GCC diagnostic pop
+
 }  // namespace frame_helper

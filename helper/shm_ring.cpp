@@ -13,14 +13,6 @@ namespace frame_helper {
 
 namespace {
 
-// ThreadSanitizer does not model fences and GCC warns about them under it;
-// the order they give is one between processes, which it cannot see anyway.
-#if defined(__SANITIZE_THREAD__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
-inline void fullBarrier() { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
-inline void releaseBarrier() { __atomic_thread_fence(__ATOMIC_RELEASE); }
-
 // Closes a descriptor on every path out of create().
 struct FdCloser {
   int fd = -1;
@@ -82,7 +74,7 @@ bool ShmRing::create(const std::string& name, uint32_t width, uint32_t height,
   ringHeader->frameBytes = frameBytes;
   ringHeader->dataOffset = kRingDataOffset;
   // A reader that sees the magic sees the whole header.
-  fullBarrier();
+  ringFullBarrier();
   __atomic_store_n(reinterpret_cast<uint32_t*>(mapped), kRingMagic, __ATOMIC_RELEASE);
 
   header = ringHeader;
@@ -103,7 +95,7 @@ void ShmRing::publish(const void* pixels, uint64_t seq) {
   // after it: without this fence a weakly ordered CPU may make new pixels
   // visible while the slot still shows the old seq, and a reader would take
   // a mixed frame as whole.
-  releaseBarrier();
+  ringReleaseBarrier();
   std::memcpy(base + header->dataOffset + slot * frameBytes, pixels, frameBytes);
   __atomic_store_n(ringWord(base, ringSlotTimestampOffset(slot)), monotonicNowNs(),
                    __ATOMIC_RELAXED);

@@ -1,0 +1,30 @@
+/** Geometry of an opened frame ring. */
+export interface FrameRingInfo {
+  width: number;
+  height: number;
+  /** Bytes per pixel row: width × 4. */
+  stride: number;
+  /** Bytes per frame: width × height × 4. */
+  frameBytes: number;
+  generation: number;
+}
+
+/** One frame copied out of the ring. */
+export interface FrameCopy {
+  seq: number;
+  /** Milliseconds since the frame was published. */
+  ageMs: number;
+  /** The frame was overwritten while it was copied. */
+  torn: boolean;
+}
+
+/** Maps the named ring read-only; a failed open keeps the previous ring. */
+export function open(name: string): FrameRingInfo;
+/** Newest complete frame's sequence number; 0 when none or nothing is open. */
+export function latestSeq(): number;
+/** Copies the newest frame into `buffer`; null when there is none to take. */
+export function copyLatest(buffer: ArrayBuffer): FrameCopy | null;
+/** Milliseconds since the helper's last render pass; -1 when unknown. */
+export function producerAliveMs(): number;
+/** Unmaps the open ring; never throws. */
+export function close(): void;

@@ -1,0 +1,73 @@
+'use strict';
+/**
+ * Reads video frames out of the helper's shared-memory frame ring.
+ *
+ * The helper announces the ring's name in its "shm" event; `open` maps that
+ * ring read-only, `copyLatest` copies the newest complete frame (BGRA, rows
+ * bottom-up, `stride` = width × 4) into an ArrayBuffer of the caller's.
+ * One ring is open per process at a time; all calls belong on one thread.
+ * @module frame_reader
+ */
+const { loadNative } = require('./native');
+
+const native = loadNative('hosted_mpv_frame_reader');
+
+/**
+ * Maps the named frame ring read-only, replacing the ring open before. A
+ * failed `open` leaves the previous ring open and usable.
+ * @function open
+ * @param {string} name the shm name from the helper's "shm" event, e.g. "/ompv-g1"
+ * @returns {{width: number, height: number, stride: number, frameBytes: number, generation: number}}
+ * @throws {Error} "open(name) requires the shm name", "shm name must be a string",
+ *   "shm_open failed (helper gone?)", "shm segment too small", "mmap failed",
+ *   "frame ring not initialized yet", "frame ring header is inconsistent",
+ *   "shm segment smaller than its frames"
+ * @example
+ * const ring = reader.open('/ompv-g1');
+ * const frame = new ArrayBuffer(ring.frameBytes);
+ */
+const open = native.open;
+
+/**
+ * Sequence number of the newest complete frame of the open ring.
+ * @function latestSeq
+ * @returns {number} 0 when no frame was published yet or no ring is open
+ * @example
+ * if (reader.latestSeq() !== lastShown) reader.copyLatest(frame);
+ */
+const latestSeq = native.latestSeq;
+
+/**
+ * Copies the newest complete frame into the first `frameBytes` bytes of
+ * `buffer`; later bytes are left untouched. A torn frame (overwritten while it
+ * was copied) is still copied and flagged.
+ * @function copyLatest
+ * @param {ArrayBuffer} buffer at least `frameBytes` bytes; typed arrays and Buffers are refused
+ * @returns {{seq: number, ageMs: number, torn: boolean} | null} null when there is
+ *   no frame yet or the newest slot is being rewritten: poll again
+ * @throws {Error} "call open() first", "copyLatest(buffer) needs a buffer",
+ *   "argument must be an ArrayBuffer", "buffer smaller than one frame"
+ * @example
+ * const got = reader.copyLatest(frame);
+ * if (got && !got.torn) draw(new Uint8Array(frame), got.seq);
+ */
+const copyLatest = native.copyLatest;
+
+/**
+ * Milliseconds since the helper's render thread last ran a pass. It keeps
+ * rising once the helper is gone or has moved to a new ring.
+ * @function producerAliveMs
+ * @returns {number} -1 when no ring is open or the render thread has not run yet
+ * @example
+ * if (reader.producerAliveMs() > 2000) restartHelper();
+ */
+const producerAliveMs = native.producerAliveMs;
+
+/**
+ * Unmaps the open ring, if any. Never throws; may be called any number of times.
+ * @function close
+ * @returns {undefined}
+ */
+const close = native.close;
+
+module.exports = { open, latestSeq, copyLatest, producerAliveMs, close };

@@ -1,0 +1,113 @@
+// The frame reader's exported functions around one process-wide mapping.
+//
+// Threads: one JavaScript thread; gMapping has no lock.
+#include "frame_reader_exports.h"
+
+#include "napi_call.h"
+#include "ring_reader.h"
+
+namespace orvanel {
+
+namespace {
+
+// The ring currently open; empty when closed.
+RingMapping gMapping;
+
+void unmap_current() { unmapRing(gMapping); }
+
+// Throws an Error with no code; the caller then returns nothing.
+napi_value throwError(napi_env env, const char* message) {
+  NAPI_CALL(env, napi_throw_error(env, nullptr, message));
+  return nullptr;
+}
+
+// Sets obj[name] = value; the status of the first call that fails.
+napi_status setNumber(napi_env env, napi_value obj, const char* name, double value) {
+  napi_value number = nullptr;
+  napi_status status = napi_create_double(env, value, &number);
+  if (status != napi_ok) return status;
+  return napi_set_named_property(env, obj, name, number);
+}
+
+napi_status setBoolean(napi_env env, napi_value obj, const char* name, bool value) {
+  napi_value boolean = nullptr;
+  napi_status status = napi_get_boolean(env, value, &boolean);
+  if (status != napi_ok) return status;
+  return napi_set_named_property(env, obj, name, boolean);
+}
+
+}  // namespace
+
+napi_value Open(napi_env env, napi_callback_info info) {
+  size_t argc = 1;
+  napi_value argv[1] = {nullptr};
+  NAPI_CALL(env, napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr));
+  if (argc < 1) return throwError(env, "open(name) requires the shm name");
+  napi_valuetype type = napi_undefined;
+  NAPI_CALL(env, napi_typeof(env, argv[0], &type));
+  if (type != napi_string) return throwError(env, "shm name must be a string");
+  char name[256];  // a longer name is cut to 255 bytes
+  size_t nameLength = 0;
+  NAPI_CALL(env, napi_get_value_string_utf8(env, argv[0], name, sizeof name, &nameLength));
+
+  RingMapping opened;
+  if (const char* error = mapRing(name, opened)) return throwError(env, error);
+  // Only a ring that opened replaces the current one.
+  unmap_current();
+  gMapping = opened;
+
+  napi_value result = nullptr;
+  NAPI_CALL(env, napi_create_object(env, &result));
+  NAPI_CALL(env, setNumber(env, result, "width", gMapping.width));
+  NAPI_CALL(env, setNumber(env, result, "height", gMapping.height));
+  NAPI_CALL(env, setNumber(env, result, "stride", gMapping.stride));
+  NAPI_CALL(env, setNumber(env, result, "frameBytes", static_cast<double>(gMapping.frameBytes)));
+  NAPI_CALL(env, setNumber(env, result, "generation", gMapping.generation));
+  return result;
+}
+
+napi_value LatestSeq(napi_env env, napi_callback_info /*info*/) {
+  napi_value result = nullptr;
+  NAPI_CALL(env, napi_create_double(env, static_cast<double>(ringLatestSeq(gMapping)), &result));
+  return result;
+}
+
+napi_value CopyLatest(napi_env env, napi_callback_info info) {
+  if (gMapping.base == nullptr) return throwError(env, "call open() first");
+  size_t argc = 1;
+  napi_value argv[1] = {nullptr};
+  NAPI_CALL(env, napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr));
+  if (argc < 1) return throwError(env, "copyLatest(buffer) needs a buffer");
+  bool isArrayBuffer = false;
+  NAPI_CALL(env, napi_is_arraybuffer(env, argv[0], &isArrayBuffer));
+  if (!isArrayBuffer) return throwError(env, "argument must be an ArrayBuffer");
+  void* data = nullptr;
+  size_t byteLength = 0;
+  NAPI_CALL(env, napi_get_arraybuffer_info(env, argv[0], &data, &byteLength));
+  if (byteLength < gMapping.frameBytes) return throwError(env, "buffer smaller than one frame");
+
+  FrameCopy copy;
+  napi_value result = nullptr;
+  if (!copyLatestFrame(gMapping, static_cast<uint8_t*>(data), copy)) {
+    NAPI_CALL(env, napi_get_null(env, &result));
+    return result;
+  }
+  NAPI_CALL(env, napi_create_object(env, &result));
+  NAPI_CALL(env, setNumber(env, result, "seq", static_cast<double>(copy.seq)));
+  NAPI_CALL(env, setNumber(env, result, "ageMs", copy.ageMs));
+  NAPI_CALL(env, setBoolean(env, result, "torn", copy.torn));
+  return result;
+}
+
+napi_value ProducerAliveMs(napi_env env, napi_callback_info /*info*/) {
+  napi_value result = nullptr;
+  NAPI_CALL(env, napi_create_double(env, ringProducerAliveMs(gMapping), &result));
+  return result;
+}
+
+napi_value Close(napi_env /*env*/, napi_callback_info /*info*/) {
+  unmap_current();
+  return nullptr;  // undefined
+}
+
+}  // namespace orvanel

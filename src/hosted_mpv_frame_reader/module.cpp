@@ -1,0 +1,38 @@
+// Registration of the frame reader module: Node-API version 8, five exports.
+#include <node_api.h>
+
+#include "frame_reader_exports.h"
+#include "napi_call.h"
+
+namespace {
+
+struct ExportEntry {
+  const char* name;
+  napi_callback function;
+};
+
+constexpr ExportEntry kExports[] = {
+    {"open", orvanel::Open},
+    {"latestSeq", orvanel::LatestSeq},
+    {"copyLatest", orvanel::CopyLatest},
+    {"producerAliveMs", orvanel::ProducerAliveMs},
+    {"close", orvanel::Close},
+};
+
+}  // namespace
+
+extern "C" {
+
+NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) { return 8; }
+
+NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
+  for (const ExportEntry& entry : kExports) {
+    napi_value function = nullptr;
+    NAPI_CALL(env, napi_create_function(env, entry.name, NAPI_AUTO_LENGTH, entry.function, nullptr,
+                                        &function));
+    NAPI_CALL(env, napi_set_named_property(env, exports, entry.name, function));
+  }
+  return exports;
+}
+
+}  // extern "C"
