@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "render_pipeline.h"
+
 namespace frame_helper {
 
 // One audio or subtitle track of the engine's "track-list".
@@ -34,6 +36,9 @@ struct ChapterInfo {
 struct HelperState {
   // Set before any thread but main runs, then read-only.
   mpv_handle* mpv = nullptr;
+
+  // The render thread's object; its own comments say who touches what.
+  RenderPipeline pipeline;
 
   // Guards every member from status to renderHeight.
   std::mutex stateMutex;

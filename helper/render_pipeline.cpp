@@ -1,0 +1,247 @@
+#include "render_pipeline.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "json_writer.h"
+#include "software_renderer.h"
+
+namespace frame_helper {
+namespace {
+
+constexpr auto kWakeInterval = std::chrono::milliseconds(100);
+
+void emitFatal(const std::string& error) {
+  emitLine(JsonWriter().str("event", "fatal").str("error", error).finish());
+}
+
+// Deletes the render targets. Objects exist only when the context was current
+// and the functions loaded, so this is a no-op after a failed bind.
+void deleteTargets(RenderPipeline& p) {
+  const GlFunctions& f = p.glFunctions;
+  if (p.texture != 0) f.deleteTextures(1, &p.texture);
+  if (p.framebuffer != 0) f.deleteFramebuffers(1, &p.framebuffer);
+  if (p.pixelBuffers[0] != 0) f.deleteBuffers(3, p.pixelBuffers.data());
+  p.texture = 0;
+  p.framebuffer = 0;
+  p.pixelBuffers = {};
+}
+
+// The end of the thread, on every path: render context (while the GL context
+// is still current, as the engine needs), GL objects, GL context, ring.
+void releaseAll(RenderPipeline& p) {
+  if (p.renderContext) {
+    mpv_render_context_set_update_callback(p.renderContext, nullptr, nullptr);
+    mpv_render_context_free(p.renderContext);
+    p.renderContext = nullptr;
+  }
+  deleteTargets(p);
+  p.gl.destroy();
+  p.ring.close();
+}
+
+}  // namespace
+
+void RenderPipeline::runLoop() {
+  std::string error;
+  if (!setupGl(error)) {
+    emitFatal("render init failed: " + error);
+    readyState.store(-1, std::memory_order_release);
+    releaseAll(*this);
+    return;
+  }
+  readyState.store(1, std::memory_order_release);
+
+  for (;;) {
+    int32_t requestedWidth = 0;
+    int32_t requestedHeight = 0;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      // The timeout keeps the heartbeat fresh and bounds how long a finished
+      // read-back waits for its publication.
+      const auto deadline = std::chrono::steady_clock::now() + kWakeInterval;
+      wake.wait_until(lock, deadline, [this] { return updatePending || stopRequested; });
+      if (stopRequested) break;
+      updatePending = false;
+      requestedWidth = pendingWidth;
+      requestedHeight = pendingHeight;
+      pendingWidth = 0;
+      pendingHeight = 0;
+    }
+
+    bool resized = false;
+    if (requestedWidth >= 1 && requestedHeight >= 1 &&
+        (requestedWidth != width || requestedHeight != height)) {
+      if (!rebuildTargets(requestedWidth, requestedHeight)) {
+        emitFatal("resize target rebuild failed");
+        break;
+      }
+      resized = true;
+    }
+
+    const uint64_t flags = mpv_render_context_update(renderContext);
+    if ((flags & MPV_RENDER_UPDATE_FRAME) || resized) {
+      renderFrame();
+    } else {
+      publishPending();
+    }
+    if (ring.isMapped()) ring.storeHeartbeat(monotonicNowNs());
+  }
+  releaseAll(*this);
+}
+
+bool RenderPipeline::setupGl(std::string& error) {
+  if (!gl.makeCurrent()) {
+    error = "failed to bind the CGL render context";
+    return false;
+  }
+  if (!loadGlFunctions(glFunctions, gl.library)) {
+    error = "framebuffer setup failed";
+    return false;
+  }
+
+  if (const GLubyte* renderer = glFunctions.getString(GL_RENDERER)) {
+    const char* name = reinterpret_cast<const char*>(renderer);
+    std::fprintf(stderr, "gl renderer: %s\n", name);
+    if (onSoftwareRenderer && isSoftwareGlRenderer(name)) onSoftwareRenderer();
+  }
+
+  // The first ring and its "shm" event exist before the render context does.
+  if (!rebuildTargets(width, height)) {
+    error = "framebuffer setup failed";
+    return false;
+  }
+
+  mpv_opengl_init_params glInit{glDlsymGetProcAddress, gl.library};
+  mpv_render_param params[] = {
+      {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
+      {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
+      {MPV_RENDER_PARAM_INVALID, nullptr},
+  };
+  const int result = mpv_render_context_create(&renderContext, mpv, params);
+  if (result < 0) {
+    renderContext = nullptr;
+    error = mpv_error_string(result);
+    return false;
+  }
+  if (!renderContext) {
+    error = "render context unavailable";
+    return false;
+  }
+  // Registered here rather than by main: every mpv_render_* call then comes
+  // from this thread, as libmpv requires.
+  mpv_render_context_set_update_callback(renderContext, &RenderPipeline::onRenderUpdate, this);
+  return true;
+}
+
+bool RenderPipeline::rebuildTargets(int32_t w, int32_t h) {
+  const GlFunctions& f = glFunctions;
+  deleteTargets(*this);
+  nextPixelBuffer = 0;
+  pendingPixelBuffer = -1;  // an unpublished read-back of the old size is dropped
+  width = w;
+  height = h;
+
+  f.genTextures(1, &texture);
+  f.bindTexture(GL_TEXTURE_2D, texture);
+  f.texImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+  f.texParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  f.bindTexture(GL_TEXTURE_2D, 0);
+
+  f.genFramebuffers(1, &framebuffer);
+  f.bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  f.framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+  // Checked before the pixel buffers exist: a size the texture refused would
+  // otherwise still allocate three frames' worth of buffer memory for nothing.
+  if (f.checkFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return false;
+
+  const auto frameBytes = static_cast<GLsizeiptr>(w) * h * 4;
+  f.genBuffers(3, pixelBuffers.data());
+  for (uint32_t buffer : pixelBuffers) {
+    f.bindBuffer(GL_PIXEL_PACK_BUFFER, buffer);
+    f.bufferData(GL_PIXEL_PACK_BUFFER, frameBytes, nullptr, GL_STREAM_READ);
+  }
+  f.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+
+  ++generation;
+  const std::string name = shmBase + "-g" + std::to_string(generation);
+  if (!ring.create(name, static_cast<uint32_t>(w), static_cast<uint32_t>(h), generation)) {
+    return false;
+  }
+  if (onRingCreated) onRingCreated(name, w, h, generation);
+  return true;
+}
+
+void RenderPipeline::renderFrame() {
+  const GlFunctions& f = glFunctions;
+  mpv_opengl_fbo fbo{static_cast<int>(framebuffer), width, height, 0};
+  int flipY = 1;
+  mpv_render_param params[] = {
+      {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
+      {MPV_RENDER_PARAM_FLIP_Y, &flipY},
+      {MPV_RENDER_PARAM_INVALID, nullptr},
+  };
+  // A failed render still reads back and publishes what the target holds.
+  mpv_render_context_render(renderContext, params);
+
+  f.bindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+  f.readBuffer(GL_COLOR_ATTACHMENT0);
+  f.pixelStorei(GL_PACK_ALIGNMENT, 1);
+  f.pixelStorei(GL_PACK_ROW_LENGTH, 0);
+
+  // The previous read-back has had a whole frame's time to finish.
+  publishPending();
+
+  f.bindBuffer(GL_PIXEL_PACK_BUFFER, pixelBuffers[nextPixelBuffer]);
+  f.readPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+  f.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+  pendingPixelBuffer = nextPixelBuffer;
+  nextPixelBuffer = (nextPixelBuffer + 1) % 3;
+
+  mpv_render_context_report_swap(renderContext);
+}
+
+void RenderPipeline::publishPending() {
+  if (pendingPixelBuffer < 0 || !ring.isMapped()) return;
+  const GlFunctions& f = glFunctions;
+  f.bindBuffer(GL_PIXEL_PACK_BUFFER, pixelBuffers[pendingPixelBuffer]);
+  const void* pixels = f.mapBufferRange(
+      GL_PIXEL_PACK_BUFFER, 0, static_cast<GLsizeiptr>(ring.header->frameBytes), GL_MAP_READ_BIT);
+  if (pixels) {
+    const uint64_t seq = nextSequence++;
+    ring.publish(pixels, seq);
+    f.unmapBuffer(GL_PIXEL_PACK_BUFFER);
+  }
+  // A buffer that cannot be mapped loses its frame, which takes no number.
+  f.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+  pendingPixelBuffer = -1;
+}
+
+void RenderPipeline::requestSize(int32_t w, int32_t h) {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    pendingWidth = w;
+    pendingHeight = h;
+    updatePending = true;
+  }
+  wake.notify_all();
+}
+
+void RenderPipeline::requestStop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopRequested = true;
+  }
+  wake.notify_all();
+}
+
+void RenderPipeline::onRenderUpdate(void* context) {
+  auto* pipeline = static_cast<RenderPipeline*>(context);
+  {
+    std::lock_guard<std::mutex> lock(pipeline->mutex);
+    pipeline->updatePending = true;
+  }
+  pipeline->wake.notify_all();
+}
+
+}  // namespace frame_helper

@@ -1,0 +1,92 @@
+// The helper's render thread: libmpv draws each new video frame into an
+// off-screen framebuffer, the pixels are read back asynchronously through
+// three pixel-pack buffers and published into the shared-memory frame ring.
+//
+// Threads: the render thread runs runLoop and everything it calls, and is the
+// only thread that touches the GL context, the render context and the ring
+// after start-up. The engine's update callback thread (onRenderUpdate), the
+// main and command reader threads (requestSize, via applyRenderSizeLocked)
+// and the main thread (requestStop) only set flags under `mutex` and wake
+// the render thread.
+// Lock order: stateMutex before `mutex` before the output lock of emitLine.
+// The render thread never takes stateMutex, and writes its "shm" and "fatal"
+// lines holding no lock.
+#pragma once
+
+#include <mpv/client.h>
+#include <mpv/render.h>
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "gl_context.h"
+#include "gl_functions.h"
+#include "shm_ring.h"
+
+namespace frame_helper {
+
+struct RenderPipeline {
+  // Filled by main before the thread starts, then only run by the render thread.
+  std::function<void(const std::string& name, int32_t width, int32_t height, uint32_t generation)>
+      onRingCreated;  // writes the "shm" event
+  std::function<void()> onSoftwareRenderer;
+
+  // Filled by main before the thread starts (mpv, gl, shmBase, width,
+  // height); render thread only from then on.
+  mpv_handle* mpv = nullptr;
+  GlContext gl;
+  GlFunctions glFunctions;  // loaded once the context is current
+  mpv_render_context* renderContext = nullptr;
+  std::string shmBase;
+  ShmRing ring;
+  uint32_t generation = 0;  // render target sets built so far
+  int32_t width = 0;
+  int32_t height = 0;
+  uint32_t texture = 0;  // GL names; 0 when absent
+  uint32_t framebuffer = 0;
+  std::array<uint32_t, 3> pixelBuffers{};
+  int32_t nextPixelBuffer = 0;      // where the next read-back goes
+  int32_t pendingPixelBuffer = -1;  // read-back not yet published; -1 none
+  uint64_t nextSequence = 1;        // never reset: numbers grow across rings
+
+  // Guards the four members below. `wake` pairs with it; writers notify
+  // after releasing it.
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool updatePending = false;  // the engine has something new, or a size was requested
+  bool stopRequested = false;
+  int32_t pendingWidth = 0;  // requested target size; 0 none
+  int32_t pendingHeight = 0;
+
+  // 0 starting, 1 ready, -1 failed to start. Stored once by the render
+  // thread (release), polled by main (acquire).
+  std::atomic<int32_t> readyState{0};
+
+  // The thread body. Ends on requestStop or a failed resize; always frees the
+  // render context, the GL objects and context, and unlinks the ring.
+  void runLoop();
+
+  // Render thread only; the GL context is current from setupGl on.
+  bool setupGl(std::string& error);
+  bool rebuildTargets(int32_t w, int32_t h);
+  void renderFrame();
+  void publishPending();
+
+  // Asks for targets of w x h on the next pass. Any thread.
+  void requestSize(int32_t w, int32_t h);
+  // Ends the thread at its next wake-up; the caller then joins it. Any thread.
+  void requestStop();
+
+  // libmpv's render update callback; `context` is the pipeline. Only sets a
+  // flag and wakes the render thread. The render thread registers it itself
+  // once the render context exists (libmpv allows one mpv_render_* call at a
+  // time, so no other thread may call one while the render thread runs).
+  static void onRenderUpdate(void* context);
+};
+
+}  // namespace frame_helper

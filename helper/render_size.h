@@ -1,0 +1,26 @@
+// The render target size: the application's box, fitted to the video's
+// aspect ratio once the video size is known.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace frame_helper {
+
+struct RenderSize {
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// With a known video size (box and video all at least 16) the video is scaled
+// to fit the box, each side rounded, raised to 16 and made even; otherwise the
+// box is used as it is, odd sizes included. Nothing when a side ends up below
+// 16.
+std::optional<RenderSize> fitRenderSize(int64_t boxWidth, int64_t boxHeight, int64_t videoWidth,
+                                        int64_t videoHeight);
+
+// Fits g_state's renderWidth x renderHeight box to its video size and hands
+// the result to the render thread. Caller holds stateMutex.
+void applyRenderSizeLocked();
+
+}  // namespace frame_helper
