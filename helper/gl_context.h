@@ -16,6 +16,10 @@ inline constexpr const char* kGlOpenFailed = "failed to open the OpenGL framewor
 inline constexpr const char* kGlNoPixelFormat = "no accelerated CGL pixel format";
 inline constexpr const char* kGlCreateFailed = "failed to create a headless CGL context";
 
+// The platform's headless GL API as the runtime probe reports it: "egl" on
+// Linux, "cgl" on macOS.
+extern const char* const kHeadlessGlApi;
+
 struct GlContext {
   void* context = nullptr;  // the headless context; null when absent
   // OpenGL library handle for symbol lookup; stays open for the life of the

@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "helper_args.h"
+#include "runtime_probe.h"
 
 using namespace frame_helper;
 
@@ -13,6 +14,6 @@ int main(int argc, char** argv) {
   // A closed stdout makes writes fail quietly instead of ending the process.
   std::signal(SIGPIPE, SIG_IGN);
   const HelperArgs args = parseHelperArgs(argc, argv);
-  (void)args;
+  if (args.runtimeProbe) return runRuntimeProbe();
   return 0;
 }

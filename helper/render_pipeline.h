@@ -15,6 +15,7 @@
 
 #include <mpv/client.h>
 #include <mpv/render.h>
+#include <mpv/render_gl.h>
 
 #include <array>
 #include <atomic>

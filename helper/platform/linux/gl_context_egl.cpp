@@ -129,6 +129,8 @@ EGLDisplay chooseDisplay(EGLConfig& config) {
 
 }  // namespace
 
+const char* const kHeadlessGlApi = "egl";
+
 bool GlContext::create(std::string& error) {
   std::call_once(gLoadOnce, loadLibraries);
   if (!gEglLoaded || !gGlLibrary) {

@@ -1,0 +1,79 @@
+#include "render_size.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "helper_state.h"
+
+using namespace frame_helper;
+
+namespace {
+
+::testing::AssertionResult fits(int64_t boxW, int64_t boxH, int64_t videoW, int64_t videoH,
+                                int32_t wantW, int32_t wantH) {
+  const auto size = fitRenderSize(boxW, boxH, videoW, videoH);
+  if (!size) return ::testing::AssertionFailure() << "no size";
+  if (size->width != wantW || size->height != wantH) {
+    return ::testing::AssertionFailure() << size->width << "x" << size->height;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+TEST(RenderSize, FitsTheVideoIntoTheBox) {
+  EXPECT_TRUE(fits(1280, 720, 1920, 1080, 1280, 720));
+  EXPECT_TRUE(fits(1280, 720, 720, 576, 900, 720));
+  EXPECT_TRUE(fits(1280, 720, 100, 1000, 72, 720));
+  EXPECT_TRUE(fits(1000, 1000, 1920, 800, 1000, 416));  // 416.67 rounds to 417, made even
+  EXPECT_TRUE(fits(1280, 720, 320, 240, 960, 720));     // scaled up as well
+  // A side that rounds to 16 or less becomes 16.
+  EXPECT_TRUE(fits(1280, 720, 16, 4000, 16, 720));
+  EXPECT_TRUE(fits(1280, 720, 4000, 16, 1280, 16));
+}
+
+TEST(RenderSize, UsesTheBoxAsItIsWithoutAKnownVideoSize) {
+  EXPECT_TRUE(fits(1281, 721, 0, 0, 1281, 721));
+  EXPECT_TRUE(fits(1281, 721, 15, 1080, 1281, 721));  // a video side below 16 is unknown
+  EXPECT_TRUE(fits(16, 16, 0, 0, 16, 16));
+}
+
+TEST(RenderSize, RequestsNothingBelowSixteen) {
+  EXPECT_FALSE(fitRenderSize(15, 720, 0, 0));
+  EXPECT_FALSE(fitRenderSize(1280, 0, 0, 0));
+  EXPECT_FALSE(fitRenderSize(-1280, 720, 1920, 1080));
+  EXPECT_FALSE(fitRenderSize(15, 720, 1920, 1080));  // box too small to fit into
+}
+
+TEST(RenderSize, ApplyHandsTheFittedSizeToTheRenderThread) {
+  RenderPipeline& pipeline = g_state.pipeline;
+  std::lock_guard<std::mutex> state(g_state.stateMutex);
+  g_state.renderWidth = 1280;
+  g_state.renderHeight = 720;
+  g_state.videoWidth = 720;
+  g_state.videoHeight = 576;
+  applyRenderSizeLocked();
+  {
+    std::lock_guard<std::mutex> lock(pipeline.mutex);
+    EXPECT_TRUE(pipeline.updatePending);
+    EXPECT_EQ(pipeline.pendingWidth, 900);
+    EXPECT_EQ(pipeline.pendingHeight, 720);
+    pipeline.updatePending = false;
+    pipeline.pendingWidth = 0;
+    pipeline.pendingHeight = 0;
+  }
+
+  g_state.renderWidth = 8;
+  applyRenderSizeLocked();
+  {
+    std::lock_guard<std::mutex> lock(pipeline.mutex);
+    EXPECT_FALSE(pipeline.updatePending);
+    EXPECT_EQ(pipeline.pendingWidth, 0);
+    EXPECT_EQ(pipeline.pendingHeight, 0);
+  }
+  g_state.renderWidth = 0;
+  g_state.renderHeight = 0;
+  g_state.videoWidth = 0;
+  g_state.videoHeight = 0;
+}
