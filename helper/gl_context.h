@@ -47,7 +47,10 @@ struct GlContext {
 
 // libmpv's get_proc_address callback: `ctx` is a GlContext's `library`.
 // Looks `name` up there with dlsym, then through the window system's own
-// lookup; null when neither knows it. Any thread.
+// lookup; null when neither knows it. (The EGL dispatcher of glvnd answers
+// every name starting with "gl" with a stub that does nothing when the driver
+// lacks the function; the engine checks extensions before it calls any.)
+// Any thread.
 void* glDlsymGetProcAddress(void* ctx, const char* name);
 
 }  // namespace frame_helper

@@ -41,7 +41,8 @@ bool isSoftwareGlRenderer(std::string_view rendererName) {
   return false;
 }
 
-void applySoftwareRendererOptions(mpv_handle* mpv, const std::set<std::string>& appliedSessionOptions) {
+void applySoftwareRendererOptions(mpv_handle* mpv,
+                                  const std::set<std::string>& appliedSessionOptions) {
   std::string applied;
   std::string failed;
   for (const SoftwareOption& option : kOptions) {

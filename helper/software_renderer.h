@@ -18,6 +18,7 @@ bool isSoftwareGlRenderer(std::string_view rendererName);
 // those whose names the preamble applied (the application chose them), and
 // writes "software renderer: applied [...]; failed [...]" to stderr.
 // Any thread; the engine's property calls are thread-safe.
-void applySoftwareRendererOptions(mpv_handle* mpv, const std::set<std::string>& appliedSessionOptions);
+void applySoftwareRendererOptions(mpv_handle* mpv,
+                                  const std::set<std::string>& appliedSessionOptions);
 
 }  // namespace frame_helper

@@ -3,8 +3,6 @@
 // will do), and the frame ring read back through its own shared memory.
 #include "render_pipeline.h"
 
-#include "software_renderer.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -22,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "software_renderer.h"
 
 using namespace frame_helper;
 using namespace std::chrono_literals;
@@ -227,8 +227,7 @@ TEST(RenderPipelineEgl, PublishesUprightFramesFollowsResizesAndCleansUp) {
   // The renderer name goes to stderr; a software one runs the callback.
   const size_t at = diagnostics.find("gl renderer: ");
   ASSERT_NE(at, std::string::npos) << diagnostics;
-  const std::string renderer =
-      diagnostics.substr(at + 13, diagnostics.find('\n', at) - (at + 13));
+  const std::string renderer = diagnostics.substr(at + 13, diagnostics.find('\n', at) - (at + 13));
   EXPECT_EQ(h.softwareRendererCalls.load(), isSoftwareGlRenderer(renderer) ? 1 : 0) << renderer;
 
   // The first ring exists before the engine plays anything.

@@ -5,10 +5,9 @@
 // libEGL and the OpenGL library are opened once per process and never closed;
 // EGL displays are shared process-wide and never terminated, because
 // terminating one would pull it from under any other context on it.
-#include <dlfcn.h>
-
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <dlfcn.h>
 
 #include <cstring>
 #include <mutex>
@@ -59,8 +58,8 @@ void loadLibraries() {
                  loadSymbol(egl, "eglMakeCurrent", gEgl.makeCurrent) &&
                  loadSymbol(egl, "eglReleaseThread", gEgl.releaseThread);
     if (gEglLoaded) {
-      gEgl.queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(
-          gEgl.getProcAddress("eglQueryDevicesEXT"));
+      gEgl.queryDevices =
+          reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(gEgl.getProcAddress("eglQueryDevicesEXT"));
     }
   }
   gGlLibrary = dlopen("libOpenGL.so.0", RTLD_LAZY | RTLD_LOCAL);
@@ -80,18 +79,22 @@ bool hasExtension(const char* list, const char* name) {
 
 // 8 bits of red, green, blue and alpha, desktop OpenGL, any surface type
 // (the context never gets a surface).
+// clang-format off
 constexpr EGLint kConfigAttributes[] = {
-    EGL_RED_SIZE,        8, EGL_GREEN_SIZE,       8, EGL_BLUE_SIZE,    8,
-    EGL_ALPHA_SIZE,      8, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-    EGL_SURFACE_TYPE,    0, EGL_NONE};
+    EGL_RED_SIZE, 8,
+    EGL_GREEN_SIZE, 8,
+    EGL_BLUE_SIZE, 8,
+    EGL_ALPHA_SIZE, 8,
+    EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+    EGL_SURFACE_TYPE, 0,
+    EGL_NONE};
 
-constexpr EGLint kContextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION,
-                                         3,
-                                         EGL_CONTEXT_MINOR_VERSION,
-                                         2,
-                                         EGL_CONTEXT_OPENGL_PROFILE_MASK,
-                                         EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                                         EGL_NONE};
+constexpr EGLint kContextAttributes[] = {
+    EGL_CONTEXT_MAJOR_VERSION, 3,
+    EGL_CONTEXT_MINOR_VERSION, 2,
+    EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+    EGL_NONE};
+// clang-format on
 
 // Initialises `display` and picks its first matching config; false when the
 // display cannot run a surfaceless desktop OpenGL context.
@@ -116,7 +119,8 @@ EGLDisplay chooseDisplay(EGLConfig& config) {
       std::vector<EGLDeviceEXT> devices(static_cast<size_t>(count));
       if (gEgl.queryDevices(count, devices.data(), &count)) {
         for (EGLint i = 0; i < count; ++i) {
-          EGLDisplay display = gEgl.getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
+          EGLDisplay display =
+              gEgl.getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
           if (usableDisplay(display, config)) return display;
         }
       }
