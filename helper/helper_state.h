@@ -2,8 +2,8 @@
 //
 // Threads: main (start-up, engine event loop, shutdown), render (the
 // pipeline's run loop) and command reader (standard input).
-// Lock order: stateMutex before the pipeline's mutex before the output lock
-// of emitLine. The render thread never takes stateMutex.
+// Lock order: commandMutex before stateMutex before the pipeline's mutex
+// before the output lock of emitLine. The render thread never takes stateMutex.
 #pragma once
 
 #include <mpv/client.h>
@@ -83,6 +83,11 @@ struct HelperState {
 
   // Cleared once to end the process: release store, acquire load.
   std::atomic<bool> running{true};
+
+  // Held by the command reader around each command; main sets the flag under
+  // it before destroying the engine, so no command is mid-call then.
+  std::mutex commandMutex;
+  bool engineClosedToCommands = false;
 };
 
 extern HelperState g_state;

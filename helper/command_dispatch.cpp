@@ -1,0 +1,253 @@
+#include "command_dispatch.h"
+
+#include <mpv/client.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <mutex>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "render_size.h"
+
+namespace frame_helper {
+
+namespace {
+
+constexpr std::string_view kOptionPrefix = "opt.";
+constexpr int32_t kMinRenderSide = 16;
+// Larger boxes are ignored: no GL texture or shared-memory ring that big can
+// be made, and a failed rebuild would end rendering for good.
+constexpr int32_t kMaxRenderSide = 16384;
+// The first client API whose "loadfile" takes an index before the options.
+constexpr unsigned long kLoadfileIndexApiVersion = MPV_MAKE_VERSION(2, 3);
+
+std::string textField(const Command& command, const std::string& key, const char* fallback) {
+  const auto it = command.fields.find(key);
+  return it == command.fields.end() ? std::string(fallback) : it->second;
+}
+
+// The upper bound first, then the lower one. Not-a-number passes both and
+// the engine refuses it.
+double limit(double value, double low, double high) {
+  if (value > high) value = high;
+  if (value < low) value = low;
+  return value;
+}
+
+void setDouble(HelperState& state, const char* property, double value) {
+  mpv_set_property(state.mpv, property, MPV_FORMAT_DOUBLE, &value);
+}
+
+void setText(HelperState& state, const char* property, const std::string& value) {
+  mpv_set_property_string(state.mpv, property, value.c_str());
+}
+
+void seek(HelperState& state, const Command& command, const char* mode) {
+  const std::string seconds = std::to_string(command.getDouble("seconds", 0));
+  const char* args[] = {"seek", seconds.c_str(), mode, nullptr};
+  mpv_command(state.mpv, args);
+}
+
+void handleLoad(HelperState& state, const Command& command) {
+  const std::string url = textField(command, "url", "");
+  if (url.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(state.stateMutex);
+    if (state.recordingActive) {
+      mpv_set_property_string(state.mpv, "stream-record", "");
+      state.recordingActive = false;
+      state.recordingStartedAt.clear();
+    }
+    state.streamUrl = url;
+    state.error.clear();
+    state.errorFromEngine = false;
+    state.status = "loading";
+    state.snapshotDirty = true;
+  }
+  const std::string options = buildLoadOptions(command);
+  int result;
+  if (options.empty()) {
+    const char* args[] = {"loadfile", url.c_str(), "replace", nullptr};
+    result = mpv_command(state.mpv, args);
+  } else {
+    result = MPV_ERROR_INVALID_PARAMETER;
+    // Engines before client API 2.3 take no index argument and refuse "-1"
+    // with error log lines of their own, so they get the short form at once.
+    if (mpv_client_api_version() >= kLoadfileIndexApiVersion) {
+      const char* withIndex[] = {"loadfile", url.c_str(),     "replace",
+                                 "-1",       options.c_str(), nullptr};
+      result = mpv_command(state.mpv, withIndex);
+    }
+    if (result == MPV_ERROR_INVALID_PARAMETER) {
+      const char* withoutIndex[] = {"loadfile", url.c_str(), "replace", options.c_str(), nullptr};
+      result = mpv_command(state.mpv, withoutIndex);
+    }
+  }
+  if (result < 0) {
+    std::lock_guard<std::mutex> lock(state.stateMutex);
+    state.status = "error";
+    state.error = mpv_error_string(result);
+    state.snapshotDirty = true;
+  }
+}
+
+void handleSize(HelperState& state, const Command& command) {
+  const int32_t width = truncateToInt32(command.getDouble("width", 0));
+  const int32_t height = truncateToInt32(command.getDouble("height", 0));
+  if (width < kMinRenderSide || height < kMinRenderSide) return;
+  if (width > kMaxRenderSide || height > kMaxRenderSide) return;
+  std::lock_guard<std::mutex> lock(state.stateMutex);
+  state.renderWidth = width;
+  state.renderHeight = height;
+  applyRenderSizeLocked();
+}
+
+void setTrack(HelperState& state, const Command& command, const char* property) {
+  std::string value = textField(command, "value", "");
+  if (value == "-1") value = "no";
+  setText(state, property, value);
+}
+
+void quit(HelperState& state) {
+  state.running.store(false, std::memory_order_release);
+  mpv_wakeup(state.mpv);
+}
+
+using CommandHandler = void (*)(HelperState&, const Command&);
+
+const std::pair<std::string_view, CommandHandler> kCommands[] = {
+    {"load", handleLoad},
+    {"seek", [](HelperState& s, const Command& c) { seek(s, c, "absolute"); }},
+    {"seek-by", [](HelperState& s, const Command& c) { seek(s, c, "relative+exact"); }},
+    {"pause",
+     [](HelperState& s, const Command& c) {
+       int flag = textField(c, "value", "") == "1" ? 1 : 0;
+       mpv_set_property(s.mpv, "pause", MPV_FORMAT_FLAG, &flag);
+     }},
+    {"volume",
+     [](HelperState& s, const Command& c) {
+       setDouble(s, "volume", limit(c.getDouble("value", 1) * 100.0, 0, 100));
+     }},
+    {"aid", [](HelperState& s, const Command& c) { setTrack(s, c, "aid"); }},
+    {"sid", [](HelperState& s, const Command& c) { setTrack(s, c, "sid"); }},
+    {"speed",
+     [](HelperState& s, const Command& c) {
+       setDouble(s, "speed", limit(c.getDouble("value", 1), 0.25, 4));
+     }},
+    {"aspect",
+     [](HelperState& s, const Command& c) {
+       setText(s, "video-aspect-override", textField(c, "value", "no"));
+     }},
+    {"sub-add",
+     [](HelperState& s, const Command& c) {
+       const std::string path = textField(c, "path", "");
+       if (path.empty()) return;
+       const char* args[] = {"sub-add", path.c_str(), "select", nullptr};
+       mpv_command(s.mpv, args);
+     }},
+    {"sub-delay",
+     [](HelperState& s, const Command& c) {
+       setDouble(s, "sub-delay", limit(c.getDouble("value", 0), -60, 60));
+     }},
+    {"sub-scale",
+     [](HelperState& s, const Command& c) {
+       setDouble(s, "sub-scale", limit(c.getDouble("value", 1), 0.25, 4));
+     }},
+    {"sub-color",
+     [](HelperState& s, const Command& c) {
+       setText(s, "sub-color", textField(c, "value", "#FFFFFF"));
+     }},
+    {"record", handleRecordCommand},
+    {"size", handleSize},
+    {"quit", [](HelperState& s, const Command&) { quit(s); }},
+};
+
+}  // namespace
+
+std::string buildLoadOptions(const Command& command) {
+  std::vector<std::pair<std::string_view, std::string_view>> options;
+  for (const auto& [key, value] : command.fields) {
+    if (key.size() > kOptionPrefix.size() && key.starts_with(kOptionPrefix) && !value.empty()) {
+      options.emplace_back(std::string_view(key).substr(kOptionPrefix.size()), value);
+    }
+  }
+  std::sort(options.begin(), options.end());
+  std::string text;
+  for (const auto& [name, value] : options) {
+    if (!text.empty()) text += ',';
+    text += name;
+    text += "=%";
+    text += std::to_string(value.size());
+    text += '%';
+    text += value;
+  }
+  return text;
+}
+
+int32_t truncateToInt32(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= static_cast<double>(INT32_MAX)) return INT32_MAX;
+  if (value <= static_cast<double>(INT32_MIN)) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+std::string formatUtcTimestamp(std::time_t when) {
+  std::tm utc{};
+  gmtime_r(&when, &utc);
+  char text[32];
+  const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return std::string(text, length);
+}
+
+void handleRecordCommand(HelperState& state, const Command& command) {
+  const std::string path = textField(command, "path", "");
+  const int result = mpv_set_property_string(state.mpv, "stream-record", path.c_str());
+  std::lock_guard<std::mutex> lock(state.stateMutex);
+  if (result < 0) {
+    state.recordingError = mpv_error_string(result);
+  } else if (!path.empty()) {
+    state.recordingActive = true;
+    state.recordingTargetPath = path;
+    state.recordingStartedAt = formatUtcTimestamp(std::time(nullptr));
+    state.recordingError.clear();
+  } else {
+    state.recordingActive = false;
+    state.recordingStartedAt.clear();
+    state.recordingError.clear();
+  }
+  state.snapshotDirty = true;
+}
+
+void handleCommand(HelperState& state, const Command& command) {
+  for (const auto& [name, handler] : kCommands) {
+    if (name == command.name) {
+      handler(state, command);
+      return;
+    }
+  }
+}
+
+void runStdinLoop(HelperState& state, std::FILE* input) {
+  std::string line;
+  while (state.running.load(std::memory_order_acquire)) {
+    if (!readInputLine(input, line)) break;
+    if (line.empty()) continue;
+    const Command command = parseCommandLine(line);
+    std::lock_guard<std::mutex> gate(state.commandMutex);
+    if (state.engineClosedToCommands) return;
+    handleCommand(state, command);
+  }
+  std::lock_guard<std::mutex> gate(state.commandMutex);
+  if (state.engineClosedToCommands) return;
+  quit(state);
+}
+
+void closeEngineToCommands(HelperState& state) {
+  std::lock_guard<std::mutex> gate(state.commandMutex);
+  state.engineClosedToCommands = true;
+}
+
+}  // namespace frame_helper

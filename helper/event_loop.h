@@ -1,0 +1,24 @@
+// The player event loop on the main thread: engine events folded into the
+// playback state of HelperState, engine log messages forwarded as "log" lines.
+//
+// Threads: main only. Each event is handled under stateMutex; while holding
+// it a handler may take the pipeline's mutex (applyRenderSizeLocked) and the
+// output lock (a "log" line), never the other way round.
+#pragma once
+
+#include <mpv/client.h>
+
+#include "helper_state.h"
+
+namespace frame_helper {
+
+// Folds one engine event into `state`. Never fails; input a handler does not
+// recognise changes nothing. Caller holds stateMutex.
+void handleEngineEventLocked(HelperState& state, const mpv_event& event);
+
+// Waits for engine events (0.1 s at most per turn) and handles them until
+// `running` is cleared; after every turn the snapshot rule may write a
+// snapshot. Main thread.
+void runEventLoop(HelperState& state);
+
+}  // namespace frame_helper

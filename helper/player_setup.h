@@ -1,0 +1,51 @@
+// Creating and configuring the engine: fixed options, the session options of
+// the "mpv-options" preamble, initialisation, log messages, initial volume and
+// the observed properties. Main thread, before any other thread exists.
+#pragma once
+
+#include <mpv/client.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "helper_args.h"
+#include "helper_state.h"
+
+namespace frame_helper {
+
+// One property the event loop keeps the state from, with its reply id.
+struct ObservedProperty {
+  uint64_t replyId;
+  const char* name;
+  mpv_format format;
+};
+
+extern const ObservedProperty kObservedProperties[25];
+
+// One engine option of the preamble.
+struct SessionOption {
+  std::string name;
+  std::string value;
+};
+
+// The preamble's options in application order: entries sorted byte-wise by
+// key, each value split at its first "="; entries without a name or a value
+// are dropped.
+std::vector<SessionOption> sessionOptionsFromPreamble(const Command& preamble);
+
+// The engine volume (0 to 100) for the command-line volume (0 to 1).
+double initialEngineVolume(double volume);
+
+// Creates state.mpv and runs every set-up step. `input` is read for the
+// preamble when args.mpvOptionsStdin is set. Names of the accepted preamble
+// options go into `appliedSessionOptions`; a rejected one becomes a "log"
+// line. On failure returns false with the fatal text in `error` and leaves
+// no engine behind.
+bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
+                 std::set<std::string>& appliedSessionOptions, std::string& error);
+
+}  // namespace frame_helper

@@ -1,0 +1,36 @@
+// The "snapshot" event: when it is written and its exact body.
+//
+// Threads: only the main thread (event loop and shutdown) writes snapshots.
+// The body is built under stateMutex and written after it is released, so a
+// slow standard output never holds up the other threads' state updates.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "helper_state.h"
+
+namespace frame_helper {
+
+// Least spacing of two snapshots that carry the same status.
+constexpr int64_t kSnapshotIntervalNs = 250'000'000;
+
+// The JSON array text of one track list; "selected" marks `selectedId`.
+std::string tracksJson(const std::vector<TrackInfo>& tracks, int64_t selectedId);
+
+// The whole snapshot line for the current state. Caller holds stateMutex.
+std::string snapshotBodyLocked(const HelperState& state);
+
+// The pacing rule: the line to write now (clearing snapshotDirty and
+// recording `nowNs` and the status), or nothing when the state is clean, or
+// when the status is unchanged and the last snapshot is younger than
+// kSnapshotIntervalNs; `force` writes regardless. Caller holds stateMutex.
+std::optional<std::string> takeSnapshotLocked(HelperState& state, bool force, int64_t nowNs);
+
+// Writes a snapshot when the pacing rule allows it, on CLOCK_MONOTONIC.
+// Main thread; takes stateMutex itself.
+void maybeEmitSnapshot(HelperState& state, bool force);
+
+}  // namespace frame_helper

@@ -1,0 +1,250 @@
+#include "command_dispatch.h"
+
+#include <gtest/gtest.h>
+#include <mpv/client.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+using namespace frame_helper;
+
+namespace {
+
+// A real, initialised engine that plays nothing and outputs nothing.
+struct TestEngine {
+  mpv_handle* mpv = nullptr;
+  TestEngine() {
+    mpv = mpv_create();
+    mpv_set_option_string(mpv, "vo", "null");
+    mpv_set_option_string(mpv, "ao", "null");
+    mpv_set_option_string(mpv, "idle", "yes");
+    mpv_initialize(mpv);
+  }
+  ~TestEngine() { mpv_terminate_destroy(mpv); }
+  double getDouble(const char* name) {
+    double value = -12345;
+    mpv_get_property(mpv, name, MPV_FORMAT_DOUBLE, &value);
+    return value;
+  }
+  std::string getString(const char* name) {
+    char* text = mpv_get_property_string(mpv, name);
+    std::string out = text ? text : "<none>";
+    mpv_free(text);
+    return out;
+  }
+};
+
+void run(HelperState& state, const std::string& line) {
+  handleCommand(state, parseCommandLine(line));
+}
+
+}  // namespace
+
+TEST(BuildLoadOptions, LengthPrefixedSortedNonEmpty) {
+  EXPECT_EQ(buildLoadOptions(parseCommandLine("load\turl=u\topt.user-agent=A,B\topt.start=10")),
+            "start=%2%10,user-agent=%3%A,B");
+  // Values keep commas, equals and percent signs; lengths count bytes.
+  EXPECT_EQ(buildLoadOptions(parseCommandLine("load\topt.http-header-fields=X-A%3A%201%2C2\t"
+                                              "opt.title=%C3%BC%25=")),
+            "http-header-fields=%8%X-A: 1,2,title=%4%\xC3\xBC%=");
+  // Empty values, keys that are only the prefix and other keys are left out.
+  EXPECT_EQ(buildLoadOptions(parseCommandLine("load\topt.start=\topt.=1\toptx=2\tOPT.a=3\turl=u")),
+            "");
+}
+
+TEST(TruncateToInt32, TowardZeroWithSaturation) {
+  EXPECT_EQ(truncateToInt32(1280.9), 1280);
+  EXPECT_EQ(truncateToInt32(-15.9), -15);
+  EXPECT_EQ(truncateToInt32(1e20), INT32_MAX);
+  EXPECT_EQ(truncateToInt32(-1e20), INT32_MIN);
+  EXPECT_EQ(truncateToInt32(2147483647.5), INT32_MAX);
+  EXPECT_EQ(truncateToInt32(std::nan("")), 0);
+}
+
+TEST(FormatUtcTimestamp, WholeSecondsInUtc) {
+  EXPECT_EQ(formatUtcTimestamp(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(formatUtcTimestamp(1700000000), "2023-11-14T22:13:20Z");
+}
+
+TEST(CommandDispatch, PropertyCommandsWithLimitsAndDefaults) {
+  TestEngine engine;
+  HelperState state;
+  state.mpv = engine.mpv;
+  state.snapshotDirty = false;
+
+  run(state, "volume\tvalue=0.5");
+  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 50);
+  run(state, "volume\tvalue=3");
+  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 100);
+  run(state, "volume\tvalue=-1");
+  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 0);
+  run(state, "volume");
+  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 100);
+
+  run(state, "speed\tvalue=0");
+  EXPECT_DOUBLE_EQ(engine.getDouble("speed"), 0.25);
+  run(state, "speed\tvalue=9");
+  EXPECT_DOUBLE_EQ(engine.getDouble("speed"), 4);
+  run(state, "sub-scale\tvalue=10");
+  EXPECT_DOUBLE_EQ(engine.getDouble("sub-scale"), 4);
+  run(state, "sub-delay\tvalue=-100");
+  EXPECT_DOUBLE_EQ(engine.getDouble("sub-delay"), -60);
+  run(state, "sub-delay\tvalue=1.5");
+  EXPECT_DOUBLE_EQ(engine.getDouble("sub-delay"), 1.5);
+
+  run(state, "pause\tvalue=1");
+  EXPECT_EQ(engine.getString("pause"), "yes");
+  run(state, "pause\tvalue=true");  // only "1" pauses
+  EXPECT_EQ(engine.getString("pause"), "no");
+  run(state, "pause\tvalue=1");
+  run(state, "pause");
+  EXPECT_EQ(engine.getString("pause"), "no");
+
+  run(state, "aid\tvalue=-1");
+  EXPECT_EQ(engine.getString("aid"), "no");
+  run(state, "sid\tvalue=-1");
+  EXPECT_EQ(engine.getString("sid"), "no");
+  run(state, "aid\tvalue=auto");
+  EXPECT_EQ(engine.getString("aid"), "auto");
+
+  run(state, "aspect\tvalue=16:9");
+  EXPECT_EQ(engine.getString("video-aspect-override").substr(0, 5), "1.777");
+  run(state, "aspect");  // "no"
+  EXPECT_EQ(engine.getString("video-aspect-override"), "0.000000");
+
+  run(state, "sub-color\tvalue=%2380FF0000");
+  EXPECT_EQ(engine.getString("sub-color"), "#80FF0000");
+  run(state, "sub-color");
+  EXPECT_EQ(engine.getString("sub-color"), "#FFFFFFFF");
+
+  // Unknown names and property commands leave the helper's state alone.
+  run(state, "Volume\tvalue=0.1");
+  run(state, "nonsense");
+  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 100);
+  EXPECT_FALSE(state.snapshotDirty);
+}
+
+TEST(CommandDispatch, SizeTruncatesAndIgnoresSmallBoxes) {
+  HelperState state;
+  state.renderWidth = 1280;
+  state.renderHeight = 720;
+  run(state, "size\twidth=15\theight=720");
+  run(state, "size\twidth=640\theight=15");
+  run(state, "size\twidth=abc\theight=720");
+  EXPECT_EQ(state.renderWidth, 1280);
+  EXPECT_EQ(state.renderHeight, 720);
+  run(state, "size\twidth=1000.9\theight=562.2");
+  EXPECT_EQ(state.renderWidth, 1000);
+  EXPECT_EQ(state.renderHeight, 562);
+  run(state, "size\twidth=1e12\theight=16");
+  run(state, "size\twidth=640\theight=16385");
+  EXPECT_EQ(state.renderWidth, 1000);
+  run(state, "size\twidth=16384\theight=16");
+  EXPECT_EQ(state.renderWidth, 16384);
+  EXPECT_EQ(state.renderHeight, 16);
+}
+
+TEST(CommandDispatch, LoadWithoutUrlDoesNothing) {
+  TestEngine engine;
+  HelperState state;
+  state.mpv = engine.mpv;
+  state.snapshotDirty = false;
+  run(state, "load");
+  run(state, "load\turl=");
+  EXPECT_FALSE(state.snapshotDirty);
+  EXPECT_EQ(state.status, "idle");
+}
+
+TEST(CommandDispatch, LoadStopsARecordingAndResetsTheError) {
+  TestEngine engine;
+  HelperState state;
+  state.mpv = engine.mpv;
+  state.recordingActive = true;
+  state.recordingTargetPath = "/tmp/r.ts";
+  state.recordingStartedAt = "2024-01-01T00:00:00Z";
+  state.recordingError = "old";
+  state.error = "x";
+  state.errorFromEngine = true;
+  state.snapshotDirty = false;
+  run(state, "load\turl=av://lavfi:testsrc2\topt.start=1");
+  EXPECT_EQ(state.status, "loading");
+  EXPECT_EQ(state.streamUrl, "av://lavfi:testsrc2");
+  EXPECT_EQ(state.error, "");
+  EXPECT_FALSE(state.errorFromEngine);
+  EXPECT_FALSE(state.recordingActive);
+  EXPECT_EQ(state.recordingStartedAt, "");
+  EXPECT_EQ(state.recordingTargetPath, "/tmp/r.ts");
+  EXPECT_EQ(state.recordingError, "old");
+  EXPECT_TRUE(state.snapshotDirty);
+  EXPECT_EQ(engine.getString("stream-record"), "");
+}
+
+TEST(CommandDispatch, LoadRefusedByTheEngineSetsError) {
+  TestEngine engine;
+  HelperState state;
+  state.mpv = engine.mpv;
+  // The engine refuses an options text whose option name is "%" at once.
+  run(state, "load\turl=av://lavfi:testsrc2\topt.%=1");
+  EXPECT_EQ(state.status, "error");
+  EXPECT_EQ(state.error, mpv_error_string(MPV_ERROR_INVALID_PARAMETER));
+}
+
+TEST(CommandDispatch, RecordStartsAndStops) {
+  TestEngine engine;
+  HelperState state;
+  state.mpv = engine.mpv;
+  state.recordingError = "old";
+  state.snapshotDirty = false;
+  run(state, "record\tpath=/tmp/orvanel-record-test.ts");
+  EXPECT_TRUE(state.recordingActive);
+  EXPECT_EQ(state.recordingTargetPath, "/tmp/orvanel-record-test.ts");
+  EXPECT_EQ(state.recordingStartedAt.size(), std::strlen("2024-01-01T00:00:00Z"));
+  EXPECT_EQ(state.recordingStartedAt.back(), 'Z');
+  EXPECT_EQ(state.recordingError, "");
+  EXPECT_TRUE(state.snapshotDirty);
+  EXPECT_EQ(engine.getString("stream-record"), "/tmp/orvanel-record-test.ts");
+
+  state.recordingError = "stale";
+  run(state, "record");
+  EXPECT_FALSE(state.recordingActive);
+  EXPECT_EQ(state.recordingStartedAt, "");
+  EXPECT_EQ(state.recordingError, "");
+  EXPECT_EQ(state.recordingTargetPath, "/tmp/orvanel-record-test.ts");
+  EXPECT_EQ(engine.getString("stream-record"), "");
+}
+
+TEST(StdinLoop, QuitEndsTheLoopBeforeLaterLines) {
+  TestEngine engine;
+  HelperState state;
+  state.mpv = engine.mpv;
+  char input[] = "volume\tvalue=0.2\n\nquit\nvolume\tvalue=0.9\n";
+  std::FILE* stream = fmemopen(input, std::strlen(input), "r");
+  runStdinLoop(state, stream);
+  std::fclose(stream);
+  EXPECT_FALSE(state.running.load());
+  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 20);
+}
+
+TEST(StdinLoop, EndOfInputEndsTheLoop) {
+  TestEngine engine;
+  HelperState state;
+  state.mpv = engine.mpv;
+  char input[] = "volume\tvalue=0.3";  // last line without a line feed
+  std::FILE* stream = fmemopen(input, std::strlen(input), "r");
+  runStdinLoop(state, stream);
+  std::fclose(stream);
+  EXPECT_FALSE(state.running.load());
+  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 30);
+}
+
+TEST(StdinLoop, ClosedEngineIsNeverTouched) {
+  HelperState state;  // no engine at all: any engine call would crash
+  closeEngineToCommands(state);
+  char input[] = "volume\tvalue=0.3\n";
+  std::FILE* stream = fmemopen(input, std::strlen(input), "r");
+  runStdinLoop(state, stream);
+  std::fclose(stream);
+  EXPECT_TRUE(state.running.load());  // main owns the shutdown from here
+}

@@ -1,0 +1,372 @@
+#include "event_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "mpv_node_builder.h"
+
+using namespace frame_helper;
+
+namespace {
+
+mpv_event eventOf(mpv_event_id id, void* data = nullptr) {
+  mpv_event event{};
+  event.event_id = id;
+  event.data = data;
+  return event;
+}
+
+// Delivers one property change and says whether it marked the state dirty.
+bool change(HelperState& state, const char* name, mpv_format format, void* data) {
+  mpv_event_property property{name, format, data};
+  state.snapshotDirty = false;
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_PROPERTY_CHANGE, &property));
+  return state.snapshotDirty;
+}
+
+bool changeString(HelperState& state, const char* name, const char* value) {
+  char* text = const_cast<char*>(value);
+  return change(state, name, MPV_FORMAT_STRING, &text);
+}
+
+bool changeFlag(HelperState& state, const char* name, bool value) {
+  int flag = value ? 1 : 0;
+  return change(state, name, MPV_FORMAT_FLAG, &flag);
+}
+
+void endFile(HelperState& state, mpv_end_file_reason reason, int error = 0) {
+  mpv_event_end_file end{};
+  end.reason = reason;
+  end.error = error;
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_END_FILE, &end));
+}
+
+std::string logEvent(HelperState& state, const char* level, const char* prefix, const char* text) {
+  mpv_event_log_message message{prefix, level, text, MPV_LOG_LEVEL_WARN};
+  state.snapshotDirty = false;
+  testing::internal::CaptureStdout();
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_LOG_MESSAGE, &message));
+  return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
+
+TEST(EventLoop, StartFileResetsPerFileStateOnly) {
+  HelperState state;
+  state.status = "playing";
+  state.error = "old";
+  state.errorFromEngine = true;
+  state.fileLoaded = true;
+  state.videoWidth = 640;
+  state.fps = 30;
+  state.videoCodec = "h264";
+  state.bufferedAheadSeconds = 4;
+  state.droppedFrames = 3;
+  state.audioTracks = {{1, "", "", false, false}};
+  state.chapters = {{1, "c"}};
+  state.selectedAudioTrackId = 1;
+  state.positionSeconds = 9;
+  state.durationSeconds = 20;
+  state.streamUrl = "u";
+  state.volume = 0.5;
+  state.paused = true;
+  state.recordingActive = true;
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
+  EXPECT_EQ(state.status, "loading");
+  EXPECT_EQ(state.error, "");
+  EXPECT_FALSE(state.errorFromEngine);
+  EXPECT_FALSE(state.fileLoaded);
+  EXPECT_EQ(state.videoWidth, 0);
+  EXPECT_EQ(state.fps, 0);
+  EXPECT_EQ(state.videoCodec, "");
+  EXPECT_EQ(state.bufferedAheadSeconds, -1);
+  EXPECT_EQ(state.droppedFrames, -1);
+  EXPECT_TRUE(state.audioTracks.empty());
+  EXPECT_TRUE(state.chapters.empty());
+  EXPECT_EQ(state.selectedAudioTrackId, -1);
+  // Kept across the start of a file.
+  EXPECT_EQ(state.positionSeconds, 9);
+  EXPECT_EQ(state.durationSeconds, 20);
+  EXPECT_EQ(state.streamUrl, "u");
+  EXPECT_EQ(state.volume, 0.5);
+  EXPECT_TRUE(state.paused);
+  EXPECT_TRUE(state.recordingActive);
+}
+
+TEST(EventLoop, FileLoadedFollowsPause) {
+  HelperState state;
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_FILE_LOADED));
+  EXPECT_EQ(state.status, "playing");
+  EXPECT_TRUE(state.fileLoaded);
+  state.paused = true;
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_FILE_LOADED));
+  EXPECT_EQ(state.status, "paused");
+}
+
+TEST(EventLoop, PauseAgainstEachStatus) {
+  struct Case {
+    const char* status;
+    bool fileLoaded;
+    bool pause;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"playing", true, true, "paused"},  {"paused", true, false, "playing"},
+      {"idle", true, true, "paused"},     {"closed", true, true, "paused"},
+      {"loading", true, true, "loading"}, {"ended", true, true, "ended"},
+      {"error", true, false, "error"},    {"idle", false, true, "idle"},
+  };
+  for (const Case& c : cases) {
+    HelperState state;
+    state.status = c.status;
+    state.fileLoaded = c.fileLoaded;
+    EXPECT_TRUE(changeFlag(state, "pause", c.pause));
+    EXPECT_EQ(state.status, c.expected) << c.status << " pause=" << c.pause;
+    EXPECT_EQ(state.paused, c.pause);
+  }
+}
+
+TEST(EventLoop, EofReachedNeedsALoadedFile) {
+  HelperState state;
+  state.status = "playing";
+  EXPECT_TRUE(changeFlag(state, "eof-reached", true));
+  EXPECT_EQ(state.status, "playing");
+  state.fileLoaded = true;
+  changeFlag(state, "eof-reached", false);
+  EXPECT_EQ(state.status, "playing");
+  changeFlag(state, "eof-reached", true);
+  EXPECT_EQ(state.status, "ended");
+}
+
+TEST(EventLoop, EndOfFileWhileRunning) {
+  HelperState state;
+  endFile(state, MPV_END_FILE_REASON_EOF);
+  EXPECT_EQ(state.status, "ended");
+  endFile(state, MPV_END_FILE_REASON_STOP);
+  EXPECT_EQ(state.status, "idle");
+  endFile(state, MPV_END_FILE_REASON_ERROR, 0);
+  EXPECT_EQ(state.status, "error");
+  EXPECT_EQ(state.error, "Playback failed.");
+  endFile(state, MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
+  EXPECT_EQ(state.error, mpv_error_string(MPV_ERROR_LOADING_FAILED));
+  state.errorFromEngine = true;
+  state.fileLoaded = true;
+  endFile(state, MPV_END_FILE_REASON_REDIRECT);
+  EXPECT_EQ(state.status, "loading");
+  EXPECT_EQ(state.error, "");
+  EXPECT_FALSE(state.errorFromEngine);
+  EXPECT_FALSE(state.fileLoaded);
+  state.status = "playing";
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_END_FILE));  // no data
+  EXPECT_EQ(state.status, "idle");
+}
+
+TEST(EventLoop, EndOfFileAfterRunningWasCleared) {
+  for (mpv_end_file_reason reason : {MPV_END_FILE_REASON_EOF, MPV_END_FILE_REASON_REDIRECT,
+                                     MPV_END_FILE_REASON_QUIT, MPV_END_FILE_REASON_STOP}) {
+    HelperState state;
+    state.running = false;
+    state.status = "playing";
+    state.snapshotDirty = false;
+    endFile(state, reason);
+    EXPECT_EQ(state.status, "playing") << reason;
+    EXPECT_TRUE(state.snapshotDirty);
+  }
+  HelperState state;
+  state.running = false;
+  state.status = "playing";
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_END_FILE));
+  EXPECT_EQ(state.status, "playing");
+  endFile(state, MPV_END_FILE_REASON_ERROR, 0);
+  EXPECT_EQ(state.status, "error");
+  EXPECT_EQ(state.error, "Playback failed.");
+}
+
+TEST(EventLoop, ShutdownClosesAndStopsTheLoop) {
+  HelperState state;
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_SHUTDOWN));
+  EXPECT_EQ(state.status, "closed");
+  EXPECT_FALSE(state.running.load());
+}
+
+TEST(EventLoop, IgnoredEventsChangeNothing) {
+  HelperState state;
+  state.snapshotDirty = false;
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_PLAYBACK_RESTART));
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_COMMAND_REPLY));
+  EXPECT_FALSE(state.snapshotDirty);
+  EXPECT_EQ(state.status, "idle");
+}
+
+TEST(EventLoop, LogLinesByLevel) {
+  HelperState state;
+  EXPECT_EQ(
+      logEvent(state, "warn", "ffmpeg", "careful\n"),
+      "{\"event\":\"log\",\"level\":\"warn\",\"prefix\":\"ffmpeg\",\"text\":\"careful\\n\"}\n");
+  EXPECT_FALSE(state.snapshotDirty);
+  EXPECT_EQ(state.error, "");
+
+  EXPECT_EQ(logEvent(state, "error", nullptr, "bad"),
+            "{\"event\":\"log\",\"level\":\"error\",\"prefix\":\"mpv\",\"text\":\"bad\"}\n");
+  EXPECT_TRUE(state.snapshotDirty);
+  EXPECT_EQ(state.error, "bad");
+  EXPECT_EQ(state.status, "idle");
+  EXPECT_FALSE(state.errorFromEngine);
+
+  logEvent(state, "fatal", "cplayer", "worse");
+  EXPECT_EQ(state.error, "worse");
+  EXPECT_EQ(state.status, "error");
+  EXPECT_TRUE(state.errorFromEngine);
+
+  // Missing parts: no line, no change.
+  EXPECT_EQ(logEvent(state, nullptr, "x", "t"), "");
+  EXPECT_EQ(logEvent(state, "error", "x", nullptr), "");
+  testing::internal::CaptureStdout();
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_LOG_MESSAGE));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(state.error, "worse");
+}
+
+TEST(EventLoop, RecorderErrorEndsAnActiveRecording) {
+  HelperState state;
+  state.recordingActive = true;
+  state.recordingTargetPath = "/nope/r.ts";
+  state.recordingStartedAt = "2024-01-01T00:00:00Z";
+  logEvent(state, "warn", "recorder", "experimental\n");
+  EXPECT_TRUE(state.recordingActive);
+  logEvent(state, "error", "recorder", "Failed opening output file.\n");
+  EXPECT_FALSE(state.recordingActive);
+  EXPECT_EQ(state.recordingStartedAt, "");
+  EXPECT_EQ(state.recordingTargetPath, "/nope/r.ts");
+  EXPECT_EQ(state.recordingError, "Failed opening output file.");
+  // Not recording: a recorder error leaves the recording fields alone.
+  state.recordingError.clear();
+  logEvent(state, "error", "recorder", "again\n");
+  EXPECT_EQ(state.recordingError, "");
+}
+
+TEST(EventLoop, PropertyValues) {
+  HelperState state;
+  double seconds = 4.5;
+  EXPECT_TRUE(change(state, "time-pos", MPV_FORMAT_DOUBLE, &seconds));
+  EXPECT_EQ(state.positionSeconds, 4.5);
+  double volume = 55;
+  change(state, "volume", MPV_FORMAT_DOUBLE, &volume);
+  EXPECT_DOUBLE_EQ(state.volume, 0.55);
+  changeString(state, "path", "/media/a.mkv");
+  EXPECT_EQ(state.streamUrl, "/media/a.mkv");
+  EXPECT_TRUE(changeString(state, "path", nullptr));
+  EXPECT_EQ(state.streamUrl, "");
+  int64_t rate = 48000;
+  change(state, "audio-params/samplerate", MPV_FORMAT_INT64, &rate);
+  EXPECT_EQ(state.audioSampleRateHz, 48000);
+  changeString(state, "file-format", "mkv");
+  EXPECT_EQ(state.container, "mkv");
+}
+
+TEST(EventLoop, WrongFormatOrMissingValueChangesNothing) {
+  HelperState state;
+  int64_t whole = 3;
+  EXPECT_FALSE(change(state, "time-pos", MPV_FORMAT_INT64, &whole));
+  EXPECT_FALSE(change(state, "time-pos", MPV_FORMAT_DOUBLE, nullptr));
+  EXPECT_FALSE(change(state, "no-such-property", MPV_FORMAT_INT64, &whole));
+  EXPECT_EQ(state.positionSeconds, 0);
+}
+
+TEST(EventLoop, UnavailableProperties) {
+  HelperState state;
+  state.positionSeconds = 7;
+  state.durationSeconds = 9;
+  state.volume = 0.3;
+  state.chapters = {{1, ""}};
+  for (const char* name :
+       {"time-pos", "duration", "pause", "volume", "path", "track-list", "aid", "sid", "speed",
+        "video-aspect-override", "eof-reached", "chapter-list"}) {
+    EXPECT_FALSE(change(state, name, MPV_FORMAT_NONE, nullptr)) << name;
+  }
+  EXPECT_EQ(state.positionSeconds, 7);
+  EXPECT_EQ(state.durationSeconds, 9);
+  EXPECT_EQ(state.chapters.size(), 1u);
+
+  state.fps = 30;
+  state.videoBitrateBps = 1;
+  state.audioBitrateBps = 1;
+  state.bufferedAheadSeconds = 2;
+  state.audioSampleRateHz = 44100;
+  state.droppedFrames = 1;
+  state.decoderDroppedFrames = 1;
+  state.videoCodec = state.audioCodec = state.audioChannels = state.container = "x";
+  for (const char* name :
+       {"estimated-vf-fps", "video-bitrate", "audio-bitrate", "demuxer-cache-duration",
+        "audio-params/samplerate", "frame-drop-count", "decoder-frame-drop-count", "video-format",
+        "audio-codec-name", "audio-params/channels", "file-format"}) {
+    EXPECT_TRUE(change(state, name, MPV_FORMAT_NONE, nullptr)) << name;
+  }
+  EXPECT_EQ(state.fps, 0);
+  EXPECT_EQ(state.videoBitrateBps, 0);
+  EXPECT_EQ(state.audioBitrateBps, 0);
+  EXPECT_EQ(state.bufferedAheadSeconds, -1);
+  EXPECT_EQ(state.audioSampleRateHz, 0);
+  EXPECT_EQ(state.droppedFrames, -1);
+  EXPECT_EQ(state.decoderDroppedFrames, -1);
+  EXPECT_EQ(state.videoCodec + state.audioCodec + state.audioChannels + state.container, "");
+}
+
+TEST(EventLoop, AspectOverrideText) {
+  HelperState state;
+  changeString(state, "video-aspect-override", "16:9");
+  EXPECT_EQ(state.aspectOverride, "16:9");
+  for (const char* text : {"0", "-1", "abc", ""}) {
+    state.aspectOverride = "4:3";
+    changeString(state, "video-aspect-override", text);
+    EXPECT_EQ(state.aspectOverride, "no") << text;
+  }
+  changeString(state, "video-aspect-override", "2.35");
+  EXPECT_EQ(state.aspectOverride, "2.35");
+}
+
+TEST(EventLoop, TrackSelections) {
+  HelperState state;
+  changeString(state, "aid", "3");
+  EXPECT_EQ(state.selectedAudioTrackId, 3);
+  for (const char* text : {"no", "auto", "3x"}) {
+    state.selectedAudioTrackId = 3;
+    changeString(state, "aid", text);
+    EXPECT_EQ(state.selectedAudioTrackId, -1) << text;
+  }
+  changeString(state, "sid", "2");
+  EXPECT_EQ(state.selectedSubtitleTrackId, 2);
+  EXPECT_TRUE(changeString(state, "sid", nullptr));
+  EXPECT_EQ(state.selectedSubtitleTrackId, -1);
+}
+
+TEST(EventLoop, TrackAndChapterLists) {
+  NodeBuilder b;
+  HelperState state;
+  mpv_node tracks = b.array({
+      b.map({{"type", b.str("video")}, {"id", b.i64(1)}}),
+      b.map({{"type", b.str("audio")}, {"id", b.i64(1)}, {"lang", b.str("eng")}}),
+      b.map({{"type", b.str("audio")}, {"id", b.i64(2)}, {"lang", b.str("deu")}}),
+      b.map({{"type", b.str("sub")}, {"id", b.i64(1)}, {"forced", b.flag(true)}}),
+      b.i64(5),
+  });
+  EXPECT_TRUE(change(state, "track-list", MPV_FORMAT_NODE, &tracks));
+  ASSERT_EQ(state.audioTracks.size(), 2u);
+  EXPECT_EQ(state.audioTracks[1].language, "deu");
+  ASSERT_EQ(state.subtitleTracks.size(), 1u);
+  EXPECT_TRUE(state.subtitleTracks[0].forced);
+
+  // Not an array: both lists stay, yet the change counts.
+  mpv_node notArray = b.map({{"type", b.str("audio")}, {"id", b.i64(9)}});
+  EXPECT_TRUE(change(state, "track-list", MPV_FORMAT_NODE, &notArray));
+  EXPECT_EQ(state.audioTracks.size(), 2u);
+  EXPECT_EQ(state.subtitleTracks.size(), 1u);
+
+  mpv_node chapters = b.array({b.map({{"time", b.dbl(1)}, {"title", b.str("One")}})});
+  change(state, "chapter-list", MPV_FORMAT_NODE, &chapters);
+  ASSERT_EQ(state.chapters.size(), 1u);
+  // Not an array: the chapters are emptied.
+  EXPECT_TRUE(change(state, "chapter-list", MPV_FORMAT_NODE, &notArray));
+  EXPECT_TRUE(state.chapters.empty());
+}

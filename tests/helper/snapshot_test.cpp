@@ -1,0 +1,161 @@
+#include "snapshot.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+using namespace frame_helper;
+
+namespace {
+
+const char kIdleSnapshot[] =
+    R"({"event":"snapshot","status":"idle","positionSeconds":0,"videoWidth":0,"videoHeight":0,)"
+    R"("durationSeconds":null,"volume":1,"streamUrl":"","audioTracks":[],)"
+    R"("selectedAudioTrackId":null,"subtitleTracks":[],"selectedSubtitleTrackId":null,)"
+    R"("chapters":[],"playbackSpeed":1,"aspectOverride":"no","stats":{},)"
+    R"("recording":{"active":false}})";
+
+}  // namespace
+
+TEST(SnapshotBody, IdleStateAtStartUp) {
+  HelperState state;
+  EXPECT_EQ(snapshotBodyLocked(state), kIdleSnapshot);
+}
+
+TEST(SnapshotBody, EveryKeyInOrderWithPresenceRules) {
+  HelperState state;
+  state.status = "playing";
+  state.positionSeconds = 12.25;
+  state.videoWidth = 1920;
+  state.videoHeight = 1080;
+  state.durationSeconds = 0;
+  state.volume = 2;  // engine volume 200
+  state.streamUrl = "http://h/a\"b";
+  state.audioTracks = {{1, "Main", "eng", true, false}, {2, "", "", false, false}};
+  state.selectedAudioTrackId = 1;
+  state.subtitleTracks = {{3, "Forced", "", false, true}};
+  state.selectedSubtitleTrackId = -1;
+  state.chapters = {{0, "Intro"}, {2500000, ""}};
+  state.playbackSpeed = 1.5;
+  state.aspectOverride = "16:9";
+  state.fps = 29.97;
+  state.videoBitrateBps = 2500000;
+  state.audioCodec = "aac";
+  state.audioSampleRateHz = 48000;
+  state.container = "matroska";
+  state.bufferedAheadSeconds = 0;
+  state.droppedFrames = -1;
+  state.decoderDroppedFrames = 5;
+  state.recordingActive = true;
+  state.recordingTargetPath = "/tmp/r.ts";
+  state.recordingStartedAt = "2024-01-02T03:04:05Z";
+  state.error = "x";
+  state.errorFromEngine = true;
+  EXPECT_EQ(
+      snapshotBodyLocked(state),
+      R"({"event":"snapshot","status":"playing","positionSeconds":12.25,)"
+      R"("videoWidth":1920,"videoHeight":1080,"durationSeconds":0,"volume":1.5,)"
+      R"("streamUrl":"http://h/a\"b","audioTracks":[)"
+      R"({"id":1,"title":"Main","language":"eng","selected":true,"defaultTrack":true,"forced":false},)"
+      R"({"id":2,"selected":false,"defaultTrack":false,"forced":false}],)"
+      R"("selectedAudioTrackId":1,"subtitleTracks":[)"
+      R"({"id":3,"title":"Forced","selected":false,"defaultTrack":false,"forced":true}],)"
+      R"("selectedSubtitleTrackId":null,"chapters":[{"timeSeconds":0,"title":"Intro"},)"
+      R"({"timeSeconds":2.5e+06}],"playbackSpeed":1.5,"aspectOverride":"16:9",)"
+      R"("stats":{"fps":29.97,"videoBitrateBps":2.5e+06,"audioCodec":"aac",)"
+      R"("audioSampleRateHz":48000,"container":"matroska","bufferedAheadSeconds":0,)"
+      R"("droppedFrames":5},"recording":{"active":true,"targetPath":"/tmp/r.ts",)"
+      R"("startedAt":"2024-01-02T03:04:05Z"},"error":"x","errorOrigin":"engine"})");
+}
+
+TEST(SnapshotBody, ClampsAndOmissions) {
+  HelperState state;
+  state.positionSeconds = -3;
+  state.volume = -0.5;
+  state.durationSeconds = -1;
+  EXPECT_NE(snapshotBodyLocked(state).find(R"("positionSeconds":0,)"), std::string::npos);
+  EXPECT_NE(snapshotBodyLocked(state).find(R"("volume":0,)"), std::string::npos);
+  EXPECT_NE(snapshotBodyLocked(state).find(R"("durationSeconds":null,)"), std::string::npos);
+  state.positionSeconds = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_NE(snapshotBodyLocked(state).find(R"("positionSeconds":0,)"), std::string::npos);
+
+  // Every statistic and recording detail present, then the error without
+  // an engine origin; a stopped recording keeps its last path.
+  state.fps = 25;
+  state.videoBitrateBps = 1;
+  state.audioBitrateBps = 2;
+  state.videoCodec = "h264";
+  state.audioCodec = "opus";
+  state.audioChannels = "stereo";
+  state.audioSampleRateHz = 44100;
+  state.container = "mp4";
+  state.bufferedAheadSeconds = 3.5;
+  state.droppedFrames = 2;
+  state.decoderDroppedFrames = 3;
+  state.recordingTargetPath = "/r.ts";
+  state.recordingError = "refused";
+  state.error = "Playback failed.";
+  const std::string body = snapshotBodyLocked(state);
+  EXPECT_NE(body.find(R"("stats":{"fps":25,"videoBitrateBps":1,"audioBitrateBps":2,)"
+                      R"("videoCodec":"h264","audioCodec":"opus","audioChannels":"stereo",)"
+                      R"("audioSampleRateHz":44100,"container":"mp4","bufferedAheadSeconds":3.5,)"
+                      R"("droppedFrames":5})"),
+            std::string::npos)
+      << body;
+  EXPECT_NE(body.find(R"("recording":{"active":false,"targetPath":"/r.ts","error":"refused"})"),
+            std::string::npos)
+      << body;
+  EXPECT_TRUE(body.ends_with(R"(,"error":"Playback failed."})")) << body;
+}
+
+TEST(TracksJson, EmptyAndSelected) {
+  EXPECT_EQ(tracksJson({}, -1), "[]");
+  EXPECT_EQ(tracksJson({{0, "", "de", false, false}}, 0),
+            R"([{"id":0,"language":"de","selected":true,"defaultTrack":false,"forced":false}])");
+}
+
+TEST(SnapshotPacing, FirstCallWritesThenOnlyChangesWithinTheInterval) {
+  HelperState state;
+  const int64_t t0 = 5'000'000'000;
+  auto first = takeSnapshotLocked(state, false, t0);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(*first, kIdleSnapshot);
+  EXPECT_FALSE(state.snapshotDirty);
+  EXPECT_EQ(state.lastSnapshotStatus, "idle");
+  EXPECT_EQ(state.lastSnapshotNs, t0);
+
+  // Nothing changed: nothing written, even long after.
+  EXPECT_FALSE(takeSnapshotLocked(state, false, t0 + 10 * kSnapshotIntervalNs));
+
+  // A change without a status change waits for the 250 ms floor.
+  state.positionSeconds = 1;
+  state.snapshotDirty = true;
+  EXPECT_FALSE(takeSnapshotLocked(state, false, t0 + kSnapshotIntervalNs - 1));
+  EXPECT_TRUE(state.snapshotDirty);
+  EXPECT_TRUE(takeSnapshotLocked(state, false, t0 + kSnapshotIntervalNs));
+  EXPECT_FALSE(state.snapshotDirty);
+
+  // A status change goes out at once, however young the last snapshot.
+  const int64_t t1 = t0 + kSnapshotIntervalNs;
+  state.status = "loading";
+  state.snapshotDirty = true;
+  auto loading = takeSnapshotLocked(state, false, t1 + 1);
+  ASSERT_TRUE(loading.has_value());
+  EXPECT_NE(loading->find(R"("status":"loading")"), std::string::npos);
+
+  // Forced: written even when clean and young.
+  EXPECT_TRUE(takeSnapshotLocked(state, true, t1 + 2));
+}
+
+TEST(SnapshotPacing, PositionUpdatesEvery50msGiveAtMostFourPerSecond) {
+  HelperState state;
+  int written = 0;
+  for (int64_t t = 0; t <= 2'000'000'000; t += 50'000'000) {
+    state.positionSeconds = t / 1e9;
+    state.snapshotDirty = true;
+    if (takeSnapshotLocked(state, false, 1'000'000'000 + t)) ++written;
+  }
+  // The first write, then one per 250 ms over two seconds.
+  EXPECT_EQ(written, 9);
+}
