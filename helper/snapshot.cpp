@@ -1,22 +1,15 @@
 #include "snapshot.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <mutex>
 
 #include "json_writer.h"
+#include "shm_ring.h"
 
 namespace frame_helper {
 
 namespace {
-
-int64_t monotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
 
 std::string chaptersJson(const std::vector<ChapterInfo>& chapters) {
   std::string out = "[";
@@ -138,7 +131,7 @@ void maybeEmitSnapshot(HelperState& state, bool force) {
   {
     std::lock_guard<std::mutex> lock(state.stateMutex);
     if (!force && !state.snapshotDirty) return;
-    line = takeSnapshotLocked(state, force, monotonicNs());
+    line = takeSnapshotLocked(state, force, static_cast<int64_t>(monotonicNowNs()));
   }
   if (line) emitLine(*line);
 }
