@@ -1,0 +1,154 @@
+import { EventEmitter } from 'node:events';
+import { ChildProcessWithoutNullStreams } from 'node:child_process';
+
+export type FieldValue = string | number | boolean;
+export type EngineOptions = Record<string, FieldValue> | Array<[string, FieldValue]>;
+
+export interface HelperOptions {
+  /** Base name of the frame ring objects (helper default "/ompv"). */
+  shmBase?: string;
+  /** Output box width (helper default 1280; below 16 becomes 16). */
+  width?: number;
+  /** Output box height (helper default 720; below 16 becomes 16). */
+  height?: number;
+  /** Initial volume, 0 to 1. */
+  volume?: number;
+  /** Engine "hwdec" value (helper default "auto"). */
+  hwdec?: string;
+  /** Engine "audio-delay" value; not set when absent. */
+  audioDelay?: string;
+  /** Session options: the helper is started with --mpv-options-stdin and this preamble. */
+  mpvOptions?: EngineOptions;
+  /** Start in runtime probe mode. */
+  runtimeProbe?: boolean;
+  /** The program to run (default: the built helper). */
+  helperPath?: string;
+  env?: NodeJS.ProcessEnv;
+}
+
+export interface HelloEvent { event: 'hello'; pid: number; protocolVersion: number; }
+export interface ShmEvent { event: 'shm'; name: string; width: number; height: number; generation: number; }
+export interface LogEvent { event: 'log'; level: string; prefix: string; text: string; }
+export interface FatalEvent { event: 'fatal'; error: string; }
+export interface ByeEvent { event: 'bye'; }
+
+export interface TrackSnapshot {
+  id: number;
+  title?: string;
+  language?: string;
+  selected: boolean;
+  defaultTrack: boolean;
+  forced: boolean;
+}
+
+export interface ChapterSnapshot { timeSeconds: number; title?: string; }
+
+export interface StatsSnapshot {
+  fps?: number;
+  videoBitrateBps?: number;
+  audioBitrateBps?: number;
+  videoCodec?: string;
+  audioCodec?: string;
+  audioChannels?: string;
+  audioSampleRateHz?: number;
+  container?: string;
+  bufferedAheadSeconds?: number;
+  droppedFrames?: number;
+}
+
+export interface RecordingSnapshot {
+  active: boolean;
+  targetPath?: string;
+  startedAt?: string;
+  error?: string;
+}
+
+export type PlaybackStatus = 'idle' | 'loading' | 'playing' | 'paused' | 'ended' | 'error' | 'closed';
+
+export interface SnapshotEvent {
+  event: 'snapshot';
+  status: PlaybackStatus;
+  positionSeconds: number;
+  videoWidth: number;
+  videoHeight: number;
+  durationSeconds: number | null;
+  volume: number;
+  streamUrl: string;
+  audioTracks: TrackSnapshot[];
+  selectedAudioTrackId: number | null;
+  subtitleTracks: TrackSnapshot[];
+  selectedSubtitleTrackId: number | null;
+  chapters: ChapterSnapshot[];
+  playbackSpeed: number;
+  aspectOverride: string;
+  stats: StatsSnapshot;
+  recording: RecordingSnapshot;
+  error?: string;
+  errorOrigin?: 'engine';
+}
+
+export type HelperEvent = HelloEvent | ShmEvent | SnapshotEvent | LogEvent | FatalEvent | ByeEvent;
+
+export interface ExitStatus { code: number | null; signal: string | null; }
+
+/** Percent-encodes `%`, tab, line feed, carriage return and other control bytes. */
+export function encodeField(value: FieldValue): string;
+/** One command line without its line feed. */
+export function commandLine(name: string, fields?: Record<string, FieldValue | undefined>): string;
+/** The "mpv-options" preamble line, entries applied in the given order. */
+export function buildPreamble(options?: EngineOptions): string;
+
+export class HelperClient extends EventEmitter {
+  static spawn(options?: HelperOptions): HelperClient;
+  constructor(options?: HelperOptions);
+
+  readonly child: ChildProcessWithoutNullStreams;
+  readonly pid: number | undefined;
+  /** Every event received, in order. */
+  readonly events: HelperEvent[];
+  readonly lastSnapshot: SnapshotEvent | null;
+  readonly lastShm: ShmEvent | null;
+  /** Lines that were not JSON objects. */
+  readonly badLines: string[];
+  /** The start of the helper's standard error. */
+  readonly stderrText: string;
+  /** Set once the process has ended. */
+  readonly exitStatus: ExitStatus | null;
+  /** Resolves once the process has ended. */
+  readonly exited: Promise<ExitStatus>;
+
+  on(event: 'event', listener: (event: HelperEvent) => void): this;
+  on(event: 'hello', listener: (event: HelloEvent) => void): this;
+  on(event: 'shm', listener: (event: ShmEvent) => void): this;
+  on(event: 'snapshot', listener: (event: SnapshotEvent) => void): this;
+  on(event: 'log', listener: (event: LogEvent) => void): this;
+  on(event: 'fatal', listener: (event: FatalEvent) => void): this;
+  on(event: 'bye', listener: (event: ByeEvent) => void): this;
+  on(event: 'exit', listener: (status: ExitStatus) => void): this;
+  on(event: string | symbol, listener: (...args: any[]) => void): this;
+
+  writeLine(line: string): void;
+  send(name: string, fields?: Record<string, FieldValue | undefined>): void;
+  waitFor(predicate: (event: HelperEvent) => boolean, timeoutMs?: number): Promise<HelperEvent>;
+  waitForSnapshot(predicate: (snapshot: SnapshotEvent) => boolean, timeoutMs?: number): Promise<SnapshotEvent>;
+  waitForExit(timeoutMs?: number): Promise<ExitStatus>;
+
+  load(url: string, options?: Record<string, FieldValue>): void;
+  seek(seconds: number): void;
+  seekBy(seconds: number): void;
+  pause(paused: boolean): void;
+  volume(value: number): void;
+  aid(id: number | string): void;
+  sid(id: number | string): void;
+  speed(value: number): void;
+  aspect(value: string): void;
+  subAdd(path: string): void;
+  subDelay(seconds: number): void;
+  subScale(value: number): void;
+  subColor(value: string): void;
+  record(path?: string): void;
+  size(width: number, height: number): void;
+  quit(): void;
+  closeStdin(): void;
+  close(timeoutMs?: number): Promise<ExitStatus>;
+}
