@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "helper_state.h"
 #include "mpv_node_builder.h"
 
 using namespace frame_helper;
@@ -369,4 +370,30 @@ TEST(EventLoop, TrackAndChapterLists) {
   // Not an array: the chapters are emptied.
   EXPECT_TRUE(change(state, "chapter-list", MPV_FORMAT_NODE, &notArray));
   EXPECT_TRUE(state.chapters.empty());
+}
+
+TEST(EventLoop, VideoSizeChangesRequestANewRenderSize) {
+  // The render size is fitted from g_state and handed to its pipeline.
+  HelperState& state = g_state;
+  state.renderWidth = 1280;
+  state.renderHeight = 720;
+  int64_t width = 1920;
+  int64_t height = 800;
+  change(state, "dwidth", MPV_FORMAT_INT64, &width);
+  EXPECT_TRUE(change(state, "dheight", MPV_FORMAT_INT64, &height));
+  EXPECT_EQ(state.pipeline.pendingWidth, 1280);
+  EXPECT_EQ(state.pipeline.pendingHeight, 532);
+  EXPECT_TRUE(state.pipeline.updatePending);
+
+  // The video size becoming unknown hands over the box as it is.
+  state.pipeline.pendingWidth = state.pipeline.pendingHeight = 0;
+  EXPECT_TRUE(change(state, "dwidth", MPV_FORMAT_NONE, nullptr));
+  EXPECT_EQ(state.videoWidth, 0);
+  EXPECT_EQ(state.pipeline.pendingWidth, 1280);
+  EXPECT_EQ(state.pipeline.pendingHeight, 720);
+
+  state.videoHeight = 0;
+  state.renderWidth = state.renderHeight = 0;
+  state.pipeline.pendingWidth = state.pipeline.pendingHeight = 0;
+  state.pipeline.updatePending = false;
 }

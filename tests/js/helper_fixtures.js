@@ -10,14 +10,14 @@ const path = require('node:path');
 const { HelperClient } = require('../../lib/helper_client');
 
 const SRT = `1
-00:00:00,000 --> 00:00:30,000
+00:00:00,000 --> 00:00:04,000
 Hello from the subtitle track
 
 `;
 
 /**
  * Makes the test media in a new temporary directory:
- * - clip.mkv: 320x240 at 25 fps, `seconds` long, two audio tracks ("eng"
+ * - clip.mkv: 320x240 at 25 fps (noisy, about 8 Mbit/s), `seconds` long, two audio tracks ("eng"
  *   "English" default, "deu" "Deutsch"), a subtitle track ("eng" "Subs"), a
  *   forced subtitle track ("fra" "Forced") and two chapters ("Opening" at 0,
  *   "Middle" at half the length);
@@ -45,20 +45,21 @@ title=Middle
   const clip = path.join(dir, 'clip.mkv');
   execFileSync('ffmpeg', [
     '-v', 'error', '-y',
-    '-f', 'lavfi', '-i', `testsrc2=size=320x240:rate=25:duration=${seconds}`,
+        // Noise keeps the bit rate near 8 Mbit/s, so a recording grows visibly.
+    '-f', 'lavfi', '-i', `testsrc2=size=320x240:rate=25:duration=${seconds},noise=alls=30:allf=t+u`,
     '-f', 'lavfi', '-i', `sine=frequency=440:duration=${seconds}`,
     '-f', 'lavfi', '-i', `sine=frequency=880:duration=${seconds}`,
     '-i', srt, '-i', srt, '-i', meta,
     '-map', '0:v', '-map', '1:a', '-map', '2:a', '-map', '3:s', '-map', '4:s',
     '-map_metadata', '5', '-map_chapters', '5',
-    '-c:v', 'mpeg4', '-q:v', '5', '-g', '25', '-c:a', 'aac', '-b:a', '64k', '-c:s', 'srt',
+    '-c:v', 'mpeg4', '-q:v', '3', '-g', '25', '-c:a', 'aac', '-b:a', '64k', '-c:s', 'srt',
     '-metadata:s:a:0', 'language=eng', '-metadata:s:a:0', 'title=English',
     '-metadata:s:a:1', 'language=deu', '-metadata:s:a:1', 'title=Deutsch',
     '-metadata:s:s:0', 'language=eng', '-metadata:s:s:0', 'title=Subs',
     '-metadata:s:s:1', 'language=fra', '-metadata:s:s:1', 'title=Forced',
     '-disposition:a:0', 'default', '-disposition:a:1', '0',
     '-disposition:s:0', '0', '-disposition:s:1', 'forced',
-    clip,
+    '-t', String(seconds), clip,
   ]);
   return { dir, clip, srt, cleanup: () => fs.rmSync(dir, { recursive: true, force: true }) };
 }

@@ -30,7 +30,9 @@ describe('helper playback', () => {
   before(async () => {
     media = makeMedia(20);
     server = await serveDirectory(media.dir);
-    helper = startHelper({ shmBase: base });
+    // Without the cache the engine reads the file as it plays, as it would a
+    // live stream, so a recording receives packets as they come.
+    helper = startHelper({ shmBase: base, mpvOptions: { ao: 'null', cache: 'no' } });
     await helper.waitForSnapshot((s) => s.status === 'idle');
   });
 
@@ -190,6 +192,8 @@ describe('helper playback', () => {
   });
 
   it('records the stream into a growing file and stops again', async () => {
+    helper.seek(2);
+    await helper.waitForSnapshot((x) => x.status === 'playing' && x.positionSeconds < 4);
     const target = path.join(media.dir, 'recording.mkv');
     helper.record(target);
     const s = await helper.waitForSnapshot((x) => x.recording.active);
@@ -226,7 +230,9 @@ describe('helper playback', () => {
     assert.equal(failed.streamUrl, server.url('missing.mkv'));
 
     helper.load(server.url('clip.mkv'), { start: 18 });
-    const playing = await helper.waitForSnapshot((s) => s.status === 'playing');
+    helper.pause(false);
+    // The position of the previous file stays until the engine reports anew.
+    const playing = await helper.waitForSnapshot((s) => s.status === 'playing' && s.positionSeconds >= 17.9);
     assert.equal(playing.error, undefined);
   });
 

@@ -67,7 +67,7 @@ describe('helper start-up', () => {
         event: 'log', level: 'warn', prefix: 'orvanel',
         text: 'rejected session option no-such-option: option not found',
       }]);
-      assert.equal(helper.events.filter((e) => e.event === 'log').length, 1);
+      assert.equal(helper.events.filter((e) => e.event === 'log' && e.prefix === 'orvanel').length, 1);
     } finally {
       assert.equal((await helper.close()).code, 0);
     }
