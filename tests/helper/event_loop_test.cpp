@@ -1,11 +1,19 @@
 #include "event_loop.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "command_dispatch.h"
 #include "helper_state.h"
 #include "mpv_node_builder.h"
+#include "player_setup.h"
 
 using namespace frame_helper;
 
@@ -396,4 +404,67 @@ TEST(EventLoop, VideoSizeChangesRequestANewRenderSize) {
   state.renderWidth = state.renderHeight = 0;
   state.pipeline.pendingWidth = state.pipeline.pendingHeight = 0;
   state.pipeline.updatePending = false;
+}
+
+namespace {
+
+// Lines captured from stdout that are snapshots.
+std::vector<std::string> snapshotLines(const std::string& output) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    const std::string line = output.substr(start, end - start);
+    if (line.starts_with("{\"event\":\"snapshot\"")) lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+TEST(EventLoopThreads, SnapshotsOnTimeoutsAndStopsWhenQuitArrives) {
+  HelperState state;
+  std::set<std::string> applied;
+  std::string error;
+  std::FILE* none = std::fopen("/dev/null", "r");
+  ASSERT_TRUE(setupPlayer(state, HelperArgs{}, none, applied, error)) << error;
+  std::fclose(none);
+
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::FILE* input = fdopen(fds[0], "r");
+  testing::internal::CaptureStdout();
+  std::thread reader(runStdinLoop, std::ref(state), input);
+  std::thread driver([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    {
+      // A state change with no engine event behind it: only the loop's
+      // time-outs give the snapshot rule its chance.
+      std::lock_guard<std::mutex> lock(state.stateMutex);
+      state.status = "loading";
+      state.snapshotDirty = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const char quit[] = "quit\n";
+    ASSERT_EQ(write(fds[1], quit, sizeof quit - 1), static_cast<ssize_t>(sizeof quit - 1));
+  });
+  const auto start = std::chrono::steady_clock::now();
+  runEventLoop(state);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  driver.join();
+  reader.join();
+  const std::vector<std::string> snapshots = snapshotLines(testing::internal::GetCapturedStdout());
+  close(fds[1]);
+  std::fclose(input);
+  mpv_terminate_destroy(state.mpv);
+
+  // The loop ended soon after quit (well before another 0.1 s wait could
+  // matter), and both statuses were reported.
+  EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
+  EXPECT_FALSE(state.running.load());
+  ASSERT_GE(snapshots.size(), 2u);
+  EXPECT_NE(snapshots.front().find("\"status\":\"idle\""), std::string::npos);
+  EXPECT_NE(snapshots.back().find("\"status\":\"loading\""), std::string::npos);
 }
