@@ -2,7 +2,11 @@
 // The helper client's line building, without a helper.
 const { describe, it } = require('node:test');
 const assert = require('node:assert/strict');
-const { buildPreamble, commandLine, encodeField } = require('../../lib/helper_client');
+const fs = require('node:fs');
+const path = require('node:path');
+const client = require('../../lib/helper_client');
+
+const { buildPreamble, commandLine, encodeField, HelperClient } = client;
 
 describe('helper client', () => {
   describe('encodeField', () => {
@@ -45,6 +49,21 @@ describe('helper client', () => {
       assert.equal(buildPreamble({ 'demuxer-lavf-o': 'a=b', title: 'x\ty%' }),
         'mpv-options\t0000=demuxer-lavf-o%3Da%3Db\t0001=title%3Dx%09y%25');
       assert.equal(buildPreamble({}), 'mpv-options');
+    });
+  });
+
+  describe('declarations', () => {
+    it('declare exactly the exports and the client methods', () => {
+      const dts = fs.readFileSync(path.join(__dirname, '../../lib/helper_client.d.ts'), 'utf8');
+      const declared = [...dts.matchAll(/^export (?:function|class) (\w+)/gm)].map((m) => m[1]);
+      assert.deepEqual(declared.sort(), Object.keys(client).sort());
+      const body = dts.slice(dts.indexOf('export class HelperClient'));
+      const methods = new Set([...body.matchAll(/^  (\w+)\(/gm)].map((m) => m[1]));
+      methods.delete('constructor');
+      methods.delete('on');
+      const implemented = Object.getOwnPropertyNames(HelperClient.prototype)
+        .filter((name) => name !== 'constructor' && !name.startsWith('_'));
+      assert.deepEqual([...methods].sort(), implemented.sort());
     });
   });
 });
