@@ -24,6 +24,8 @@ export interface HelperOptions {
   /** The program to run (default: the built helper). */
   helperPath?: string;
   env?: NodeJS.ProcessEnv;
+  /** Keep every event in `events` (default true); long-running programs pass false. */
+  keepEvents?: boolean;
 }
 
 export interface HelloEvent { event: 'hello'; pid: number; protocolVersion: number; }

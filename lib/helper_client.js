@@ -124,6 +124,8 @@ function helperArgs(options) {
  * @property {boolean} [runtimeProbe] start in runtime probe mode
  * @property {string} [helperPath] the program to run (default: the built helper)
  * @property {NodeJS.ProcessEnv} [env] environment of the helper
+ * @property {boolean} [keepEvents=true] keep every event in `events`; long-running
+ *   programs pass false so memory does not grow with the snapshots
  */
 
 /**
@@ -142,8 +144,9 @@ class HelperClient extends EventEmitter {
   /** @param {HelperOptions} [options] */
   constructor(options = {}) {
     super();
-    /** @type {object[]} every event received, in order */
+    /** @type {object[]} every event received, in order (empty with keepEvents false) */
     this.events = [];
+    this.keepEvents = options.keepEvents !== false;
     /** @type {object|null} the newest "snapshot" event */
     this.lastSnapshot = null;
     /** @type {object|null} the newest "shm" event */
@@ -192,7 +195,7 @@ class HelperClient extends EventEmitter {
       this.badLines.push(line);
       return;
     }
-    this.events.push(event);
+    if (this.keepEvents) this.events.push(event);
     if (event.event === 'snapshot') this.lastSnapshot = event;
     if (event.event === 'shm') this.lastShm = event;
     this.emit('event', event);

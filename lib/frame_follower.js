@@ -1,0 +1,93 @@
+'use strict';
+/**
+ * Follows a helper's frame rings: opens every ring the helper announces in a
+ * "shm" event and hands out the newest frame on each poll.
+ *
+ * The reader module keeps one mapping per process, so one FrameFollower per
+ * process is the intended use.
+ * @module frame_follower
+ */
+const reader = require('./frame_reader');
+
+/**
+ * @typedef {object} Frame
+ * @property {number} seq sequence number (grows across rings of one helper)
+ * @property {number} ageMs milliseconds since the helper published it
+ * @property {boolean} torn the frame was overwritten while it was copied
+ * @property {number} width
+ * @property {number} height
+ * @property {number} generation ring generation the frame came from
+ * @property {ArrayBuffer} pixels BGRA, width × 4 bytes per row, bottom row first
+ */
+
+class FrameFollower {
+  /**
+   * @param {import('./helper_client').HelperClient} client a running helper
+   */
+  constructor(client) {
+    this.client = client;
+    /** @type {{width: number, height: number, stride: number, frameBytes: number, generation: number}|null} */
+    this.ring = null;
+    this.pixels = null;
+    this.lastSeq = 0;
+    /** @type {Error|null} the last failure to open an announced ring */
+    this.openError = null;
+    this._onShm = (event) => this._open(event.name);
+    client.on('shm', this._onShm);
+    // The first "shm" comes before "hello": it may have arrived already.
+    if (client.lastShm) this._open(client.lastShm.name);
+  }
+
+  /** @private */
+  _open(name) {
+    try {
+      this.ring = reader.open(name);
+      this.openError = null;
+    } catch (err) {
+      // The helper may have replaced the ring again already; the next "shm"
+      // event brings the name that exists.
+      this.openError = err;
+      return;
+    }
+    if (!this.pixels || this.pixels.byteLength !== this.ring.frameBytes) {
+      this.pixels = new ArrayBuffer(this.ring.frameBytes);
+    }
+  }
+
+  /**
+   * Copies the newest frame when it is newer than the last one handed out.
+   * The returned `pixels` buffer is reused by the next poll.
+   * @param {{includeTorn?: boolean}} [options] hand out torn frames too
+   * @returns {Frame|null} null when there is no new whole frame
+   */
+  poll(options = {}) {
+    if (!this.ring) return null;
+    if (reader.latestSeq() === this.lastSeq) return null;
+    const copy = reader.copyLatest(this.pixels);
+    if (!copy || (copy.torn && !options.includeTorn)) return null;
+    this.lastSeq = copy.seq;
+    return {
+      seq: copy.seq,
+      ageMs: copy.ageMs,
+      torn: copy.torn,
+      width: this.ring.width,
+      height: this.ring.height,
+      generation: this.ring.generation,
+      pixels: this.pixels,
+    };
+  }
+
+  /** @returns {number} milliseconds since the helper's last render pass, or -1 */
+  producerAliveMs() {
+    return reader.producerAliveMs();
+  }
+
+  /** Stops following and unmaps the ring. */
+  close() {
+    this.client.off('shm', this._onShm);
+    reader.close();
+    this.ring = null;
+  }
+}
+
+module.exports = { FrameFollower };

@@ -1,0 +1,98 @@
+'use strict';
+// The main job, orvanel-play, run end to end as a user runs it.
+const { describe, it } = require('node:test');
+const assert = require('node:assert/strict');
+const { execFile } = require('node:child_process');
+const fs = require('node:fs');
+const http = require('node:http');
+const os = require('node:os');
+const path = require('node:path');
+const { decodeRgbPng } = require('../../lib/png');
+
+const PLAYER = path.join(__dirname, '..', '..', 'bin', 'orvanel-play.js');
+
+function play(args, env = {}) {
+  return new Promise((resolve) => {
+    execFile(process.execPath, [PLAYER, ...args], { env: { ...process.env, ...env }, timeout: 60000 },
+      (err, stdout, stderr) => resolve({ code: err ? err.code : 0, stdout, stderr }));
+  });
+}
+
+function pixel(png, x, y) {
+  const i = (y * png.width + x) * 3;
+  return [png.rgb[i], png.rgb[i + 1], png.rgb[i + 2]];
+}
+
+function near(actual, expected, tolerance = 40) {
+  return actual.every((v, i) => Math.abs(v - expected[i]) <= tolerance);
+}
+
+describe('orvanel-play', () => {
+  it('plays the built-in test pattern, shows status lines and saves an upright PNG', async () => {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'orvanel-play-'));
+    const png = path.join(dir, 'frame.png');
+    try {
+      const r = await play(['--seconds', '3', '--png', png, '--opt', 'ao=null']);
+      assert.equal(r.code, 0, r.stderr);
+      assert.equal(r.stderr, '');
+      // Not a terminal: one status line a second, the last one at the end.
+      const lines = r.stdout.trim().split('\n');
+      assert.ok(lines.length >= 2, r.stdout);
+      assert.match(lines.at(-1), /^playing +\d\d:\d\d \/ \d\d:\d\d \[[#-]+\]  fps \d+\.\d  age \d+ms  dropped \d+  1280x720$/);
+      const image = decodeRgbPng(fs.readFileSync(png));
+      assert.equal(image.width, 1280);
+      assert.equal(image.height, 720);
+      // The colour bars of the pattern, left to right, in the lower half.
+      const bars = [[100, [255, 0, 0]], [320, [0, 210, 0]], [530, [255, 240, 0]],
+        [750, [0, 0, 255]], [960, [255, 40, 255]], [1170, [0, 230, 255]]];
+      for (const [x, colour] of bars) {
+        assert.ok(near(pixel(image, x, 690), colour), `bar at x=${x}: ${pixel(image, x, 690)}`);
+      }
+      // The time stamp box sits at the top left: the PNG is the right way up.
+      const stamp = pixel(image, 4, 4);
+      assert.ok(stamp[0] + stamp[1] + stamp[2] < 250, `top left ${stamp}`);
+    } finally {
+      fs.rmSync(dir, { recursive: true, force: true });
+    }
+  });
+
+  it('ends with one clear line and status 1 for a stream it cannot open, sending headers', async () => {
+    const seen = [];
+    const server = http.createServer((req, res) => {
+      seen.push(req.headers);
+      res.writeHead(404);
+      res.end();
+    });
+    await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+    try {
+      const url = `http://127.0.0.1:${server.address().port}/missing.mp4`;
+      const r = await play([url, '--quiet', '--opt', 'ao=null', '--header', 'X-Orvanel: a,b',
+        '--user-agent', 'orvanel-play-test']);
+      assert.equal(r.code, 1);
+      const lines = r.stderr.trim().split('\n');
+      assert.equal(lines.length, 1, r.stderr);
+      assert.match(lines[0], new RegExp(`^orvanel-play: cannot play ${url}: `));
+      assert.doesNotMatch(r.stderr, /at .*\.js:\d+/);  // no stack trace
+      assert.ok(seen.length >= 1);
+      assert.equal(seen[0]['user-agent'], 'orvanel-play-test');
+      assert.equal(seen[0]['x-orvanel'], 'a,b');
+    } finally {
+      server.close();
+    }
+  });
+
+  it('refuses bad arguments with a usage line and status 2', async () => {
+    for (const args of [['/no/such/file.mp4'], ['--size', '8x8'], ['--seconds'], ['--frobnicate'],
+      ['--opt', 'novalue']]) {
+      const r = await play(args);
+      assert.equal(r.code, 2, `${args}: ${r.stderr}`);
+      assert.match(r.stderr, /^orvanel-play: .+\n\(see --help\)\n$/);
+    }
+  });
+
+  it('reports options the engine rejects and keeps playing', async () => {
+    const r = await play(['--seconds', '1', '--quiet', '--opt', 'ao=null', '--opt', 'no-such-option=1']);
+    assert.equal(r.code, 0, r.stderr);
+    assert.equal(r.stderr, '[orvanel] rejected session option no-such-option: option not found\n');
+  });
+});
