@@ -1,0 +1,28 @@
+// What every exported function shares: session lookup and the readers of
+// optional values. JavaScript thread.
+#pragma once
+
+#include <napi.h>
+
+#include <string>
+
+#include "session.h"
+
+namespace hosted_mpv {
+
+// The session registered under `id`; throws "Hosted MPV session not found."
+// when there is none. The reference keeps the session alive for the call.
+SessionRef getSessionOrThrow(Napi::Env env, const std::string& id);
+
+// The property's value when it is a number (NaN included), else `fallback`;
+// never coerces.
+double readOptionalNumber(const Napi::Object& object, const char* key, double fallback);
+
+// Empty when the property is absent, undefined or null, else its value as
+// JavaScript's ToString makes it.
+std::string readOptionalString(const Napi::Object& object, const char* key);
+
+// Throws Napi::Error with `prefix` followed by the engine's text for `status`.
+[[noreturn]] void throwEngineError(Napi::Env env, const char* prefix, int status);
+
+}  // namespace hosted_mpv

@@ -1,0 +1,70 @@
+#include "load_command.h"
+
+#include <sstream>
+
+namespace hosted_mpv {
+
+void replaceAllInPlace(std::string& text, const std::string& from, const std::string& to) {
+  if (from.empty()) return;
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+    text.replace(at, from.size(), to);
+    at += to.size();
+  }
+}
+
+std::string escapeHeaderValue(std::string value) {
+  replaceAllInPlace(value, "\\", "\\\\");
+  replaceAllInPlace(value, ",", "\\,");
+  return value;
+}
+
+std::string formatStartOption(double seconds) {
+  std::ostringstream text;
+  text << seconds;
+  return text.str();
+}
+
+namespace {
+
+mpv_node stringNode(const std::string& text) {
+  mpv_node node{};
+  node.format = MPV_FORMAT_STRING;
+  node.u.string = const_cast<char*>(text.c_str());  // the engine copies the command
+  return node;
+}
+
+}  // namespace
+
+int queueLoadfileCommand(mpv_handle* mpv, uint64_t replyId, const std::string& url,
+                         const LoadOptions& options) {
+  std::vector<char*> keys;
+  std::vector<mpv_node> values;
+  for (const auto& [name, value] : options) {
+    keys.push_back(const_cast<char*>(name.c_str()));
+    values.push_back(stringNode(value));
+  }
+  mpv_node_list optionList{int(options.size()), values.data(), keys.data()};
+  mpv_node optionMap{};
+  optionMap.format = MPV_FORMAT_NODE_MAP;
+  optionMap.u.list = &optionList;
+
+  static const std::string kLoadfile = "loadfile";
+  static const std::string kReplace = "replace";
+  mpv_node index{};
+  index.format = MPV_FORMAT_INT64;
+  index.u.int64 = -1;
+  mpv_node args[5] = {stringNode(kLoadfile), stringNode(url), stringNode(kReplace), index,
+                      optionMap};
+  mpv_node_list argList{5, args, nullptr};
+  mpv_node command{};
+  command.format = MPV_FORMAT_NODE_ARRAY;
+  command.u.list = &argList;
+
+  int result = mpv_command_node_async(mpv, replyId, &command);
+  if (result != MPV_ERROR_INVALID_PARAMETER) return result;
+  args[3] = optionMap;  // the older form: options right after the flags
+  argList.num = 4;
+  return mpv_command_node_async(mpv, replyId, &command);
+}
+
+}  // namespace hosted_mpv

@@ -1,0 +1,163 @@
+// The UI thread: stands in for the process main thread and its main queue.
+// It owns the module's X connection, runs view tasks in the order they were
+// queued, and handles the connection's events between tasks.
+// Threads: any thread queues tasks; only the UI thread touches X. The task
+// mutex is a leaf lock; no task runs while it is held.
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+#include "platform/linux/x_connection.h"
+#include "platform/main_thread.h"
+
+namespace hosted_mpv {
+namespace {
+
+struct UiThread {
+  std::mutex mutex;
+  std::deque<std::function<void()>> tasks;  // guarded by mutex
+  int wakeFd = -1;                           // eventfd, written when a task is queued
+  std::thread::id threadId;                  // immutable once started
+};
+
+// UI thread only.
+Display* gDisplay = nullptr;
+bool gConnectionLost = false;
+unsigned long gErrorCount = 0;
+XErrorHandler gPreviousErrorHandler = nullptr;
+XIOErrorHandler gPreviousIoErrorHandler = nullptr;
+
+int onXError(Display* display, XErrorEvent* event) {
+  if (display == gDisplay) {
+    ++gErrorCount;
+    return 0;
+  }
+  return gPreviousErrorHandler ? gPreviousErrorHandler(display, event) : 0;
+}
+
+int onXIoError(Display* display) {
+  if (display == gDisplay) return 0;  // the exit handler below decides
+  return gPreviousIoErrorHandler ? gPreviousIoErrorHandler(display) : 0;
+}
+
+// A lost X server must not end the application: views just stop working.
+void onConnectionLost(Display*, void*) { gConnectionLost = true; }
+
+void runTasks(UiThread& ui) {
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::lock_guard lock(ui.mutex);
+      if (ui.tasks.empty()) return;
+      task = std::move(ui.tasks.front());
+      ui.tasks.pop_front();
+    }
+    try {
+      task();
+    } catch (...) {
+      // Tasks report their own failures; nothing may end the UI thread.
+    }
+  }
+}
+
+void runUiThread(UiThread* ui) {
+  pthread_setname_np(pthread_self(), "hosted-mpv-ui");
+  for (;;) {
+    runTasks(*ui);
+    Display* display = gConnectionLost ? nullptr : gDisplay;
+    while (display && !gConnectionLost && XPending(display) > 0) {  // XPending also flushes
+      XEvent event;
+      XNextEvent(display, &event);
+      handleViewEvent(event);
+    }
+    if (gConnectionLost) display = nullptr;
+    pollfd fds[2] = {{ui->wakeFd, POLLIN, 0}, {display ? ConnectionNumber(display) : -1, POLLIN, 0}};
+    if (poll(fds, display ? 2 : 1, -1) > 0 && (fds[0].revents & POLLIN)) {
+      uint64_t count;
+      [[maybe_unused]] ssize_t n = read(ui->wakeFd, &count, sizeof count);
+    }
+  }
+}
+
+// Started on first use and never stopped: like the main thread, it lives as
+// long as the process.
+UiThread& uiThread() {
+  static UiThread* ui = [] {
+    XInitThreads();  // before any other Xlib call of the process
+    auto* created = new UiThread;
+    created->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::thread thread(runUiThread, created);
+    created->threadId = thread.get_id();
+    thread.detach();
+    return created;
+  }();
+  return *ui;
+}
+
+}  // namespace
+
+Display* uiDisplay() {
+  if (gConnectionLost) return nullptr;
+  if (!gDisplay) {
+    gDisplay = XOpenDisplay(nullptr);
+    if (gDisplay) {
+      gPreviousErrorHandler = XSetErrorHandler(onXError);
+      gPreviousIoErrorHandler = XSetIOErrorHandler(onXIoError);
+      XSetIOErrorExitHandler(gDisplay, onConnectionLost, nullptr);
+    }
+  }
+  return gDisplay;
+}
+
+XErrorTrap::XErrorTrap(Display* display) : display(display), errorsAtStart(gErrorCount) {}
+
+bool XErrorTrap::failed() {
+  if (display && !gConnectionLost) XSync(display, False);
+  return gConnectionLost || gErrorCount != errorsAtStart;
+}
+
+bool isMainThread() { return std::this_thread::get_id() == uiThread().threadId; }
+
+void dispatchMainAsync(std::function<void()> task) {
+  UiThread& ui = uiThread();
+  {
+    std::lock_guard lock(ui.mutex);
+    ui.tasks.push_back(std::move(task));
+  }
+  uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(ui.wakeFd, &one, sizeof one);
+}
+
+void runOnMainThread(const std::function<void()>& task) {
+  if (isMainThread()) {
+    task();
+    return;
+  }
+  std::mutex doneMutex;
+  std::condition_variable doneChanged;  // pairs with doneMutex
+  bool done = false;
+  std::exception_ptr failure;
+  dispatchMainAsync([&] {
+    try {
+      task();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    std::lock_guard lock(doneMutex);
+    done = true;
+    doneChanged.notify_one();
+  });
+  std::unique_lock lock(doneMutex);
+  doneChanged.wait(lock, [&] { return done; });
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace hosted_mpv

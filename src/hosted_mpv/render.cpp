@@ -1,0 +1,67 @@
+// Render scheduling and the render task's frame.
+// Threads: libmpv's thread (onRenderContextUpdate), any thread
+// (scheduleRender), renderQueue (the task). Only atomics are shared; the
+// surface size is read by the branches under stateMutex.
+#include "render.h"
+
+#include <cstdio>
+
+#include "render_opengl.h"
+#include "render_software.h"
+#include "trace.h"
+
+namespace hosted_mpv {
+
+void onRenderContextUpdate(void* ctx) {
+  if (!ctx) return;
+  SessionRef session = static_cast<std::weak_ptr<Session>*>(ctx)->lock();
+  if (!session) return;
+  if (session->softwareRenderer) {
+    scheduleRender(session);
+  } else {
+    session->renderRequested.store(true, std::memory_order_release);
+  }
+}
+
+void scheduleRender(const SessionRef& session) {
+  if (!session || !session->renderQueue || !session->renderContext) return;
+  if (session->renderScheduled.exchange(true, std::memory_order_acq_rel)) return;
+  dispatchAsync(*session->renderQueue, [session] { runRenderTask(session); });
+}
+
+void runRenderTask(const SessionRef& session) {
+  struct EndOfTask {
+    Session& session;
+    ~EndOfTask() { session.renderScheduled.store(false, std::memory_order_release); }
+  } endOfTask{*session};
+  if (session->softwareRenderer) {
+    renderSoftwareBranch(session);
+  } else {
+    renderOpenGLBranch(session);
+  }
+}
+
+void recordRenderedFrame(const SessionRef& session, std::chrono::nanoseconds duration) {
+  if (!session) return;
+  auto nanos = uint64_t(duration.count() > 0 ? duration.count() : 0);
+  uint64_t frames = session->renderedFrameCount.fetch_add(1) + 1;
+  uint64_t total = session->totalRenderNanos.fetch_add(nanos) + nanos;
+  if (frames % 120 != 0 || !isHostedMpvTraceEnabled()) return;
+  std::fprintf(stderr, "[hosted-mpv][%s][trace] renderer=%s frames=%llu avgRenderMs=%.2f skipped=%llu\n",
+               session->id.c_str(), session->softwareRenderer ? "sw" : "gl",
+               static_cast<unsigned long long>(frames), double(total) / double(frames) / 1e6,
+               static_cast<unsigned long long>(session->skippedFrameCount.load()));
+}
+
+void releaseRenderContext(Session& session) {
+  if (!session.renderContext) return;
+  if (session.softwareRenderer || !session.glContext) {
+    mpv_render_context_set_update_callback(session.renderContext, nullptr, nullptr);
+    mpv_render_context_free(session.renderContext);
+    session.renderContext = nullptr;
+    return;
+  }
+  releaseOpenGLRenderContext(session);
+}
+
+}  // namespace hosted_mpv

@@ -1,0 +1,107 @@
+// One hosted player and the registry of live sessions.
+//
+// Threads that use a session: the JavaScript thread (creation, commands,
+// snapshots, teardown), the main thread (views), the session's render queue
+// (render context and every render), libmpv's threads (the render update
+// callback), the display link thread and the session's event thread.
+// Lock order: gSessionsMutex is never held together with any other lock; a
+// session's stateMutex is a leaf lock. Neither is held while the engine is
+// called (mpv_error_string aside) or while work is dispatched.
+#pragma once
+
+#include <mpv/client.h>
+#include <mpv/render.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/native_view.h"
+#include "platform/opengl_view.h"
+#include "platform/serial_queue.h"
+#include "snapshot.h"
+
+namespace hosted_mpv {
+
+// Never copied or moved; made with std::make_shared and handled through
+// std::shared_ptr. The destructor never calls libmpv and never touches
+// displayLink or callbackContext: teardown (destroySession) owns those.
+struct Session {
+  // Immutable once registered.
+  std::string id;
+  // Calling thread: creation and teardown.
+  mpv_handle* mpv = nullptr;
+  // Written on renderQueue only (or with the queue absent).
+  mpv_render_context* renderContext = nullptr;
+  // Main thread only.
+  NativeViewRef nativeView;
+  NativeViewRef hostView;
+  NativeViewRef renderView;
+  std::shared_ptr<GlPixelFormat> pixelFormat;
+  std::shared_ptr<GlContext> glContext;
+  // Calling thread: creation and teardown.
+  DisplayLink* displayLink = nullptr;
+  // Set by creation, then immutable.
+  std::shared_ptr<SerialQueue> renderQueue;
+  std::thread eventThread;
+  // Flags: release stores, acquire loads, acquire-release exchanges.
+  std::atomic<bool> running{false};
+  std::atomic<bool> renderScheduled{false};
+  std::atomic<bool> renderRequested{false};
+  std::atomic<uint64_t> renderedFrameCount{0};
+  std::atomic<uint64_t> skippedFrameCount{0};
+  std::atomic<uint64_t> totalRenderNanos{0};
+
+  std::mutex stateMutex;
+  // Guarded by stateMutex (creation writes volume and rejectedOptionKeys before
+  // any other thread knows the session).
+  SessionSnapshot snapshot;
+  uint64_t pendingRecordStartRequestId = 0;
+  uint64_t pendingRecordStopRequestId = 0;
+  std::string pendingRecordTargetPath;
+  std::string pendingRecordStartedAt;
+  std::string pendingRecordStopStartedAt;
+  uint64_t pendingLoadRequestId = 0;
+
+  // Calling thread: creation and teardown. The one context handed to native
+  // callbacks; it never keeps the session alive.
+  std::weak_ptr<Session>* callbackContext = nullptr;
+  // Set by creation before any render or callback can run, then immutable.
+  bool softwareRenderer = false;
+
+  // Guarded by stateMutex.
+  int32_t surfaceWidth = 0;
+  int32_t surfaceHeight = 0;
+  double backingScale = 1.0;
+  bool paused = false;
+  bool fileLoaded = false;
+};
+
+using SessionRef = std::shared_ptr<Session>;
+
+// The registry. gSessionsMutex guards gSessions.
+extern std::unordered_map<std::string, SessionRef> gSessions;
+extern std::mutex gSessionsMutex;
+extern std::atomic<uint64_t> gNextSessionNumber;
+extern std::atomic<uint64_t> gNextAsyncRequestId;
+
+// "hosted-mpv-" and the next session number; a number is never given twice.
+std::string takeSessionId();
+// The reply id of the next asynchronous engine request; never 0.
+uint64_t takeAsyncRequestId();
+
+// The session registered under `id`, or null.
+SessionRef findSession(const std::string& id);
+// Registers the session under its id unless the id is taken.
+void registerSession(const SessionRef& session);
+// Removes the session registered under `id` and returns it (null when none).
+SessionRef removeSession(const std::string& id);
+
+// Status Error with `message`. Any thread; takes stateMutex.
+void updateSessionError(Session& session, const std::string& message, bool fromEngine);
+
+}  // namespace hosted_mpv

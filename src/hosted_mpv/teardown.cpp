@@ -1,0 +1,80 @@
+// Session teardown.
+// Threads: the calling thread; it waits for the event thread (join), the
+// render queue and the main thread, in that order. stateMutex is taken only
+// for two short snapshot updates, never across an engine call or a dispatch.
+#include "teardown.h"
+
+#include "platform/main_thread.h"
+#include "platform/opengl_view.h"
+#include "render.h"
+
+namespace hosted_mpv {
+
+void destroySession(const SessionRef& session) {
+  if (!session) return;
+  session->running.store(false, std::memory_order_release);
+  session->renderRequested.store(false, std::memory_order_release);
+
+  if (session->displayLink) displayLinkStop(session->displayLink);
+
+  if (session->mpv) {
+    bool recording;
+    {
+      std::lock_guard lock(session->stateMutex);
+      recording = session->snapshot.recordingActive;
+    }
+    if (recording) {
+      // Ends the recording file properly before the player goes.
+      char empty[] = "";
+      char* value = empty;
+      mpv_set_property(session->mpv, "stream-record", MPV_FORMAT_STRING, &value);
+      std::lock_guard lock(session->stateMutex);
+      session->snapshot.recordingActive = false;
+      session->snapshot.recordingStartedAt.clear();
+    }
+    mpv_wakeup(session->mpv);
+  }
+
+  if (session->eventThread.joinable()) session->eventThread.join();
+
+  if (session->renderContext) {
+    if (session->renderQueue) {
+      dispatchSync(*session->renderQueue, [&] { releaseRenderContext(*session); });
+    } else {
+      releaseRenderContext(*session);
+    }
+  }
+
+  if (session->callbackContext) {
+    delete session->callbackContext;
+    session->callbackContext = nullptr;
+  }
+
+  if (session->displayLink) {
+    displayLinkRelease(session->displayLink);
+    session->displayLink = nullptr;
+  }
+
+  if (session->mpv) {
+    mpv_terminate_destroy(session->mpv);
+    session->mpv = nullptr;
+  }
+
+  {
+    std::lock_guard lock(session->stateMutex);
+    session->snapshot.status = SessionStatus::closed;
+  }
+
+  runOnMainThread([&] {
+    if (session->renderView) {
+      removeFromSuperview(session->renderView);
+      session->renderView.reset();
+    }
+    session->glContext.reset();
+    session->pixelFormat.reset();
+    session->nativeView.reset();
+    session->hostView.reset();
+  });
+}
+
+}  // namespace hosted_mpv

@@ -1,0 +1,15 @@
+// Session teardown: stops every thread and callback of a session before it
+// frees what they use.
+#pragma once
+
+#include "session.h"
+
+namespace hosted_mpv {
+
+// Tears the session down in a fixed order; serves a fully built session and
+// one that creation abandoned at any point alike. Never throws; does nothing
+// for an empty reference. Calling thread (never the main thread's own tasks
+// or the render queue).
+void destroySession(const SessionRef& session);
+
+}  // namespace hosted_mpv

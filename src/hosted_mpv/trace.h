@@ -1,0 +1,23 @@
+// Environment switches and the trace output of the hosted module.
+#pragma once
+
+#include <string>
+
+namespace hosted_mpv {
+
+struct Session;
+
+// Empty for an unset variable, else the value with every byte lowercased.
+std::string normalizeEnvValue(const char* value);
+
+// ORVANEL_TRACE_HOSTED_MPV, read at every call: off when unset, empty or "0".
+bool isHostedMpvTraceEnabled();
+
+// ORVANEL_HOSTED_MPV_RENDERER is "sw" in any letter case.
+bool isSoftwareRendererRequested();
+
+// Writes "[hosted-mpv][<id>][trace] <message>" to standard error when tracing
+// is on; the id is "unknown" without a session. Any thread.
+void traceSession(const Session* session, const std::string& message);
+
+}  // namespace hosted_mpv

@@ -1,0 +1,22 @@
+// The session's render view over the application window: creation, removal
+// and placement, and the render surface size that placement derives.
+#pragma once
+
+#include "session.h"
+
+namespace hosted_mpv {
+
+// Each runs its view work synchronously on the main thread. Any thread.
+bool createOpenGLView(Session& session);
+bool createSoftwareView(Session& session);
+void removeRenderView(Session& session);
+
+// Places the render view at (x, y, width, height) in the native view's
+// coordinates (origin top left), updates the surface size and asks for a
+// frame of the new size. Calling thread.
+void setSessionFrame(const SessionRef& session, double x, double y, double width, double height);
+
+// Derives surfaceWidth, surfaceHeight and backingScale from the render view.
+void updateRenderSurfaceMetrics(Session& session);
+
+}  // namespace hosted_mpv
