@@ -99,6 +99,15 @@ void cutChapterTitle(std::string& title) {
 
 std::string engineText(int code) { return mpv_error_string(code); }
 
+// Engines before 0.36 report "no override" as a negative number ("-1.000000");
+// the snapshot says "no" for it, as it does before the engine reports.
+std::string normalizeAspectOverride(const std::string& value) {
+  if (value.empty()) return value;
+  char* end = nullptr;
+  double number = std::strtod(value.c_str(), &end);
+  return end == value.c_str() + value.size() && number < 0 ? "no" : value;
+}
+
 void handleLogLocked(Session& session, const mpv_event_log_message* message) {
   if (!message || !message->level || !message->text) return;
   std::string level = message->level;
@@ -279,7 +288,7 @@ void handlePropertyChangeLocked(Session& session, const mpv_event_property* prop
         selectTrack(snapshot.subtitleTracks, snapshot.selectedSubtitleTrackId,
                     parseIntegerString(value, id) ? id : -1);
       } else if (name == "video-aspect-override") {
-        snapshot.aspectOverride = value;
+        snapshot.aspectOverride = normalizeAspectOverride(value);
       } else if (name == "video-format") {
         snapshot.videoCodec = value;
       } else if (name == "audio-codec-name") {

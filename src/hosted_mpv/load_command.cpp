@@ -35,8 +35,12 @@ mpv_node stringNode(const std::string& text) {
 
 }  // namespace
 
+bool engineLoadfileTakesIndex() {
+  return mpv_client_api_version() >= MPV_MAKE_VERSION(2, 3);
+}
+
 int queueLoadfileCommand(mpv_handle* mpv, uint64_t replyId, const std::string& url,
-                         const LoadOptions& options) {
+                         const LoadOptions& options, bool withIndex) {
   std::vector<char*> keys;
   std::vector<mpv_node> values;
   for (const auto& [name, value] : options) {
@@ -60,8 +64,10 @@ int queueLoadfileCommand(mpv_handle* mpv, uint64_t replyId, const std::string& u
   command.format = MPV_FORMAT_NODE_ARRAY;
   command.u.list = &argList;
 
-  int result = mpv_command_node_async(mpv, replyId, &command);
-  if (result != MPV_ERROR_INVALID_PARAMETER) return result;
+  if (withIndex) {
+    int result = mpv_command_node_async(mpv, replyId, &command);
+    if (result != MPV_ERROR_INVALID_PARAMETER) return result;
+  }
   args[3] = optionMap;  // the older form: options right after the flags
   argList.num = 4;
   return mpv_command_node_async(mpv, replyId, &command);

@@ -23,11 +23,15 @@ std::string escapeHeaderValue(std::string value);
 // The "start" option's text: a double as a default text stream writes it.
 std::string formatStartOption(double seconds);
 
-// Queues "loadfile" url "replace" -1 {options} with `replyId`. Engines whose
-// "loadfile" has no index argument (libmpv before client API 2.3) refuse that
+// Whether this engine's "loadfile" takes the index argument (client API 2.3).
+bool engineLoadfileTakesIndex();
+
+// Queues "loadfile" url "replace" -1 {options} with `replyId` (with
+// `withIndex`). An engine whose "loadfile" has no index argument refuses that
 // form with MPV_ERROR_INVALID_PARAMETER at once; then the form without the
-// index is queued with the same reply id, and its status is the result.
+// index, "loadfile" url "replace" {options}, is queued with the same reply id
+// and its status is the result. Without `withIndex` only that form is queued.
 int queueLoadfileCommand(mpv_handle* mpv, uint64_t replyId, const std::string& url,
-                         const LoadOptions& options);
+                         const LoadOptions& options, bool withIndex);
 
 }  // namespace hosted_mpv
