@@ -1,0 +1,398 @@
+// The event thread's rules, driven with constructed engine events.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "event_thread.h"
+#include "mpv_node_builder.h"
+
+using namespace hosted_mpv;
+
+namespace {
+
+class EventThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session = std::make_shared<Session>();
+    session->id = "hosted-mpv-test";
+    session->running.store(true);
+  }
+
+  void handle(mpv_event_id id, void* data = nullptr, uint64_t replyId = 0, int error = 0) {
+    mpv_event event{};
+    event.event_id = id;
+    event.data = data;
+    event.reply_userdata = replyId;
+    event.error = error;
+    std::lock_guard lock(session->stateMutex);
+    handleSessionEventLocked(*session, event);
+  }
+
+  std::string log(const char* prefix, const char* level, const char* text) {
+    mpv_event_log_message message{prefix, level, text, MPV_LOG_LEVEL_NONE};
+    testing::internal::CaptureStderr();
+    handle(MPV_EVENT_LOG_MESSAGE, &message);
+    return testing::internal::GetCapturedStderr();
+  }
+
+  void endFile(int reason, int error = 0) {
+    mpv_event_end_file endFile{};
+    endFile.reason = static_cast<mpv_end_file_reason>(reason);
+    endFile.error = error;
+    handle(MPV_EVENT_END_FILE, &endFile);
+  }
+
+  void change(const char* name, mpv_format format, void* data) {
+    mpv_event_property property{name, format, data};
+    handle(MPV_EVENT_PROPERTY_CHANGE, &property);
+  }
+  void changeDouble(const char* name, double value) { change(name, MPV_FORMAT_DOUBLE, &value); }
+  void changeFlag(const char* name, bool value) {
+    int flag = value;
+    change(name, MPV_FORMAT_FLAG, &flag);
+  }
+  void changeString(const char* name, const char* value) {
+    char* text = const_cast<char*>(value);
+    change(name, MPV_FORMAT_STRING, &text);
+  }
+  void changeNode(const char* name, mpv_node node) { change(name, MPV_FORMAT_NODE, &node); }
+
+  SessionSnapshot& snap() { return session->snapshot; }
+
+  std::shared_ptr<Session> session;
+};
+
+TEST_F(EventThreadTest, WarnLinesAreOnlyWritten) {
+  std::string line = log("ffmpeg", "warn", "slow\n");
+  EXPECT_EQ(line, "[hosted-mpv][hosted-mpv-test][warn] ffmpeg: slow\n");
+  EXPECT_EQ(snap().error, "");
+}
+
+TEST_F(EventThreadTest, ErrorLinesSetTheErrorButNotTheStatus) {
+  snap().status = SessionStatus::playing;
+  EXPECT_EQ(log("demux", "error", "bad packet\n"),
+            "[hosted-mpv][hosted-mpv-test][error] demux: bad packet\n");
+  EXPECT_EQ(snap().error, "bad packet\n");
+  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_FALSE(snap().errorFromEngine);
+  handle(MPV_EVENT_START_FILE);
+  EXPECT_EQ(snap().error, "");
+}
+
+TEST_F(EventThreadTest, FatalLinesWithoutPrefixSayMpvAndSetErrorStatus) {
+  EXPECT_EQ(log(nullptr, "fatal", "gone"), "[hosted-mpv][hosted-mpv-test][fatal] mpv: gone");
+  EXPECT_EQ(snap().status, SessionStatus::error);
+  EXPECT_EQ(snap().error, "gone");
+  EXPECT_TRUE(snap().errorFromEngine);
+}
+
+TEST_F(EventThreadTest, OtherLevelsAndIncompleteLinesAreIgnored) {
+  EXPECT_EQ(log("x", "info", "hello"), "");
+  EXPECT_EQ(log("x", nullptr, "hello"), "");
+  EXPECT_EQ(log("x", "error", nullptr), "");
+  EXPECT_EQ(snap().error, "");
+}
+
+TEST_F(EventThreadTest, RepliesMatchThePendingLoad) {
+  session->pendingLoadRequestId = 7;
+  snap().status = SessionStatus::loading;
+  handle(MPV_EVENT_COMMAND_REPLY, nullptr, 8, MPV_ERROR_COMMAND);  // not the load
+  EXPECT_EQ(session->pendingLoadRequestId, 7u);
+  EXPECT_EQ(snap().status, SessionStatus::loading);
+  EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_COMMAND));
+  handle(MPV_EVENT_COMMAND_REPLY, nullptr, 7, MPV_ERROR_LOADING_FAILED);
+  EXPECT_EQ(session->pendingLoadRequestId, 0u);
+  EXPECT_EQ(snap().status, SessionStatus::error);
+  EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_LOADING_FAILED));
+}
+
+TEST_F(EventThreadTest, ReplyIdZeroNeverMatchesAnEmptyPendingField) {
+  snap().status = SessionStatus::playing;
+  handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 0, 0);
+  EXPECT_EQ(snap().error, "");
+  handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 0, MPV_ERROR_PROPERTY_UNAVAILABLE);
+  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_PROPERTY_UNAVAILABLE));
+}
+
+TEST_F(EventThreadTest, RecordingStartReplies) {
+  session->pendingRecordStartRequestId = 3;
+  session->pendingRecordTargetPath = "/tmp/a.ts";
+  session->pendingRecordStartedAt = "2024-05-01T18:30:00Z";
+  handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 3, 0);
+  EXPECT_TRUE(snap().recordingActive);
+  EXPECT_EQ(snap().recordingTargetPath, "/tmp/a.ts");
+  EXPECT_EQ(snap().recordingStartedAt, "2024-05-01T18:30:00Z");
+  EXPECT_EQ(session->pendingRecordStartRequestId, 0u);
+  EXPECT_EQ(session->pendingRecordTargetPath, "");
+
+  session->pendingRecordStartRequestId = 4;
+  session->pendingRecordTargetPath = "/nope/b.ts";
+  session->pendingRecordStartedAt = "2024-05-01T18:31:00Z";
+  handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 4, MPV_ERROR_PROPERTY_ERROR);
+  EXPECT_FALSE(snap().recordingActive);
+  EXPECT_EQ(snap().recordingTargetPath, "/nope/b.ts");
+  EXPECT_EQ(snap().recordingStartedAt, "");
+  EXPECT_EQ(snap().recordingError, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
+  EXPECT_EQ(snap().error, "");  // recording failures stay in the recording fields
+}
+
+TEST_F(EventThreadTest, RecordingStopReplies) {
+  snap().recordingTargetPath = "/tmp/a.ts";
+  session->pendingRecordStopRequestId = 5;
+  session->pendingRecordStopStartedAt = "2024-05-01T18:30:00Z";
+  handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 5, MPV_ERROR_PROPERTY_ERROR);
+  EXPECT_TRUE(snap().recordingActive);
+  EXPECT_EQ(snap().recordingStartedAt, "2024-05-01T18:30:00Z");
+  EXPECT_EQ(snap().recordingError, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
+  EXPECT_EQ(session->pendingRecordStopStartedAt, "");
+
+  session->pendingRecordStopRequestId = 6;
+  handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 6, 0);
+  EXPECT_FALSE(snap().recordingActive);
+  EXPECT_EQ(snap().recordingStartedAt, "");
+  EXPECT_EQ(snap().recordingError, "");
+  EXPECT_EQ(snap().recordingTargetPath, "/tmp/a.ts");
+}
+
+TEST_F(EventThreadTest, StartOfFileResetsStreamStateOnly) {
+  snap().positionSeconds = 12;
+  snap().durationSeconds = 60;
+  snap().fps = 30;
+  snap().container = "mkv";
+  snap().frameDropCount = 4;
+  snap().audioTracks.resize(2);
+  snap().selectedAudioTrackId = 1;
+  snap().chapters.resize(3);
+  snap().streamUrl = "http://x";
+  session->fileLoaded = true;
+  handle(MPV_EVENT_START_FILE);
+  EXPECT_EQ(snap().status, SessionStatus::loading);
+  EXPECT_EQ(snap().fps, 0);
+  EXPECT_EQ(snap().container, "");
+  EXPECT_EQ(snap().frameDropCount, -1);
+  EXPECT_TRUE(snap().audioTracks.empty());
+  EXPECT_EQ(snap().selectedAudioTrackId, -1);
+  EXPECT_TRUE(snap().chapters.empty());
+  EXPECT_FALSE(session->fileLoaded);
+  EXPECT_EQ(snap().positionSeconds, 12);
+  EXPECT_EQ(snap().durationSeconds, 60);
+  EXPECT_EQ(snap().streamUrl, "http://x");
+}
+
+TEST_F(EventThreadTest, FileLoadedFollowsThePauseState) {
+  session->paused = true;
+  handle(MPV_EVENT_FILE_LOADED);
+  EXPECT_TRUE(session->fileLoaded);
+  EXPECT_EQ(snap().status, SessionStatus::paused);
+  session->paused = false;
+  handle(MPV_EVENT_FILE_LOADED);
+  EXPECT_EQ(snap().status, SessionStatus::playing);
+}
+
+TEST_F(EventThreadTest, EndOfFileReasons) {
+  endFile(MPV_END_FILE_REASON_ERROR, 0);
+  EXPECT_EQ(snap().status, SessionStatus::error);
+  EXPECT_EQ(snap().error, "Playback failed.");
+  endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_UNKNOWN_FORMAT);
+  EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_UNKNOWN_FORMAT));
+
+  endFile(MPV_END_FILE_REASON_EOF);
+  EXPECT_EQ(snap().status, SessionStatus::ended);
+
+  session->fileLoaded = true;
+  snap().errorFromEngine = true;
+  endFile(MPV_END_FILE_REASON_REDIRECT);
+  EXPECT_EQ(snap().status, SessionStatus::loading);
+  EXPECT_EQ(snap().error, "");
+  EXPECT_FALSE(snap().errorFromEngine);
+  EXPECT_FALSE(session->fileLoaded);
+
+  endFile(MPV_END_FILE_REASON_STOP);
+  EXPECT_EQ(snap().status, SessionStatus::idle);
+  snap().status = SessionStatus::playing;
+  handle(MPV_EVENT_END_FILE);  // no data
+  EXPECT_EQ(snap().status, SessionStatus::idle);
+}
+
+TEST_F(EventThreadTest, EndOfFileAfterTeardownBeganKeepsTheStatus) {
+  session->running.store(false);
+  snap().status = SessionStatus::playing;
+  endFile(MPV_END_FILE_REASON_EOF);
+  endFile(MPV_END_FILE_REASON_QUIT);
+  EXPECT_EQ(snap().status, SessionStatus::playing);
+}
+
+TEST_F(EventThreadTest, ShutdownClosesAndStopsTheLoop) {
+  handle(MPV_EVENT_SHUTDOWN);
+  EXPECT_FALSE(session->running.load());
+  EXPECT_EQ(snap().status, SessionStatus::closed);
+}
+
+TEST_F(EventThreadTest, PauseChangesMoveOnlyALoadedPlayingOrPausedStatus) {
+  snap().status = SessionStatus::playing;
+  changeFlag("pause", true);
+  EXPECT_TRUE(session->paused);
+  EXPECT_EQ(snap().status, SessionStatus::playing);  // nothing loaded yet
+  session->fileLoaded = true;
+  changeFlag("pause", true);
+  EXPECT_EQ(snap().status, SessionStatus::paused);
+  changeFlag("pause", false);
+  EXPECT_EQ(snap().status, SessionStatus::playing);
+  snap().status = SessionStatus::ended;
+  changeFlag("pause", true);
+  EXPECT_EQ(snap().status, SessionStatus::ended);
+}
+
+TEST_F(EventThreadTest, EofReachedEndsOnlyALoadedRunningFile) {
+  snap().status = SessionStatus::playing;
+  changeFlag("eof-reached", true);
+  EXPECT_EQ(snap().status, SessionStatus::playing);
+  session->fileLoaded = true;
+  changeFlag("eof-reached", false);
+  EXPECT_EQ(snap().status, SessionStatus::playing);
+  changeFlag("eof-reached", true);
+  EXPECT_EQ(snap().status, SessionStatus::ended);
+}
+
+TEST_F(EventThreadTest, ValuesAndMissingValues) {
+  changeDouble("time-pos", 3.5);
+  changeDouble("duration", 90);
+  changeDouble("volume", 55);
+  changeDouble("speed", 1.5);
+  changeDouble("demuxer-cache-duration", 4);
+  int64_t drops = 3, rate = 48000;
+  change("frame-drop-count", MPV_FORMAT_INT64, &drops);
+  change("audio-params/samplerate", MPV_FORMAT_INT64, &rate);
+  changeString("video-format", "h264");
+  changeString("path", nullptr);  // a null text counts as empty
+  EXPECT_EQ(snap().positionSeconds, 3.5);
+  EXPECT_EQ(snap().durationSeconds, 90);
+  EXPECT_EQ(snap().volume, 55);
+  EXPECT_EQ(snap().playbackSpeed, 1.5);
+  EXPECT_EQ(snap().frameDropCount, 3);
+  EXPECT_EQ(snap().audioSampleRateHz, 48000);
+  EXPECT_EQ(snap().videoCodec, "h264");
+  EXPECT_EQ(snap().streamUrl, "");
+
+  change("duration", MPV_FORMAT_NONE, nullptr);
+  change("time-pos", MPV_FORMAT_NONE, nullptr);
+  change("video-format", MPV_FORMAT_NONE, nullptr);
+  change("frame-drop-count", MPV_FORMAT_NONE, nullptr);
+  change("audio-params/samplerate", MPV_FORMAT_NONE, nullptr);
+  change("demuxer-cache-duration", MPV_FORMAT_NONE, nullptr);
+  EXPECT_EQ(snap().durationSeconds, 90);
+  EXPECT_EQ(snap().positionSeconds, 3.5);
+  EXPECT_EQ(snap().videoCodec, "");
+  EXPECT_EQ(snap().frameDropCount, -1);
+  EXPECT_EQ(snap().audioSampleRateHz, 0);
+  EXPECT_EQ(snap().bufferedAheadSeconds, -1);
+
+  // Wrong formats and null values are ignored.
+  change("time-pos", MPV_FORMAT_DOUBLE, nullptr);
+  changeString("time-pos", "7");
+  EXPECT_EQ(snap().positionSeconds, 3.5);
+}
+
+TEST_F(EventThreadTest, AspectOverrideNoneReadsNo) {
+  changeString("video-aspect-override", "1.777778");
+  EXPECT_EQ(snap().aspectOverride, "1.777778");
+  changeString("video-aspect-override", "-1.000000");
+  EXPECT_EQ(snap().aspectOverride, "no");
+  changeString("video-aspect-override", "16:9");
+  EXPECT_EQ(snap().aspectOverride, "16:9");
+}
+
+TEST_F(EventThreadTest, TrackListAndSelections) {
+  MpvNodeBuilder b;
+  mpv_node list = b.array({
+      b.map({{"type", b.string("video")}, {"id", b.integer(1)}}),
+      b.map({{"type", b.string("audio")},
+             {"id", b.integer(1)},
+             {"lang", b.string("eng")},
+             {"title", b.string("Main")},
+             {"default", b.flag(true)}}),
+      b.map({{"type", b.string("audio")}, {"id", b.string("2")}, {"selected", b.flag(true)}}),
+      b.map({{"type", b.string("audio")}, {"id", b.string("3a")}}),
+      b.map({{"type", b.string("audio")}, {"id", b.string("")}}),
+      b.map({{"type", b.string("audio")}, {"id", b.integer(-1)}}),
+      b.map({{"type", b.string("audio")}, {"id", b.number(4.9)}, {"forced", b.string("yes")}}),
+      b.map({{"type", b.string("audio")}, {"id", b.flag(true)}}),
+      b.map({{"type", b.string("audio")}}),
+      b.map({{"type", b.string("sub")},
+             {"id", b.integer(1)},
+             {"type", b.string("audio")},  // the first "type" counts
+             {"selected", b.string("true")}}),
+      b.string("not a map"),
+  });
+  changeNode("track-list", list);
+  ASSERT_EQ(snap().audioTracks.size(), 3u);
+  EXPECT_EQ(snap().audioTracks[0].id, 1);
+  EXPECT_EQ(snap().audioTracks[0].language, "eng");
+  EXPECT_EQ(snap().audioTracks[0].title, "Main");
+  EXPECT_TRUE(snap().audioTracks[0].defaultTrack);
+  EXPECT_EQ(snap().audioTracks[1].id, 2);
+  EXPECT_TRUE(snap().audioTracks[1].selected);
+  EXPECT_EQ(snap().audioTracks[2].id, 4);
+  EXPECT_TRUE(snap().audioTracks[2].forced);
+  EXPECT_EQ(snap().selectedAudioTrackId, 2);
+  ASSERT_EQ(snap().subtitleTracks.size(), 1u);
+  EXPECT_EQ(snap().selectedSubtitleTrackId, 1);
+
+  changeString("aid", "no");
+  EXPECT_EQ(snap().selectedAudioTrackId, 2);
+  changeString("aid", "1");
+  EXPECT_EQ(snap().selectedAudioTrackId, 1);
+  EXPECT_TRUE(snap().audioTracks[0].selected);
+  EXPECT_FALSE(snap().audioTracks[1].selected);
+  changeString("sid", "no");
+  EXPECT_EQ(snap().selectedSubtitleTrackId, -1);
+  EXPECT_FALSE(snap().subtitleTracks[0].selected);
+
+  changeNode("track-list", b.string("not a list"));
+  EXPECT_TRUE(snap().audioTracks.empty());
+  EXPECT_EQ(snap().selectedAudioTrackId, -1);
+}
+
+TEST_F(EventThreadTest, ChapterListShapesAndLimit) {
+  MpvNodeBuilder b;
+  std::vector<mpv_node> entries;
+  entries.push_back(b.map({{"time", b.string("5")}}));  // skipped, not counted
+  entries.push_back(b.map({{"title", b.string("no time")}}));
+  entries.push_back(b.map({{"time", b.number(std::nan(""))}}));
+  entries.push_back(b.map({{"time", b.integer(2)}, {"title", b.string("Two")}}));
+  for (int i = 0; i < 300; ++i) entries.push_back(b.map({{"time", b.number(10.0 + i)}}));
+  changeNode("chapter-list", b.array(entries));
+  ASSERT_EQ(snap().chapters.size(), 256u);
+  EXPECT_EQ(snap().chapters[0].timeSeconds, 2);
+  EXPECT_EQ(snap().chapters[0].title, "Two");
+  EXPECT_EQ(snap().chapters[1].timeSeconds, 10);
+  EXPECT_EQ(snap().chapters[255].timeSeconds, 264);
+
+  changeNode("chapter-list", b.array({}));
+  EXPECT_TRUE(snap().chapters.empty());
+}
+
+TEST_F(EventThreadTest, ChapterTitlesAreCutBeforeContinuationBytes) {
+  MpvNodeBuilder b;
+  std::string plain(300, 'a');
+  std::string split(300, 'a');
+  split[254] = '\xe2';  // a three-byte sequence starting at 254
+  split[255] = '\x82';
+  split[256] = '\xac';
+  std::string allContinuation = "a" + std::string(299, '\x80');
+  std::string exact(256, 'b');
+  changeNode("chapter-list",
+             b.array({b.map({{"time", b.number(0)}, {"title", b.string(plain)}}),
+                      b.map({{"time", b.number(1)}, {"title", b.string(split)}}),
+                      b.map({{"time", b.number(2)}, {"title", b.string(allContinuation)}}),
+                      b.map({{"time", b.number(3)}, {"title", b.string(exact)}})}));
+  ASSERT_EQ(snap().chapters.size(), 4u);
+  EXPECT_EQ(snap().chapters[0].title.size(), 256u);
+  EXPECT_EQ(snap().chapters[1].title.size(), 254u);
+  EXPECT_EQ(snap().chapters[2].title, "");
+  EXPECT_EQ(snap().chapters[3].title, exact);
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+// Builds mpv_node trees for tests; the builder owns every node, list and
+// string it hands out, so the trees stay valid as long as it lives.
+#pragma once
+
+#include <mpv/client.h>
+
+#include <deque>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+class MpvNodeBuilder {
+ public:
+  mpv_node string(const std::string& text) {
+    mpv_node node{};
+    node.format = MPV_FORMAT_STRING;
+    node.u.string = texts.emplace_back(text).data();
+    return node;
+  }
+  mpv_node nullString() {
+    mpv_node node{};
+    node.format = MPV_FORMAT_STRING;
+    return node;
+  }
+  mpv_node number(double value) {
+    mpv_node node{};
+    node.format = MPV_FORMAT_DOUBLE;
+    node.u.double_ = value;
+    return node;
+  }
+  mpv_node integer(int64_t value) {
+    mpv_node node{};
+    node.format = MPV_FORMAT_INT64;
+    node.u.int64 = value;
+    return node;
+  }
+  mpv_node flag(bool value) {
+    mpv_node node{};
+    node.format = MPV_FORMAT_FLAG;
+    node.u.flag = value ? 1 : 0;
+    return node;
+  }
+  mpv_node array(std::vector<mpv_node> values) {
+    auto& stored = valueLists.emplace_back(std::move(values));
+    auto& list = lists.emplace_back(mpv_node_list{int(stored.size()), stored.data(), nullptr});
+    mpv_node node{};
+    node.format = MPV_FORMAT_NODE_ARRAY;
+    node.u.list = &list;
+    return node;
+  }
+  mpv_node map(std::vector<std::pair<std::string, mpv_node>> entries) {
+    auto& keys = keyLists.emplace_back();
+    auto& values = valueLists.emplace_back();
+    for (auto& [key, value] : entries) {
+      keys.push_back(texts.emplace_back(key).data());
+      values.push_back(value);
+    }
+    auto& list = lists.emplace_back(mpv_node_list{int(values.size()), values.data(), keys.data()});
+    mpv_node node{};
+    node.format = MPV_FORMAT_NODE_MAP;
+    node.u.list = &list;
+    return node;
+  }
+
+ private:
+  std::deque<std::string> texts;
+  std::deque<std::vector<mpv_node>> valueLists;
+  std::deque<std::vector<char*>> keyLists;
+  std::deque<mpv_node_list> lists;
+};

@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "session.h"
+
+using namespace hosted_mpv;
+
+TEST(SessionSnapshot, StartsWithTheUnknownValues) {
+  SessionSnapshot s;
+  EXPECT_EQ(s.status, SessionStatus::idle);
+  EXPECT_EQ(s.durationSeconds, -1);
+  EXPECT_EQ(s.volume, 100);
+  EXPECT_EQ(s.aspectOverride, "no");
+  EXPECT_EQ(s.selectedAudioTrackId, -1);
+  EXPECT_EQ(s.selectedSubtitleTrackId, -1);
+  EXPECT_EQ(s.bufferedAheadSeconds, -1);
+  EXPECT_EQ(s.frameDropCount, -1);
+  EXPECT_EQ(s.decoderFrameDropCount, -1);
+}
+
+TEST(SessionStatusText, NamesEveryStatusAndIdleForOthers) {
+  EXPECT_STREQ(sessionStatusText(SessionStatus::loading), "loading");
+  EXPECT_STREQ(sessionStatusText(SessionStatus::closed), "closed");
+  EXPECT_STREQ(sessionStatusText(static_cast<SessionStatus>(42)), "idle");
+}
+
+TEST(SelectTrack, NegativeIdsClearEverySelection) {
+  std::vector<AudioTrack> tracks(3);
+  tracks[0].id = 1;
+  tracks[1].id = 2;
+  tracks[2].id = 3;
+  int64_t selected = -1;
+  selectTrack(tracks, selected, 2);
+  EXPECT_EQ(selected, 2);
+  EXPECT_FALSE(tracks[0].selected);
+  EXPECT_TRUE(tracks[1].selected);
+  selectTrack(tracks, selected, -5);
+  EXPECT_EQ(selected, -1);
+  for (const AudioTrack& track : tracks) EXPECT_FALSE(track.selected);
+}
+
+TEST(UpdateSessionError, SetsErrorStatusEvenWithAnEmptyMessage) {
+  Session session;
+  session.snapshot.error = "old";
+  updateSessionError(session, "", true);
+  EXPECT_EQ(session.snapshot.status, SessionStatus::error);
+  EXPECT_EQ(session.snapshot.error, "");
+  EXPECT_TRUE(session.snapshot.errorFromEngine);
+}
+
+TEST(SessionIds, GrowAndAreNeverZero) {
+  std::string first = takeSessionId();
+  std::string second = takeSessionId();
+  ASSERT_EQ(first.rfind("hosted-mpv-", 0), 0u);
+  EXPECT_EQ(std::stoull(second.substr(11)), std::stoull(first.substr(11)) + 1);
+  uint64_t a = takeAsyncRequestId();
+  EXPECT_NE(a, 0u);
+  EXPECT_EQ(takeAsyncRequestId(), a + 1);
+}

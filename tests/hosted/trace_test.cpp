@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "session.h"
+#include "trace.h"
+
+using namespace hosted_mpv;
+
+TEST(NormalizeEnvValue, LowercasesWithoutTrimming) {
+  EXPECT_EQ(normalizeEnvValue(nullptr), "");
+  EXPECT_EQ(normalizeEnvValue(""), "");
+  EXPECT_EQ(normalizeEnvValue("SW"), "sw");
+  EXPECT_EQ(normalizeEnvValue(" Sw"), " sw");
+}
+
+TEST(Environment, RendererChoiceAndTraceSwitch) {
+  setenv("ORVANEL_HOSTED_MPV_RENDERER", "Sw", 1);
+  EXPECT_TRUE(isSoftwareRendererRequested());
+  setenv("ORVANEL_HOSTED_MPV_RENDERER", " sw", 1);
+  EXPECT_FALSE(isSoftwareRendererRequested());
+  unsetenv("ORVANEL_HOSTED_MPV_RENDERER");
+  EXPECT_FALSE(isSoftwareRendererRequested());
+
+  unsetenv("ORVANEL_TRACE_HOSTED_MPV");
+  EXPECT_FALSE(isHostedMpvTraceEnabled());
+  for (const char* off : {"", "0"}) {
+    setenv("ORVANEL_TRACE_HOSTED_MPV", off, 1);
+    EXPECT_FALSE(isHostedMpvTraceEnabled()) << off;
+  }
+  for (const char* on : {"00", "false", "no", "1"}) {
+    setenv("ORVANEL_TRACE_HOSTED_MPV", on, 1);
+    EXPECT_TRUE(isHostedMpvTraceEnabled()) << on;
+  }
+}
+
+TEST(TraceSession, WritesOnlyWhenEnabled) {
+  Session session;
+  session.id = "hosted-mpv-9";
+  setenv("ORVANEL_TRACE_HOSTED_MPV", "1", 1);
+  testing::internal::CaptureStderr();
+  traceSession(&session, "hello");
+  traceSession(nullptr, "no session");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "[hosted-mpv][hosted-mpv-9][trace] hello\n[hosted-mpv][unknown][trace] no session\n");
+  setenv("ORVANEL_TRACE_HOSTED_MPV", "0", 1);
+  testing::internal::CaptureStderr();
+  traceSession(&session, "hidden");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  unsetenv("ORVANEL_TRACE_HOSTED_MPV");
+}
