@@ -1,0 +1,109 @@
+/// <reference types="node" />
+
+/** A rectangle in window coordinates, origin at the top left; missing values count as 0. */
+export interface Bounds {
+  x?: number;
+  y?: number;
+  width?: number;
+  height?: number;
+}
+
+export interface Playback {
+  /** Required, not empty. */
+  streamUrl: string;
+  title?: string;
+  userAgent?: string;
+  /** Sent as the HTTP Referer. */
+  referer?: string;
+  /** Start position in seconds; ignored when negative or not finite. */
+  startTime?: number;
+  /** HTTP request headers; values that are not strings or numbers are skipped. */
+  headers?: Record<string, string | number>;
+}
+
+export type SessionStatus = 'idle' | 'loading' | 'playing' | 'paused' | 'ended' | 'error' | 'closed';
+
+/** An audio or subtitle track. */
+export interface Track {
+  id: number;
+  title?: string;
+  language?: string;
+  selected: boolean;
+  defaultTrack: boolean;
+  forced: boolean;
+}
+
+export interface Chapter {
+  timeSeconds: number;
+  title?: string;
+}
+
+/** Each key is present only when its value is known. */
+export interface PlaybackStats {
+  fps?: number;
+  videoBitrateBps?: number;
+  audioBitrateBps?: number;
+  videoCodec?: string;
+  audioCodec?: string;
+  /** Channel layout text, such as "stereo". */
+  audioChannels?: string;
+  audioSampleRateHz?: number;
+  container?: string;
+  bufferedAheadSeconds?: number;
+  droppedFrames?: number;
+}
+
+export interface RecordingState {
+  active: boolean;
+  targetPath?: string;
+  /** UTC, "YYYY-MM-DDTHH:MM:SSZ". */
+  startedAt?: string;
+  error?: string;
+}
+
+/** Keys appear in this order; optional keys are left out when they do not apply. */
+export interface SessionSnapshot {
+  status: SessionStatus;
+  positionSeconds: number;
+  durationSeconds: number | null;
+  /** 0 to 1. */
+  volume: number;
+  streamUrl: string;
+  selectedAudioTrackId: number | null;
+  audioTracks: Track[];
+  selectedSubtitleTrackId: number | null;
+  subtitleTracks: Track[];
+  chapters: Chapter[];
+  playbackSpeed: number;
+  /** "no" when there is no override. */
+  aspectOverride: string;
+  stats?: PlaybackStats;
+  recording?: RecordingState;
+  error?: string;
+  /** "engine" when the error came from the player itself. */
+  errorOrigin?: 'engine';
+  rejectedOptionKeys?: string[];
+}
+
+export function isSupported(): true;
+export function createSession(
+  windowHandle: Buffer,
+  bounds: Bounds,
+  unused?: unknown,
+  initialVolume?: number | null,
+  extraOptions?: string[],
+): string;
+export function loadPlayback(sessionId: string, playback: Playback): void;
+export function setBounds(sessionId: string, bounds: Bounds): void;
+export function setPaused(sessionId: string, paused: boolean): void;
+export function seek(sessionId: string, seconds: number): void;
+export function seekBy(sessionId: string, deltaSeconds: number): void;
+export function setVolume(sessionId: string, volume: number): void;
+export function setAudioTrack(sessionId: string, trackId: number): void;
+export function setSubtitleTrack(sessionId: string, trackId: number): void;
+export function setSpeed(sessionId: string, speed: number): void;
+export function setAspect(sessionId: string, aspect: string): void;
+export function startRecording(sessionId: string, targetPath: string): void;
+export function stopRecording(sessionId: string): void;
+export function getSessionSnapshot(sessionId: string): SessionSnapshot | null;
+export function disposeSession(sessionId: string): void;

@@ -1,0 +1,233 @@
+'use strict';
+/**
+ * Plays video streams inside an application window: each session puts a
+ * native view over the window's content at a rectangle and draws the video
+ * into it, with its own player, render queue and event thread.
+ *
+ * Every function runs on the JavaScript thread and never waits for the
+ * player: commands are queued, and their effects show in the next snapshot.
+ * Wrong arguments throw a `TypeError`, everything else an `Error`, each with
+ * a fixed message; a request the player refuses to queue throws the
+ * function's message prefix followed by the player's own text.
+ *
+ * On Linux the window handle is the X11 window id that Electron's
+ * `BrowserWindow#getNativeWindowHandle()` returns (4 or 8 bytes, native byte
+ * order), and `DISPLAY` names the X server.
+ * @module hosted_mpv
+ */
+const { loadNative } = require('./native');
+
+const native = loadNative('hosted_mpv');
+
+/**
+ * Whether the module is present and usable on this platform.
+ * @function isSupported
+ * @returns {true}
+ */
+const isSupported = native.isSupported;
+
+/**
+ * Creates a session drawing into `windowHandle`'s window at `bounds`.
+ * The renderer is the software one when `ORVANEL_HOSTED_MPV_RENDERER` is "sw"
+ * (any letter case) or when OpenGL is not available.
+ * @function createSession
+ * @param {Buffer} windowHandle the window's native handle
+ * @param {{x?: number, y?: number, width?: number, height?: number}} bounds
+ *   rectangle in window coordinates, origin at the top left; missing or
+ *   non-number values count as 0
+ * @param {*} [unused] not read
+ * @param {number} [initialVolume] 0 to 1 (clamped); full volume when absent
+ * @param {string[]} [extraOptions] extra player options as "key=value"; the
+ *   keys the player refuses are listed in the snapshot's `rejectedOptionKeys`
+ * @returns {string} the session id, "hosted-mpv-" and a number
+ * @throws {TypeError} "Expected window handle buffer and bounds object."
+ * @throws {Error} "Native window handle buffer is too small.",
+ *   "Unable to resolve Electron native window handle.",
+ *   "Unable to resolve the Electron content view.",
+ *   "Failed to create hosted MPV view.", "Failed to create libmpv handle.",
+ *   "Failed to initialize libmpv: …", "Failed to create libmpv render context: …",
+ *   "Failed to create hosted MPV fallback view.",
+ *   "Failed to create libmpv fallback render context: …"
+ * @example
+ * const id = hosted.createSession(win.getNativeWindowHandle(),
+ *   { x: 0, y: 0, width: 1280, height: 720 }, null, 0.8, ['cache=yes']);
+ */
+const createSession = native.createSession;
+
+/**
+ * Starts playing a stream, replacing what plays; stops a running recording first.
+ * @function loadPlayback
+ * @param {string} sessionId
+ * @param {{streamUrl: string, title?: string, userAgent?: string, referer?: string,
+ *   startTime?: number, headers?: Object<string, string|number>}} playback
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and playback object."
+ * @throws {Error} "Hosted MPV session not found.",
+ *   "Hosted MPV playback requires a stream URL.",
+ *   "Failed to stop recording before loading playback: …", "Failed to load playback: …"
+ * @example
+ * hosted.loadPlayback(id, { streamUrl: 'https://example.invalid/live.m3u8',
+ *   headers: { Cookie: 'a=1' }, startTime: 30 });
+ */
+const loadPlayback = native.loadPlayback;
+
+/**
+ * Moves and resizes the session's video rectangle.
+ * @function setBounds
+ * @param {string} sessionId
+ * @param {{x?: number, y?: number, width?: number, height?: number}} bounds
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and bounds object."
+ * @throws {Error} "Hosted MPV session not found."
+ */
+const setBounds = native.setBounds;
+
+/**
+ * Pauses or resumes.
+ * @function setPaused
+ * @param {string} sessionId
+ * @param {boolean} paused
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and paused flag."
+ * @throws {Error} "Hosted MPV session not found.", "Failed to update playback state: …"
+ */
+const setPaused = native.setPaused;
+
+/**
+ * Seeks to an absolute position.
+ * @function seek
+ * @param {string} sessionId
+ * @param {number} seconds
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and seek target."
+ * @throws {Error} "Hosted MPV session not found.", "Failed to seek playback: …"
+ */
+const seek = native.seek;
+
+/**
+ * Seeks relative to the current position.
+ * @function seekBy
+ * @param {string} sessionId
+ * @param {number} deltaSeconds
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and seek delta."
+ * @throws {Error} "Hosted MPV session not found.", "Failed to seek playback: …"
+ */
+const seekBy = native.seekBy;
+
+/**
+ * Sets the volume.
+ * @function setVolume
+ * @param {string} sessionId
+ * @param {number} volume 0 to 1 (clamped)
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and volume."
+ * @throws {Error} "Hosted MPV session not found.", "Failed to update volume: …"
+ */
+const setVolume = native.setVolume;
+
+/**
+ * Selects an audio track by its id (from the snapshot's `audioTracks`).
+ * @function setAudioTrack
+ * @param {string} sessionId
+ * @param {number} trackId
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and audio track id."
+ * @throws {Error} "Hosted MPV session not found.", "Failed to update audio track: …"
+ */
+const setAudioTrack = native.setAudioTrack;
+
+/**
+ * Selects a subtitle track by its id; a negative id turns subtitles off.
+ * @function setSubtitleTrack
+ * @param {string} sessionId
+ * @param {number} trackId
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and subtitle track id."
+ * @throws {Error} "Hosted MPV session not found.", "Failed to update subtitle track: …"
+ */
+const setSubtitleTrack = native.setSubtitleTrack;
+
+/**
+ * Sets the playback speed.
+ * @function setSpeed
+ * @param {string} sessionId
+ * @param {number} speed 0.25 to 4 (clamped)
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and speed."
+ * @throws {Error} "Hosted MPV session not found.", "Failed to update playback speed: …"
+ */
+const setSpeed = native.setSpeed;
+
+/**
+ * Overrides the video aspect ratio.
+ * @function setAspect
+ * @param {string} sessionId
+ * @param {string} aspect such as "16:9" or "1.85"; empty for none ("no")
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and aspect override."
+ * @throws {Error} "Hosted MPV session not found.", "Failed to update aspect override: …"
+ */
+const setAspect = native.setAspect;
+
+/**
+ * Records the incoming stream into a file.
+ * @function startRecording
+ * @param {string} sessionId
+ * @param {string} targetPath
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id and recording target path."
+ * @throws {Error} "Recording target path is required.", "Hosted MPV session not found.",
+ *   "Failed to start stream recording: …"
+ */
+const startRecording = native.startRecording;
+
+/**
+ * Stops recording.
+ * @function stopRecording
+ * @param {string} sessionId
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id."
+ * @throws {Error} "Hosted MPV session not found.", "Failed to stop stream recording: …"
+ */
+const stopRecording = native.stopRecording;
+
+/**
+ * The session's state at this moment.
+ * @function getSessionSnapshot
+ * @param {string} sessionId
+ * @returns {import('./hosted_mpv').SessionSnapshot | null} null for an unknown id
+ * @throws {TypeError} "Expected session id."
+ * @example
+ * const s = hosted.getSessionSnapshot(id);
+ * if (s && s.status === 'error') console.error(s.error);
+ */
+const getSessionSnapshot = native.getSessionSnapshot;
+
+/**
+ * Ends a session and removes its view; unknown ids are ignored.
+ * @function disposeSession
+ * @param {string} sessionId
+ * @returns {undefined}
+ * @throws {TypeError} "Expected session id."
+ */
+const disposeSession = native.disposeSession;
+
+module.exports = {
+  isSupported,
+  createSession,
+  loadPlayback,
+  setBounds,
+  setPaused,
+  seek,
+  seekBy,
+  setVolume,
+  setAudioTrack,
+  setSubtitleTrack,
+  setSpeed,
+  setAspect,
+  startRecording,
+  stopRecording,
+  getSessionSnapshot,
+  disposeSession,
+};
