@@ -25,19 +25,34 @@ void onRenderContextUpdate(void* ctx) {
 
 void scheduleRender(const SessionRef& session) {
   if (!session || !session->renderQueue || !session->renderContext) return;
-  if (session->renderScheduled.exchange(true, std::memory_order_acq_rel)) return;
+  // The software path has no display link to ask again: a request that comes
+  // while a render is queued or running is remembered in renderRequested and
+  // drawn right after it. Dropping it would leave the engine's newest frame
+  // unrendered, and the engine drops such a frame after waiting 0.2 seconds.
+  if (session->softwareRenderer) session->renderRequested.store(true);
+  if (session->renderScheduled.exchange(true)) return;
   dispatchAsync(*session->renderQueue, [session] { runRenderTask(session); });
 }
 
 void runRenderTask(const SessionRef& session) {
   struct EndOfTask {
-    Session& session;
-    ~EndOfTask() { session.renderScheduled.store(false, std::memory_order_release); }
-  } endOfTask{*session};
+    const SessionRef& session;
+    ~EndOfTask() { endRenderTask(session); }
+  } endOfTask{session};
   if (session->softwareRenderer) {
+    session->renderRequested.store(false);  // this render draws the newest frame
     renderSoftwareBranch(session);
   } else {
     renderOpenGLBranch(session);
+  }
+}
+
+void endRenderTask(const SessionRef& session) {
+  session->renderScheduled.store(false);
+  // Cleared before it is read (both sequentially consistent), so a request
+  // that found this task still scheduled is seen here.
+  if (session->softwareRenderer && session->renderRequested.exchange(false)) {
+    scheduleRender(session);
   }
 }
 

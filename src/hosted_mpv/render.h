@@ -17,9 +17,13 @@ void onRenderContextUpdate(void* ctx);
 // made meanwhile is dropped, not deferred). Any thread.
 void scheduleRender(const SessionRef& session);
 
-// The render task: the software or the OpenGL branch, then clears
-// renderScheduled. renderQueue.
+// The render task: the software or the OpenGL branch, then endRenderTask.
+// renderQueue.
 void runRenderTask(const SessionRef& session);
+
+// The render task's exit: clears renderScheduled and, on the software path,
+// schedules the render that a request made meanwhile asked for. renderQueue.
+void endRenderTask(const SessionRef& session);
 
 // Counts a rendered frame and writes the trace line every 120 frames.
 void recordRenderedFrame(const SessionRef& session, std::chrono::nanoseconds duration);

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
+#include "platform/serial_queue.h"
 #include "render.h"
 #include "render_software.h"
 
@@ -55,4 +59,104 @@ TEST(RenderCallbacks, DoNothingOnceTheSessionIsGone) {
   onRenderContextUpdate(context);  // must not crash
   onRenderContextUpdate(nullptr);
   delete context;
+}
+
+namespace {
+
+// A session on the software path with a real render context and no view.
+SessionRef softwareSession() {
+  auto session = std::make_shared<Session>();
+  session->id = "hosted-mpv-sw";
+  session->softwareRenderer = true;
+  session->surfaceWidth = 16;
+  session->surfaceHeight = 16;
+  session->renderQueue = createSerialQueue("test.render");
+  session->mpv = mpv_create();
+  mpv_set_option_string(session->mpv, "vo", "libmpv");
+  mpv_set_option_string(session->mpv, "ao", "null");
+  mpv_initialize(session->mpv);
+  mpv_render_param params[] = {
+      {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
+      {MPV_RENDER_PARAM_INVALID, nullptr},
+  };
+  EXPECT_GE(mpv_render_context_create(&session->renderContext, session->mpv, params), 0);
+  return session;
+}
+
+void release(const SessionRef& session) {
+  dispatchSync(*session->renderQueue, [&] { releaseRenderContext(*session); });
+  mpv_terminate_destroy(session->mpv);
+}
+
+}  // namespace
+
+TEST(ScheduleRender, SoftwareRequestsBeforeARenderStartsShareIt) {
+  SessionRef session = softwareSession();
+  std::mutex gate;
+  std::unique_lock closed(gate);
+  dispatchAsync(*session->renderQueue, [&] { std::lock_guard wait(gate); });  // holds the queue
+  scheduleRender(session);
+  scheduleRender(session);  // while one is queued: not queued twice
+  scheduleRender(session);
+  closed.unlock();
+  dispatchSync(*session->renderQueue, [] {});
+  dispatchSync(*session->renderQueue, [] {});
+  EXPECT_EQ(session->renderedFrameCount.load(), 1u);
+  EXPECT_FALSE(session->renderScheduled.load());
+  EXPECT_FALSE(session->renderRequested.load());
+  release(session);
+}
+
+TEST(ScheduleRender, SoftwareRequestsDuringARenderAreDrawnAfterIt) {
+  SessionRef session = softwareSession();
+  session->renderScheduled.store(true);  // a render task is running
+  scheduleRender(session);                // the engine has a newer frame meanwhile
+  scheduleRender(session);
+  dispatchSync(*session->renderQueue, [] {});
+  EXPECT_EQ(session->renderedFrameCount.load(), 0u);
+  dispatchSync(*session->renderQueue, [&] { endRenderTask(session); });  // the running task ends
+  dispatchSync(*session->renderQueue, [] {});
+  EXPECT_EQ(session->renderedFrameCount.load(), 1u);
+  EXPECT_FALSE(session->renderScheduled.load());
+  release(session);
+}
+
+TEST(ScheduleRender, OpenGLRequestsDuringARenderAreDropped) {
+  auto session = std::make_shared<Session>();
+  session->renderQueue = createSerialQueue("test.render");
+  session->renderContext = reinterpret_cast<mpv_render_context*>(1);  // never used here
+  session->renderScheduled.store(true);
+  scheduleRender(session);
+  endRenderTask(session);
+  dispatchSync(*session->renderQueue, [] {});
+  EXPECT_FALSE(session->renderScheduled.load());
+  EXPECT_FALSE(session->renderRequested.load());
+  session->renderContext = nullptr;
+}
+
+TEST(ScheduleRender, ZeroSurfaceRendersNothingAndCountsNothing) {
+  SessionRef session = softwareSession();
+  session->surfaceWidth = 0;
+  scheduleRender(session);
+  dispatchSync(*session->renderQueue, [] {});
+  EXPECT_EQ(session->renderedFrameCount.load(), 0u);
+  EXPECT_EQ(session->skippedFrameCount.load(), 0u);
+  release(session);
+}
+
+TEST(ScheduleRender, AfterReleaseQueuedRendersDrawNothing) {
+  SessionRef session = softwareSession();
+  std::mutex gate;
+  std::unique_lock closed(gate);
+  dispatchAsync(*session->renderQueue, [&] { std::lock_guard wait(gate); });
+  scheduleRender(session);  // queued behind the gate
+  dispatchAsync(*session->renderQueue, [&] { releaseRenderContext(*session); });
+  closed.unlock();
+  dispatchSync(*session->renderQueue, [] {});
+  // The render ran before the release; a render scheduled now finds no context.
+  uint64_t rendered = session->renderedFrameCount.load();
+  scheduleRender(session);
+  runRenderTask(session);
+  EXPECT_EQ(session->renderedFrameCount.load(), rendered);
+  mpv_terminate_destroy(session->mpv);
 }
