@@ -159,8 +159,11 @@ Napi::Value SetAspect(const Napi::CallbackInfo& info) {
   SessionRef session =
       sessionWithArgument(info, ArgType::string, "Expected session id and aspect override.");
   std::string aspect = info[1].As<Napi::String>().Utf8Value();
+  // No override is "-1" to every engine; "no" means square pixels to engines
+  // before 0.36. The snapshot says "no" either way.
   if (aspect.empty()) aspect = "no";
-  int status = setStringProperty(*session, takeAsyncRequestId(), "video-aspect-override", aspect);
+  const std::string sent = aspect == "no" ? "-1" : aspect;
+  int status = setStringProperty(*session, takeAsyncRequestId(), "video-aspect-override", sent);
   if (status < 0) throwEngineError(info.Env(), "Failed to update aspect override: ", status);
   std::lock_guard lock(session->stateMutex);
   session->snapshot.aspectOverride = aspect;

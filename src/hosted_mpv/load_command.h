@@ -16,8 +16,8 @@ using LoadOptions = std::vector<std::pair<std::string, std::string>>;
 // inserted text again; does nothing for an empty `from`.
 void replaceAllInPlace(std::string& text, const std::string& from, const std::string& to);
 
-// A header value as the engine's header list needs it: backslashes doubled,
-// then commas escaped with a backslash.
+// A header value as the engine's header list needs it: commas escaped with a
+// backslash.
 std::string escapeHeaderValue(std::string value);
 
 // The "start" option's text: a double as a default text stream writes it.

@@ -1,0 +1,276 @@
+'use strict';
+// Real playback through the hosted module: a clip made with ffmpeg, played
+// from a file and from a local HTTP server, driven by every command.
+const { describe, it, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const http = require('node:http');
+const path = require('node:path');
+const { startXvfb, openHostWindow, sleep, waitFor } = require('./support/x11');
+const { makeClip } = require('./support/media');
+
+let hosted;
+let xvfb;
+let host;
+let media;
+let server;
+let baseUrl;
+const requests = [];  // [url, headers] of every request the server saw
+const stalled = [];   // responses the server holds back
+const sessions = [];
+
+function create() {
+  const id = hosted.createSession(host.handle(), { x: 0, y: 0, width: 320, height: 240 }, null, 1,
+    ['ao=null']);
+  sessions.push(id);
+  return id;
+}
+const snap = (id) => hosted.getSessionSnapshot(id);
+const statusIs = (id, status) => () => snap(id).status === status && snap(id);
+
+before(async () => {
+  xvfb = await startXvfb();
+  host = await openHostWindow(640, 480, '20c040');
+  media = await makeClip();
+  server = http.createServer((request, response) => {
+    requests.push([request.url, request.headers]);
+    if (request.url === '/stall') {
+      stalled.push(response);
+      return;
+    }
+    const data = fs.readFileSync(media.clip);
+    response.writeHead(200, { 'Content-Type': 'video/x-matroska', 'Content-Length': data.length });
+    response.end(data);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  baseUrl = `http://127.0.0.1:${server.address().port}`;
+  hosted = require('../../lib/hosted_mpv');
+});
+
+after(async () => {
+  for (const id of sessions) hosted.disposeSession(id);
+  for (const response of stalled) response.destroy();
+  server.closeAllConnections();
+  await new Promise((resolve) => server.close(resolve));
+  media.remove();
+  await host.close();
+  await xvfb.stop();
+});
+
+describe('hosted playback', () => {
+  let id;
+
+  it('loads a clip and reports its tracks, chapters and statistics', async () => {
+    id = create();
+    hosted.loadPlayback(id, { streamUrl: media.clip, title: 'A clip' });
+    const loading = snap(id);
+    assert.equal(loading.status, 'loading');
+    assert.equal(loading.streamUrl, media.clip);
+    const playing = await waitFor(() => {
+      const s = snap(id);
+      return s.status === 'playing' && s.audioTracks.length === 2 && s.chapters.length === 2
+        && s.stats?.audioSampleRateHz && s;
+    }, 'playback with tracks');
+    assert.deepEqual(playing.audioTracks, [
+      { id: 1, title: 'English', language: 'eng', selected: true, defaultTrack: true, forced: false },
+      { id: 2, title: 'Deutsch', language: 'deu', selected: false, defaultTrack: false, forced: false },
+    ]);
+    assert.equal(playing.selectedAudioTrackId, 1);
+    assert.deepEqual(playing.subtitleTracks, [
+      { id: 1, title: 'Francais', language: 'fra', selected: false, defaultTrack: false, forced: false },
+    ]);
+    assert.deepEqual(playing.chapters, [
+      { timeSeconds: 0, title: 'Opening' }, { timeSeconds: 3, title: 'Ending' },
+    ]);
+    assert.ok(Math.abs(playing.durationSeconds - 8) < 0.2, `duration ${playing.durationSeconds}`);
+    const { stats } = playing;
+    assert.equal(stats.videoCodec, 'mpeg4');
+    assert.equal(stats.audioCodec, 'aac');
+    assert.equal(stats.audioChannels, 'mono');
+    assert.equal(stats.audioSampleRateHz, 48000);
+    assert.equal(stats.container, 'mkv');
+    assert.equal('error' in playing, false);
+    await waitFor(() => snap(id).stats.fps > 0 && snap(id).stats.droppedFrames !== undefined,
+      'frame rate and drops');
+    assert.ok(Math.abs(snap(id).stats.fps - 25) < 1);
+  });
+
+  it('pauses and resumes', async () => {
+    hosted.setPaused(id, true);
+    assert.equal(snap(id).status, 'paused');
+    await sleep(200);
+    const held = snap(id).positionSeconds;
+    await sleep(300);
+    assert.equal(snap(id).positionSeconds, held);
+    assert.equal(snap(id).status, 'paused');
+    hosted.setPaused(id, false);
+    assert.equal(snap(id).status, 'playing');
+    await waitFor(() => snap(id).positionSeconds > held + 0.1, 'the position to move on');
+  });
+
+  it('seeks absolutely and relatively', async () => {
+    hosted.seek(id, 5);
+    assert.equal(snap(id).positionSeconds, 5);
+    await sleep(100);
+    assert.ok(snap(id).positionSeconds >= 5 - 0.05, `after seek ${snap(id).positionSeconds}`);
+    hosted.seekBy(id, -3);
+    await waitFor(() => snap(id).positionSeconds < 4, 'the relative seek');
+  });
+
+  it('changes volume, speed, tracks and aspect through the player', async () => {
+    hosted.setVolume(id, 0.3);
+    hosted.setSpeed(id, 2);
+    hosted.setAudioTrack(id, 2);
+    hosted.setSubtitleTrack(id, 1);
+    hosted.setAspect(id, '4:3');
+    let s = snap(id);
+    assert.equal(s.volume, 0.3);
+    assert.equal(s.playbackSpeed, 2);
+    assert.equal(s.selectedAudioTrackId, 2);
+    assert.deepEqual(s.audioTracks.map((t) => t.selected), [false, true]);
+    assert.equal(s.selectedSubtitleTrackId, 1);
+    assert.equal(s.aspectOverride, '4:3');
+    // The player confirms in its own words.
+    s = await waitFor(() => snap(id).aspectOverride === '1.333333' && snap(id), 'the aspect report');
+    await sleep(200);
+    s = snap(id);
+    assert.equal(s.volume, 0.3);
+    assert.equal(s.playbackSpeed, 2);
+    assert.equal(s.selectedAudioTrackId, 2);
+    assert.equal(s.selectedSubtitleTrackId, 1);
+    assert.equal(s.subtitleTracks[0].selected, true);
+
+    hosted.setSubtitleTrack(id, -1);
+    hosted.setAspect(id, '');
+    hosted.setSpeed(id, 1);
+    await sleep(300);
+    s = snap(id);
+    assert.equal(s.selectedSubtitleTrackId, null);
+    assert.equal(s.subtitleTracks[0].selected, false);
+    assert.equal(s.aspectOverride, 'no');  // also once the player reported "none"
+  });
+
+  it('ends at the end of the stream', async () => {
+    hosted.seek(id, 7.5);
+    await waitFor(statusIs(id, 'ended'), 'the end');
+    hosted.setPaused(id, true);  // ended stays ended
+    await sleep(100);
+    assert.equal(snap(id).status, 'ended');
+    hosted.setPaused(id, false);
+  });
+
+  it('starts at the given start time', async () => {
+    const other = create();
+    hosted.loadPlayback(other, { streamUrl: media.clip, startTime: 4 });
+    await waitFor(statusIs(other, 'playing'), 'playback');
+    assert.ok(snap(other).positionSeconds >= 3.9, `position ${snap(other).positionSeconds}`);
+    hosted.disposeSession(other);
+  });
+
+  it('sends the user agent, referrer and headers to the server', async () => {
+    const other = create();
+    requests.length = 0;
+    hosted.loadPlayback(other, {
+      streamUrl: `${baseUrl}/clip.mkv`,
+      userAgent: 'OrvanelTest/1.0',
+      referer: 'http://referer.test/page',
+      headers: {
+        Cookie: 'a=1,b=2', 'X-N': 5, Empty: '', Flag: true, 'X-Slash': 'a\\b', 'X-Both': 'p\\,q',
+      },
+    });
+    await waitFor(statusIs(other, 'playing'), 'playback over HTTP');
+    const [url, headers] = requests[0];
+    assert.equal(url, '/clip.mkv');
+    assert.equal(headers['user-agent'], 'OrvanelTest/1.0');
+    assert.equal(headers.referer, 'http://referer.test/page');
+    assert.equal(headers.cookie, 'a=1,b=2');
+    assert.equal(headers['x-n'], '5');
+    assert.equal(headers['x-slash'], 'a\\b');
+    assert.equal(headers['x-both'], 'p\\,q');
+    assert.equal('empty' in headers, false);
+    assert.equal('flag' in headers, false);
+    hosted.disposeSession(other);
+  });
+
+  describe('recording', () => {
+    it('records the stream into a file and keeps the path after stopping', async () => {
+      const other = create();
+      hosted.loadPlayback(other, { streamUrl: media.clip });
+      await waitFor(statusIs(other, 'playing'), 'playback');
+      const target = path.join(media.dir, 'recording.mkv');
+      hosted.startRecording(other, target);
+      assert.equal(snap(other).recording.active, true);
+      await sleep(800);
+      assert.equal(snap(other).recording.active, true);
+      assert.equal('error' in snap(other).recording, false);
+      hosted.stopRecording(other);
+      assert.deepEqual(snap(other).recording, { active: false, targetPath: target });
+      await sleep(200);
+      assert.ok(fs.statSync(target).size > 0, 'the recording file has data');
+      assert.deepEqual(snap(other).recording, { active: false, targetPath: target });
+      hosted.disposeSession(other);
+    });
+
+    it('reports a target the player cannot write', async () => {
+      const other = create();
+      hosted.loadPlayback(other, { streamUrl: media.clip });
+      await waitFor(statusIs(other, 'playing'), 'playback');
+      hosted.startRecording(other, '/nonexistent-dir/recording.mkv');
+      // The player takes the request, then cannot open the file and says so.
+      const s = await waitFor(() => /recording/i.test(snap(other).error ?? '') && snap(other),
+        'the player\'s complaint');
+      assert.equal(s.recording.targetPath, '/nonexistent-dir/recording.mkv');
+      assert.equal(s.status, 'playing');
+      hosted.disposeSession(other);
+    });
+
+    it('is stopped by a new load before it loads', async () => {
+      const other = create();
+      hosted.loadPlayback(other, { streamUrl: media.clip });
+      await waitFor(statusIs(other, 'playing'), 'playback');
+      const target = path.join(media.dir, 'before-load.mkv');
+      hosted.startRecording(other, target);
+      await sleep(300);
+      hosted.loadPlayback(other, { streamUrl: media.clip });
+      assert.equal('recording' in snap(other), false);
+      await waitFor(statusIs(other, 'playing'), 'the second playback');
+      assert.equal('recording' in snap(other), false);
+      assert.ok(fs.statSync(target).size > 0);
+      hosted.disposeSession(other);
+    });
+
+    it('is ended by disposal', async () => {
+      const other = create();
+      hosted.loadPlayback(other, { streamUrl: media.clip });
+      await waitFor(statusIs(other, 'playing'), 'playback');
+      const target = path.join(media.dir, 'disposed.mkv');
+      hosted.startRecording(other, target);
+      await sleep(300);
+      hosted.disposeSession(other);
+      assert.ok(fs.statSync(target).size > 0);
+    });
+  });
+
+  describe('disposal', () => {
+    it('does not wait for a stream that never arrives', async () => {
+      const other = create();
+      hosted.loadPlayback(other, { streamUrl: `${baseUrl}/stall` });
+      await waitFor(() => stalled.length > 0, 'the request');
+      assert.equal(snap(other).status, 'loading');
+      const started = Date.now();
+      hosted.disposeSession(other);
+      assert.ok(Date.now() - started < 5000);
+      assert.equal(snap(other), null);
+      assert.throws(() => hosted.seek(other, 1), { message: 'Hosted MPV session not found.' });
+    });
+
+    it('leaves only the second of two loads in a row pending', async () => {
+      const other = create();
+      hosted.loadPlayback(other, { streamUrl: '/nonexistent/first.mkv' });
+      hosted.loadPlayback(other, { streamUrl: media.clip });
+      await waitFor(statusIs(other, 'playing'), 'the second load');
+      assert.equal(snap(other).streamUrl, media.clip);
+      hosted.disposeSession(other);
+    });
+  });
+});

@@ -1,0 +1,38 @@
+'use strict';
+// Test media made with ffmpeg at test time.
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { execFile } = require('node:child_process');
+const { promisify } = require('node:util');
+
+/**
+ * An 8-second Matroska clip in a new temporary directory: 320x240 video at 25
+ * frames per second, two audio tracks ("English"/eng at 48 kHz, "Deutsch"/deu
+ * at 44.1 kHz), one subtitle track ("Francais"/fra) and two chapters
+ * ("Opening" at 0 s, "Ending" at 3 s).
+ * @returns {Promise<{dir: string, clip: string, remove: () => void}>}
+ */
+async function makeClip() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'hosted-media-'));
+  const subs = path.join(dir, 'subs.srt');
+  const chapters = path.join(dir, 'chapters.txt');
+  const clip = path.join(dir, 'clip.mkv');
+  fs.writeFileSync(subs, '1\n00:00:00,000 --> 00:00:05,000\nHello\n\n2\n00:00:05,000 --> 00:00:08,000\nWorld\n');
+  fs.writeFileSync(chapters, ';FFMETADATA1\ntitle=Clip\n'
+    + '[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=3000\ntitle=Opening\n'
+    + '[CHAPTER]\nTIMEBASE=1/1000\nSTART=3000\nEND=8000\ntitle=Ending\n');
+  await promisify(execFile)('ffmpeg', ['-v', 'error', '-y',
+    '-f', 'lavfi', '-i', 'testsrc2=size=320x240:rate=25',
+    '-f', 'lavfi', '-i', 'sine=f=440:sample_rate=48000',
+    '-f', 'lavfi', '-i', 'sine=f=660:sample_rate=44100',
+    '-i', subs, '-i', chapters,
+    '-map', '0:v', '-map', '1:a', '-map', '2:a', '-map', '3:s', '-map_chapters', '4', '-map_metadata', '4',
+    '-t', '8', '-c:v', 'mpeg4', '-q:v', '8', '-c:a', 'aac', '-b:a', '64k', '-c:s', 'srt',
+    '-metadata:s:a:0', 'language=eng', '-metadata:s:a:0', 'title=English',
+    '-metadata:s:a:1', 'language=deu', '-metadata:s:a:1', 'title=Deutsch',
+    '-metadata:s:s:0', 'language=fra', '-metadata:s:s:0', 'title=Francais', clip]);
+  return { dir, clip, remove: () => fs.rmSync(dir, { recursive: true, force: true }) };
+}
+
+module.exports = { makeClip };
