@@ -1,0 +1,187 @@
+'use strict';
+// What the hosted module draws: pixels of a real top-level window on Xvfb,
+// the render window's placement, its click-through, several sessions at once,
+// the trace output, and that disposal leaves no window or thread behind.
+const { describe, it, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { spawn } = require('node:child_process');
+const { startXvfb, openHostWindow, sleep, waitFor, threadCount } = require('./support/x11');
+
+const HOST = [0x20, 0xc0, 0x40];
+let hosted;
+let xvfb;
+let host;
+let baselineThreads;
+
+const near = (pixel, rgb, tolerance = 24) => pixel.every((v, i) => Math.abs(v - rgb[i]) <= tolerance);
+const colourSource = (colour, w, h) => `av://lavfi:color=c=${colour}:size=${w}x${h}:rate=30`;
+
+function create(bounds) {
+  return hosted.createSession(host.handle(), bounds, null, 1, ['ao=null']);
+}
+
+async function play(bounds, colour) {
+  const id = create(bounds);
+  hosted.loadPlayback(id, { streamUrl: colourSource(colour, bounds.width, bounds.height) });
+  await waitFor(() => hosted.getSessionSnapshot(id).status === 'playing', 'playback');
+  return id;
+}
+
+// Points just inside a rectangle and just outside it.
+function inside({ x, y, width, height }) {
+  return [[x + 1, y + 1], [x + width - 2, y + 1], [x + 1, y + height - 2],
+    [x + width - 2, y + height - 2], [x + (width >> 1), y + (height >> 1)]];
+}
+function outside({ x, y, width, height }) {
+  return [[x - 2, y + 2], [x + width + 1, y + 2], [x + 2, y - 2], [x + 2, y + height + 1]];
+}
+
+// Waits until every point of `points` has colour `rgb` in a capture.
+async function waitForColour(points, rgb, what) {
+  let last;
+  try {
+    await waitFor(async () => {
+      const image = await host.capture();
+      last = points.map(([px, py]) => [px, py, image.at(px, py)]);
+      return last.every(([, , pixel]) => near(pixel, rgb));
+    }, what, 10000);
+  } catch (error) {
+    error.message += `: ${JSON.stringify(last)}`;
+    throw error;
+  }
+}
+
+before(async () => {
+  xvfb = await startXvfb();
+  host = await openHostWindow(640, 480, HOST.map((v) => v.toString(16).padStart(2, '0')).join(''));
+  hosted = require('../../lib/hosted_mpv');
+  // The first session starts the module's UI thread; it stays, like a main thread.
+  hosted.disposeSession(create({ x: 0, y: 0, width: 16, height: 16 }));
+  await sleep(100);
+  baselineThreads = threadCount();
+});
+
+after(async () => {
+  await host.close();
+  await xvfb.stop();
+});
+
+describe('hosted rendering', () => {
+  it('draws the video inside the session rectangle only', async () => {
+    const rect = { x: 100, y: 50, width: 320, height: 240 };
+    const id = await play(rect, 'red');
+    await waitForColour(inside(rect), [255, 0, 0], 'red video');
+    await waitForColour(outside(rect), HOST, 'the host colour around it');
+
+    const moved = { x: 300, y: 200, width: 160, height: 120 };
+    hosted.setBounds(id, moved);
+    await waitForColour(inside(moved), [255, 0, 0], 'the moved video');
+    await waitForColour([...outside(moved), [150, 100], [110, 60]], HOST, 'the old place cleared');
+
+    hosted.setBounds(id, { x: 300, y: 200, width: 0, height: 120 });  // hidden
+    await waitForColour(inside(moved), HOST, 'no video at width 0');
+    hosted.setBounds(id, { x: 300, y: 200, width: 160, height: -5 });  // negative: hidden too
+    await sleep(100);
+    await waitForColour(inside(moved), HOST, 'no video at a negative height');
+    hosted.setBounds(id, moved);
+    await waitForColour(inside(moved), [255, 0, 0], 'the video back');
+    hosted.disposeSession(id);
+    await waitForColour(inside(moved), HOST, 'nothing after disposal');
+  });
+
+  it('keeps redrawing while paused when the window is resized', async () => {
+    const rect = { x: 10, y: 10, width: 100, height: 80 };
+    const id = await play(rect, 'blue');
+    await waitForColour(inside(rect), [0, 0, 255], 'blue video');
+    hosted.setPaused(id, true);
+    const bigger = { x: 10, y: 10, width: 200, height: 160 };
+    hosted.setBounds(id, bigger);
+    await waitForColour(inside(bigger), [0, 0, 255], 'a paused frame at the new size');
+    hosted.disposeSession(id);
+  });
+
+  it('lets the pointer through to the host window', async () => {
+    const rect = { x: 100, y: 100, width: 200, height: 150 };
+    const id = await play(rect, 'red');
+    const children = await host.children();
+    assert.equal(children.length, 1);
+    assert.equal(await host.windowUnder(150, 150), host.id);
+    assert.equal(await host.windowUnder(5, 5), host.id);
+    hosted.disposeSession(id);
+  });
+
+  it('shows several sessions at once, the newest on top', async () => {
+    const rects = [
+      [{ x: 20, y: 20, width: 160, height: 120 }, 'red', [255, 0, 0]],
+      [{ x: 220, y: 20, width: 160, height: 120 }, 'blue', [0, 0, 255]],
+      [{ x: 120, y: 80, width: 160, height: 120 }, 'lime', [0, 255, 0]],
+    ];
+    const ids = [];
+    for (const [rect, colour] of rects) ids.push(await play(rect, colour));
+    assert.equal((await host.children()).length, 3);
+    await waitForColour([[25, 25]], [255, 0, 0], 'the first');
+    await waitForColour([[375, 25]], [0, 0, 255], 'the second');
+    await waitForColour([[200, 140], [130, 90], [270, 90]], [0, 255, 0], 'the third, over both');
+    for (const id of ids) assert.equal(hosted.getSessionSnapshot(id).status, 'playing');
+    for (const id of ids) hosted.disposeSession(id);
+    assert.deepEqual(await host.children(), []);
+  });
+
+  it('leaves no thread behind after disposal', async () => {
+    const ids = [];
+    for (let i = 0; i < 3; ++i) ids.push(await play({ x: i * 50, y: 0, width: 40, height: 30 }, 'red'));
+    assert.ok(threadCount() > baselineThreads);
+    for (const id of ids) hosted.disposeSession(id);
+    await waitFor(() => threadCount() === baselineThreads, `${baselineThreads} threads`, 5000);
+    assert.deepEqual(await host.children(), []);
+  });
+});
+
+describe('trace output', () => {
+  // A child process, so its standard error can be read.
+  function traceRun(env) {
+    const script = `
+      const hosted = require(${JSON.stringify(require.resolve('../../lib/hosted_mpv'))});
+      const handle = Buffer.alloc(4);
+      handle.writeUInt32LE(${host.id});
+      const id = hosted.createSession(handle, { width: 64, height: 48 }, null, 1, ['ao=null', 'bogus=1']);
+      hosted.loadPlayback(id, { streamUrl: 'av://lavfi:color=c=red:size=64x48:rate=100' });
+      setTimeout(() => { hosted.disposeSession(id); }, Number(process.env.RUN_MS));`;
+    return new Promise((resolve) => {
+      const child = spawn(process.execPath, ['-e', script],
+        { env: { ...process.env, ...env }, stdio: ['ignore', 'ignore', 'pipe'] });
+      let stderr = '';
+      child.stderr.on('data', (d) => { stderr += d; });
+      child.on('exit', (code) => resolve({ code, lines: stderr.split('\n') }));
+    });
+  }
+  const traces = (lines) => lines.filter((l) => l.startsWith('[hosted-mpv][hosted-mpv-1][trace] '))
+    .map((l) => l.slice('[hosted-mpv][hosted-mpv-1][trace] '.length));
+
+  it('announces the fallback, the refused option, the backend and every 120th frame', async () => {
+    const { code, lines } = await traceRun({ ORVANEL_TRACE_HOSTED_MPV: 'no', RUN_MS: '3000' });
+    assert.equal(code, 0);
+    const trace = traces(lines);
+    assert.deepEqual(trace.slice(0, 3), [
+      'OpenGL view creation failed; falling back to software renderer.',
+      'rejected session option bogus: option not found',
+      'Using renderer backend: sw',
+    ]);
+    const frames = trace.slice(3);
+    assert.ok(frames.length >= 1, trace.join('\n'));
+    frames.forEach((line, i) => assert.match(line,
+      new RegExp(`^renderer=sw frames=${120 * (i + 1)} avgRenderMs=\\d+\\.\\d\\d skipped=0$`)));
+  });
+
+  it('takes the software renderer straight away when asked in any letter case', async () => {
+    const { lines } = await traceRun(
+      { ORVANEL_TRACE_HOSTED_MPV: '1', ORVANEL_HOSTED_MPV_RENDERER: 'Sw', RUN_MS: '200' });
+    assert.deepEqual(traces(lines).slice(0, 2), [
+      'rejected session option bogus: option not found', 'Using renderer backend: sw']);
+  });
+
+  it('is silent when tracing is off', async () => {
+    const { lines } = await traceRun({ ORVANEL_TRACE_HOSTED_MPV: '0', RUN_MS: '200' });
+    assert.deepEqual(traces(lines), []);
+  });
+});
