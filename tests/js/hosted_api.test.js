@@ -5,7 +5,7 @@
 // window on an Xvfb server of this test's own.
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { startXvfb, openHostWindow, sleep, waitFor } = require('./support/x11');
+const { startXvfb, openHostWindow, waitFor } = require('./support/x11');
 
 let hosted;
 let xvfb;
@@ -195,7 +195,11 @@ describe('hosted_mpv', () => {
     let id;
     before(async () => {
       id = create();
-      await sleep(300);  // the player's first property reports are in
+      // Once the player has reported this aspect, its first reports (sent in
+      // order, before it) can no longer overwrite the values set below.
+      hosted.setAspect(id, '16:9');
+      await waitFor(() => hosted.getSessionSnapshot(id).aspectOverride === '1.777778',
+        'the player\'s report');
     });
 
     it('store the value they send at once', () => {
