@@ -76,11 +76,13 @@ SerialQueue::~SerialQueue() {
 }
 
 void dispatchAsync(SerialQueue& queue, std::function<void()> task) {
+  // The task may drop the queue's last handle before this call returns.
+  std::shared_ptr<SerialQueueState> state = queue.state;
   {
-    std::lock_guard lock(queue.state->mutex);
-    queue.state->tasks.push_back(std::move(task));
+    std::lock_guard lock(state->mutex);
+    state->tasks.push_back(std::move(task));
   }
-  queue.state->wake.notify_one();
+  state->wake.notify_one();
 }
 
 void dispatchSync(SerialQueue& queue, const std::function<void()>& task) {
