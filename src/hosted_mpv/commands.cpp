@@ -19,9 +19,12 @@ enum class ArgType { boolean, number, string };
 
 bool hasType(const Napi::Value& value, ArgType type) {
   switch (type) {
-    case ArgType::boolean: return value.IsBoolean();
-    case ArgType::number: return value.IsNumber();
-    case ArgType::string: return value.IsString();
+    case ArgType::boolean:
+      return value.IsBoolean();
+    case ArgType::number:
+      return value.IsNumber();
+    case ArgType::string:
+      return value.IsString();
   }
   return false;
 }
@@ -104,7 +107,8 @@ Napi::Value SeekBy(const Napi::CallbackInfo& info) {
 }
 
 Napi::Value SetVolume(const Napi::CallbackInfo& info) {
-  SessionRef session = sessionWithArgument(info, ArgType::number, "Expected session id and volume.");
+  SessionRef session =
+      sessionWithArgument(info, ArgType::number, "Expected session id and volume.");
   double requested = numberArgument(info);
   double volume = (requested < 0 ? 0 : std::min(requested, 1.0)) * 100;
   int status = setProperty(*session, "volume", MPV_FORMAT_DOUBLE, &volume);
@@ -136,8 +140,7 @@ Napi::Value SetSubtitleTrack(const Napi::CallbackInfo& info) {
                            : setProperty(*session, "sid", MPV_FORMAT_INT64, &trackId);
   if (status < 0) throwEngineError(info.Env(), "Failed to update subtitle track: ", status);
   std::lock_guard lock(session->stateMutex);
-  selectTrack(session->snapshot.subtitleTracks, session->snapshot.selectedSubtitleTrackId,
-              trackId);
+  selectTrack(session->snapshot.subtitleTracks, session->snapshot.selectedSubtitleTrackId, trackId);
   return info.Env().Undefined();
 }
 

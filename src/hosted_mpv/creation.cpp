@@ -115,37 +115,36 @@ void buildSession(const Napi::CallbackInfo& info, const SessionRef& session) {
   if (result < 0) throw fail("Failed to initialize libmpv: " + engineText(result));
 
   if (session->softwareRenderer) {
-      result = createSoftwareRenderContext(*session);
-      if (result < 0) throw fail("Failed to create libmpv render context: " + engineText(result));
-    } else {
-      result = MPV_ERROR_UNSUPPORTED;
-      if (session->glContext && session->renderQueue) {
-        dispatchSync(*session->renderQueue,
-                     [&] { result = createOpenGLRenderContext(*session); });
-      }
-      if (result < 0) {
-        traceSession(session.get(), "OpenGL render context failed: " + engineText(result) +
-                                        "; falling back to software renderer.");
-        if (!switchToSoftwareView(*session)) throw fail("Failed to create hosted MPV fallback view.");
-        result = createSoftwareRenderContext(*session);
-        if (result < 0) throw fail("Failed to create libmpv render context: " + engineText(result));
-      }
+    result = createSoftwareRenderContext(*session);
+    if (result < 0) throw fail("Failed to create libmpv render context: " + engineText(result));
+  } else {
+    result = MPV_ERROR_UNSUPPORTED;
+    if (session->glContext && session->renderQueue) {
+      dispatchSync(*session->renderQueue, [&] { result = createOpenGLRenderContext(*session); });
     }
-
-    session->callbackContext = new std::weak_ptr<Session>(session);
-
-    if (!session->softwareRenderer && !startDisplayLink(*session)) {
-      traceSession(session.get(), "CVDisplayLink startup failed; falling back to software renderer.");
-      dispatchSync(*session->renderQueue, [&] { releaseOpenGLRenderContext(*session); });
+    if (result < 0) {
+      traceSession(session.get(), "OpenGL render context failed: " + engineText(result) +
+                                      "; falling back to software renderer.");
       if (!switchToSoftwareView(*session)) throw fail("Failed to create hosted MPV fallback view.");
       result = createSoftwareRenderContext(*session);
-      if (result < 0) {
-        throw fail("Failed to create libmpv fallback render context: " + engineText(result));
-      }
+      if (result < 0) throw fail("Failed to create libmpv render context: " + engineText(result));
     }
+  }
 
-  traceSession(session.get(), std::string("Using renderer backend: ") +
-                                  (session->softwareRenderer ? "sw" : "gl"));
+  session->callbackContext = new std::weak_ptr<Session>(session);
+
+  if (!session->softwareRenderer && !startDisplayLink(*session)) {
+    traceSession(session.get(), "CVDisplayLink startup failed; falling back to software renderer.");
+    dispatchSync(*session->renderQueue, [&] { releaseOpenGLRenderContext(*session); });
+    if (!switchToSoftwareView(*session)) throw fail("Failed to create hosted MPV fallback view.");
+    result = createSoftwareRenderContext(*session);
+    if (result < 0) {
+      throw fail("Failed to create libmpv fallback render context: " + engineText(result));
+    }
+  }
+
+  traceSession(session.get(),
+               std::string("Using renderer backend: ") + (session->softwareRenderer ? "sw" : "gl"));
   mpv_render_context_set_update_callback(session->renderContext, onRenderContextUpdate,
                                          session->callbackContext);
   for (int i = 0; i < 23; ++i) {
@@ -194,7 +193,8 @@ Napi::Value CreateSession(const Napi::CallbackInfo& info) {
   });
   session->renderQueue = createSerialQueue(kRenderQueueLabel);
   session->snapshot.volume = initialVolume(info);
-  if (!session->hostView) throw Napi::Error::New(env, "Unable to resolve the Electron content view.");
+  if (!session->hostView)
+    throw Napi::Error::New(env, "Unable to resolve the Electron content view.");
 
   try {
     buildSession(info, session);

@@ -216,17 +216,28 @@ void handleEndFileLocked(Session& session, const mpv_event_end_file* endFile) {
 
 // A property that lost its value: only the statistics reset.
 void handlePropertyGoneLocked(SessionSnapshot& snapshot, const std::string& name) {
-  if (name == "video-format") snapshot.videoCodec.clear();
-  else if (name == "audio-codec-name") snapshot.audioCodec.clear();
-  else if (name == "audio-params/channels") snapshot.audioChannels.clear();
-  else if (name == "file-format") snapshot.container.clear();
-  else if (name == "video-bitrate") snapshot.videoBitrateBps = 0;
-  else if (name == "audio-bitrate") snapshot.audioBitrateBps = 0;
-  else if (name == "estimated-vf-fps") snapshot.fps = 0;
-  else if (name == "audio-params/samplerate") snapshot.audioSampleRateHz = 0;
-  else if (name == "demuxer-cache-duration") snapshot.bufferedAheadSeconds = -1;
-  else if (name == "frame-drop-count") snapshot.frameDropCount = -1;
-  else if (name == "decoder-frame-drop-count") snapshot.decoderFrameDropCount = -1;
+  if (name == "video-format")
+    snapshot.videoCodec.clear();
+  else if (name == "audio-codec-name")
+    snapshot.audioCodec.clear();
+  else if (name == "audio-params/channels")
+    snapshot.audioChannels.clear();
+  else if (name == "file-format")
+    snapshot.container.clear();
+  else if (name == "video-bitrate")
+    snapshot.videoBitrateBps = 0;
+  else if (name == "audio-bitrate")
+    snapshot.audioBitrateBps = 0;
+  else if (name == "estimated-vf-fps")
+    snapshot.fps = 0;
+  else if (name == "audio-params/samplerate")
+    snapshot.audioSampleRateHz = 0;
+  else if (name == "demuxer-cache-duration")
+    snapshot.bufferedAheadSeconds = -1;
+  else if (name == "frame-drop-count")
+    snapshot.frameDropCount = -1;
+  else if (name == "decoder-frame-drop-count")
+    snapshot.decoderFrameDropCount = -1;
 }
 
 void handlePropertyChangeLocked(Session& session, const mpv_event_property* property) {
@@ -241,14 +252,22 @@ void handlePropertyChangeLocked(Session& session, const mpv_event_property* prop
   switch (property->format) {
     case MPV_FORMAT_DOUBLE: {
       double value = *static_cast<const double*>(property->data);
-      if (name == "time-pos") snapshot.positionSeconds = value;
-      else if (name == "duration") snapshot.durationSeconds = value;
-      else if (name == "volume") snapshot.volume = value;
-      else if (name == "speed") snapshot.playbackSpeed = value;
-      else if (name == "estimated-vf-fps") snapshot.fps = value;
-      else if (name == "video-bitrate") snapshot.videoBitrateBps = value;
-      else if (name == "audio-bitrate") snapshot.audioBitrateBps = value;
-      else if (name == "demuxer-cache-duration") snapshot.bufferedAheadSeconds = value;
+      if (name == "time-pos")
+        snapshot.positionSeconds = value;
+      else if (name == "duration")
+        snapshot.durationSeconds = value;
+      else if (name == "volume")
+        snapshot.volume = value;
+      else if (name == "speed")
+        snapshot.playbackSpeed = value;
+      else if (name == "estimated-vf-fps")
+        snapshot.fps = value;
+      else if (name == "video-bitrate")
+        snapshot.videoBitrateBps = value;
+      else if (name == "audio-bitrate")
+        snapshot.audioBitrateBps = value;
+      else if (name == "demuxer-cache-duration")
+        snapshot.bufferedAheadSeconds = value;
       return;
     }
     case MPV_FORMAT_FLAG: {
@@ -269,9 +288,12 @@ void handlePropertyChangeLocked(Session& session, const mpv_event_property* prop
     }
     case MPV_FORMAT_INT64: {
       int64_t value = *static_cast<const int64_t*>(property->data);
-      if (name == "frame-drop-count") snapshot.frameDropCount = value;
-      else if (name == "decoder-frame-drop-count") snapshot.decoderFrameDropCount = value;
-      else if (name == "audio-params/samplerate") snapshot.audioSampleRateHz = value;
+      if (name == "frame-drop-count")
+        snapshot.frameDropCount = value;
+      else if (name == "decoder-frame-drop-count")
+        snapshot.decoderFrameDropCount = value;
+      else if (name == "audio-params/samplerate")
+        snapshot.audioSampleRateHz = value;
       return;
     }
     case MPV_FORMAT_STRING: {

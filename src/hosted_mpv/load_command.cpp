@@ -37,9 +37,7 @@ mpv_node stringNode(const std::string& text) {
 
 }  // namespace
 
-bool engineLoadfileTakesIndex() {
-  return mpv_client_api_version() >= MPV_MAKE_VERSION(2, 3);
-}
+bool engineLoadfileTakesIndex() { return mpv_client_api_version() >= MPV_MAKE_VERSION(2, 3); }
 
 int queueLoadfileCommand(mpv_handle* mpv, uint64_t replyId, const std::string& url,
                          const LoadOptions& options, bool withIndex) {

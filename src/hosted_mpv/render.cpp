@@ -62,7 +62,8 @@ void recordRenderedFrame(const SessionRef& session, std::chrono::nanoseconds dur
   uint64_t frames = session->renderedFrameCount.fetch_add(1) + 1;
   uint64_t total = session->totalRenderNanos.fetch_add(nanos) + nanos;
   if (frames % 120 != 0 || !isHostedMpvTraceEnabled()) return;
-  std::fprintf(stderr, "[hosted-mpv][%s][trace] renderer=%s frames=%llu avgRenderMs=%.2f skipped=%llu\n",
+  std::fprintf(stderr,
+               "[hosted-mpv][%s][trace] renderer=%s frames=%llu avgRenderMs=%.2f skipped=%llu\n",
                session->id.c_str(), session->softwareRenderer ? "sw" : "gl",
                static_cast<unsigned long long>(frames), double(total) / double(frames) / 1e6,
                static_cast<unsigned long long>(session->skippedFrameCount.load()));

@@ -39,10 +39,8 @@ void renderSoftwareBranch(const SessionRef& session) {
   int surfaceSize[2] = {width, height};
   char format[] = "bgr0";
   mpv_render_param params[] = {
-      {MPV_RENDER_PARAM_SW_SIZE, surfaceSize},
-      {MPV_RENDER_PARAM_SW_FORMAT, format},
-      {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-      {MPV_RENDER_PARAM_SW_POINTER, buffer.get()},
+      {MPV_RENDER_PARAM_SW_SIZE, surfaceSize}, {MPV_RENDER_PARAM_SW_FORMAT, format},
+      {MPV_RENDER_PARAM_SW_STRIDE, &stride},   {MPV_RENDER_PARAM_SW_POINTER, buffer.get()},
       {MPV_RENDER_PARAM_INVALID, nullptr},
   };
   int result = mpv_render_context_render(session->renderContext, params);

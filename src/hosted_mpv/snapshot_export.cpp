@@ -44,8 +44,10 @@ Napi::Array chapterArray(Napi::Env env, const std::vector<Chapter>& chapters) {
 Napi::Object statsObject(Napi::Env env, const SessionSnapshot& s) {
   Napi::Object stats = Napi::Object::New(env);
   if (s.fps > 0) stats.Set("fps", Napi::Number::New(env, s.fps));
-  if (s.videoBitrateBps > 0) stats.Set("videoBitrateBps", Napi::Number::New(env, s.videoBitrateBps));
-  if (s.audioBitrateBps > 0) stats.Set("audioBitrateBps", Napi::Number::New(env, s.audioBitrateBps));
+  if (s.videoBitrateBps > 0)
+    stats.Set("videoBitrateBps", Napi::Number::New(env, s.videoBitrateBps));
+  if (s.audioBitrateBps > 0)
+    stats.Set("audioBitrateBps", Napi::Number::New(env, s.audioBitrateBps));
   if (!s.videoCodec.empty()) stats.Set("videoCodec", Napi::String::New(env, s.videoCodec));
   if (!s.audioCodec.empty()) stats.Set("audioCodec", Napi::String::New(env, s.audioCodec));
   if (!s.audioChannels.empty()) stats.Set("audioChannels", Napi::String::New(env, s.audioChannels));
@@ -57,8 +59,8 @@ Napi::Object statsObject(Napi::Env env, const SessionSnapshot& s) {
     stats.Set("bufferedAheadSeconds", Napi::Number::New(env, s.bufferedAheadSeconds));
   }
   if (s.frameDropCount >= 0 || s.decoderFrameDropCount >= 0) {
-    int64_t dropped = std::max<int64_t>(s.frameDropCount, 0) +
-                      std::max<int64_t>(s.decoderFrameDropCount, 0);
+    int64_t dropped =
+        std::max<int64_t>(s.frameDropCount, 0) + std::max<int64_t>(s.decoderFrameDropCount, 0);
     stats.Set("droppedFrames", Napi::Number::New(env, double(dropped)));
   }
   return stats;

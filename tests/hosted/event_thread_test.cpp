@@ -1,10 +1,11 @@
 // The event thread's rules, driven with constructed engine events.
+#include "event_thread.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <memory>
 
-#include "event_thread.h"
 #include "mpv_node_builder.h"
 
 using namespace hosted_mpv;

@@ -1,7 +1,7 @@
 // The "loadfile" command against the real engine of this machine.
-#include <gtest/gtest.h>
-
 #include "load_command.h"
+
+#include <gtest/gtest.h>
 
 using namespace hosted_mpv;
 

@@ -1,10 +1,11 @@
+#include "render.h"
+
 #include <gtest/gtest.h>
 
 #include <mutex>
 #include <thread>
 
 #include "platform/serial_queue.h"
-#include "render.h"
 #include "render_software.h"
 
 using namespace hosted_mpv;
@@ -29,10 +30,12 @@ TEST(RecordRenderedFrame, TracesEvery120thFrame) {
   recordRenderedFrame(session, std::chrono::milliseconds(2));
   std::string second = testing::internal::GetCapturedStderr();
   unsetenv("ORVANEL_TRACE_HOSTED_MPV");
-  EXPECT_EQ(first,
-            "[hosted-mpv][hosted-mpv-7][trace] renderer=sw frames=120 avgRenderMs=2.00 skipped=0\n");
-  EXPECT_EQ(second,
-            "[hosted-mpv][hosted-mpv-7][trace] renderer=sw frames=240 avgRenderMs=2.00 skipped=0\n");
+  EXPECT_EQ(
+      first,
+      "[hosted-mpv][hosted-mpv-7][trace] renderer=sw frames=120 avgRenderMs=2.00 skipped=0\n");
+  EXPECT_EQ(
+      second,
+      "[hosted-mpv][hosted-mpv-7][trace] renderer=sw frames=240 avgRenderMs=2.00 skipped=0\n");
   EXPECT_EQ(session->renderedFrameCount.load(), 240u);
   EXPECT_EQ(session->totalRenderNanos.load(), 480000000u);
 }
@@ -110,7 +113,7 @@ TEST(ScheduleRender, SoftwareRequestsBeforeARenderStartsShareIt) {
 TEST(ScheduleRender, SoftwareRequestsDuringARenderAreDrawnAfterIt) {
   SessionRef session = softwareSession();
   session->renderScheduled.store(true);  // a render task is running
-  scheduleRender(session);                // the engine has a newer frame meanwhile
+  scheduleRender(session);               // the engine has a newer frame meanwhile
   scheduleRender(session);
   dispatchSync(*session->renderQueue, [] {});
   EXPECT_EQ(session->renderedFrameCount.load(), 0u);

@@ -1,11 +1,11 @@
+#include "platform/serial_queue.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
-
-#include "platform/serial_queue.h"
 
 using namespace hosted_mpv;
 
@@ -48,7 +48,8 @@ TEST(SerialQueue, LastReferenceMayGoInsideItsOwnTask) {
     delete holder;  // the queue's last reference, dropped on its own thread
     done.store(true);
   });
-  for (int i = 0; i < 500 && !done.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  for (int i = 0; i < 500 && !done.load(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   EXPECT_TRUE(done.load());
 }
 

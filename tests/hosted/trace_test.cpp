@@ -1,9 +1,10 @@
+#include "trace.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "session.h"
-#include "trace.h"
 
 using namespace hosted_mpv;
 

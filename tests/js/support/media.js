@@ -5,6 +5,7 @@ const os = require('node:os');
 const path = require('node:path');
 const { execFile } = require('node:child_process');
 const { promisify } = require('node:util');
+const { toolEnv } = require('./x11');
 
 /**
  * An 8-second Matroska clip in a new temporary directory: 320x240 video at 25
@@ -31,7 +32,7 @@ async function makeClip() {
     '-t', '8', '-c:v', 'mpeg4', '-q:v', '8', '-c:a', 'aac', '-b:a', '64k', '-c:s', 'srt',
     '-metadata:s:a:0', 'language=eng', '-metadata:s:a:0', 'title=English',
     '-metadata:s:a:1', 'language=deu', '-metadata:s:a:1', 'title=Deutsch',
-    '-metadata:s:s:0', 'language=fra', '-metadata:s:s:0', 'title=Francais', clip]);
+    '-metadata:s:s:0', 'language=fra', '-metadata:s:s:0', 'title=Francais', clip], { env: toolEnv() });
   return { dir, clip, remove: () => fs.rmSync(dir, { recursive: true, force: true }) };
 }
 

@@ -10,13 +10,23 @@ const { spawn } = require('node:child_process');
 const { artifactPath } = require('../../../lib/native');
 
 /**
+ * The environment for helper programs: without a sanitizer runtime preloaded
+ * for Node (programs of this build link their own).
+ */
+function toolEnv() {
+  const env = { ...process.env };
+  delete env.LD_PRELOAD;
+  return env;
+}
+
+/**
  * Starts Xvfb and points DISPLAY at it (the hosted module opens its X
  * connection on the first session, from DISPLAY).
  * @returns {Promise<{display: string, stop: () => Promise<void>}>}
  */
 async function startXvfb() {
   const server = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
-    { stdio: ['ignore', 'ignore', 'pipe', 'pipe'] });
+    { stdio: ['ignore', 'ignore', 'pipe', 'pipe'], env: toolEnv() });
   let stderr = '';
   server.stderr.on('data', (d) => { stderr += d; });
   const number = await new Promise((resolve, reject) => {
@@ -45,7 +55,7 @@ async function startXvfb() {
  */
 async function openHostWindow(width, height, colour) {
   const tool = spawn(artifactPath('x_window_tool'), [String(width), String(height), colour],
-    { stdio: ['pipe', 'pipe', 'inherit'] });
+    { stdio: ['pipe', 'pipe', 'inherit'], env: toolEnv() });
   const lines = readline.createInterface({ input: tool.stdout })[Symbol.asyncIterator]();
   const exited = new Promise((resolve) => tool.on('exit', resolve));
   const nextLine = async () => {
@@ -122,4 +132,4 @@ async function waitFor(probe, what, timeoutMs = 10000) {
 /** Number of threads of this process. */
 const threadCount = () => fs.readdirSync('/proc/self/task').length;
 
-module.exports = { startXvfb, openHostWindow, sleep, waitFor, threadCount };
+module.exports = { toolEnv, startXvfb, openHostWindow, sleep, waitFor, threadCount };

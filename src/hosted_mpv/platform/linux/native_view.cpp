@@ -168,8 +168,8 @@ void paint(NativeView& view) {
     XSync(display, False);  // the server has read the segment before it is filled again
     return;
   }
-  XImage* plain = XCreateImage(display, view.visual, view.depth, ZPixmap, 0, nullptr, width,
-                               height, 32, 0);
+  XImage* plain =
+      XCreateImage(display, view.visual, view.depth, ZPixmap, 0, nullptr, width, height, 32, 0);
   if (!plain) return;
   plain->data = static_cast<char*>(std::malloc(size_t(plain->bytes_per_line) * height));
   if (plain->data) {
@@ -247,9 +247,9 @@ NativeViewRef createContainerView(const NativeViewRef& hostView) {
   attributes.border_pixel = 0;
   attributes.event_mask = ExposureMask;
   XErrorTrap trap(display);
-  Window window = XCreateWindow(display, hostView->window, 0, 0, 1, 1, 0, hostView->depth,
-                                InputOutput, hostView->visual,
-                                CWBackPixel | CWBorderPixel | CWEventMask, &attributes);
+  Window window =
+      XCreateWindow(display, hostView->window, 0, 0, 1, 1, 0, hostView->depth, InputOutput,
+                    hostView->visual, CWBackPixel | CWBorderPixel | CWEventMask, &attributes);
   // No input region at all: the pointer passes through to the window below.
   XShapeCombineRectangles(display, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet, Unsorted);
   GC gc = XCreateGC(display, window, 0, nullptr);
@@ -306,8 +306,9 @@ ViewRect convertRectFromView(const NativeViewRef&, const ViewRect& rect, const N
 void setViewFrame(const NativeViewRef& view, const ViewRect& frame) {
   Display* display = uiDisplay();
   if (!display || !view || !view->owned.window) return;
-  view->frame = {clampCoordinate(frame.x, -kMaxCoordinate), clampCoordinate(frame.y, -kMaxCoordinate),
-                 clampCoordinate(frame.width, 0), clampCoordinate(frame.height, 0)};
+  view->frame = {clampCoordinate(frame.x, -kMaxCoordinate),
+                 clampCoordinate(frame.y, -kMaxCoordinate), clampCoordinate(frame.width, 0),
+                 clampCoordinate(frame.height, 0)};
   int width = int(std::lround(view->frame.width));
   int height = int(std::lround(view->frame.height));
   if (width < 1 || height < 1) {

@@ -16,11 +16,11 @@ namespace hosted_mpv {
 
 struct SerialQueueState {
   std::mutex mutex;
-  std::condition_variable wake;  // pairs with mutex
+  std::condition_variable wake;             // pairs with mutex
   std::deque<std::function<void()>> tasks;  // guarded by mutex
-  bool stopping = false;                     // guarded by mutex
-  std::thread::id workerId;                  // guarded by mutex
-  std::thread worker;                        // owner's thread only
+  bool stopping = false;                    // guarded by mutex
+  std::thread::id workerId;                 // guarded by mutex
+  std::thread worker;                       // owner's thread only
 };
 
 namespace {

@@ -24,8 +24,8 @@ namespace {
 struct UiThread {
   std::mutex mutex;
   std::deque<std::function<void()>> tasks;  // guarded by mutex
-  int wakeFd = -1;                           // eventfd, written when a task is queued
-  std::thread::id threadId;                  // immutable once started
+  int wakeFd = -1;                          // eventfd, written when a task is queued
+  std::thread::id threadId;                 // immutable once started
 };
 
 // UI thread only.
@@ -79,7 +79,8 @@ void runUiThread(UiThread* ui) {
       handleViewEvent(event);
     }
     if (gConnectionLost) display = nullptr;
-    pollfd fds[2] = {{ui->wakeFd, POLLIN, 0}, {display ? ConnectionNumber(display) : -1, POLLIN, 0}};
+    pollfd fds[2] = {{ui->wakeFd, POLLIN, 0},
+                     {display ? ConnectionNumber(display) : -1, POLLIN, 0}};
     if (poll(fds, display ? 2 : 1, -1) > 0 && (fds[0].revents & POLLIN)) {
       uint64_t count;
       [[maybe_unused]] ssize_t n = read(ui->wakeFd, &count, sizeof count);
