@@ -22,7 +22,7 @@ function toolEnv() {
 /**
  * Starts Xvfb and points DISPLAY at it (the hosted module opens its X
  * connection on the first session, from DISPLAY).
- * @returns {Promise<{display: string, stop: () => Promise<void>}>}
+ * @returns {Promise<{display: string, pid: number, stop: () => Promise<void>}>}
  */
 async function startXvfb() {
   const server = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
@@ -42,6 +42,7 @@ async function startXvfb() {
   const exited = new Promise((resolve) => server.on('exit', resolve));
   return {
     display,
+    pid: server.pid,
     stop: async () => {
       server.kill('SIGTERM');
       await exited;
