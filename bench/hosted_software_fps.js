@@ -8,12 +8,13 @@
 // av://lavfi:testsrc2 at that size and rate in a session covering the window
 // (in a child Node process with tracing on, whose "frames=" trace lines count
 // the rendered frames), and prints the rendered frame rate, the player's
-// dropped frames and the CPU used by the player process and by Xvfb.
+// dropped frames and the CPU used by the player process and by Xvfb. The
+// frame count comes in steps of 120 frames, so runs need a few of those.
 const fs = require('node:fs');
 const { spawn } = require('node:child_process');
 const { startXvfb, openHostWindow } = require('../tests/js/support/x11');
 
-const [width = 1280, height = 720, rate = 30, seconds = 8] = process.argv.slice(2).map(Number);
+const [width = 1280, height = 720, rate = 30, seconds = 10] = process.argv.slice(2).map(Number);
 
 // User plus system CPU seconds of a process so far.
 function cpuSeconds(pid) {
