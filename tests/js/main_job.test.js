@@ -8,6 +8,7 @@ const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
 const { decodeRgbPng } = require('../../lib/png');
+const { startXvfb } = require('./support/x11');
 
 const PLAYER = path.join(__dirname, '..', '..', 'bin', 'orvanel-play.js');
 
@@ -94,5 +95,34 @@ describe('orvanel-play', () => {
     const r = await play(['--seconds', '1', '--quiet', '--opt', 'ao=null', '--opt', 'no-such-option=1']);
     assert.equal(r.code, 0, r.stderr);
     assert.equal(r.stderr, '[orvanel] rejected session option no-such-option: option not found\n');
+  });
+
+  describe('--hosted', () => {
+    it('plays in a window of its own and saves what the window shows', async () => {
+      const xvfb = await startXvfb();
+      const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'orvanel-play-'));
+      const png = path.join(dir, 'window.png');
+      try {
+        const r = await play(['--hosted', '--seconds', '2', '--size', '640x360', '--png', png,
+          '--opt', 'ao=null'], { DISPLAY: xvfb.display });
+        assert.equal(r.code, 0, r.stderr);
+        assert.match(r.stdout.trim().split('\n').at(-1), /^playing +\d\d:\d\d .* 640x360$/);
+        const image = decodeRgbPng(fs.readFileSync(png));
+        assert.equal(image.width, 640);
+        assert.equal(image.height, 360);
+        assert.ok(near(pixel(image, 50, 340), [255, 0, 0]), `left bar ${pixel(image, 50, 340)}`);
+        assert.ok(near(pixel(image, 585, 340), [0, 230, 255]), `right bar ${pixel(image, 585, 340)}`);
+      } finally {
+        fs.rmSync(dir, { recursive: true, force: true });
+        await xvfb.stop();
+      }
+    });
+
+    it('says in one line that it needs a display when there is none', async () => {
+      const r = await play(['--hosted', '--seconds', '1'], { DISPLAY: '' });
+      assert.equal(r.code, 1);
+      assert.equal(r.stderr,
+        'orvanel-play: --hosted needs an X display, and none could be opened (DISPLAY is not set)\n');
+    });
   });
 });
