@@ -127,6 +127,27 @@ describe('hosted rendering', () => {
     assert.deepEqual(await host.children(), []);
   });
 
+  it('survives the application closing its window first', async () => {
+    const other = await openHostWindow(200, 150, '101010');
+    const handle = other.handle();
+    const id = hosted.createSession(handle, { x: 0, y: 0, width: 100, height: 80 }, null, 1,
+      ['ao=null']);
+    hosted.loadPlayback(id, { streamUrl: colourSource('red', 100, 80) });
+    await waitFor(() => hosted.getSessionSnapshot(id).status === 'playing', 'playback');
+    await other.close();  // destroys the window and, with it, the session's child window
+    await sleep(200);
+    hosted.setBounds(id, { x: 10, y: 10, width: 50, height: 40 });
+    assert.equal(hosted.getSessionSnapshot(id).status, 'playing');
+    hosted.disposeSession(id);
+    assert.throws(() => hosted.createSession(handle, {}),
+      { message: 'Unable to resolve the Electron content view.' });
+    // The module still works for the windows that remain.
+    const rect = { x: 30, y: 30, width: 60, height: 40 };
+    const next = await play(rect, 'blue');
+    await waitForColour(inside(rect), [0, 0, 255], 'video in the remaining window');
+    hosted.disposeSession(next);
+  });
+
   it('leaves no thread behind after disposal', async () => {
     const ids = [];
     for (let i = 0; i < 3; ++i) ids.push(await play({ x: i * 50, y: 0, width: 40, height: 30 }, 'red'));
