@@ -116,7 +116,7 @@ async function playHosted(opts, source, printer, { statusLine }) {
         printer.show(statusLine(s, { fps: s.stats && s.stats.fps !== undefined ? s.stats.fps : null,
           ageMs: null, width: bounds.width, height: bounds.height }));
         if (s.status === 'error') {
-          result = { code: 1, message: `orvanel-play: cannot play ${opts.url ?? 'the test pattern'}: ${s.error || 'unknown error'}` };
+          result = { code: 1, message: `orvanel-play: cannot play ${opts.url ?? 'the test pattern'}: ${(s.error || '').trim() || 'unknown error'}` };
           resolve();
         } else if (s.status === 'ended' || windowClosed || Date.now() >= deadline) {
           resolve();

@@ -197,7 +197,8 @@ async function playOffscreen(opts, source, printer) {
     if (opts.verbose || e.prefix === 'orvanel') printer.message(`[${e.prefix}] ${text}`);
   });
   const describeError = (s) => {
-    const base = s.error || 'unknown error';
+    // Engine texts end with their own line feed.
+    const base = (s.error || '').trim() || 'unknown error';
     return firstEngineError && firstEngineError !== base ? `${base} (${firstEngineError})` : base;
   };
 
