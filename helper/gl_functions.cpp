@@ -33,7 +33,7 @@ bool loadGlFunctions(GlFunctions& f, void* library) {
          load(library, "glUnmapBuffer", f.unmapBuffer) &&
          load(library, "glReadBuffer", f.readBuffer) &&
          load(library, "glPixelStorei", f.pixelStorei) &&
-         load(library, "glReadPixels", f.readPixels);
+         load(library, "glReadPixels", f.readPixels) && load(library, "glFlush", f.flush);
 }
 
 }  // namespace frame_helper

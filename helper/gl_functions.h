@@ -28,6 +28,7 @@ struct GlFunctions {
   PFNGLREADBUFFERPROC readBuffer = nullptr;
   PFNGLPIXELSTOREIPROC pixelStorei = nullptr;
   PFNGLREADPIXELSPROC readPixels = nullptr;
+  PFNGLFLUSHPROC flush = nullptr;
 };
 
 // Fills every entry through glDlsymGetProcAddress(library, ...); false when

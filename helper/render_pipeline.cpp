@@ -100,10 +100,15 @@ bool RenderPipeline::setupGl(std::string& error) {
     return false;
   }
 
+  bool softwareRenderer = false;
   if (const GLubyte* renderer = glFunctions.getString(GL_RENDERER)) {
     const char* name = reinterpret_cast<const char*>(renderer);
     std::fprintf(stderr, "gl renderer: %s\n", name);
-    if (onSoftwareRenderer && isSoftwareGlRenderer(name)) onSoftwareRenderer();
+    softwareRenderer = isSoftwareGlRenderer(name);
+    if (onSoftwareRenderer && softwareRenderer) onSoftwareRenderer();
+  }
+  if (readBack == ReadBack::automatic) {
+    readBack = softwareRenderer ? ReadBack::direct : ReadBack::pixelBuffers;
   }
 
   // The first ring and its "shm" event exist before the render context does.
@@ -139,6 +144,7 @@ bool RenderPipeline::rebuildTargets(int32_t w, int32_t h) {
   deleteTargets(*this);
   nextPixelBuffer = 0;
   pendingPixelBuffer = -1;  // an unpublished read-back of the old size is dropped
+  framePending = false;     // likewise a frame not yet read back
   width = w;
   height = h;
 
@@ -155,13 +161,15 @@ bool RenderPipeline::rebuildTargets(int32_t w, int32_t h) {
   // otherwise still allocate three frames' worth of buffer memory for nothing.
   if (f.checkFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return false;
 
-  const auto frameBytes = static_cast<GLsizeiptr>(w) * h * 4;
-  f.genBuffers(3, pixelBuffers.data());
-  for (uint32_t buffer : pixelBuffers) {
-    f.bindBuffer(GL_PIXEL_PACK_BUFFER, buffer);
-    f.bufferData(GL_PIXEL_PACK_BUFFER, frameBytes, nullptr, GL_STREAM_READ);
+  if (readBack != ReadBack::direct) {
+    const auto frameBytes = static_cast<GLsizeiptr>(w) * h * 4;
+    f.genBuffers(3, pixelBuffers.data());
+    for (uint32_t buffer : pixelBuffers) {
+      f.bindBuffer(GL_PIXEL_PACK_BUFFER, buffer);
+      f.bufferData(GL_PIXEL_PACK_BUFFER, frameBytes, nullptr, GL_STREAM_READ);
+    }
+    f.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
   }
-  f.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
 
   ++generation;
   const std::string name = shmBase + "-g" + std::to_string(generation);
@@ -181,6 +189,18 @@ void RenderPipeline::renderFrame() {
       {MPV_RENDER_PARAM_FLIP_Y, &flipY},
       {MPV_RENDER_PARAM_INVALID, nullptr},
   };
+  if (readBack == ReadBack::direct) {
+    // The previous frame leaves the framebuffer before the engine draws over it.
+    publishPending();
+    mpv_render_context_render(renderContext, params);
+    // Hands the frame to the rasteriser now, so it is drawn while this thread
+    // waits for the next pass rather than when the read-back asks for it.
+    f.flush();
+    framePending = true;
+    mpv_render_context_report_swap(renderContext);
+    return;
+  }
+
   // A failed render still reads back and publishes what the target holds.
   mpv_render_context_render(renderContext, params);
 
@@ -202,8 +222,21 @@ void RenderPipeline::renderFrame() {
 }
 
 void RenderPipeline::publishPending() {
-  if (pendingPixelBuffer < 0 || !ring.isMapped()) return;
   const GlFunctions& f = glFunctions;
+  if (readBack == ReadBack::direct) {
+    if (!framePending || !ring.isMapped()) return;
+    f.bindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+    f.readBuffer(GL_COLOR_ATTACHMENT0);
+    f.pixelStorei(GL_PACK_ALIGNMENT, 1);
+    f.pixelStorei(GL_PACK_ROW_LENGTH, 0);
+    f.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);  // pixels go to client memory: the slot
+    const uint64_t seq = nextSequence++;
+    f.readPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, ring.beginFrame(seq));
+    ring.finishFrame(seq);
+    framePending = false;
+    return;
+  }
+  if (pendingPixelBuffer < 0 || !ring.isMapped()) return;
   f.bindBuffer(GL_PIXEL_PACK_BUFFER, pixelBuffers[pendingPixelBuffer]);
   const void* pixels = f.mapBufferRange(
       GL_PIXEL_PACK_BUFFER, 0, static_cast<GLsizeiptr>(ring.header->frameBytes), GL_MAP_READ_BIT);

@@ -31,6 +31,20 @@
 
 namespace frame_helper {
 
+// How finished frames leave the GL context.
+//   pixelBuffers: glReadPixels into one of three pixel-pack buffers right
+//     after the render, mapped and copied into the ring in the next pass.
+//     Asynchronous on a GPU: the transfer runs while the thread waits.
+//   direct: on a software rasteriser, where glReadPixels always waits for the
+//     frame and converts it on the calling thread, the frame is flushed to
+//     the rasteriser after the render and read back in the next pass straight
+//     into its ring slot. The rasteriser's threads then draw it while this
+//     thread waits for the engine, and the pixels cross memory once instead
+//     of twice. Frames, numbers and the pass that publishes them are the same.
+//   automatic: direct on a software renderer, else pixelBuffers; settled by
+//     setupGl.
+enum class ReadBack { automatic, pixelBuffers, direct };
+
 struct RenderPipeline {
   // Filled by main before the thread starts, then only run by the render thread.
   std::function<void(const std::string& name, int32_t width, int32_t height, uint32_t generation)>
@@ -51,9 +65,11 @@ struct RenderPipeline {
   uint32_t texture = 0;  // GL names; 0 when absent
   uint32_t framebuffer = 0;
   std::array<uint32_t, 3> pixelBuffers{};
-  int32_t nextPixelBuffer = 0;      // where the next read-back goes
-  int32_t pendingPixelBuffer = -1;  // read-back not yet published; -1 none
-  uint64_t nextSequence = 1;        // never reset: numbers grow across rings
+  int32_t nextPixelBuffer = 0;              // where the next read-back goes
+  int32_t pendingPixelBuffer = -1;          // read-back not yet published; -1 none
+  uint64_t nextSequence = 1;                // never reset: numbers grow across rings
+  ReadBack readBack = ReadBack::automatic;  // may be set by main; settled by setupGl
+  bool framePending = false;                // direct: a rendered frame not yet read back
 
   // Guards the four members below. `wake` pairs with it; writers notify
   // after releasing it.

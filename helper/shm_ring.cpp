@@ -86,20 +86,28 @@ bool ShmRing::create(const std::string& name, uint32_t width, uint32_t height,
 
 void ShmRing::publish(const void* pixels, uint64_t seq) {
   if (header == nullptr || pixels == nullptr) return;
-  const uint32_t slot = ringSlotForSeq(seq);
-  const uint64_t frameBytes = header->frameBytes;
-  uint64_t* slotSeq = ringWord(base, ringSlotSeqOffset(slot));
+  std::memcpy(beginFrame(seq), pixels, header->frameBytes);
+  finishFrame(seq);
+}
 
-  __atomic_store_n(slotSeq, uint64_t{0}, __ATOMIC_RELEASE);
+uint8_t* ShmRing::beginFrame(uint64_t seq) {
+  if (header == nullptr) return nullptr;
+  const uint32_t slot = ringSlotForSeq(seq);
+  __atomic_store_n(ringWord(base, ringSlotSeqOffset(slot)), uint64_t{0}, __ATOMIC_RELEASE);
   // The release store above orders what came before it, not the pixel writes
   // after it: without this fence a weakly ordered CPU may make new pixels
   // visible while the slot still shows the old seq, and a reader would take
   // a mixed frame as whole.
   ringReleaseBarrier();
-  std::memcpy(base + header->dataOffset + slot * frameBytes, pixels, frameBytes);
+  return base + header->dataOffset + slot * header->frameBytes;
+}
+
+void ShmRing::finishFrame(uint64_t seq) {
+  if (header == nullptr) return;
+  const uint32_t slot = ringSlotForSeq(seq);
   __atomic_store_n(ringWord(base, ringSlotTimestampOffset(slot)), monotonicNowNs(),
                    __ATOMIC_RELAXED);
-  __atomic_store_n(slotSeq, seq, __ATOMIC_RELEASE);
+  __atomic_store_n(ringWord(base, ringSlotSeqOffset(slot)), seq, __ATOMIC_RELEASE);
   __atomic_store_n(ringWord(base, kRingLatestSeqOffset), seq, __ATOMIC_RELEASE);
 }
 

@@ -26,6 +26,13 @@ struct ShmRing {
   // publication protocol. Does nothing without a segment.
   void publish(const void* pixels, uint64_t seq);
 
+  // The publication protocol in two halves, for a writer that produces the
+  // pixels in place: beginFrame marks frame `seq`'s slot as being written and
+  // returns where its header->frameBytes bytes go (null without a segment);
+  // finishFrame, after the pixels are written, stamps and publishes it.
+  uint8_t* beginFrame(uint64_t seq);
+  void finishFrame(uint64_t seq);
+
   // Stores `nowNs` as the producer heartbeat. Does nothing without a segment.
   void storeHeartbeat(uint64_t nowNs);
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <thread>
@@ -49,6 +51,51 @@ TEST(JsonWriter, NumbersUseSixSignificantDigits) {
   EXPECT_EQ(one(999999), R"({"n":999999})");
   EXPECT_EQ(one(0.1 + 0.2), R"({"n":0.3})");
   EXPECT_EQ(one(1e-7), R"({"n":1e-07})");
+}
+
+TEST(JsonWriter, NumbersMatchPrintfAcrossMagnitudes) {
+  // The writer does not call printf; its text must still be printf's "%.6g"
+  // byte for byte: rounding ties, exponent switches, signs, tiny and huge values.
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                5e-324,
+                                2.2250738585072014e-308,
+                                1.7976931348623157e308,
+                                0.5,
+                                0.05,
+                                1e-5,
+                                1e-4,
+                                9.9999949e-5,
+                                123456.5,
+                                1234565,
+                                999999.5,
+                                9999995,
+                                0.15,
+                                2.675,
+                                1e21,
+                                29.97,
+                                -1234.5678,
+                                48000,
+                                5400.25,
+                                84.375};
+  uint64_t bits = 0x9E3779B97F4A7C15u;
+  for (int i = 0; i < 20000; ++i) {
+    bits ^= bits << 13;
+    bits ^= bits >> 7;
+    bits ^= bits << 17;
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    if (std::isfinite(v)) values.push_back(v);
+    // Also values a snapshot holds: positions, rates and sizes.
+    values.push_back(static_cast<double>(bits % 100000000) /
+                     static_cast<double>((bits >> 40) % 1000 + 1));
+  }
+  for (double v : values) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%.6g", v);
+    ASSERT_EQ(formatNumber(v), expected) << "value " << std::hexfloat << v;
+    ASSERT_EQ(JsonWriter().num("n", v).finish(), std::string("{\"n\":") + expected + "}");
+  }
 }
 
 TEST(JsonWriter, NonFiniteNumbersBecomeNull) {

@@ -217,18 +217,16 @@ class PipelineHarness {
 
 }  // namespace
 
-TEST(RenderPipelineEgl, PublishesUprightFramesFollowsResizesAndCleansUp) {
+// Both ways of reading frames back must publish the same frames the same way;
+// `readBack` picks one whatever the renderer.
+static void checkPublishing(ReadBack readBack) {
   PipelineHarness h(320, 240);
+  h.pipeline.readBack = readBack;
   ASSERT_TRUE(h.createContext());
   ::testing::internal::CaptureStderr();
   ASSERT_EQ(h.start(), 1);
-  const std::string diagnostics = ::testing::internal::GetCapturedStderr();
-
-  // The renderer name goes to stderr; a software one runs the callback.
-  const size_t at = diagnostics.find("gl renderer: ");
-  ASSERT_NE(at, std::string::npos) << diagnostics;
-  const std::string renderer = diagnostics.substr(at + 13, diagnostics.find('\n', at) - (at + 13));
-  EXPECT_EQ(h.softwareRendererCalls.load(), isSoftwareGlRenderer(renderer) ? 1 : 0) << renderer;
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(h.pipeline.readBack, readBack);
 
   // The first ring exists before the engine plays anything.
   const std::optional<RingEvent> first = h.waitForRing(1);
@@ -317,10 +315,29 @@ TEST(RenderPipelineEgl, PublishesUprightFramesFollowsResizesAndCleansUp) {
   EXPECT_EQ(h.pipeline.renderContext, nullptr);
 }
 
+TEST(RenderPipelineEgl, PublishesUprightFramesFollowsResizesAndCleansUpWithPixelBuffers) {
+  checkPublishing(ReadBack::pixelBuffers);
+}
+
+TEST(RenderPipelineEgl, PublishesUprightFramesFollowsResizesAndCleansUpReadingDirectly) {
+  checkPublishing(ReadBack::direct);
+}
+
 TEST(RenderPipelineEgl, StopDuringAWaitEndsTheThreadAtOnce) {
   PipelineHarness h(64, 64);
   ASSERT_TRUE(h.createContext());
+  ::testing::internal::CaptureStderr();
   ASSERT_EQ(h.start(), 1);
+  const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+
+  // The renderer name goes to stderr; a software one runs the callback and
+  // reads frames back directly, any other through pixel buffers.
+  const size_t at = diagnostics.find("gl renderer: ");
+  ASSERT_NE(at, std::string::npos) << diagnostics;
+  const std::string renderer = diagnostics.substr(at + 13, diagnostics.find('\n', at) - (at + 13));
+  const bool software = isSoftwareGlRenderer(renderer);
+  EXPECT_EQ(h.softwareRendererCalls.load(), software ? 1 : 0) << renderer;
+  EXPECT_EQ(h.pipeline.readBack, software ? ReadBack::direct : ReadBack::pixelBuffers) << renderer;
   const std::optional<RingEvent> first = h.waitForRing(1);
   ASSERT_TRUE(first);
   EXPECT_TRUE(nameExists(first->name));

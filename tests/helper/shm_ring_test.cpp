@@ -135,6 +135,34 @@ TEST(ShmRing, SequenceMapsToSlotsAndContinuesAcrossGenerations) {
   ring.close();
 }
 
+TEST(ShmRing, AFrameWrittenInPlaceIsHiddenUntilFinished) {
+  const std::string name = uniqueName("inplace");
+  ShmRing ring;
+  EXPECT_EQ(ring.beginFrame(1), nullptr);  // nothing mapped: nowhere to write
+  ring.finishFrame(1);
+  ASSERT_TRUE(ring.create(name, 8, 2, 1));
+  const uint64_t frameBytes = 8 * 2 * 4;
+  ReaderView view(name);
+  ASSERT_NE(view.bytes, nullptr);
+  ring.publish(frameOf(frameBytes, 0x11).data(), 4);  // slot 1 holds frame 4
+
+  // Frame 7 reuses slot 1: while it is being written the slot shows no frame
+  // and latestSeq still names the last finished one.
+  uint8_t* pixels = ring.beginFrame(7);
+  ASSERT_EQ(pixels, ring.base + 4096 + frameBytes);
+  EXPECT_EQ(view.le(72, 8), 0u);
+  EXPECT_EQ(view.le(40, 8), 4u);
+  std::memset(pixels, 0x77, frameBytes);
+  const uint64_t before = monotonicNowNs();
+  ring.finishFrame(7);
+  EXPECT_EQ(view.le(72, 8), 7u);
+  EXPECT_EQ(view.le(40, 8), 7u);
+  EXPECT_GE(view.le(80, 8), before);
+  EXPECT_EQ(view.bytes[4096 + frameBytes], 0x77);
+  EXPECT_EQ(view.bytes[4096 + 2 * frameBytes - 1], 0x77);
+  ring.close();
+}
+
 TEST(ShmRing, HeartbeatIsStoredAndIgnoredWithoutASegment) {
   const std::string name = uniqueName("hb");
   ShmRing ring;
