@@ -20,7 +20,11 @@
 //             pass, before the engine renders over it, after a glFlush that
 //             started its rasterisation at the end of its own pass
 //   direct    as deferred, but glReadPixels straight into process memory
-//             (no pixel-pack buffer, no second copy)
+//             (no pixel-pack buffer, no second copy); the helper's way on a
+//             software rasteriser
+//   software  no OpenGL at all: the engine's software renderer ("bgr0")
+//             draws each frame into process memory (what the hosted module's
+//             software path does), for comparison
 //
 // Threads: main (engine events, end detection) and render (everything GL and
 // every mpv_render_* call). `mutex` guards the flags below it; the counters
@@ -52,7 +56,7 @@ namespace {
 
 constexpr uint64_t kSkipFrames = 10;  // start-up frames left out of the figures
 uint64_t gLastCounted = UINT64_MAX;   // frames after this one are left out too
-enum class Readback { none, pbo, deferred, direct };
+enum class Readback { none, pbo, deferred, direct, software };
 Readback gReadback = Readback::none;
 
 std::mutex mutex;
@@ -76,6 +80,62 @@ void onUpdate(void*) {
     updatePending = true;
   }
   wake.notify_all();
+}
+
+// Render thread, after each frame.
+void countFrame() {
+  const uint64_t count = framesRendered.load() + 1;
+  const int64_t now = clockNs(CLOCK_MONOTONIC);
+  const int64_t cpu = clockNs(CLOCK_PROCESS_CPUTIME_ID);
+  if (count == kSkipFrames) {
+    firstNs = now;
+    firstCpuNs = cpu;
+  }
+  if (count <= gLastCounted) {
+    lastNs = now;
+    lastCpuNs = cpu;
+  }
+  framesRendered = count;
+}
+
+// Render thread of the software mode: the same loop, the engine's software
+// renderer drawing into memory.
+void softwareLoop(mpv_handle* mpv, int width, int height, std::atomic<int>& ready) {
+  mpv_render_param params[] = {
+      {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
+      {MPV_RENDER_PARAM_INVALID, nullptr},
+  };
+  mpv_render_context* renderContext = nullptr;
+  if (mpv_render_context_create(&renderContext, mpv, params) < 0) {
+    ready = -1;
+    return;
+  }
+  mpv_render_context_set_update_callback(renderContext, onUpdate, nullptr);
+  ready = 1;
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+  int size[2] = {width, height};
+  size_t stride = static_cast<size_t>(width) * 4;
+  char format[] = "bgr0";
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      wake.wait_for(lock, std::chrono::milliseconds(100),
+                    [] { return updatePending || stopRequested; });
+      if (stopRequested) break;
+      updatePending = false;
+    }
+    if (!(mpv_render_context_update(renderContext) & MPV_RENDER_UPDATE_FRAME)) continue;
+    mpv_render_param renderParams[] = {
+        {MPV_RENDER_PARAM_SW_SIZE, size},      {MPV_RENDER_PARAM_SW_FORMAT, format},
+        {MPV_RENDER_PARAM_SW_STRIDE, &stride}, {MPV_RENDER_PARAM_SW_POINTER, pixels.data()},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    mpv_render_context_render(renderContext, renderParams);
+    mpv_render_context_report_swap(renderContext);
+    countFrame();
+  }
+  mpv_render_context_set_update_callback(renderContext, nullptr, nullptr);
+  mpv_render_context_free(renderContext);
 }
 
 // Render thread: the helper's loop without read-back and publication.
@@ -193,18 +253,7 @@ void renderLoop(mpv_handle* mpv, GlContext& gl, int width, int height, std::atom
       framePending = true;
     }
     mpv_render_context_report_swap(renderContext);
-    const uint64_t count = framesRendered.load() + 1;
-    const int64_t now = clockNs(CLOCK_MONOTONIC);
-    const int64_t cpu = clockNs(CLOCK_PROCESS_CPUTIME_ID);
-    if (count == kSkipFrames) {
-      firstNs = now;
-      firstCpuNs = cpu;
-    }
-    if (count <= gLastCounted) {
-      lastNs = now;
-      lastCpuNs = cpu;
-    }
-    framesRendered = count;
+    countFrame();
   }
   mpv_render_context_set_update_callback(renderContext, nullptr, nullptr);
   mpv_render_context_free(renderContext);
@@ -218,7 +267,8 @@ void renderLoop(mpv_handle* mpv, GlContext& gl, int width, int height, std::atom
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: engine_fbo_fps FILE WIDTH HEIGHT [untimed|timed [LAST]]\n");
+    std::fprintf(stderr,
+                 "usage: engine_fbo_fps FILE WIDTH HEIGHT [untimed|timed [LAST [READBACK]]]\n");
     return 2;
   }
   const char* file = argv[1];
@@ -236,6 +286,8 @@ int main(int argc, char** argv) {
       gReadback = Readback::deferred;
     } else if (mode == "direct") {
       gReadback = Readback::direct;
+    } else if (mode == "software") {
+      gReadback = Readback::software;
     } else if (mode != "none") {
       std::fprintf(stderr, "unknown read-back %s\n", argv[6]);
       return 2;
@@ -266,7 +318,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::atomic<int> ready{0};
-  std::thread render(renderLoop, mpv, std::ref(gl), width, height, std::ref(ready));
+  std::thread render =
+      gReadback == Readback::software
+          ? std::thread(softwareLoop, mpv, width, height, std::ref(ready))
+          : std::thread(renderLoop, mpv, std::ref(gl), width, height, std::ref(ready));
   while (ready == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   if (ready < 0) {
     render.join();
@@ -304,6 +359,7 @@ int main(int argc, char** argv) {
   }
   wake.notify_all();
   render.join();
+  if (gReadback == Readback::software) gl.destroy();  // made, never used
   mpv_terminate_destroy(mpv);
 
   const uint64_t total = framesRendered.load();

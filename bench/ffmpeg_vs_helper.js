@@ -13,12 +13,17 @@
 //     into an ArrayBuffer with copyLatest.
 // Both count from their 10th frame to the 5th-last frame of the clip; CPU is
 // the producer's (ffmpeg or helper, from /proc) plus this process's over the
-// same stretch.
+// same stretch. For reference, the same clip is also drawn by the engine's
+// software renderer into memory (engine_fbo_fps ... software): what the
+// helper would reach on a machine without a GPU if it used that renderer
+// instead of OpenGL on a software rasteriser.
 const path = require('node:path');
-const { spawn } = require('node:child_process');
+const { spawn, execFile } = require('node:child_process');
+const { promisify } = require('node:util');
 const common = require('./common');
 const { HelperClient } = require('../lib/helper_client');
 const reader = require('../lib/frame_reader');
+const { artifactPath } = require('../lib/native');
 
 const { quick, summarize, show } = common;
 const rate = 30;
@@ -127,17 +132,24 @@ async function helperRun(file, width, height) {
   }
 }
 
+async function engineSoftwareRun(file, width, height) {
+  const { stdout } = await promisify(execFile)(artifactPath('engine_fbo_fps'),
+    [file, String(width), String(height), 'untimed', String(lastCounted), 'software'], { env: common.toolEnv() });
+  return JSON.parse(stdout.trim().split('\n').at(-1));
+}
+
 async function main() {
   console.log(`ffmpeg_vs_helper: ${rounds} rounds, clip ${clipSeconds} s at ${rate} fps${quick ? ' (quick)' : ''}`);
   const loadBefore = common.machine().loadAverage;
   const results = [];
   for (const [width, height] of sizes) {
     const file = await common.clip({ width, height, rate, seconds: clipSeconds });
-    const runs = { ffmpeg: [], helper: [] };
+    const runs = { ffmpeg: [], helper: [], engineSoftware: [] };
     for (let r = 0; r < rounds; r += 1) {
       for (const side of r % 2 === 0 ? ['ffmpeg', 'helper'] : ['helper', 'ffmpeg']) {
         runs[side].push(side === 'ffmpeg' ? await ffmpegRun(file, width, height) : await helperRun(file, width, height));
       }
+      runs.engineSoftware.push(await engineSoftwareRun(file, width, height));
       console.log(`  ${width}x${height} round ${r + 1}: ffmpeg pipe ${runs.ffmpeg.at(-1).fps.toFixed(1)} fps `
         + `(${runs.ffmpeg.at(-1).cpuMsPerFrame.toFixed(2)} ms CPU/frame), helper + reader `
         + `${runs.helper.at(-1).fps.toFixed(1)} fps (${runs.helper.at(-1).cpuMsPerFrame.toFixed(2)} ms CPU/frame, `
@@ -157,6 +169,8 @@ async function main() {
       helperConsumerCpuMsPerFrame: pick('helper', 'consumerCpuMsPerFrame'),
       cpuRatio: summarize(runs.helper.map((run, i) => run.cpuMsPerFrame / runs.ffmpeg[i].cpuMsPerFrame)),
       helperMissedFrames: runs.helper.reduce((sum, run) => sum + run.missed, 0),
+      engineSoftwareFps: pick('engineSoftware', 'fps'),
+      engineSoftwareCpuMsPerFrame: pick('engineSoftware', 'cpuMsPerFrame'),
     };
     results.push(entry);
     console.log(`${entry.size}: ffmpeg pipe ${show(entry.ffmpegFps)} fps, helper + reader ${show(entry.helperFps)} fps;`
@@ -164,6 +178,8 @@ async function main() {
     console.log(`  CPU per frame: ffmpeg ${show(entry.ffmpegProducerCpuMsPerFrame, 2)} + Node ${show(entry.ffmpegConsumerCpuMsPerFrame, 2)} ms;`
       + ` helper ${show(entry.helperProducerCpuMsPerFrame, 2)} + Node ${show(entry.helperConsumerCpuMsPerFrame, 2)} ms;`
       + ` helper/ffmpeg ${show(entry.cpuRatio, 2)}`);
+    console.log(`  for reference, the engine's software renderer into memory: ${show(entry.engineSoftwareFps)} fps, `
+      + `${show(entry.engineSoftwareCpuMsPerFrame, 2)} ms CPU/frame`);
   }
   const file = common.writeResult('ffmpeg_vs_helper', { loadAverageBefore: loadBefore, rounds, clipSeconds, rate,
     frameRange: [firstCounted, lastCounted], results });

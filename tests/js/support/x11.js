@@ -22,10 +22,11 @@ function toolEnv() {
 /**
  * Starts Xvfb and points DISPLAY at it (the hosted module opens its X
  * connection on the first session, from DISPLAY).
+ * @param {string} [screen] the screen as Xvfb takes it, WIDTHxHEIGHTxDEPTH
  * @returns {Promise<{display: string, pid: number, stop: () => Promise<void>}>}
  */
-async function startXvfb() {
-  const server = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
+async function startXvfb(screen = '1280x800x24') {
+  const server = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', screen, '-nolisten', 'tcp'],
     { stdio: ['ignore', 'ignore', 'pipe', 'pipe'], env: toolEnv() });
   let stderr = '';
   server.stderr.on('data', (d) => { stderr += d; });

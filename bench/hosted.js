@@ -1,0 +1,234 @@
+'use strict';
+// The hosted module under Xvfb.
+//
+//   node bench/hosted.js [--quick]
+//
+// - Frames per second and CPU per frame of the software and the OpenGL
+//   render path, 1280 × 720 and 1920 × 1080 (a session covering a window of
+//   that size, the H.264 clip of that size): at real time (30 fps) and as
+//   fast as the engine can (untimed=yes). The player runs in a process of its
+//   own (bench/hosted_session.js); frames are counted from its trace lines
+//   ("frames=" every 120 frames), CPU is that process's and Xvfb's between
+//   the first and the last trace line of the stretch measured: 12 s of real
+//   time, or the whole clip when untimed. The path that
+//   really ran is taken from the trace ("renderer=sw|gl"): without OpenGL
+//   the module falls back to software silently.
+// - The cost of one getSessionSnapshot call on a session whose clip has 8
+//   audio tracks, 16 subtitle tracks and 64 chapters.
+// - The CPU of a session with nothing loaded and of a paused one, beside a
+//   process that only loaded the module.
+const fs = require('node:fs');
+const path = require('node:path');
+const { spawn, execFile } = require('node:child_process');
+const { promisify } = require('node:util');
+const common = require('./common');
+const { startXvfb, openHostWindow } = require('../tests/js/support/x11');
+
+const { quick, summarize, show, round } = common;
+const rounds = quick ? 1 : 3;
+const realTimeSeconds = quick ? 8 : 12;
+const idleSeconds = quick ? 5 : 10;
+const sizes = [[1280, 720], [1920, 1080]];
+const renderers = ['sw', 'gl'];
+
+/** A clip with 8 audio tracks, 16 subtitle tracks and 64 chapters (320 × 240, 10 s). */
+async function richClip() {
+  const dir = path.join(common.root, 'build', 'bench-media');
+  const file = path.join(dir, 'rich-8a-16s-64c.mkv');
+  if (fs.existsSync(file)) return file;
+  fs.mkdirSync(dir, { recursive: true });
+  const subs = path.join(dir, 'rich.srt');
+  const meta = path.join(dir, 'rich.ffmeta');
+  fs.writeFileSync(subs, '1\n00:00:00,000 --> 00:00:09,000\nHello\n');
+  let chapters = ';FFMETADATA1\ntitle=Rich\n';
+  for (let i = 0; i < 64; i += 1) {
+    chapters += `[CHAPTER]\nTIMEBASE=1/1000\nSTART=${i * 150}\nEND=${(i + 1) * 150}\ntitle=Chapter ${i + 1}\n`;
+  }
+  fs.writeFileSync(meta, chapters);
+  const languages = ['eng', 'deu', 'fra', 'spa', 'ita', 'jpn', 'por', 'nld'];
+  const args = ['-v', 'error', '-y', '-f', 'lavfi', '-i', 'testsrc2=size=320x240:rate=25',
+    '-f', 'lavfi', '-i', 'sine=f=440:sample_rate=48000', '-i', subs, '-i', meta, '-map', '0:v'];
+  for (let i = 0; i < 8; i += 1) args.push('-map', '1:a');
+  for (let i = 0; i < 16; i += 1) args.push('-map', '2:s');
+  args.push('-map_chapters', '3', '-t', '10', '-c:v', 'libx264', '-preset', 'veryfast', '-c:a', 'aac',
+    '-b:a', '32k', '-c:s', 'srt');
+  for (let i = 0; i < 8; i += 1) {
+    args.push(`-metadata:s:a:${i}`, `language=${languages[i]}`, `-metadata:s:a:${i}`, `title=Audio ${i + 1}`);
+  }
+  for (let i = 0; i < 16; i += 1) {
+    args.push(`-metadata:s:s:${i}`, `language=${languages[i % 8]}`, `-metadata:s:s:${i}`, `title=Subtitles ${i + 1}`);
+  }
+  args.push(`${file}.partial.mkv`);
+  await promisify(execFile)('ffmpeg', args);
+  fs.renameSync(`${file}.partial.mkv`, file);
+  return file;
+}
+
+/** Starts hosted_session.js; resolves once it reports ready (or with its first JSON line). */
+function startSession(job, renderer, onTrace) {
+  const env = { ...common.toolEnv(), ORVANEL_TRACE_HOSTED_MPV: '1' };
+  if (renderer === 'sw') env.ORVANEL_HOSTED_MPV_RENDERER = 'sw';
+  else delete env.ORVANEL_HOSTED_MPV_RENDERER;
+  const child = spawn(process.execPath, [path.join(__dirname, 'hosted_session.js'), JSON.stringify(job)],
+    { env, stdio: ['pipe', 'pipe', 'pipe'] });
+  let stderr = '';
+  let pending = '';
+  child.stderr.on('data', (d) => {
+    stderr += d;
+    pending += d;
+    let newline;
+    while ((newline = pending.indexOf('\n')) >= 0) {
+      const line = pending.slice(0, newline);
+      pending = pending.slice(newline + 1);
+      const match = /renderer=(\w+) frames=(\d+)/.exec(line);
+      if (match && onTrace) onTrace(match[1], Number(match[2]));
+    }
+  });
+  let out = '';
+  const lines = [];
+  const waiters = [];
+  child.stdout.on('data', (d) => {
+    out += d;
+    let newline;
+    while ((newline = out.indexOf('\n')) >= 0) {
+      lines.push(JSON.parse(out.slice(0, newline)));
+      out = out.slice(newline + 1);
+      while (waiters.length && lines.length) waiters.shift()(lines.shift());
+    }
+  });
+  const exited = new Promise((resolve) => child.on('exit', resolve));
+  const nextJson = () => new Promise((resolve, reject) => {
+    if (lines.length) return resolve(lines.shift());
+    waiters.push(resolve);
+    exited.then((code) => reject(new Error(`hosted_session ended (${code}): ${stderr.slice(-2000)}`)));
+    return undefined;
+  });
+  return { child, nextJson, exited, stderr: () => stderr };
+}
+
+async function playRun(xvfb, host, file, width, height, renderer, untimed) {
+  const marks = [];
+  let ran = null;
+  const session = startSession({ mode: 'play', window: host.id, width, height, url: file,
+    options: untimed ? ['audio=no', 'untimed=yes'] : ['audio=no'] }, renderer, (name, frames) => {
+    ran = name;
+    try {
+      marks.push({ t: common.now(), frames, cpu: common.cpuSeconds(session.child.pid), xvfb: common.cpuSeconds(xvfb.pid) });
+    } catch { /* ended */ }
+  });
+  await session.nextJson();
+  let from;
+  if (untimed) {
+    // The whole clip: its first trace line (120 frames in) is past start-up,
+    // and it ends within seconds when the path is fast.
+    from = common.now();
+    const limit = from + 60;
+    while (common.now() < limit && !(marks.length && common.now() - marks.at(-1).t > 2)) await common.sleep(250);
+  } else {
+    from = common.now() + 1.5;  // past start-up
+    await common.sleep((1.5 + realTimeSeconds) * 1000);
+  }
+  session.child.stdin.write('stop\n');
+  const { stats } = await session.nextJson();
+  await session.exited;
+  const inside = marks.filter((m) => m.t >= from);
+  if (inside.length < 2) return { renderer: ran, fps: NaN, cpuMsPerFrame: NaN, xvfbCpuMsPerFrame: NaN, stats };
+  const a = inside[0];
+  const b = inside.at(-1);
+  const frames = b.frames - a.frames;
+  return { renderer: ran, frames, fps: frames / (b.t - a.t), cpuMsPerFrame: ((b.cpu - a.cpu) * 1000) / frames,
+    xvfbCpuMsPerFrame: ((b.xvfb - a.xvfb) * 1000) / frames, droppedFrames: stats.droppedFrames ?? null };
+}
+
+async function idleRun(host, mode, renderer, file) {
+  const session = startSession({ mode, window: host.id, width: 640, height: 360, url: file,
+    options: ['audio=no'] }, renderer);
+  await session.nextJson();
+  await common.sleep(1000);
+  const cpu0 = common.cpuSeconds(session.child.pid);
+  const t0 = common.now();
+  await common.sleep(idleSeconds * 1000);
+  const percent = ((common.cpuSeconds(session.child.pid) - cpu0) / (common.now() - t0)) * 100;
+  session.child.stdin.write('stop\n');
+  if (mode !== 'bare') await session.nextJson();
+  await session.exited;
+  return percent;
+}
+
+async function main() {
+  console.log(`hosted: ${rounds} rounds${quick ? ' (quick)' : ''}`);
+  const loadBefore = common.machine().loadAverage;
+  const xvfb = await startXvfb('1920x1080x24');
+  const paths = [];
+  let snapshot = null;
+  const idle = {};
+  try {
+    for (const [width, height] of sizes) {
+      const file = await common.clip({ width, height, seconds: 20 });
+      const host = await openHostWindow(width, height, '202020');
+      try {
+        for (const renderer of renderers) {
+          const runs = { realTime: [], untimed: [] };
+          for (let r = 0; r < rounds; r += 1) {
+            runs.realTime.push(await playRun(xvfb, host, file, width, height, renderer, false));
+            runs.untimed.push(await playRun(xvfb, host, file, width, height, renderer, true));
+          }
+          const entry = { size: `${width}x${height}`, requested: renderer,
+            ran: [...new Set([...runs.realTime, ...runs.untimed].map((run) => run.renderer))].join(',') };
+          for (const kind of ['realTime', 'untimed']) {
+            entry[kind] = {
+              fps: summarize(runs[kind].map((run) => run.fps)),
+              cpuMsPerFrame: summarize(runs[kind].map((run) => run.cpuMsPerFrame)),
+              xvfbCpuMsPerFrame: summarize(runs[kind].map((run) => run.xvfbCpuMsPerFrame)),
+              droppedFrames: runs[kind].map((run) => run.droppedFrames),
+            };
+          }
+          paths.push(entry);
+          for (const kind of ['realTime', 'untimed']) {
+            const e = entry[kind];
+            console.log(`${entry.size} ${renderer} (ran: ${entry.ran}) ${kind === 'realTime' ? 'real time' : 'untimed  '}: `
+              + `${show(e.fps)} fps, player ${show(e.cpuMsPerFrame, 2)} ms CPU/frame, `
+              + `Xvfb ${show(e.xvfbCpuMsPerFrame, 2)} ms CPU/frame, dropped ${e.droppedFrames.join('/')}`);
+          }
+        }
+      } finally {
+        await host.close();
+      }
+    }
+
+    const host = await openHostWindow(640, 360, '202020');
+    try {
+      const rich = await richClip();
+      const session = startSession({ mode: 'snapshot', window: host.id, width: 640, height: 360, url: rich,
+        options: ['ao=null'], audioTracks: 8, subtitleTracks: 16, chapters: 64, rounds: quick ? 5 : 11 }, 'sw');
+      const figures = await session.nextJson();
+      await session.exited;
+      snapshot = { ...figures, wallUs: summarize(figures.wallUs), cpuUs: summarize(figures.cpuUs) };
+      console.log(`getSessionSnapshot with ${figures.audioTracks} audio, ${figures.subtitleTracks} subtitle tracks, `
+        + `${figures.chapters} chapters (${figures.jsonBytes} bytes as JSON): ${show(snapshot.wallUs, 1)} µs a call, `
+        + `CPU ${show(snapshot.cpuUs, 1)} µs a call`);
+
+      const file = await common.clip({ width: 1280, height: 720, seconds: 20 });
+      idle.bareModulePercent = await idleRun(host, 'bare', 'sw', file);
+      for (const renderer of renderers) {
+        idle[`${renderer}NothingLoadedPercent`] = await idleRun(host, 'idle', renderer, file);
+        idle[`${renderer}PausedPercent`] = await idleRun(host, 'paused', renderer, file);
+      }
+      console.log(`idle CPU, % of one core over ${idleSeconds} s: module loaded, no session `
+        + `${idle.bareModulePercent.toFixed(2)}; ` + renderers.map((r) => `${r} session with nothing loaded `
+        + `${idle[`${r}NothingLoadedPercent`].toFixed(2)}, paused ${idle[`${r}PausedPercent`].toFixed(2)}`).join('; '));
+    } finally {
+      await host.close();
+    }
+  } finally {
+    await xvfb.stop();
+  }
+  const file = common.writeResult('hosted', { loadAverageBefore: loadBefore, rounds, realTimeSeconds,
+    paths, snapshot, idle: Object.fromEntries(Object.entries(idle).map(([k, v]) => [k, round(v, 3)])) });
+  console.log(`results: ${path.relative(common.root, file)}`);
+}
+
+main().catch((err) => {
+  console.error(err);
+  process.exit(1);
+});
