@@ -1,6 +1,7 @@
 // The helper's render thread: libmpv draws each new video frame into an
 // off-screen framebuffer, the pixels are read back asynchronously through
-// three pixel-pack buffers and published into the shared-memory frame ring.
+// three pixel-pack buffers (on a software rasteriser: straight into the ring,
+// see ReadBack) and published into the shared-memory frame ring.
 //
 // Threads: the render thread runs runLoop and everything it calls, and is the
 // only thread that touches the GL context, the render context and the ring
