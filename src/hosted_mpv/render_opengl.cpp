@@ -1,30 +1,109 @@
-// The OpenGL render path.
-//
-// No OpenGL context can be made on this platform layer yet
-// (platform/opengl_view.h): every session reaches the software path through
-// the view fallback, glContext stays empty, and the branches below take the
-// paths that the design gives a context without a context object. The
-// context lock, make-current, drawing into the window surface and the swap
-// come with the EGL view.
+// The OpenGL render path: frames drawn with the engine's OpenGL render API
+// straight into the view's default framebuffer, at most one per display
+// refresh.
+// Threads: renderQueue creates, uses and releases the render context, always
+// under the context lock (a leaf lock, never held across a dispatch); the
+// display link thread only schedules. stateMutex is taken only to copy the
+// surface size, before the context lock.
 #include "render_opengl.h"
+
+#include <GL/gl.h>
+#include <dlfcn.h>
+#include <mpv/render_gl.h>
 
 #include "render.h"
 
 namespace hosted_mpv {
 
-int createOpenGLRenderContext(Session&) { return MPV_ERROR_UNSUPPORTED; }
+int createOpenGLRenderContext(Session& session) {
+  GlContextObject* object = session.glContext ? glContextObject(*session.glContext) : nullptr;
+  if (!object) return MPV_ERROR_UNSUPPORTED;
+  GlContextLock lock(object);
+  makeGlContextCurrent(*session.glContext);
+  mpv_opengl_init_params init{getOpenGLProcAddress, nullptr};
+  mpv_render_param params[] = {
+      {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
+      {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &init},
+      {MPV_RENDER_PARAM_INVALID, nullptr},
+  };
+  int result = mpv_render_context_create(&session.renderContext, session.mpv, params);
+  clearCurrentGlContext();
+  return result;
+}
+
+void* getOpenGLProcAddress(void*, const char* name) {
+  if (!name) return nullptr;
+  if (void* address = dlsym(RTLD_DEFAULT, name)) return address;
+  return lookupOpenGLFrameworkFunction(name);
+}
 
 void renderOpenGLBranch(const SessionRef& session) {
-  if (!session->renderContext || !session->glContext) return;
-  // Without a context object nothing can be drawn: a skipped frame.
-  session->skippedFrameCount.fetch_add(1);
+  if (!session->renderContext || !session->glContext) return;  // released by teardown
+  int width, height;
+  {
+    std::lock_guard lock(session->stateMutex);
+    width = session->surfaceWidth;
+    height = session->surfaceHeight;
+  }
+  if (width < 1 || height < 1) {
+    session->skippedFrameCount.fetch_add(1);
+    return;
+  }
+  auto t0 = std::chrono::steady_clock::now();
+  GlContextObject* object = glContextObject(*session->glContext);
+  if (!object) {
+    session->skippedFrameCount.fetch_add(1);
+    return;
+  }
+  GlContextLock lock(object);
+  // A context the platform cannot make current draws nothing, like a
+  // context without an object: the engine must not draw with none current.
+  if (!makeGlContextCurrent(*session->glContext)) {
+    lock.unlock();
+    session->skippedFrameCount.fetch_add(1);
+    return;
+  }
+  if (!(mpv_render_context_update(session->renderContext) & MPV_RENDER_UPDATE_FRAME)) {
+    lock.unlock();
+    session->skippedFrameCount.fetch_add(1);
+    return;
+  }
+  glViewport(0, 0, width, height);
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+
+  mpv_opengl_fbo fbo{0, width, height, GL_RGBA8};
+  int flipY = 1;
+  int blockForTargetTime = 0;
+  mpv_render_param params[] = {
+      {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
+      {MPV_RENDER_PARAM_FLIP_Y, &flipY},
+      {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &blockForTargetTime},
+      {MPV_RENDER_PARAM_INVALID, nullptr},
+  };
+  int result = mpv_render_context_render(session->renderContext, params);
+  if (result < 0) {
+    lock.unlock();
+    updateSessionError(*session,
+                       std::string("Failed to render OpenGL frame: ") + mpv_error_string(result),
+                       true);
+    return;
+  }
+  flushGlBuffer(*session->glContext);
+  mpv_render_context_report_swap(session->renderContext);
+  lock.unlock();
+  recordRenderedFrame(session, std::chrono::steady_clock::now() - t0);
 }
 
 void releaseOpenGLRenderContext(Session& session) {
   if (!session.renderContext) return;
+  GlContextObject* object = session.glContext ? glContextObject(*session.glContext) : nullptr;
+  GlContextLock lock(object);
+  if (object) makeGlContextCurrent(*session.glContext);
   mpv_render_context_set_update_callback(session.renderContext, nullptr, nullptr);
   mpv_render_context_free(session.renderContext);
   session.renderContext = nullptr;
+  clearCurrentGlContext();
 }
 
 void displayLinkCallback(DisplayLink*, void* ctx) {

@@ -2,18 +2,24 @@
 // render task call.
 #pragma once
 
-#include "platform/opengl_view.h"
+#include "platform/display_link.h"
 #include "session.h"
 
 namespace hosted_mpv {
 
-// Creates the OpenGL render context on the view's context. renderQueue.
+// Creates the OpenGL render context on the view's context; the engine's
+// result. renderQueue.
 int createOpenGLRenderContext(Session& session);
+
+// The resolver given to the engine for OpenGL functions; `ctx` is not used.
+// Any thread.
+void* getOpenGLProcAddress(void* ctx, const char* name);
 
 // The OpenGL branch of the render task. renderQueue.
 void renderOpenGLBranch(const SessionRef& session);
 
-// Releases the OpenGL render context with its GL context current. renderQueue.
+// Releases the OpenGL render context (update callback cleared first) with its
+// GL context current; does nothing when there is none. renderQueue.
 void releaseOpenGLRenderContext(Session& session);
 
 // The display link output callback; `ctx` is the session's callbackContext.

@@ -21,7 +21,7 @@
 #include <unordered_map>
 
 #include "platform/native_view.h"
-#include "platform/opengl_view.h"
+#include "platform/display_link.h"
 #include "platform/serial_queue.h"
 #include "snapshot.h"
 

@@ -5,7 +5,7 @@
 #include "teardown.h"
 
 #include "platform/main_thread.h"
-#include "platform/opengl_view.h"
+#include "platform/display_link.h"
 #include "render.h"
 
 namespace hosted_mpv {

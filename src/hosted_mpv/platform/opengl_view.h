@@ -1,10 +1,7 @@
-// The OpenGL view of the OpenGL render path and its display link (stand in
-// for NSOpenGLView, NSOpenGLContext and CVDisplayLink).
-//
-// Not yet available on the Linux layer: createOpenGLView reports failure and
-// displayLinkCreateWithActiveDisplays gives no link, so every session takes the
-// software path through the fallbacks of session creation. The EGL window
-// surface view and the refresh ticker thread fill these in.
+// The OpenGL view of the OpenGL render path and its context (stand in for
+// NSOpenGLPixelFormat, NSOpenGLView, NSOpenGLContext and the CGL context
+// object with its lock). On Linux the view is a child window with an EGL
+// window surface (platform/linux/opengl_view.cpp).
 #pragma once
 
 #include <memory>
@@ -15,7 +12,8 @@ namespace hosted_mpv {
 
 struct GlPixelFormat;
 struct GlContext;
-struct DisplayLink;
+// The context object behind a GlContext (CGLContextObj): what is locked.
+struct GlContextObject;
 
 struct OpenGLViewParts {
   NativeViewRef view;
@@ -31,20 +29,42 @@ bool createOpenGLView(const NativeViewRef& hostView, OpenGLViewParts& parts);
 // Tells the context that its view moved or changed size. Main thread.
 void updateGlContext(GlContext& context);
 
-// The display link output callback: called once per display refresh on the
-// link's own thread.
-using DisplayLinkOutputCallback = void (*)(DisplayLink* link, void* context);
+// The context's object, or null when it has none. Any thread.
+GlContextObject* glContextObject(GlContext& context);
 
-// A link for the displays in use; null when there is none. Calling thread.
-DisplayLink* displayLinkCreateWithActiveDisplays();
-// Ties the link to the display that shows the context.
-bool displayLinkSetCurrentDisplayFromGlContext(DisplayLink* link, GlContext& context,
-                                               GlPixelFormat& pixelFormat);
-void displayLinkSetOutputCallback(DisplayLink* link, DisplayLinkOutputCallback callback,
-                                  void* context);
-bool displayLinkStart(DisplayLink* link);
-// Returns once no callback runs any more.
-void displayLinkStop(DisplayLink* link);
-void displayLinkRelease(DisplayLink* link);
+// The context lock (CGLLockContext / CGLUnlockContext). Held around every use
+// of the context on the render queue; never held across a dispatch.
+void lockGlContext(GlContextObject* object);
+void unlockGlContext(GlContextObject* object);
+
+// Scoped form of the context lock; unlock() ends it early.
+class GlContextLock {
+ public:
+  explicit GlContextLock(GlContextObject* object) : object(object) { lockGlContext(object); }
+  ~GlContextLock() { unlock(); }
+  GlContextLock(const GlContextLock&) = delete;
+  GlContextLock& operator=(const GlContextLock&) = delete;
+  void unlock() {
+    if (object) unlockGlContext(object);
+    object = nullptr;
+  }
+
+ private:
+  GlContextObject* object;
+};
+
+// Makes the context current on the calling thread (makeCurrentContext); false
+// when the platform refuses (on Linux, EGL can). Clears the calling thread's
+// current context (clearCurrentContext). Caller holds the context lock.
+bool makeGlContextCurrent(GlContext& context);
+void clearCurrentGlContext();
+
+// Shows what was drawn into the default framebuffer (flushBuffer). Context
+// current, caller holds the context lock.
+void flushGlBuffer(GlContext& context);
+
+// Looks an OpenGL function up in the platform's OpenGL library (the OpenGL
+// framework bundle on macOS); null when it has none. Any thread.
+void* lookupOpenGLFrameworkFunction(const char* name);
 
 }  // namespace hosted_mpv

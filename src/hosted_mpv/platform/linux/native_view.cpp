@@ -21,6 +21,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "platform/linux/child_view.h"
 #include "platform/linux/x_connection.h"
 #include "platform/main_thread.h"
 
@@ -239,13 +240,13 @@ NativeViewRef viewForNativeHandle(uint64_t handle) {
 
 NativeViewRef hostViewFor(const NativeViewRef& nativeView) { return nativeView; }
 
-NativeViewRef createContainerView(const NativeViewRef& hostView) {
+NativeViewRef createChildView(const NativeViewRef& hostView, bool withLayer) {
   Display* display = uiDisplay();
   if (!display || !hostView) return nullptr;
   XSetWindowAttributes attributes{};
   attributes.background_pixel = hostView->depth == 32 ? 0xff000000 : 0;  // opaque black
   attributes.border_pixel = 0;
-  attributes.event_mask = ExposureMask;
+  attributes.event_mask = withLayer ? ExposureMask : NoEventMask;
   XErrorTrap trap(display);
   Window window =
       XCreateWindow(display, hostView->window, 0, 0, 1, 1, 0, hostView->depth, InputOutput,
@@ -253,7 +254,7 @@ NativeViewRef createContainerView(const NativeViewRef& hostView) {
   // No input region at all: the pointer passes through to the window below.
   XShapeCombineRectangles(display, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet, Unsorted);
   GC gc = XCreateGC(display, window, 0, nullptr);
-  if (trap.failed()) {
+  if (trap.failed()) {  // also makes sure the window exists before others use its id
     if (window) XDestroyWindow(display, window);
     return nullptr;
   }
@@ -264,9 +265,19 @@ NativeViewRef createContainerView(const NativeViewRef& hostView) {
   view->depth = hostView->depth;
   view->owned.window = window;
   view->owned.gc = gc;
-  view->hasLayer = true;
-  gContainerViews[window] = view;
+  view->hasLayer = withLayer;
+  if (withLayer) gContainerViews[window] = view;
   return view;
+}
+
+Window viewWindow(const NativeView& view) { return view.window; }
+
+VisualID viewVisualId(const NativeView& view) {
+  return view.visual ? XVisualIDFromVisual(view.visual) : 0;
+}
+
+NativeViewRef createContainerView(const NativeViewRef& hostView) {
+  return createChildView(hostView, true);
 }
 
 void addSubviewAbove(const NativeViewRef&, const NativeViewRef& view) {
