@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/serial_queue.h"
+#include "render_opengl.h"
 #include "render_software.h"
 
 using namespace hosted_mpv;
@@ -61,7 +62,17 @@ TEST(RenderCallbacks, DoNothingOnceTheSessionIsGone) {
   }
   onRenderContextUpdate(context);  // must not crash
   onRenderContextUpdate(nullptr);
+  displayLinkCallback(nullptr, context);
+  displayLinkCallback(nullptr, nullptr);
   delete context;
+}
+
+TEST(GetOpenGLProcAddress, FindsOpenGLFunctionsAndNothingForNoName) {
+  EXPECT_EQ(getOpenGLProcAddress(nullptr, nullptr), nullptr);
+  EXPECT_NE(getOpenGLProcAddress(nullptr, "glClear"), nullptr);
+  // The platform's own lookup, for names no loaded library exports.
+  EXPECT_NE(lookupOpenGLFrameworkFunction("glClear"), nullptr);
+  EXPECT_EQ(lookupOpenGLFrameworkFunction(nullptr), nullptr);
 }
 
 namespace {

@@ -1,0 +1,101 @@
+// An Xvfb server of the test's own and a top-level window on it, for tests
+// that need a display. Xvfb picks a free display itself (-displayfd), so tests
+// running at the same time never collide. The module opens its X
+// connections from DISPLAY once per process, so a test process uses one
+// server for all its tests.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace hosted_test {
+
+struct XTestServer {
+  pid_t pid = -1;
+  std::string display;
+  Display* connection = nullptr;  // the test's own
+  Window window = 0;
+
+  // Starts Xvfb, points DISPLAY at it and maps a width × height window of
+  // `background` (0xRRGGBB). False when no server could be started.
+  bool start(int width, int height, unsigned long background) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-screen", "0",
+                                     "1280x800x24", "-nolisten", "tcp"};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    // Programs of the tests run without a preloaded sanitizer runtime.
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e) {
+      if (std::string(*e).rfind("LD_PRELOAD=", 0) != 0) env.push_back(*e);
+    }
+    env.push_back(nullptr);
+    int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (spawned != 0) {
+      close(fds[0]);
+      pid = -1;
+      return false;
+    }
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) return false;
+    display = ":" + number;
+    setenv("DISPLAY", display.c_str(), 1);
+
+    XInitThreads();
+    connection = XOpenDisplay(display.c_str());
+    if (!connection) return false;
+    window = XCreateSimpleWindow(connection, DefaultRootWindow(connection), 0, 0, unsigned(width),
+                                 unsigned(height), 0, 0, background);
+    XSelectInput(connection, window, StructureNotifyMask);
+    XMapWindow(connection, window);
+    for (;;) {
+      XEvent event;
+      XNextEvent(connection, &event);
+      if (event.type == MapNotify) break;
+    }
+    return true;
+  }
+
+  // The window's pixel at (x, y) as 0xRRGGBB, children included.
+  unsigned long pixel(int x, int y) {
+    XImage* image = XGetImage(connection, window, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return ~0UL;
+    unsigned long value = XGetPixel(image, 0, 0) & 0xffffff;
+    XDestroyImage(image);
+    return value;
+  }
+
+  void stop() {
+    if (connection) XCloseDisplay(connection);
+    connection = nullptr;
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+    pid = -1;
+  }
+};
+
+}  // namespace hosted_test
