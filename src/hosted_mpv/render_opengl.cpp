@@ -46,6 +46,7 @@ void renderOpenGLBranch(const SessionRef& session) {
     height = session->surfaceHeight;
   }
   if (width < 1 || height < 1) {
+    session->drawnSurfaceWidth = session->drawnSurfaceHeight = 0;
     session->skippedFrameCount.fetch_add(1);
     return;
   }
@@ -63,7 +64,8 @@ void renderOpenGLBranch(const SessionRef& session) {
     session->skippedFrameCount.fetch_add(1);
     return;
   }
-  if (!(mpv_render_context_update(session->renderContext) & MPV_RENDER_UPDATE_FRAME)) {
+  bool resized = width != session->drawnSurfaceWidth || height != session->drawnSurfaceHeight;
+  if (!(mpv_render_context_update(session->renderContext) & MPV_RENDER_UPDATE_FRAME) && !resized) {
     lock.unlock();
     session->skippedFrameCount.fetch_add(1);
     return;
@@ -89,6 +91,8 @@ void renderOpenGLBranch(const SessionRef& session) {
                        true);
     return;
   }
+  session->drawnSurfaceWidth = width;
+  session->drawnSurfaceHeight = height;
   flushGlBuffer(*session->glContext);
   mpv_render_context_report_swap(session->renderContext);
   lock.unlock();
@@ -111,6 +115,12 @@ void displayLinkCallback(DisplayLink*, void* ctx) {
   SessionRef session = static_cast<std::weak_ptr<Session>*>(ctx)->lock();
   if (!session) return;
   if (!session->running.load(std::memory_order_acquire) || session->softwareRenderer) return;
+  // While a render is queued or running, a request waits for the next
+  // refresh instead of being dropped: dropped, it would leave the engine's
+  // frame undrawn until the engine gives up on it, and a paused session
+  // would never draw its new size. Only this thread schedules renders on
+  // this path, so nothing can schedule between the check and the exchange.
+  if (session->renderScheduled.load(std::memory_order_acquire)) return;
   if (session->renderRequested.exchange(false, std::memory_order_acq_rel)) scheduleRender(session);
 }
 

@@ -37,6 +37,12 @@ struct Session {
   mpv_handle* mpv = nullptr;
   // Written on renderQueue only (or with the queue absent).
   mpv_render_context* renderContext = nullptr;
+  // renderQueue only: the surface size of the last OpenGL frame drawn, 0 × 0
+  // after a render skipped for a zero-size surface. A window shows nothing
+  // of its old frame once resized or hidden, so a render at a new size draws
+  // even when the engine has no new frame (it redraws its current one).
+  int32_t drawnSurfaceWidth = 0;
+  int32_t drawnSurfaceHeight = 0;
   // Main thread only.
   NativeViewRef nativeView;
   NativeViewRef hostView;

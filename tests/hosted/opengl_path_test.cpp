@@ -165,7 +165,8 @@ TEST_F(OpenGLPathX11, RefreshesScheduleOnlyRequestedRendersOneAtATime) {
   drain();
   EXPECT_EQ(renders(*session), before + 1);
 
-  // A refresh while a render is queued queues no second one.
+  // A refresh while a render is queued queues no second one; the request
+  // waits for the first refresh after that render.
   std::mutex gate;
   std::unique_lock closed(gate);
   dispatchAsync(*session->renderQueue, [&] { std::lock_guard wait(gate); });
@@ -174,16 +175,21 @@ TEST_F(OpenGLPathX11, RefreshesScheduleOnlyRequestedRendersOneAtATime) {
   EXPECT_TRUE(session->renderScheduled.load());
   session->renderRequested.store(true);
   displayLinkCallback(nullptr, ctx);
+  displayLinkCallback(nullptr, ctx);
   closed.unlock();
   drain();
   EXPECT_EQ(renders(*session), before + 2);
   EXPECT_FALSE(session->renderScheduled.load());
+  EXPECT_TRUE(session->renderRequested.load());
+  displayLinkCallback(nullptr, ctx);
+  drain();
+  EXPECT_EQ(renders(*session), before + 3);
 
   session->running.store(false);  // a session being torn down schedules nothing
   session->renderRequested.store(true);
   displayLinkCallback(nullptr, ctx);
   drain();
-  EXPECT_EQ(renders(*session), before + 2);
+  EXPECT_EQ(renders(*session), before + 3);
   destroySession(session);
 }
 
@@ -243,4 +249,30 @@ TEST_F(OpenGLPathX11, TeardownFreesTheRenderContextUnderTheContextLockBeforeTheE
   EXPECT_TRUE(engineEnded.load());
   EXPECT_FALSE(session->renderContext);
   EXPECT_FALSE(session->mpv);
+}
+
+TEST_F(OpenGLPathX11, ANewSurfaceSizeIsDrawnWithoutANewFrame) {
+  // Nothing plays, so the engine never has a frame due.
+  SessionRef session = openGLSession(64, 48, false);
+  auto render = [&] {
+    session->renderScheduled.store(true);
+    dispatchSync(*session->renderQueue, [&] { runRenderTask(session); });
+  };
+  render();  // the first size
+  EXPECT_EQ(session->renderedFrameCount.load(), 1u);
+  render();  // same size, no frame: skipped
+  EXPECT_EQ(session->renderedFrameCount.load(), 1u);
+  EXPECT_EQ(session->skippedFrameCount.load(), 1u);
+  setSessionFrame(session, 10, 20, 80, 60);
+  render();
+  EXPECT_EQ(session->renderedFrameCount.load(), 2u);
+  // Hidden and shown at the same size: the window lost its picture.
+  setSessionFrame(session, 10, 20, 0, 60);
+  render();
+  EXPECT_EQ(session->skippedFrameCount.load(), 2u);
+  setSessionFrame(session, 10, 20, 80, 60);
+  render();
+  EXPECT_EQ(session->renderedFrameCount.load(), 3u);
+  EXPECT_FALSE(session->renderScheduled.load());
+  destroySession(session);
 }

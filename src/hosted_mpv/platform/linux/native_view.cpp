@@ -334,7 +334,9 @@ void setViewFrame(const NativeViewRef& view, const ViewRect& frame) {
       view->mapped = true;
     }
   }
-  XFlush(display);
+  // Waits until the server has placed the window: an OpenGL view is drawn
+  // through another connection, whose requests the server may take first.
+  XSync(display, False);
 }
 
 void setViewNeedsDisplay(const NativeViewRef& view) {

@@ -1,10 +1,12 @@
 'use strict';
-// Frames per second and CPU of the hosted module's software render path, on
-// demand (never part of the tests):
+// Frames per second and CPU of the hosted module's render paths, on demand
+// (never part of the tests):
 //
-//   node bench/hosted_software_fps.js [width] [height] [sourceRate] [seconds]
+//   node bench/hosted_fps.js [gl|sw] [width] [height] [sourceRate] [seconds]
 //
-// Starts its own Xvfb and a top-level window of the given size, plays
+// gl is the OpenGL path (the default renderer), sw the software path
+// (ORVANEL_HOSTED_MPV_RENDERER=sw). Starts its own Xvfb and a top-level
+// window of the given size, plays
 // av://lavfi:testsrc2 at that size and rate in a session covering the window
 // (in a child Node process with tracing on, whose "frames=" trace lines count
 // the rendered frames), and prints the rendered frame rate, the player's
@@ -14,7 +16,9 @@ const fs = require('node:fs');
 const { spawn } = require('node:child_process');
 const { startXvfb, openHostWindow } = require('../tests/js/support/x11');
 
-const [width = 1280, height = 720, rate = 30, seconds = 10] = process.argv.slice(2).map(Number);
+const renderer = process.argv[2] ?? 'gl';
+if (renderer !== 'gl' && renderer !== 'sw') throw new Error('renderer must be gl or sw');
+const [width = 1280, height = 720, rate = 30, seconds = 10] = process.argv.slice(3).map(Number);
 
 // User plus system CPU seconds of a process so far.
 function cpuSeconds(pid) {
@@ -37,7 +41,14 @@ async function main() {
       process.exit(0);
     });`;
   const child = spawn(process.execPath, ['-e', script],
-    { env: { ...process.env, ORVANEL_TRACE_HOSTED_MPV: '1' }, stdio: ['pipe', 'pipe', 'pipe'] });
+    {
+      env: {
+        ...process.env,
+        ORVANEL_TRACE_HOSTED_MPV: '1',
+        ORVANEL_HOSTED_MPV_RENDERER: renderer === 'sw' ? 'sw' : '',
+      },
+      stdio: ['pipe', 'pipe', 'pipe'],
+    });
   const marks = [];  // [seconds, frames]
   let buffered = '';
   child.stderr.on('data', (d) => {
@@ -46,8 +57,11 @@ async function main() {
     while ((newline = buffered.indexOf('\n')) >= 0) {
       const line = buffered.slice(0, newline);
       buffered = buffered.slice(newline + 1);
-      const match = / frames=(\d+) /.exec(line);
-      if (match) marks.push([performance.now() / 1000, Number(match[1])]);
+      const match = /renderer=(\w+) frames=(\d+) /.exec(line);
+      if (match) {
+        if (match[1] !== renderer) throw new Error(`rendering with ${match[1]}, not ${renderer}`);
+        marks.push([performance.now() / 1000, Number(match[2])]);
+      }
     }
   });
   const serverPid = xvfb.pid;
@@ -64,6 +78,7 @@ async function main() {
     ? (inWindow.at(-1)[1] - inWindow[0][1]) / (inWindow.at(-1)[0] - inWindow[0][0]) : NaN;
   const wall = end[0] - start[0];
   console.log(JSON.stringify({
+    renderer,
     size: `${width}x${height}`,
     sourceRate: rate,
     renderedFps: Number(fps.toFixed(1)),
