@@ -6,12 +6,13 @@
 //
 // gl is the OpenGL path (the default renderer), sw the software path
 // (ORVANEL_HOSTED_MPV_RENDERER=sw). Starts its own Xvfb and a top-level
-// window of the given size, plays
-// av://lavfi:testsrc2 at that size and rate in a session covering the window
-// (in a child Node process with tracing on, whose "frames=" trace lines count
-// the rendered frames), and prints the rendered frame rate, the player's
-// dropped frames and the CPU used by the player process and by Xvfb. The
-// frame count comes in steps of 120 frames, so runs need a few of those.
+// window of the given size, plays av://lavfi:testsrc2 at that size and rate
+// in a session covering the window (in a child Node process with tracing on,
+// whose "frames=" trace lines count the rendered frames), and prints the
+// rendered frame rate, the player's dropped frames, the average render time
+// and skipped renders of the last trace line, and the CPU used by the player
+// process and by Xvfb. The frame count comes in steps of 120 frames, so runs
+// need a few of those.
 const fs = require('node:fs');
 const { spawn } = require('node:child_process');
 const { startXvfb, openHostWindow } = require('../tests/js/support/x11');
@@ -57,10 +58,10 @@ async function main() {
     while ((newline = buffered.indexOf('\n')) >= 0) {
       const line = buffered.slice(0, newline);
       buffered = buffered.slice(newline + 1);
-      const match = /renderer=(\w+) frames=(\d+) /.exec(line);
+      const match = /renderer=(\w+) frames=(\d+) avgRenderMs=([\d.]+) skipped=(\d+)/.exec(line);
       if (match) {
         if (match[1] !== renderer) throw new Error(`rendering with ${match[1]}, not ${renderer}`);
-        marks.push([performance.now() / 1000, Number(match[2])]);
+        marks.push([performance.now() / 1000, Number(match[2]), Number(match[3]), Number(match[4])]);
       }
     }
   });
@@ -83,6 +84,8 @@ async function main() {
     sourceRate: rate,
     renderedFps: Number(fps.toFixed(1)),
     droppedFrames: stats.droppedFrames,
+    avgRenderMs: marks.at(-1)?.[2] ?? null,
+    skippedRenders: marks.at(-1)?.[3] ?? null,
     playerCpuPercent: Math.round(((end[1] - start[1]) / wall) * 100),
     xvfbCpuPercent: serverPid ? Math.round(((end[2] - start[2]) / wall) * 100) : null,
   }));
