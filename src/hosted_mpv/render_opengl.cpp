@@ -86,9 +86,8 @@ void renderOpenGLBranch(const SessionRef& session) {
   int result = mpv_render_context_render(session->renderContext, params);
   if (result < 0) {
     lock.unlock();
-    updateSessionError(*session,
-                       std::string("Failed to render OpenGL frame: ") + mpv_error_string(result),
-                       true);
+    updateSessionError(
+        *session, std::string("Failed to render OpenGL frame: ") + mpv_error_string(result), true);
     return;
   }
   session->drawnSurfaceWidth = width;

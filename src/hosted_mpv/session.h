@@ -20,8 +20,8 @@
 #include <thread>
 #include <unordered_map>
 
-#include "platform/native_view.h"
 #include "platform/display_link.h"
+#include "platform/native_view.h"
 #include "platform/serial_queue.h"
 #include "snapshot.h"
 

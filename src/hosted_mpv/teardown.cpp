@@ -4,8 +4,8 @@
 // for two short snapshot updates, never across an engine call or a dispatch.
 #include "teardown.h"
 
-#include "platform/main_thread.h"
 #include "platform/display_link.h"
+#include "platform/main_thread.h"
 #include "render.h"
 
 namespace hosted_mpv {

@@ -108,8 +108,9 @@ TEST_F(OpenGLPathX11, DrawsUprightFramesAtMostOncePerRefresh) {
   double rate = glContextRefreshRate(*session->glContext);
   EXPECT_EQ(rate, 60);  // Xvfb reports no refresh rate
   // A source well above the refresh rate, red above and blue below.
-  play(session,
-       "av://lavfi:color=c=red:size=200x100:rate=200,drawbox=x=0:y=50:w=200:h=50:color=blue:t=fill");
+  play(
+      session,
+      "av://lavfi:color=c=red:size=200x100:rate=200,drawbox=x=0:y=50:w=200:h=50:color=blue:t=fill");
   ASSERT_TRUE(waitUntil([&] { return session->renderedFrameCount.load() >= 5; }));
   auto start = std::chrono::steady_clock::now();
   uint64_t first = renders(*session);
@@ -207,7 +208,7 @@ TEST_F(OpenGLPathX11, TeardownWhileRenderingStopsEveryCallback) {
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(renders(*session), after);
     session.reset();
-    EXPECT_TRUE(late.expired());  // no queued task or callback holds it
+    EXPECT_TRUE(late.expired());          // no queued task or callback holds it
     displayLinkCallback(nullptr, &late);  // a callback that comes after the end does nothing
     onRenderContextUpdate(&late);
   }

@@ -41,8 +41,8 @@ struct XTestServer {
       }
     }
     if (program.empty()) return false;
-    std::vector<std::string> args = {program, "-displayfd", "3", "-screen", "0",
-                                     "1280x800x24", "-nolisten", "tcp"};
+    std::vector<std::string> args = {program, "-displayfd",  "3",         "-screen",
+                                     "0",     "1280x800x24", "-nolisten", "tcp"};
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

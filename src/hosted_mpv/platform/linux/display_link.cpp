@@ -60,7 +60,8 @@ bool displayLinkSetCurrentDisplayFromGlContext(DisplayLink* link, GlContext& con
                                                GlPixelFormat&) {
   if (!link) return false;
   double rate = glContextRefreshRate(context);
-  link->period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1 / rate));
+  link->period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1 / rate));
   return true;
 }
 

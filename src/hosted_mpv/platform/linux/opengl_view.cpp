@@ -13,6 +13,8 @@
 // connection); the context operations run on the session's render queue with
 // the context lock held; a context is destroyed on the thread that drops it
 // last, never while it is current. The context lock is a leaf lock.
+#include "platform/opengl_view.h"
+
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <X11/Xlib.h>
@@ -26,7 +28,6 @@
 #include "platform/linux/opengl_context.h"
 #include "platform/linux/test_failures.h"
 #include "platform/linux/x_connection.h"
-#include "platform/opengl_view.h"
 
 namespace hosted_mpv {
 
@@ -98,9 +99,18 @@ EGLDisplay eglDisplay() {
 // alpha, that renders desktop OpenGL; null when there is none.
 EGLConfig chooseConfig(EGLDisplay display, VisualID visual) {
   const EGLint attributes[] = {
-      EGL_SURFACE_TYPE, EGL_WINDOW_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-      EGL_RED_SIZE,     8,              EGL_GREEN_SIZE,      8,
-      EGL_BLUE_SIZE,    8,              EGL_ALPHA_SIZE,      8,
+      EGL_SURFACE_TYPE,
+      EGL_WINDOW_BIT,
+      EGL_RENDERABLE_TYPE,
+      EGL_OPENGL_BIT,
+      EGL_RED_SIZE,
+      8,
+      EGL_GREEN_SIZE,
+      8,
+      EGL_BLUE_SIZE,
+      8,
+      EGL_ALPHA_SIZE,
+      8,
       EGL_NONE,
   };
   EGLint count = 0;
@@ -165,9 +175,12 @@ double screenRefreshRate(Display* display, Window window) {
 // The context of `config`: OpenGL 3.2, core profile.
 EGLContext createContext(EGLDisplay display, EGLConfig config) {
   const EGLint attributes[] = {
-      EGL_CONTEXT_MAJOR_VERSION,       3,
-      EGL_CONTEXT_MINOR_VERSION,       2,
-      EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+      EGL_CONTEXT_MAJOR_VERSION,
+      3,
+      EGL_CONTEXT_MINOR_VERSION,
+      2,
+      EGL_CONTEXT_OPENGL_PROFILE_MASK,
+      EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
       EGL_NONE,
   };
   if (!eglBindAPI(EGL_OPENGL_API)) return EGL_NO_CONTEXT;
@@ -201,8 +214,7 @@ bool createOpenGLView(const NativeViewRef& hostView, OpenGLViewParts& parts) {
   context->context = createContext(display, pixelFormat->config);
   if (context->context == EGL_NO_CONTEXT) return false;  // the view goes with its last reference
   Window window = viewWindow(*view);
-  context->surface =
-      eglCreatePlatformWindowSurface(display, pixelFormat->config, &window, nullptr);
+  context->surface = eglCreatePlatformWindowSurface(display, pixelFormat->config, &window, nullptr);
   if (context->surface == EGL_NO_SURFACE) return false;
 
   // Swap interval 1: a swap waits for the display's refresh where the driver
