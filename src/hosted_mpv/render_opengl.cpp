@@ -40,13 +40,14 @@ void* getOpenGLProcAddress(void*, const char* name) {
 void renderOpenGLBranch(const SessionRef& session) {
   if (!session->renderContext || !session->glContext) return;  // released by teardown
   int width, height;
+  uint64_t generation;
   {
     std::lock_guard lock(session->stateMutex);
     width = session->surfaceWidth;
     height = session->surfaceHeight;
+    generation = session->surfaceGeneration;
   }
   if (width < 1 || height < 1) {
-    session->drawnSurfaceWidth = session->drawnSurfaceHeight = 0;
     session->skippedFrameCount.fetch_add(1);
     return;
   }
@@ -64,8 +65,8 @@ void renderOpenGLBranch(const SessionRef& session) {
     session->skippedFrameCount.fetch_add(1);
     return;
   }
-  bool resized = width != session->drawnSurfaceWidth || height != session->drawnSurfaceHeight;
-  if (!(mpv_render_context_update(session->renderContext) & MPV_RENDER_UPDATE_FRAME) && !resized) {
+  bool placed = generation != session->drawnSurfaceGeneration;
+  if (!(mpv_render_context_update(session->renderContext) & MPV_RENDER_UPDATE_FRAME) && !placed) {
     lock.unlock();
     session->skippedFrameCount.fetch_add(1);
     return;
@@ -90,8 +91,7 @@ void renderOpenGLBranch(const SessionRef& session) {
         *session, std::string("Failed to render OpenGL frame: ") + mpv_error_string(result), true);
     return;
   }
-  session->drawnSurfaceWidth = width;
-  session->drawnSurfaceHeight = height;
+  session->drawnSurfaceGeneration = generation;
   flushGlBuffer(*session->glContext);
   mpv_render_context_report_swap(session->renderContext);
   lock.unlock();

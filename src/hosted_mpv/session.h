@@ -37,12 +37,11 @@ struct Session {
   mpv_handle* mpv = nullptr;
   // Written on renderQueue only (or with the queue absent).
   mpv_render_context* renderContext = nullptr;
-  // renderQueue only: the surface size of the last OpenGL frame drawn, 0 × 0
-  // after a render skipped for a zero-size surface. A window shows nothing
-  // of its old frame once resized or hidden, so a render at a new size draws
-  // even when the engine has no new frame (it redraws its current one).
-  int32_t drawnSurfaceWidth = 0;
-  int32_t drawnSurfaceHeight = 0;
+  // renderQueue only: surfaceGeneration when the last OpenGL frame was drawn.
+  // A window shows nothing of its old frame once resized or hidden, so the
+  // first render after a placement draws even when the engine has no new
+  // frame (it redraws its current one).
+  uint64_t drawnSurfaceGeneration = 0;
   // Main thread only.
   NativeViewRef nativeView;
   NativeViewRef hostView;
@@ -83,6 +82,8 @@ struct Session {
   int32_t surfaceWidth = 0;
   int32_t surfaceHeight = 0;
   double backingScale = 1.0;
+  // Counts the placements that set the three fields above.
+  uint64_t surfaceGeneration = 0;
   bool paused = false;
   bool fileLoaded = false;
 };

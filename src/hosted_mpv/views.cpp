@@ -71,6 +71,7 @@ void updateRenderSurfaceMetrics(Session& session) {
       session.surfaceWidth = roundedSurfaceDimension(size.width);
       session.surfaceHeight = roundedSurfaceDimension(size.height);
       session.backingScale = scale > 0 ? scale : 1.0;
+      ++session.surfaceGeneration;
     }
     if (viewHasLayer(session.renderView)) setLayerContentsScale(session.renderView, scale);
   });

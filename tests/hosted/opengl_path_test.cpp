@@ -252,27 +252,30 @@ TEST_F(OpenGLPathX11, TeardownFreesTheRenderContextUnderTheContextLockBeforeTheE
   EXPECT_FALSE(session->mpv);
 }
 
-TEST_F(OpenGLPathX11, ANewSurfaceSizeIsDrawnWithoutANewFrame) {
+TEST_F(OpenGLPathX11, EveryPlacementIsDrawnWithoutANewFrame) {
   // Nothing plays, so the engine never has a frame due.
   SessionRef session = openGLSession(64, 48, false);
   auto render = [&] {
     session->renderScheduled.store(true);
     dispatchSync(*session->renderQueue, [&] { runRenderTask(session); });
   };
-  render();  // the first size
+  render();  // the first placement
   EXPECT_EQ(session->renderedFrameCount.load(), 1u);
-  render();  // same size, no frame: skipped
+  render();  // nothing new: skipped
   EXPECT_EQ(session->renderedFrameCount.load(), 1u);
   EXPECT_EQ(session->skippedFrameCount.load(), 1u);
-  setSessionFrame(session, 10, 20, 80, 60);
+  setSessionFrame(session, 10, 20, 80, 60);  // resized
   render();
   EXPECT_EQ(session->renderedFrameCount.load(), 2u);
-  // Hidden and shown at the same size: the window lost its picture.
+  // Hidden and shown at the same size before any render: the window lost
+  // its picture all the same.
   setSessionFrame(session, 10, 20, 0, 60);
-  render();
-  EXPECT_EQ(session->skippedFrameCount.load(), 2u);
   setSessionFrame(session, 10, 20, 80, 60);
   render();
+  EXPECT_EQ(session->renderedFrameCount.load(), 3u);
+  setSessionFrame(session, 10, 20, 0, 60);  // hidden: skipped
+  render();
+  EXPECT_EQ(session->skippedFrameCount.load(), 2u);
   EXPECT_EQ(session->renderedFrameCount.load(), 3u);
   EXPECT_FALSE(session->renderScheduled.load());
   destroySession(session);
