@@ -43,11 +43,13 @@ describe('orvanel-play', () => {
       const image = decodeRgbPng(fs.readFileSync(png));
       assert.equal(image.width, 1280);
       assert.equal(image.height, 720);
-      // The colour bars of the pattern, left to right, in the lower half.
+      // The colour bars of the pattern, left to right; the pattern's moving
+      // line and boxes may cover some of five points down each bar.
       const bars = [[100, [255, 0, 0]], [320, [0, 210, 0]], [530, [255, 240, 0]],
         [750, [0, 0, 255]], [960, [255, 40, 255]], [1170, [0, 230, 255]]];
       for (const [x, colour] of bars) {
-        assert.ok(near(pixel(image, x, 690), colour), `bar at x=${x}: ${pixel(image, x, 690)}`);
+        const points = [200, 320, 440, 560, 690].map((y) => pixel(image, x, y));
+        assert.ok(points.filter((p) => near(p, colour)).length >= 3, `bar at x=${x}: ${points}`);
       }
       // The time stamp box sits at the top left: the PNG is the right way up.
       const stamp = pixel(image, 4, 4);
