@@ -22,6 +22,12 @@
 //   direct    as deferred, but glReadPixels straight into process memory
 //             (no pixel-pack buffer, no second copy); the helper's way on a
 //             software rasteriser
+//   pipelined two framebuffers in turn: the engine draws the new frame into
+//             one, then the previous frame is read back straight into
+//             process memory from the other, so the engine's work for the new
+//             frame overlaps the rasterisation of the previous one (publishes
+//             a frame after the next one's render, which at real time waits
+//             for that frame's display time)
 //   software  no OpenGL at all: the engine's software renderer ("bgr0")
 //             draws each frame into process memory (what the hosted module's
 //             software path does), for comparison
@@ -56,7 +62,7 @@ namespace {
 
 constexpr uint64_t kSkipFrames = 10;  // start-up frames left out of the figures
 uint64_t gLastCounted = UINT64_MAX;   // frames after this one are left out too
-enum class Readback { none, pbo, deferred, direct, software };
+enum class Readback { none, pbo, deferred, direct, pipelined, software };
 Readback gReadback = Readback::none;
 
 std::mutex mutex;
@@ -166,6 +172,27 @@ void renderLoop(mpv_handle* mpv, GlContext& gl, int width, int height, std::atom
   f.genFramebuffers(1, &framebuffer);
   f.bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   f.framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+  // pipelined: a second target; frames go to targets[next], the previous one waits in the other.
+  GLuint targets[2] = {framebuffer, 0};
+  GLuint texture2 = 0;
+  int nextTarget = 0;
+  int pendingTarget = -1;
+  if (gReadback == Readback::pipelined) {
+    f.genTextures(1, &texture2);
+    f.bindTexture(GL_TEXTURE_2D, texture2);
+    f.texImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    f.bindTexture(GL_TEXTURE_2D, 0);
+    f.genFramebuffers(1, &targets[1]);
+    f.bindFramebuffer(GL_FRAMEBUFFER, targets[1]);
+    f.framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture2, 0);
+  }
+  const auto readTarget = [&](int index) {
+    f.bindFramebuffer(GL_READ_FRAMEBUFFER, targets[index]);
+    f.readBuffer(GL_COLOR_ATTACHMENT0);
+    f.pixelStorei(GL_PACK_ALIGNMENT, 1);
+    f.pixelStorei(GL_PACK_ROW_LENGTH, 0);
+    f.readPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, copy.data());
+  };
   f.genBuffers(3, pixelBuffers);
   for (GLuint buffer : pixelBuffers) {
     f.bindBuffer(GL_PIXEL_PACK_BUFFER, buffer);
@@ -234,9 +261,13 @@ void renderLoop(mpv_handle* mpv, GlContext& gl, int width, int height, std::atom
     }
     if (!newFrame) {
       if (gReadback == Readback::pbo) publishPending();
+      if (gReadback == Readback::pipelined && pendingTarget >= 0) {
+        readTarget(pendingTarget);
+        pendingTarget = -1;
+      }
       continue;
     }
-    mpv_opengl_fbo fbo{static_cast<int>(framebuffer), width, height, 0};
+    mpv_opengl_fbo fbo{static_cast<int>(targets[nextTarget]), width, height, 0};
     int flipY = 1;
     mpv_render_param renderParams[] = {
         {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
@@ -251,6 +282,11 @@ void renderLoop(mpv_handle* mpv, GlContext& gl, int width, int height, std::atom
     } else if (gReadback == Readback::deferred || gReadback == Readback::direct) {
       flush();
       framePending = true;
+    } else if (gReadback == Readback::pipelined) {
+      flush();
+      if (pendingTarget >= 0) readTarget(pendingTarget);
+      pendingTarget = nextTarget;
+      nextTarget ^= 1;
     }
     mpv_render_context_report_swap(renderContext);
     countFrame();
@@ -259,6 +295,8 @@ void renderLoop(mpv_handle* mpv, GlContext& gl, int width, int height, std::atom
   mpv_render_context_free(renderContext);
   f.deleteBuffers(3, pixelBuffers);
   f.deleteFramebuffers(1, &framebuffer);
+  if (targets[1] != 0) f.deleteFramebuffers(1, &targets[1]);
+  if (texture2 != 0) f.deleteTextures(1, &texture2);
   f.deleteTextures(1, &texture);
   gl.destroy();
 }
@@ -286,6 +324,8 @@ int main(int argc, char** argv) {
       gReadback = Readback::deferred;
     } else if (mode == "direct") {
       gReadback = Readback::direct;
+    } else if (mode == "pipelined") {
+      gReadback = Readback::pipelined;
     } else if (mode == "software") {
       gReadback = Readback::software;
     } else if (mode != "none") {

@@ -24,12 +24,12 @@ const { artifactPath } = require('../lib/native');
 
 const { quick, summarize, show } = common;
 const rate = 30;
-const clipSeconds = quick ? 10 : 20;
+const clipSeconds = 10;
 const clipFrames = rate * clipSeconds;
 const firstCounted = 10;
 const lastCounted = clipFrames - 5;
-const rounds = quick ? 2 : 5;
-const realTimeRounds = quick ? 1 : 3;
+const rounds = quick ? 3 : 9;  // short runs, many rounds: the load on this machine drifts
+const realTimeRounds = quick ? 1 : 2;
 const sizes = [[1280, 720], [1920, 1080]];
 
 let helperCount = 0;
