@@ -83,7 +83,8 @@ void destroyOwnedWindow(OwnedWindow& owned) {
   if (display && owned.window) {
     gContainerViews.erase(owned.window);
     XDestroyWindow(display, owned.window);
-    XFlush(display);
+    // Gone for every client once this returns, not only for our connection.
+    XSync(display, False);
   }
   owned = {};
 }
