@@ -52,7 +52,11 @@ bool ShmRing::create(const std::string& name, uint32_t width, uint32_t height,
   FdCloser fd;
   fd.fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   if (fd.fd < 0) return false;
-  if (ftruncate(fd.fd, static_cast<off_t>(segmentBytes)) != 0) {
+  // ftruncate alone gives a sparse object: a /dev/shm without room for it
+  // would only show later, as SIGBUS on a write to the mapping. Reserving
+  // the pages now turns that into a failed create.
+  if (ftruncate(fd.fd, static_cast<off_t>(segmentBytes)) != 0 ||
+      posix_fallocate(fd.fd, 0, static_cast<off_t>(segmentBytes)) != 0) {
     shm_unlink(name.c_str());
     return false;
   }

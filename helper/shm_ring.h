@@ -19,7 +19,8 @@ struct ShmRing {
 
   // Replaces any current segment with a new, initialised one named `name`.
   // False (nothing mapped, `name` unlinked) when it cannot be opened
-  // exclusively, sized or mapped.
+  // exclusively, sized (shared memory without room for all of it included)
+  // or mapped.
   bool create(const std::string& name, uint32_t width, uint32_t height, uint32_t generation);
 
   // Writes one frame of header->frameBytes bytes as frame `seq` by the

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -230,4 +231,25 @@ TEST(ShmRing, FailedCreateLeavesNothingMapped) {
   // A name shm_open refuses.
   EXPECT_FALSE(ring.create("/ompv/with/slashes", 2, 2, 3));
   EXPECT_FALSE(ring.isMapped());
+}
+
+TEST(ShmRing, RefusesARingLargerThanSharedMemory) {
+  // A sparse object of this size would be created and mapped, and the first
+  // write past the room that /dev/shm has would raise SIGBUS in the writer.
+  struct statvfs fs {};
+  ASSERT_EQ(statvfs("/dev/shm", &fs), 0);
+  const uint64_t capacity = static_cast<uint64_t>(fs.f_blocks) * fs.f_frsize;
+  if (capacity == 0) GTEST_SKIP() << "/dev/shm has no size limit";
+  const uint32_t width = 65535;
+  const uint64_t height = (capacity + (64u << 20)) / (uint64_t{width} * 12) + 1;
+  ASSERT_LE(height, 0xFFFFFFFFu);
+
+  const std::string name = uniqueName("nospace");
+  ShmRing ring;
+  EXPECT_FALSE(ring.create(name, width, static_cast<uint32_t>(height), 1));
+  EXPECT_FALSE(ring.isMapped());
+  EXPECT_FALSE(nameExists(name));
+  // Room is still there for an ordinary ring afterwards.
+  ASSERT_TRUE(ring.create(name, 64, 64, 2));
+  ring.close();
 }
