@@ -204,10 +204,20 @@ std::string formatUtcTimestamp(std::time_t when) {
 
 void handleRecordCommand(HelperState& state, const Command& command) {
   const std::string path = textField(command, "path", "");
+  // The engine reports a file it cannot open only in its log, and the event
+  // loop may handle that line before the update below: then the recording
+  // was refused although the property write succeeded.
+  const uint64_t failuresBefore = state.recorderFailures.load(std::memory_order_acquire);
   const int result = mpv_set_property_string(state.mpv, "stream-record", path.c_str());
   std::lock_guard<std::mutex> lock(state.stateMutex);
   if (result < 0) {
     state.recordingError = mpv_error_string(result);
+  } else if (!path.empty() &&
+             state.recorderFailures.load(std::memory_order_relaxed) != failuresBefore) {
+    state.recordingActive = false;
+    state.recordingTargetPath = path;
+    state.recordingStartedAt.clear();
+    state.recordingError = state.lastRecorderFailure;
   } else if (!path.empty()) {
     state.recordingActive = true;
     state.recordingTargetPath = path;

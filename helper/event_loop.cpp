@@ -22,8 +22,10 @@ bool isRunning(const HelperState& state) { return state.running.load(std::memory
 // cannot open through its recorder's log; without this a refused recording
 // would show as active.
 void noteRecorderFailureLocked(HelperState& state, std::string_view text) {
-  if (!state.recordingActive) return;
   while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  state.lastRecorderFailure = text;
+  state.recorderFailures.fetch_add(1, std::memory_order_release);
+  if (!state.recordingActive) return;
   state.recordingActive = false;
   state.recordingStartedAt.clear();
   state.recordingError = text;

@@ -71,6 +71,7 @@ struct HelperState {
   std::string recordingTargetPath;
   std::string recordingStartedAt;
   std::string recordingError;
+  std::string lastRecorderFailure;  // text of the engine recorder's last error
   std::string error;
   bool errorFromEngine = false;
   bool paused = false;
@@ -83,6 +84,11 @@ struct HelperState {
 
   // Cleared once to end the process: release store, acquire load.
   std::atomic<bool> running{true};
+
+  // Recorder errors the event loop has handled; it counts them under
+  // stateMutex. The record command reads the count before it sets the
+  // engine's property, to notice a refusal handled before its own update.
+  std::atomic<uint64_t> recorderFailures{0};
 
   // Held by the command reader around each command; main sets the flag under
   // it before destroying the engine, so no command is mid-call then.

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <mpv/client.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
+
+#include "event_loop.h"
 
 using namespace frame_helper;
 
@@ -213,6 +217,42 @@ TEST(CommandDispatch, RecordStartsAndStops) {
   EXPECT_EQ(state.recordingError, "");
   EXPECT_EQ(state.recordingTargetPath, "/tmp/orvanel-record-test.ts");
   EXPECT_EQ(engine.getString("stream-record"), "");
+}
+
+TEST(CommandDispatch, RecordRefusedBeforeItsUpdateStaysStopped) {
+  // The event loop handles the recorder's complaint between the property
+  // write and the command's own state update: held here by taking the lock
+  // first and delivering the log line while the command waits for it.
+  TestEngine engine;
+  HelperState state;
+  state.mpv = engine.mpv;
+  std::thread command;
+  {
+    std::lock_guard<std::mutex> lock(state.stateMutex);
+    command = std::thread([&state] { run(state, "record\tpath=/nope/r.ts"); });
+    for (int i = 0; i < 500 && engine.getString("stream-record") != "/nope/r.ts"; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    mpv_event_log_message message{"recorder", "error", "Failed opening output file.\n",
+                                  MPV_LOG_LEVEL_ERROR};
+    mpv_event event{};
+    event.event_id = MPV_EVENT_LOG_MESSAGE;
+    event.data = &message;
+    testing::internal::CaptureStdout();
+    handleEngineEventLocked(state, event);
+    testing::internal::GetCapturedStdout();
+  }
+  command.join();
+  EXPECT_FALSE(state.recordingActive);
+  EXPECT_EQ(state.recordingTargetPath, "/nope/r.ts");
+  EXPECT_EQ(state.recordingStartedAt, "");
+  EXPECT_EQ(state.recordingError, "Failed opening output file.");
+
+  // A later recording that the engine takes starts as usual.
+  run(state, "record\tpath=/tmp/orvanel-record-test.ts");
+  EXPECT_TRUE(state.recordingActive);
+  EXPECT_EQ(state.recordingError, "");
+  run(state, "record");
 }
 
 TEST(StdinLoop, QuitEndsTheLoopBeforeLaterLines) {
