@@ -1,0 +1,158 @@
+'use strict';
+// Soak of the hosted module in this process: rounds of several sessions at
+// once, created, loaded and disposed, some while loading and some while
+// rendering, on both render paths, with snapshots read at a high rate while
+// the event threads are busy. Afterwards the process must hold no more
+// threads, descriptors, X windows or memory than after the first round.
+// Short by default; ORVANEL_SOAK_SECONDS=600 (scripts/soak) runs long.
+const { describe, it, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { execFileSync } = require('node:child_process');
+const http = require('node:http');
+const { startXvfb, openHostWindow, sleep, waitFor, toolEnv } = require('./support/x11');
+const { makeClip } = require('./support/media');
+const {
+  soakSeconds, underSanitizer, randomSource, processResources, describeGrowth,
+} = require('./soak_fixtures');
+
+// Growth allowed from the first round's end to the last one's: a thread or
+// descriptor per session would pass a hundred; memory settles within the
+// engine's, FFmpeg's and Mesa's caches, more under the sanitizer runtimes.
+const MAX_THREAD_GROWTH = 3;
+const MAX_FD_GROWTH = 3;
+const MAX_RSS_GROWTH_KIB = underSanitizer() ? 768 * 1024 : 96 * 1024;
+const STATUSES = new Set(['idle', 'loading', 'playing', 'paused', 'ended', 'error', 'closed']);
+
+let hosted;
+let xvfb;
+let host;
+let media;
+let server;
+let stallUrl;
+const stalled = [];
+const live = new Set();
+
+/** Every window on the test's display, from xwininfo. */
+function displayWindowCount() {
+  const tree = execFileSync('xwininfo', ['-root', '-tree', '-display', xvfb.display],
+    { env: toolEnv(), encoding: 'utf8' });
+  return tree.split('\n').filter((line) => /^\s+0x[0-9a-f]+ /.test(line)).length;
+}
+
+function create(random) {
+  // Either render path: the module reads the variable at each creation.
+  process.env.ORVANEL_HOSTED_MPV_RENDERER = random.next() < 0.5 ? 'sw' : '';
+  const bounds = { x: random.int(0, 200), y: random.int(0, 150), width: random.int(0, 320),
+    height: random.int(0, 240) };
+  const id = hosted.createSession(host.handle(), bounds, null, random.next(), ['ao=null']);
+  delete process.env.ORVANEL_HOSTED_MPV_RENDERER;
+  live.add(id);
+  return id;
+}
+
+function dispose(id) {
+  hosted.disposeSession(id);
+  live.delete(id);
+}
+
+// Reads every live session's snapshot for `ms` milliseconds in a tight loop,
+// checking each one's shape; returns the number of reads.
+function hammerSnapshots(ms) {
+  const end = Date.now() + ms;
+  let reads = 0;
+  while (Date.now() < end) {
+    for (const id of live) {
+      const snapshot = hosted.getSessionSnapshot(id);
+      assert.ok(STATUSES.has(snapshot.status), `status ${snapshot.status}`);
+      assert.ok(Array.isArray(snapshot.audioTracks) && Array.isArray(snapshot.chapters));
+      reads += 1;
+    }
+  }
+  return reads;
+}
+
+// One round: three sessions at once. One is disposed while its load is
+// still waiting for the server, one as soon as it renders, and one after a
+// few commands while it plays.
+async function round(random) {
+  const stuck = create(random);
+  const rendering = create(random);
+  const playing = create(random);
+  hosted.loadPlayback(stuck, { streamUrl: stallUrl });
+  hosted.loadPlayback(rendering, { streamUrl: media.clip });
+  hosted.loadPlayback(playing, { streamUrl: media.clip, startTime: random.next() * 4 });
+  let reads = hammerSnapshots(random.int(20, 120));
+  assert.equal(hosted.getSessionSnapshot(stuck).status, 'loading');
+  dispose(stuck);
+  for (const response of stalled.splice(0)) response.destroy();
+
+  await waitFor(() => hosted.getSessionSnapshot(rendering).status === 'playing', 'playback', 20000);
+  reads += hammerSnapshots(random.int(0, 60));
+  dispose(rendering);
+
+  await waitFor(() => hosted.getSessionSnapshot(playing).status === 'playing', 'playback', 20000);
+  hosted.seek(playing, random.next() * 6);
+  hosted.setBounds(playing, { x: 10, y: 10, width: random.int(16, 320), height: random.int(16, 240) });
+  hosted.setPaused(playing, random.next() < 0.3);
+  hosted.setSpeed(playing, random.pick([0.5, 1, 2]));
+  reads += hammerSnapshots(random.int(50, 150));
+  dispose(playing);
+  return reads;
+}
+
+before(async () => {
+  xvfb = await startXvfb();
+  host = await openHostWindow(640, 480, '20c040');
+  media = await makeClip();
+  // Holds every request: a load that never gets its data.
+  server = http.createServer((request, response) => stalled.push(response));
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  stallUrl = `http://127.0.0.1:${server.address().port}/stall.mkv`;
+  hosted = require('../../lib/hosted_mpv');
+});
+
+after(async () => {
+  for (const id of live) hosted.disposeSession(id);
+  for (const response of stalled) response.destroy();
+  if (server) {
+    server.closeAllConnections();
+    await new Promise((resolve) => server.close(resolve));
+  }
+  if (media) media.remove();
+  if (host) await host.close();
+  if (xvfb) await xvfb.stop();
+});
+
+describe('hosted soak', () => {
+  it('creates, loads and disposes sessions round after round and leaks nothing', async (t) => {
+    const seconds = soakSeconds(6);
+    const random = randomSource();
+    t.diagnostic(`soak ${seconds} s, seed ${random.seed}`);
+    const windowsBefore = displayWindowCount();
+
+    await round(random);  // the module's X connection and lazily made threads
+    await sleep(300);
+    const baseline = processResources(process.pid);
+
+    const deadline = Date.now() + seconds * 1000;
+    let rounds = 0;
+    let reads = 0;
+    const readStart = Date.now();
+    while (Date.now() < deadline || rounds < 3) {
+      reads += await round(random);
+      rounds += 1;
+    }
+    const readSeconds = (Date.now() - readStart) / 1000;
+    t.diagnostic(`${rounds} rounds of 3 sessions, ${reads} snapshot reads ` +
+      `(${Math.round(reads / readSeconds)} per second over the run)`);
+
+    assert.deepEqual(await host.children(), [], 'no render view left in the window');
+    assert.equal(displayWindowCount(), windowsBefore, 'no window left on the display');
+    await sleep(300);
+    const now = processResources(process.pid);
+    t.diagnostic(`resources: ${describeGrowth(baseline, now)}`);
+    assert.ok(now.threads <= baseline.threads + MAX_THREAD_GROWTH, describeGrowth(baseline, now));
+    assert.ok(now.fds <= baseline.fds + MAX_FD_GROWTH, describeGrowth(baseline, now));
+    assert.ok(now.rssKiB <= baseline.rssKiB + MAX_RSS_GROWTH_KIB, describeGrowth(baseline, now));
+  });
+});
