@@ -1,9 +1,10 @@
 'use strict';
 // Soak of the hosted module in this process: rounds of several sessions at
 // once, created, loaded and disposed, some while loading and some while
-// rendering, on both render paths, with snapshots read at a high rate while
-// the event threads are busy. Afterwards the process must hold no more
-// threads, descriptors, X windows or memory than after the first round.
+// rendering, each with either renderer choice, with snapshots read at a high
+// rate while the event threads are busy. Afterwards the process must hold no more
+// threads, descriptors, X windows, shared-memory images or memory than after
+// the first round.
 // Short by default; ORVANEL_SOAK_SECONDS=600 (scripts/soak) runs long.
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
@@ -12,7 +13,7 @@ const http = require('node:http');
 const { startXvfb, openHostWindow, sleep, waitFor, toolEnv } = require('./support/x11');
 const { makeClip } = require('./support/media');
 const {
-  soakSeconds, underSanitizer, randomSource, processResources, describeGrowth,
+  soakSeconds, underSanitizer, randomSource, processResources, describeGrowth, sysvShmSegments,
 } = require('./soak_fixtures');
 
 // Growth allowed from the first round's end to the last one's: a thread or
@@ -31,6 +32,7 @@ let server;
 let stallUrl;
 const stalled = [];
 const live = new Set();
+let peakShmImages = 0;
 
 /** Every window on the test's display, from xwininfo. */
 function displayWindowCount() {
@@ -40,7 +42,7 @@ function displayWindowCount() {
 }
 
 function create(random) {
-  // Either render path: the module reads the variable at each creation.
+  // Either renderer choice: the module reads the variable at each creation.
   process.env.ORVANEL_HOSTED_MPV_RENDERER = random.next() < 0.5 ? 'sw' : '';
   const bounds = { x: random.int(0, 200), y: random.int(0, 150), width: random.int(0, 320),
     height: random.int(0, 240) };
@@ -96,6 +98,7 @@ async function round(random) {
   hosted.setPaused(playing, random.next() < 0.3);
   hosted.setSpeed(playing, random.pick([0.5, 1, 2]));
   reads += hammerSnapshots(random.int(50, 150));
+  peakShmImages = Math.max(peakShmImages, sysvShmSegments(process.pid));
   dispose(playing);
   return reads;
 }
@@ -144,10 +147,12 @@ describe('hosted soak', () => {
     }
     const readSeconds = (Date.now() - readStart) / 1000;
     t.diagnostic(`${rounds} rounds of 3 sessions, ${reads} snapshot reads ` +
-      `(${Math.round(reads / readSeconds)} per second over the run)`);
+      `(${Math.round(reads / readSeconds)} per second over the run), ` +
+      `up to ${peakShmImages} shared-memory images at once`);
 
     assert.deepEqual(await host.children(), [], 'no render view left in the window');
     assert.equal(displayWindowCount(), windowsBefore, 'no window left on the display');
+    assert.equal(sysvShmSegments(process.pid), 0, 'no shared-memory image left');
     await sleep(300);
     const now = processResources(process.pid);
     t.diagnostic(`resources: ${describeGrowth(baseline, now)}`);

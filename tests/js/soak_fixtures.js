@@ -73,6 +73,17 @@ function shmObjects(prefix) {
   return fs.readdirSync('/dev/shm').filter((name) => name.startsWith(bare)).sort();
 }
 
+/**
+ * System V shared-memory segments that process `pid` created and that still
+ * exist (MIT-SHM images of the software render path are such segments).
+ */
+function sysvShmSegments(pid) {
+  const lines = fs.readFileSync('/proc/sysvipc/shm', 'utf8').trim().split('\n').slice(1);
+  return lines.map((line) => line.trim().split(/\s+/)).filter((fields) => Number(fields[4]) === pid)
+    .length;
+}
+
 module.exports = {
   soakSeconds, underSanitizer, randomSource, processResources, describeGrowth, shmObjects,
+  sysvShmSegments,
 };
