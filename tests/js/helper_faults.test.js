@@ -6,7 +6,9 @@ const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const reader = require('../../lib/frame_reader');
 const { makeMedia, uniqueShmBase, startHelper, sleep } = require('./helper_fixtures');
-const { randomSource, shmObjects } = require('./soak_fixtures');
+const {
+  randomSource, shmObjects, processResources, describeGrowth, underSanitizer,
+} = require('./soak_fixtures');
 
 const TEST_SOURCE = 'av://lavfi:testsrc2=size=320x240:rate=30';
 const COMMANDS = new Set(['load', 'seek', 'seek-by', 'pause', 'volume', 'aid', 'sid', 'speed',
@@ -85,6 +87,7 @@ describe('helper faults', () => {
     const helper = startHelper({ shmBase: base });
     try {
       await helper.waitForSnapshot((s) => s.status === 'idle');
+      const baseline = processResources(helper.pid);
       const groups = {
         'random bytes': randomLines(random, 400),
         'huge fields': hugeFieldLines(),
@@ -99,6 +102,14 @@ describe('helper faults', () => {
         await helper.waitForSnapshot((s) => s.volume === volume, 20000)
           .catch((err) => assert.fail(`after ${group}: ${err.message}`));
       }
+      // Nothing kept: the refused loads' engine threads are gone again, and
+      // the megabyte lines left no more than their own size behind.
+      const now = processResources(helper.pid);
+      t.diagnostic(`resources: ${describeGrowth(baseline, now)}`);
+      assert.ok(now.threads <= baseline.threads + 2 && now.fds <= baseline.fds + 2,
+        describeGrowth(baseline, now));
+      assert.ok(now.rssKiB <= baseline.rssKiB + (underSanitizer() ? 256 : 32) * 1024,
+        describeGrowth(baseline, now));
 
       // And it still plays.
       helper.size(320, 240);
