@@ -187,7 +187,7 @@ describe('helper faults', () => {
         if (!fresh) await sleep(10);
       }
       assert.ok(fresh && !fresh.torn, 'frames from the new helper');
-      assert.ok(reader.producerAliveMs() < 1000);
+      assert.ok(reader.producerAliveMs() < 3000, 'the new helper\'s heartbeat is fresh');
       reader.close();
 
       second.quit();
@@ -223,7 +223,8 @@ describe('helper faults', () => {
       const ring = reader.open(`/${rings[0]}`);
       assert.deepEqual([ring.width, ring.height], [256, 192]);
       const seq = reader.latestSeq();
-      await sleep(300);
+      const until = Date.now() + 5000;
+      while (reader.latestSeq() <= seq && Date.now() < until) await sleep(20);
       assert.ok(reader.latestSeq() > seq, 'still rendering');
       reader.close();
 
