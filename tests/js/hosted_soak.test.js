@@ -41,9 +41,10 @@ function displayWindowCount() {
   return tree.split('\n').filter((line) => /^\s+0x[0-9a-f]+ /.test(line)).length;
 }
 
-function create(random) {
-  // Either renderer choice: the module reads the variable at each creation.
-  process.env.ORVANEL_HOSTED_MPV_RENDERER = random.next() < 0.5 ? 'sw' : '';
+// `renderer`: "sw" for the software renderer, "" for the default (OpenGL);
+// the module reads the variable at each creation.
+function create(random, renderer) {
+  process.env.ORVANEL_HOSTED_MPV_RENDERER = renderer;
   const bounds = { x: random.int(0, 200), y: random.int(0, 150), width: random.int(0, 320),
     height: random.int(0, 240) };
   const id = hosted.createSession(host.handle(), bounds, null, random.next(), ['ao=null']);
@@ -76,10 +77,10 @@ function hammerSnapshots(ms) {
 // One round: three sessions at once. One is disposed while its load is
 // still waiting for the server, one as soon as it renders, and one after a
 // few commands while it plays.
-async function round(random) {
-  const stuck = create(random);
-  const rendering = create(random);
-  const playing = create(random);
+async function round(random, renderers = [0, 1, 2].map(() => random.pick(['sw', '']))) {
+  const stuck = create(random, renderers[0]);
+  const rendering = create(random, renderers[1]);
+  const playing = create(random, renderers[2]);
   hosted.loadPlayback(stuck, { streamUrl: stallUrl });
   hosted.loadPlayback(rendering, { streamUrl: media.clip });
   hosted.loadPlayback(playing, { streamUrl: media.clip, startTime: random.next() * 4 });
@@ -133,7 +134,10 @@ describe('hosted soak', () => {
     t.diagnostic(`soak ${seconds} s, seed ${random.seed}`);
     const windowsBefore = displayWindowCount();
 
-    await round(random);  // the module's X connection and lazily made threads
+    // The module's X connection, the OpenGL driver and whatever else is made
+    // once: both renderers in every role.
+    await round(random, ['sw', '', 'sw']);
+    await round(random, ['', 'sw', '']);
     await sleep(300);
     const baseline = processResources(process.pid);
 
@@ -141,14 +145,17 @@ describe('hosted soak', () => {
     let rounds = 0;
     let reads = 0;
     const readStart = Date.now();
+    const rssTrail = [baseline.rssKiB];
     while (Date.now() < deadline || rounds < 3) {
       reads += await round(random);
       rounds += 1;
+      if (rounds % 25 === 0) rssTrail.push(processResources(process.pid).rssKiB);
     }
     const readSeconds = (Date.now() - readStart) / 1000;
     t.diagnostic(`${rounds} rounds of 3 sessions, ${reads} snapshot reads ` +
       `(${Math.round(reads / readSeconds)} per second over the run), ` +
       `up to ${peakShmImages} shared-memory images at once`);
+    t.diagnostic(`RSS every 25 rounds (KiB): ${rssTrail.join(' ')}`);
 
     assert.deepEqual(await host.children(), [], 'no render view left in the window');
     assert.equal(displayWindowCount(), windowsBefore, 'no window left on the display');
