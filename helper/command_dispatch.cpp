@@ -18,9 +18,6 @@ namespace {
 
 constexpr std::string_view kOptionPrefix = "opt.";
 constexpr int32_t kMinRenderSide = 16;
-// Larger boxes are ignored: no GL texture or shared-memory ring that big can
-// be made, and a failed rebuild would end rendering for good.
-constexpr int32_t kMaxRenderSide = 16384;
 // The first client API whose "loadfile" takes an index before the options.
 constexpr unsigned long kLoadfileIndexApiVersion = MPV_MAKE_VERSION(2, 3);
 
@@ -56,8 +53,11 @@ void handleLoad(HelperState& state, const Command& command) {
   if (url.empty()) return;
   {
     std::lock_guard<std::mutex> lock(state.stateMutex);
+    // Also when the snapshot says no recording runs: the engine may still
+    // hold a path it failed to open, and would record this file there.
+    mpv_set_property_string(state.mpv, "stream-record", "");
+    state.failedRecordingToClear = false;
     if (state.recordingActive) {
-      mpv_set_property_string(state.mpv, "stream-record", "");
       state.recordingActive = false;
       state.recordingStartedAt.clear();
     }
@@ -97,8 +97,8 @@ void handleLoad(HelperState& state, const Command& command) {
 void handleSize(HelperState& state, const Command& command) {
   const int32_t width = truncateToInt32(command.getDouble("width", 0));
   const int32_t height = truncateToInt32(command.getDouble("height", 0));
+  // Any box is taken: the fitted ring is what is bounded (fitRenderSize).
   if (width < kMinRenderSide || height < kMinRenderSide) return;
-  if (width > kMaxRenderSide || height > kMaxRenderSide) return;
   std::lock_guard<std::mutex> lock(state.stateMutex);
   state.renderWidth = width;
   state.renderHeight = height;
@@ -253,6 +253,15 @@ void runStdinLoop(HelperState& state, std::FILE* input) {
   std::lock_guard<std::mutex> gate(state.commandMutex);
   if (state.engineClosedToCommands) return;
   quit(state);
+}
+
+void clearFailedRecording(HelperState& state) {
+  std::lock_guard<std::mutex> gate(state.commandMutex);
+  if (state.engineClosedToCommands) return;
+  std::lock_guard<std::mutex> lock(state.stateMutex);
+  if (!state.failedRecordingToClear) return;
+  state.failedRecordingToClear = false;
+  if (!state.recordingActive) mpv_set_property_string(state.mpv, "stream-record", "");
 }
 
 void closeEngineToCommands(HelperState& state) {

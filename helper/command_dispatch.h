@@ -29,6 +29,12 @@ void handleCommand(HelperState& state, const Command& command);
 // The `record` command. Command reader thread.
 void handleRecordCommand(HelperState& state, const Command& command);
 
+// After the engine failed a recording: clears its "stream-record", which
+// still holds the refused path, unless a recording has been started since.
+// Waits for a command in progress, so it never undoes a newer `record`.
+// Main thread (event loop), holding no lock.
+void clearFailedRecording(HelperState& state);
+
 // Stops the reader from touching the engine: waits for a command in progress
 // to finish, after which the reader only ever leaves. Main thread, before the
 // engine is destroyed, holding no lock.

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "command_dispatch.h"
 #include "json_writer.h"
 #include "render_size.h"
 #include "snapshot.h"
@@ -25,6 +26,7 @@ void noteRecorderFailureLocked(HelperState& state, std::string_view text) {
   while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
   state.lastRecorderFailure = text;
   state.recorderFailures.fetch_add(1, std::memory_order_release);
+  state.failedRecordingToClear = true;
   if (!state.recordingActive) return;
   state.recordingActive = false;
   state.recordingStartedAt.clear();
@@ -36,10 +38,13 @@ void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* mes
   const std::string_view level = message->level;
   const char* prefix = message->prefix ? message->prefix : "mpv";
   if (level == "error" || level == "fatal") {
-    state.error = message->text;
-    if (level == "fatal") {
-      state.status = "error";
-      state.errorFromEngine = true;
+    // The engine logs while it probes (audio outputs, hardware decoders) and
+    // delivers log lines after the events that followed them, so a line says
+    // nothing about the status. It names the failure only while the current
+    // load has not started playing; once playing, the engine recovered.
+    if (state.status == "loading" || state.status == "error") {
+      state.error = message->text;
+      if (level == "fatal") state.errorFromEngine = true;
     }
     if (std::string_view(prefix) == "recorder") noteRecorderFailureLocked(state, message->text);
     state.snapshotDirty = true;
@@ -59,6 +64,8 @@ void handleStartFileLocked(HelperState& state) {
   state.fileLoaded = false;
   state.videoWidth = 0;
   state.videoHeight = 0;
+  state.engineVideoWidth = 0;
+  state.engineVideoHeight = 0;
   state.fps = 0;
   state.videoBitrateBps = 0;
   state.audioBitrateBps = 0;
@@ -90,8 +97,12 @@ void handleEndFileLocked(HelperState& state, const mpv_event_end_file* endFile) 
       if (running) state.status = "ended";
       break;
     case MPV_END_FILE_REASON_ERROR:
+      // A fatal line of this load (the engine's own words) is kept.
+      if (!state.errorFromEngine || state.error.empty()) {
+        state.error = endFile->error < 0 ? mpv_error_string(endFile->error) : "Playback failed.";
+        state.errorFromEngine = false;
+      }
       state.status = "error";
-      state.error = endFile->error < 0 ? mpv_error_string(endFile->error) : "Playback failed.";
       break;
     case MPV_END_FILE_REASON_REDIRECT:
       if (running) {
@@ -124,6 +135,17 @@ void applyPauseLocked(HelperState& state, bool paused) {
   if (s != "loading" && s != "ended" && s != "error" && state.fileLoaded) {
     state.status = paused ? "paused" : "playing";
   }
+}
+
+// The picture as displayed: the renderer turns it by the engine's rotation,
+// a quarter or three quarters of a turn swapping its sides. The engine turns
+// any other angle with a filter before "dwidth" / "dheight", and reports no
+// rotation left for the renderer then.
+void applyDisplayedSizeLocked(HelperState& state) {
+  const bool sideways = ((state.rotationDegrees % 180) + 180) % 180 == 90;
+  state.videoWidth = sideways ? state.engineVideoHeight : state.engineVideoWidth;
+  state.videoHeight = sideways ? state.engineVideoWidth : state.engineVideoHeight;
+  applyRenderSizeLocked();
 }
 
 void applyTrackListLocked(HelperState& state, const mpv_node& node) {
@@ -190,21 +212,30 @@ const PropertyRule kPropertyRules[] = {
      nullptr},
     {"dwidth", MPV_FORMAT_INT64,
      [](HelperState& s, const void* d) {
-       s.videoWidth = int64Value(d);
-       applyRenderSizeLocked();
+       s.engineVideoWidth = int64Value(d);
+       applyDisplayedSizeLocked(s);
      },
      [](HelperState& s) {
-       s.videoWidth = 0;
-       applyRenderSizeLocked();
+       s.engineVideoWidth = 0;
+       applyDisplayedSizeLocked(s);
      }},
     {"dheight", MPV_FORMAT_INT64,
      [](HelperState& s, const void* d) {
-       s.videoHeight = int64Value(d);
-       applyRenderSizeLocked();
+       s.engineVideoHeight = int64Value(d);
+       applyDisplayedSizeLocked(s);
      },
      [](HelperState& s) {
-       s.videoHeight = 0;
-       applyRenderSizeLocked();
+       s.engineVideoHeight = 0;
+       applyDisplayedSizeLocked(s);
+     }},
+    {"video-out-params/rotate", MPV_FORMAT_INT64,
+     [](HelperState& s, const void* d) {
+       s.rotationDegrees = int64Value(d);
+       applyDisplayedSizeLocked(s);
+     },
+     [](HelperState& s) {
+       s.rotationDegrees = 0;
+       applyDisplayedSizeLocked(s);
      }},
     {"estimated-vf-fps", MPV_FORMAT_DOUBLE,
      [](HelperState& s, const void* d) { s.fps = doubleValue(d); },
@@ -275,8 +306,12 @@ void handleEngineEventLocked(HelperState& state, const mpv_event& event) {
       handleStartFileLocked(state);
       break;
     case MPV_EVENT_FILE_LOADED:
+      // Whatever the engine complained about while opening (outputs and
+      // decoders tried in turn, a late line of a replaced load), it recovered.
       state.fileLoaded = true;
       state.status = state.paused ? "paused" : "playing";
+      state.error.clear();
+      state.errorFromEngine = false;
       state.snapshotDirty = true;
       break;
     case MPV_EVENT_END_FILE:
@@ -294,10 +329,13 @@ void runEventLoop(HelperState& state) {
   while (isRunning(state)) {
     mpv_event* event = mpv_wait_event(state.mpv, kEventWaitSeconds);
     if (event == nullptr) continue;
+    bool clearRecording = false;
     if (event->event_id != MPV_EVENT_NONE) {
       std::lock_guard<std::mutex> lock(state.stateMutex);
       handleEngineEventLocked(state, *event);
+      clearRecording = state.failedRecordingToClear;
     }
+    if (clearRecording) clearFailedRecording(state);
     maybeEmitSnapshot(state, false);
   }
 }

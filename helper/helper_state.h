@@ -46,8 +46,11 @@ struct HelperState {
   double positionSeconds = 0;
   double durationSeconds = -1;
   double volume = 1.0;
-  int64_t videoWidth = 0;
+  int64_t videoWidth = 0;   // as displayed: turned by rotationDegrees
   int64_t videoHeight = 0;
+  int64_t engineVideoWidth = 0;  // the engine's "dwidth" / "dheight", before the renderer's turn
+  int64_t engineVideoHeight = 0;
+  int64_t rotationDegrees = 0;  // the engine's "video-out-params/rotate", clockwise
   double fps = 0;
   double videoBitrateBps = 0;
   double audioBitrateBps = 0;
@@ -72,6 +75,9 @@ struct HelperState {
   std::string recordingStartedAt;
   std::string recordingError;
   std::string lastRecorderFailure;  // text of the engine recorder's last error
+  // The engine failed a recording and its "stream-record" still holds the
+  // path: it would record the next file. Cleared by clearFailedRecording.
+  bool failedRecordingToClear = false;
   std::string error;
   bool errorFromEngine = false;
   bool paused = false;

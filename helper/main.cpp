@@ -1,9 +1,9 @@
 // orvanel_mpv_helper: plays one stream off-screen and publishes its frames in
 // a shared-memory frame ring; commands on stdin, JSON lines on stdout.
 //
-// Threads: main (start-up, engine event loop, shutdown), render (the
-// pipeline's run loop) and command reader (runStdinLoop), started in that
-// order. Lock order: commandMutex before stateMutex before the pipeline's
+// Threads: main (start-up, engine event loop, shutdown), signal watch
+// (SIGTERM, SIGINT, SIGHUP; see signal_watch.h), render (the pipeline's run
+// loop) and command reader (runStdinLoop), started in that order. Lock order: commandMutex before stateMutex before the pipeline's
 // mutex before the output lock. The render thread never takes stateMutex.
 #include <unistd.h>
 
@@ -23,7 +23,9 @@
 #include "helper_state.h"
 #include "json_writer.h"
 #include "player_setup.h"
+#include "render_size.h"
 #include "runtime_probe.h"
+#include "signal_watch.h"
 #include "snapshot.h"
 #include "software_renderer.h"
 
@@ -55,6 +57,13 @@ int main(int argc, char** argv) {
   const HelperArgs args = parseHelperArgs(argc, argv);
   if (args.runtimeProbe) return runRuntimeProbe();
 
+  // Before the engine exists: its threads inherit the mask, so the end
+  // signals reach the watch thread only. It lives until the process ends.
+  static SignalWatch signalWatch;
+  signalWatch.shmBase = args.shmBase;
+  blockEndSignals();
+  std::thread(watchEndSignals, std::ref(signalWatch)).detach();
+
   std::set<std::string> appliedSessionOptions;
   std::string error;
   if (!setupPlayer(g_state, args, stdin, appliedSessionOptions, error)) {
@@ -65,6 +74,7 @@ int main(int argc, char** argv) {
   RenderPipeline& pipeline = g_state.pipeline;
   pipeline.onRingCreated = [](const std::string& name, int32_t width, int32_t height,
                               uint32_t generation) {
+    noteRingAnnounced(signalWatch, generation);
     emitLine(JsonWriter()
                  .str("event", "shm")
                  .str("name", name)
@@ -82,8 +92,10 @@ int main(int argc, char** argv) {
   g_state.renderHeight = args.height;
   pipeline.mpv = g_state.mpv;
   pipeline.shmBase = args.shmBase;
-  pipeline.width = args.width;
-  pipeline.height = args.height;
+  // The first ring is bounded like every later one.
+  const RenderSize firstSize = fitRenderSize(args.width, args.height, 0, 0).value();
+  pipeline.width = firstSize.width;
+  pipeline.height = firstSize.height;
 
   if (!pipeline.gl.create(error)) {
     emitFatal(error);
@@ -113,7 +125,14 @@ int main(int argc, char** argv) {
 
   std::thread commandReader(runStdinLoop, std::ref(g_state), stdin);
 
+  enterRunning(signalWatch, [] {
+    g_state.running.store(false, std::memory_order_release);
+    mpv_wakeup(g_state.mpv);
+  });
   runEventLoop(g_state);
+  // From here a signal ends the process at once (still unlinking the ring),
+  // and nothing touches the engine from the watch thread any more.
+  enterStopping(signalWatch);
 
   maybeEmitSnapshot(g_state, true);
   pipeline.requestStop();

@@ -7,7 +7,7 @@
 
 namespace frame_helper {
 
-const ObservedProperty kObservedProperties[25] = {
+const ObservedProperty kObservedProperties[26] = {
     {1, "time-pos", MPV_FORMAT_DOUBLE},
     {2, "duration", MPV_FORMAT_DOUBLE},
     {3, "pause", MPV_FORMAT_FLAG},
@@ -33,6 +33,9 @@ const ObservedProperty kObservedProperties[25] = {
     {23, "audio-params/channels", MPV_FORMAT_STRING},
     {24, "audio-params/samplerate", MPV_FORMAT_INT64},
     {25, "chapter-list", MPV_FORMAT_NODE},
+    // The quarter turns the renderer still applies; other angles are turned
+    // by a filter and already show in "dwidth" / "dheight".
+    {26, "video-out-params/rotate", MPV_FORMAT_INT64},
 };
 
 namespace {
@@ -43,6 +46,10 @@ void setFixedOptions(mpv_handle* mpv, const HelperArgs& args) {
   mpv_set_option_string(mpv, "vo", "libmpv");
   mpv_set_option_string(mpv, "hwdec", args.hwdec.c_str());
   mpv_set_option_string(mpv, "keep-open", "yes");
+  // The engine would otherwise pause itself at the end of a file, a pause
+  // that carries over and brings the next load up paused. Pauses are the
+  // caller's only; the end still shows through "eof-reached".
+  mpv_set_option_string(mpv, "keep-open-pause", "no");
   mpv_set_option_string(mpv, "idle", "yes");
   mpv_set_option_string(mpv, "input-default-bindings", "no");
   mpv_set_option_string(mpv, "osc", "no");

@@ -10,6 +10,7 @@ namespace frame_helper {
 namespace {
 
 constexpr int64_t kMinimumSide = 16;
+constexpr int64_t kMaximumSide = kMaxRenderSide;
 
 // Rounded half away from zero, at least 16, lowest bit cleared.
 int64_t scaledSide(int64_t videoSide, double scale) {
@@ -33,7 +34,15 @@ std::optional<RenderSize> fitRenderSize(int64_t boxWidth, int64_t boxHeight, int
     height = scaledSide(videoHeight, scale);
   }
   if (width < kMinimumSide || height < kMinimumSide) return std::nullopt;
-  // The fitted sides never exceed the box (rounding aside), so they fit.
+  if (width > kMaximumSide || height > kMaximumSide) {
+    // What is allocated is bounded, not the box: a huge box that fits the
+    // video to a sane size is fine; a ring bigger than this is scaled down
+    // (aspect kept) instead of failing its rebuild, which ends rendering.
+    const double scale = std::min(static_cast<double>(kMaximumSide) / static_cast<double>(width),
+                                  static_cast<double>(kMaximumSide) / static_cast<double>(height));
+    width = std::min(scaledSide(width, scale), kMaximumSide);
+    height = std::min(scaledSide(height, scale), kMaximumSide);
+  }
   return RenderSize{static_cast<int32_t>(width), static_cast<int32_t>(height)};
 }
 

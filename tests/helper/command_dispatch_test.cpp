@@ -142,9 +142,13 @@ TEST(CommandDispatch, SizeTruncatesAndIgnoresSmallBoxes) {
   run(state, "size\twidth=1000.9\theight=562.2");
   EXPECT_EQ(state.renderWidth, 1000);
   EXPECT_EQ(state.renderHeight, 562);
+  // Any box is taken, however large: the fitted ring is what is bounded.
   run(state, "size\twidth=1e12\theight=16");
+  EXPECT_EQ(state.renderWidth, INT32_MAX);
+  EXPECT_EQ(state.renderHeight, 16);
   run(state, "size\twidth=640\theight=16385");
-  EXPECT_EQ(state.renderWidth, 1000);
+  EXPECT_EQ(state.renderWidth, 640);
+  EXPECT_EQ(state.renderHeight, 16385);
   run(state, "size\twidth=16384\theight=16");
   EXPECT_EQ(state.renderWidth, 16384);
   EXPECT_EQ(state.renderHeight, 16);
@@ -253,6 +257,46 @@ TEST(CommandDispatch, RecordRefusedBeforeItsUpdateStaysStopped) {
   EXPECT_TRUE(state.recordingActive);
   EXPECT_EQ(state.recordingError, "");
   run(state, "record");
+}
+
+TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
+  // The engine keeps a refused "stream-record" path and would record the next
+  // file into it once it can be opened.
+  TestEngine engine;
+  HelperState state;
+  state.mpv = engine.mpv;
+  run(state, "record\tpath=/nope/r.ts");
+  {
+    std::lock_guard<std::mutex> lock(state.stateMutex);
+    mpv_event_log_message message{"recorder", "error", "Failed opening output file.\n",
+                                  MPV_LOG_LEVEL_ERROR};
+    mpv_event event{};
+    event.event_id = MPV_EVENT_LOG_MESSAGE;
+    event.data = &message;
+    testing::internal::CaptureStdout();
+    handleEngineEventLocked(state, event);
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(state.recordingActive);
+  }
+  EXPECT_EQ(engine.getString("stream-record"), "/nope/r.ts");
+  clearFailedRecording(state);
+  EXPECT_EQ(engine.getString("stream-record"), "");
+
+  // A recording started after the failure is not undone by a late clear.
+  {
+    std::lock_guard<std::mutex> lock(state.stateMutex);
+    state.failedRecordingToClear = true;
+  }
+  run(state, "record\tpath=/tmp/orvanel-record-test.ts");
+  clearFailedRecording(state);
+  EXPECT_TRUE(state.recordingActive);
+  EXPECT_EQ(engine.getString("stream-record"), "/tmp/orvanel-record-test.ts");
+  run(state, "record");
+
+  // And a load never leaves the engine holding a path the snapshot does not show.
+  mpv_set_property_string(engine.mpv, "stream-record", "/nope/r.ts");
+  run(state, "load\turl=av://lavfi:testsrc2");
+  EXPECT_EQ(engine.getString("stream-record"), "");
 }
 
 TEST(StdinLoop, QuitEndsTheLoopBeforeLaterLines) {

@@ -216,16 +216,19 @@ TEST(EventLoop, LogLinesByLevel) {
   EXPECT_FALSE(state.snapshotDirty);
   EXPECT_EQ(state.error, "");
 
+  // While a load is opening, error and fatal lines name the failure but
+  // never set the status.
+  state.status = "loading";
   EXPECT_EQ(logEvent(state, "error", nullptr, "bad"),
             "{\"event\":\"log\",\"level\":\"error\",\"prefix\":\"mpv\",\"text\":\"bad\"}\n");
   EXPECT_TRUE(state.snapshotDirty);
   EXPECT_EQ(state.error, "bad");
-  EXPECT_EQ(state.status, "idle");
+  EXPECT_EQ(state.status, "loading");
   EXPECT_FALSE(state.errorFromEngine);
 
   logEvent(state, "fatal", "cplayer", "worse");
   EXPECT_EQ(state.error, "worse");
-  EXPECT_EQ(state.status, "error");
+  EXPECT_EQ(state.status, "loading");
   EXPECT_TRUE(state.errorFromEngine);
 
   // Missing parts: no line, no change.
@@ -235,6 +238,89 @@ TEST(EventLoop, LogLinesByLevel) {
   handleEngineEventLocked(state, eventOf(MPV_EVENT_LOG_MESSAGE));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(state.error, "worse");
+}
+
+TEST(EventLoop, ErrorLinesNameOnlyALoadThatHasNotStartedPlaying) {
+  // Written out in every status; they touch the snapshot only while loading
+  // or failed.
+  for (const char* status : {"idle", "playing", "paused", "ended", "closed"}) {
+    HelperState state;
+    state.status = status;
+    state.fileLoaded = true;
+    EXPECT_NE(logEvent(state, "fatal", "ao/jack", "cannot open server\n"), "");
+    logEvent(state, "error", "vd", "probing failed\n");
+    EXPECT_EQ(state.status, status);
+    EXPECT_EQ(state.error, "") << status;
+    EXPECT_FALSE(state.errorFromEngine);
+  }
+
+  // Probing: outputs and decoders tried in turn while opening, then the file
+  // plays. Nothing of it stays.
+  HelperState state;
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
+  logEvent(state, "fatal", "ao/jack", "cannot open server\n");
+  logEvent(state, "error", "vd", "Could not create device.\n");
+  EXPECT_EQ(state.status, "loading");
+  EXPECT_EQ(state.error, "Could not create device.\n");
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_FILE_LOADED));
+  EXPECT_EQ(state.status, "playing");
+  EXPECT_EQ(state.error, "");
+  EXPECT_FALSE(state.errorFromEngine);
+
+  // A load that fails keeps the engine's own fatal words ...
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
+  logEvent(state, "fatal", "cplayer", "No video or audio streams selected.\n");
+  endFile(state, MPV_END_FILE_REASON_ERROR, MPV_ERROR_NOTHING_TO_PLAY);
+  EXPECT_EQ(state.status, "error");
+  EXPECT_EQ(state.error, "No video or audio streams selected.\n");
+  EXPECT_TRUE(state.errorFromEngine);
+  // ... and without one, the code's text, which a line arriving after the
+  // event (the engine's own words come late) replaces.
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
+  logEvent(state, "error", "ffmpeg", "probe warning\n");
+  endFile(state, MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
+  EXPECT_EQ(state.error, mpv_error_string(MPV_ERROR_LOADING_FAILED));
+  EXPECT_FALSE(state.errorFromEngine);
+  logEvent(state, "error", "stream", "Failed to open /missing.mkv.\n");
+  EXPECT_EQ(state.status, "error");
+  EXPECT_EQ(state.error, "Failed to open /missing.mkv.\n");
+}
+
+TEST(EventLoop, LateErrorLineOfAReplacedLoadNeverReachesTheNextFile) {
+  // The engine delivers log lines after the events that followed them: the
+  // refused load's line may come after the next file's start, or after it
+  // has loaded.
+  const char* late = "Failed to open /nonexistent.\n";
+  {
+    HelperState state;
+    handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
+    endFile(state, MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
+    handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
+    logEvent(state, "error", "stream", late);
+    handleEngineEventLocked(state, eventOf(MPV_EVENT_FILE_LOADED));
+    EXPECT_EQ(state.status, "playing");
+    EXPECT_EQ(state.error, "");
+  }
+  {
+    HelperState state;
+    handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
+    handleEngineEventLocked(state, eventOf(MPV_EVENT_FILE_LOADED));
+    logEvent(state, "error", "stream", late);
+    logEvent(state, "fatal", "stream", late);
+    EXPECT_EQ(state.status, "playing");
+    EXPECT_EQ(state.error, "");
+    EXPECT_FALSE(state.errorFromEngine);
+  }
+  {
+    // Paused by the caller: the file comes up paused, just as clean.
+    HelperState state;
+    state.paused = true;
+    handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
+    logEvent(state, "error", "stream", late);
+    handleEngineEventLocked(state, eventOf(MPV_EVENT_FILE_LOADED));
+    EXPECT_EQ(state.status, "paused");
+    EXPECT_EQ(state.error, "");
+  }
 }
 
 TEST(EventLoop, RecorderErrorEndsAnActiveRecording) {
@@ -401,6 +487,51 @@ TEST(EventLoop, VideoSizeChangesRequestANewRenderSize) {
   EXPECT_EQ(state.pipeline.pendingHeight, 720);
 
   state.videoHeight = 0;
+  state.engineVideoWidth = state.engineVideoHeight = 0;
+  state.renderWidth = state.renderHeight = 0;
+  state.pipeline.pendingWidth = state.pipeline.pendingHeight = 0;
+  state.pipeline.updatePending = false;
+}
+
+TEST(EventLoop, RotationTurnsTheDisplayedSizeAndTheRing) {
+  // A 640x360 phone clip turned a quarter: upright it is 360x640, and in a
+  // 1280x720 box it fills a 405x720 ring (made even: 404).
+  HelperState& state = g_state;
+  state.renderWidth = 1280;
+  state.renderHeight = 720;
+  int64_t width = 640;
+  int64_t height = 360;
+  change(state, "dwidth", MPV_FORMAT_INT64, &width);
+  change(state, "dheight", MPV_FORMAT_INT64, &height);
+  struct Case {
+    int64_t degrees;
+    int64_t wantWidth, wantHeight;
+    int32_t ringWidth, ringHeight;
+  };
+  for (const Case& c : {Case{90, 360, 640, 404, 720}, Case{180, 640, 360, 1280, 720},
+                        Case{270, 360, 640, 404, 720}, Case{0, 640, 360, 1280, 720}}) {
+    int64_t degrees = c.degrees;
+    EXPECT_TRUE(change(state, "video-out-params/rotate", MPV_FORMAT_INT64, &degrees));
+    EXPECT_EQ(state.videoWidth, c.wantWidth) << c.degrees;
+    EXPECT_EQ(state.videoHeight, c.wantHeight) << c.degrees;
+    EXPECT_EQ(state.pipeline.pendingWidth, c.ringWidth) << c.degrees;
+    EXPECT_EQ(state.pipeline.pendingHeight, c.ringHeight) << c.degrees;
+  }
+  // The rotation is the file's, not the load's: it stays across a start and
+  // applies to the next size; unavailable means upright.
+  int64_t quarter = 90;
+  change(state, "video-out-params/rotate", MPV_FORMAT_INT64, &quarter);
+  handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
+  change(state, "dwidth", MPV_FORMAT_INT64, &width);
+  change(state, "dheight", MPV_FORMAT_INT64, &height);
+  EXPECT_EQ(state.videoWidth, 360);
+  EXPECT_TRUE(change(state, "video-out-params/rotate", MPV_FORMAT_NONE, nullptr));
+  EXPECT_EQ(state.videoWidth, 640);
+  EXPECT_EQ(state.videoHeight, 360);
+
+  state.videoWidth = state.videoHeight = 0;
+  state.engineVideoWidth = state.engineVideoHeight = 0;
+  state.rotationDegrees = 0;
   state.renderWidth = state.renderHeight = 0;
   state.pipeline.pendingWidth = state.pipeline.pendingHeight = 0;
   state.pipeline.updatePending = false;

@@ -104,6 +104,7 @@ TEST(SetupPlayer, AppliesPreambleOverFixedOptions) {
       setUp(args, "mpv-options\t2=hwdec%3Dno\t1=no-such-option%3D1\t3=cache", [](mpv_handle* mpv) {
         EXPECT_EQ(property(mpv, "hwdec"), "no");
         EXPECT_EQ(property(mpv, "keep-open"), "yes");
+        EXPECT_EQ(property(mpv, "keep-open-pause"), "no");
         EXPECT_EQ(property(mpv, "idle"), "yes");
         EXPECT_EQ(property(mpv, "volume"), "50.000000");
         EXPECT_EQ(property(mpv, "audio-delay"), "0.250000");

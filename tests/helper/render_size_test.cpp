@@ -39,6 +39,26 @@ TEST(RenderSize, UsesTheBoxAsItIsWithoutAKnownVideoSize) {
   EXPECT_TRUE(fits(16, 16, 0, 0, 16, 16));
 }
 
+TEST(RenderSize, BoundsTheRingNotTheBox) {
+  // A box far above the ring bound that fits the video to a sane ring is taken.
+  EXPECT_TRUE(fits(20000, 100, 320, 240, 132, 100));
+  EXPECT_TRUE(fits(INT32_MAX, 240, 320, 240, 320, 240));
+  // The bound itself, from both sides: a ring of 8192 a side is made ...
+  EXPECT_TRUE(fits(8192, 8192, 320, 320, 8192, 8192));
+  EXPECT_TRUE(fits(8192, 6144, 320, 240, 8192, 6144));
+  EXPECT_TRUE(fits(8192, 8192, 0, 0, 8192, 8192));
+  // ... one side more is scaled down, the aspect kept.
+  EXPECT_TRUE(fits(8194, 8194, 320, 320, 8192, 8192));
+  EXPECT_TRUE(fits(8194, 6146, 320, 240, 8192, 6144));
+  EXPECT_TRUE(fits(16385, 16385, 320, 240, 8192, 6144));
+  EXPECT_TRUE(fits(20000, 20000, 1024, 16, 8192, 128));
+  // Without a known video size the box is the ring, bounded the same way.
+  EXPECT_TRUE(fits(8193, 721, 0, 0, 8192, 720));
+  EXPECT_TRUE(fits(20000, 100, 0, 0, 8192, 40));
+  EXPECT_TRUE(fits(INT32_MAX, INT32_MAX, 0, 0, 8192, 8192));
+  EXPECT_TRUE(fits(INT32_MAX, 16, 0, 0, 8192, 16));
+}
+
 TEST(RenderSize, RequestsNothingBelowSixteen) {
   EXPECT_FALSE(fitRenderSize(15, 720, 0, 0));
   EXPECT_FALSE(fitRenderSize(1280, 0, 0, 0));

@@ -1,0 +1,78 @@
+#include "signal_watch.h"
+
+#include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace frame_helper {
+
+namespace {
+
+sigset_t endSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+}  // namespace
+
+void blockEndSignals() {
+  const sigset_t set = endSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void watchEndSignals(SignalWatch& watch) {
+  const sigset_t set = endSignals();
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&set, &signal) != 0) continue;
+    std::unique_lock<std::mutex> lock(watch.mutex);
+    if (watch.phase == ShutdownPhase::running) {
+      watch.phase = ShutdownPhase::stopping;
+      if (watch.onStop) watch.onStop();
+      continue;
+    }
+    // Starting (main may be blocked reading the preamble) or already
+    // stopping: the caller wants the process gone now. The engine and the
+    // render thread go with it; only the ring's name would outlive it.
+    unlinkRingsLocked(watch);
+    std::fflush(nullptr);
+    std::_Exit(128 + signal);
+  }
+}
+
+void enterRunning(SignalWatch& watch, std::function<void()> onStop) {
+  std::lock_guard<std::mutex> lock(watch.mutex);
+  watch.onStop = std::move(onStop);
+  if (watch.phase == ShutdownPhase::starting) watch.phase = ShutdownPhase::running;
+}
+
+void enterStopping(SignalWatch& watch) {
+  std::lock_guard<std::mutex> lock(watch.mutex);
+  watch.phase = ShutdownPhase::stopping;
+  watch.onStop = nullptr;
+}
+
+void noteRingAnnounced(SignalWatch& watch, uint32_t generation) {
+  std::lock_guard<std::mutex> lock(watch.mutex);
+  watch.announcedGeneration = generation;
+}
+
+void unlinkRingsLocked(const SignalWatch& watch) {
+  // The render thread may be between creating the next ring and announcing
+  // it, so the name after the newest announced one goes too. Replaced rings
+  // were unlinked by the render thread already.
+  for (uint32_t generation : {watch.announcedGeneration, watch.announcedGeneration + 1}) {
+    if (generation == 0) continue;
+    const std::string name = watch.shmBase + "-g" + std::to_string(generation);
+    shm_unlink(name.c_str());
+  }
+}
+
+}  // namespace frame_helper

@@ -1,0 +1,60 @@
+// Ends the helper on SIGTERM, SIGINT and SIGHUP the way "quit" does, from a
+// thread of its own that waits for them with sigwait: no code runs inside a
+// signal handler.
+//
+// blockEndSignals must run on the main thread before any other thread exists
+// (the engine starts threads of its own), so every thread inherits the mask
+// and the signals reach only the watch thread.
+//
+// Phases: while starting, a signal ends the process at once; while running,
+// the first one asks for the normal shutdown (onStop); once stopping, any
+// further one ends the process at once. Ending at once still unlinks the
+// frame ring, then exits with status 128 + the signal number.
+//
+// Threads: the watch thread runs watchLoop; main calls the other functions.
+// `mutex` guards every member below it and is a leaf lock, except that
+// onStop runs under it (so main never tears down what onStop uses while it
+// runs).
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace frame_helper {
+
+enum class ShutdownPhase { starting, running, stopping };
+
+struct SignalWatch {
+  std::string shmBase;  // set before the thread starts, then read-only
+
+  std::mutex mutex;
+  ShutdownPhase phase = ShutdownPhase::starting;
+  std::function<void()> onStop;  // asks the event loop to end; only called while running
+  uint32_t announcedGeneration = 0;  // newest ring announced by a "shm" event; 0 none
+};
+
+// The signals that end the helper. Main thread, before any other thread.
+void blockEndSignals();
+
+// The watch thread's body: waits for the end signals for the rest of the
+// process. Never returns.
+[[noreturn]] void watchEndSignals(SignalWatch& watch);
+
+// Main thread: the event loop is about to run; the first signal calls onStop.
+void enterRunning(SignalWatch& watch, std::function<void()> onStop);
+
+// Main thread: the event loop has ended; a signal from now on ends the process
+// at once. After this returns, onStop is never called again.
+void enterStopping(SignalWatch& watch);
+
+// Render thread (through the "shm" callback): a ring of this generation exists.
+void noteRingAnnounced(SignalWatch& watch, uint32_t generation);
+
+// What ending at once does, apart from exiting: unlinks the newest announced
+// ring and the one that may be in the making after it. Caller holds `mutex`.
+void unlinkRingsLocked(const SignalWatch& watch);
+
+}  // namespace frame_helper
