@@ -41,9 +41,12 @@ void emitFatal(const std::string& error) {
 
 // Ends the process without running static destructors: the detached command
 // reader may still be blocked reading stdin and must never wake up to a
-// destroyed g_state. emitLine has flushed every line already.
+// destroyed g_state. emitLine has flushed every line already. Not
+// fflush(nullptr): that would wait for stdin's lock, which the reader holds
+// while it is blocked reading (after a signal, say).
 [[noreturn]] void endProcess(int status) {
-  std::fflush(nullptr);
+  std::fflush(stdout);
+  std::fflush(stderr);
   std::_Exit(status);
 }
 

@@ -4,7 +4,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace frame_helper {
@@ -42,7 +41,8 @@ void watchEndSignals(SignalWatch& watch) {
     // stopping: the caller wants the process gone now. The engine and the
     // render thread go with it; only the ring's name would outlive it.
     unlinkRingsLocked(watch);
-    std::fflush(nullptr);
+    // No flush: another thread may hold a stream's lock for good (the
+    // command reader blocked reading stdin); every line went out whole.
     std::_Exit(128 + signal);
   }
 }

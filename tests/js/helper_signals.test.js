@@ -1,0 +1,82 @@
+'use strict';
+// The helper signalled as applications and terminals signal it: SIGTERM (what
+// child.kill() sends), SIGINT (Ctrl-C reaches the whole process group) and
+// SIGHUP (the terminal goes away). Each ends it like quit, mid-playback, and
+// no frame ring stays in /dev/shm.
+const { describe, it } = require('node:test');
+const assert = require('node:assert/strict');
+const { spawn } = require('node:child_process');
+const { helperPath } = require('../../lib/native');
+const { HelperClient } = require('../../lib/helper_client');
+const { uniqueShmBase, shmLeftovers } = require('./helper_fixtures');
+
+const TEST_SOURCE = 'av://lavfi:testsrc2=size=320x240:rate=30';
+const SIGNAL_NUMBERS = { SIGHUP: 1, SIGINT: 2, SIGTERM: 15 };
+
+// A helper with the options users get (default audio output and hwdec),
+// playing, with a frame published into its ring.
+async function playingHelper(tag) {
+  const base = uniqueShmBase(tag);
+  const helper = HelperClient.spawn({ shmBase: base, width: 320, height: 240 });
+  helper.load(TEST_SOURCE);
+  await helper.waitForSnapshot((s) => s.status === 'playing' && s.positionSeconds > 0.3, 20000);
+  assert.deepEqual(shmLeftovers(base), [`${base.slice(1)}-g1`]);
+  return { base, helper };
+}
+
+describe('helper signals', () => {
+  for (const signal of ['SIGTERM', 'SIGINT', 'SIGHUP']) {
+    it(`ends like quit on ${signal} mid-playback: final snapshot, "bye", status 0, no ring`, async () => {
+      const { base, helper } = await playingHelper(signal.toLowerCase());
+      try {
+        const before = helper.events.length;
+        process.kill(helper.pid, signal);
+        assert.deepEqual(await helper.waitForExit(), { code: 0, signal: null });
+        const tail = helper.events.slice(before);
+        assert.deepEqual(tail.slice(-2).map((e) => e.event), ['snapshot', 'bye']);
+        assert.equal(tail.at(-2).status, 'playing', 'the final snapshot carries the current status');
+        assert.deepEqual(tail.filter((e) => e.event === 'fatal'), []);
+        assert.deepEqual(shmLeftovers(base), []);
+        assert.deepEqual(helper.badLines, []);
+      } finally {
+        await helper.close();
+      }
+    });
+  }
+
+  it('ends at once on a second signal during shutdown, still removing the ring', async () => {
+    const { base, helper } = await playingHelper('twice');
+    try {
+      // Both are pending together or the second comes while the first is
+      // handled; either way one of them finds the shutdown under way.
+      process.kill(helper.pid, 'SIGTERM');
+      process.kill(helper.pid, 'SIGHUP');
+      const status = await helper.waitForExit();
+      assert.ok(status.code === 128 + SIGNAL_NUMBERS.SIGTERM || status.code === 128 + SIGNAL_NUMBERS.SIGHUP,
+        JSON.stringify(status));
+      assert.equal(helper.events.some((e) => e.event === 'bye'), false);
+      assert.deepEqual(shmLeftovers(base), []);
+    } finally {
+      await helper.close();
+    }
+  });
+
+  it('ends at once on a signal while it still waits for its options preamble', async () => {
+    const base = uniqueShmBase('preamble');
+    const child = spawn(helperPath(), ['--shm-base', base, '--mpv-options-stdin'],
+      { stdio: ['pipe', 'pipe', 'inherit'] });
+    try {
+      let output = '';
+      child.stdout.on('data', (d) => { output += d; });
+      const exited = new Promise((resolve) => child.on('close', (code, sig) => resolve({ code, sig })));
+      // Stuck in its read of the preamble; a quit cannot reach it, a signal must.
+      await new Promise((resolve) => setTimeout(resolve, 300));
+      child.kill('SIGTERM');
+      assert.deepEqual(await exited, { code: 128 + SIGNAL_NUMBERS.SIGTERM, sig: null });
+      assert.equal(output, '');
+      assert.deepEqual(shmLeftovers(base), []);
+    } finally {
+      child.kill('SIGKILL');
+    }
+  });
+});
