@@ -10,12 +10,16 @@ const path = require('node:path');
 const DEFAULT_STREAM =
   'av://lavfi:testsrc2=size=1280x720:rate=30[out0];sine=frequency=440:sample_rate=48000[out1]';
 
+// How long the never-ending test pattern plays without --seconds.
+const DEFAULT_PATTERN_SECONDS = 10;
+
 const USAGE = `usage: orvanel-play [URL|FILE] [options]
 
 Plays URL or FILE (default: a test pattern with a 440 Hz tone, no file or
 network needed) until it ends, --seconds pass or Ctrl-C.
 
-  --seconds N          stop after N seconds
+  --seconds N          stop after N seconds (the test pattern, which never
+                       ends: 10 unless given)
   --png FILE           save the newest frame as a PNG when stopping
   --size WxH           output box for the frames (default 1280x720)
   --opt NAME=VALUE     engine option (repeatable), e.g. --opt ao=null
@@ -81,6 +85,8 @@ function parseArgs(argv) {
         opts.url = arg;
     }
   }
+  // The pattern never ends by itself: without --seconds, play a while.
+  if (opts.seconds === null && opts.url === null) opts.seconds = DEFAULT_PATTERN_SECONDS;
   return opts;
 }
 
@@ -202,6 +208,11 @@ async function playOffscreen(opts, source, printer) {
     return firstEngineError && firstEngineError !== base ? `${base} (${firstEngineError})` : base;
   };
 
+  // Ctrl-C (SIGINT), SIGTERM and SIGHUP stop playback; the helper is then
+  // told to quit and waited for, so its ring never stays behind. Ctrl-C in a
+  // terminal reaches the helper too, which then ends by itself, cleanly.
+  const stopSignals = ['SIGINT', 'SIGTERM', 'SIGHUP'];
+  let onStopSignal;
   const finished = new Promise((resolve) => {
     helper.on('fatal', (e) => {
       result = { code: 1, message: `orvanel-play: the player failed: ${e.error}` };
@@ -215,13 +226,21 @@ async function playOffscreen(opts, source, printer) {
         resolve();
       }
     });
-    helper.on('exit', () => {
-      if (!stopping) result = { code: 1, message: 'orvanel-play: the player process ended unexpectedly' };
+    helper.on('exit', (status) => {
+      // Status 0: it was asked to end (a signal of the terminal's, say).
+      if (!stopping && status.code !== 0) {
+        result = { code: 1, message: 'orvanel-play: the player process ended unexpectedly' };
+      }
       resolve();
     });
     if (opts.seconds) setTimeout(resolve, opts.seconds * 1000).unref();
-    process.once('SIGINT', resolve);
-    process.once('SIGTERM', resolve);
+    onStopSignal = () => {
+      stopping = true;
+      resolve();
+    };
+    // Kept until the helper is gone: a second Ctrl-C must not end this
+    // process before its helper.
+    for (const signal of stopSignals) process.on(signal, onStopSignal);
   });
 
   await helper.waitFor((e) => e.event === 'hello', 10000).catch(() => {
@@ -266,6 +285,7 @@ async function playOffscreen(opts, source, printer) {
   }
   frames.close();
   await helper.close();
+  for (const signal of stopSignals) process.off(signal, onStopSignal);
   if (opts.png && !lastFrame && result.code === 0) {
     result = { code: 1, message: 'orvanel-play: no frame arrived, so no PNG was written' };
   }

@@ -17,6 +17,7 @@
  * await helper.close();
  */
 const { EventEmitter } = require('node:events');
+const fs = require('node:fs');
 const { spawn } = require('node:child_process');
 const readline = require('node:readline');
 const { helperPath } = require('./native');
@@ -356,8 +357,10 @@ class HelperClient extends EventEmitter {
   closeStdin() { this.child.stdin.end(); }
 
   /**
-   * Ends the helper: `quit`, then a kill when it has not ended in time.
-   * @param {number} [timeoutMs=5000]
+   * Ends the helper: `quit`; when it has not ended in time, SIGTERM (which
+   * it also takes like quit); only then SIGKILL, after which the ring it
+   * announced last is removed here, as the helper cannot.
+   * @param {number} [timeoutMs=5000] for each of the first two steps
    * @returns {Promise<{code: number|null, signal: string|null}>}
    */
   async close(timeoutMs = 5000) {
@@ -367,8 +370,33 @@ class HelperClient extends EventEmitter {
     try {
       return await this.waitForExit(timeoutMs);
     } catch {
+      this.child.kill('SIGTERM');
+    }
+    try {
+      return await this.waitForExit(timeoutMs);
+    } catch {
       this.child.kill('SIGKILL');
-      return this.exited;
+    }
+    const status = await this.exited;
+    removeLeftoverRing(this.lastShm);
+    return status;
+  }
+}
+
+/**
+ * Removes the ring a killed helper left, and the next one it may have been
+ * making. Only where shared-memory objects are files (Linux); elsewhere the
+ * next helper started with the same base name removes them.
+ * @param {{name: string, generation: number}|null} shm the last "shm" event
+ */
+function removeLeftoverRing(shm) {
+  if (!shm || process.platform !== 'linux') return;
+  const base = shm.name.slice(0, shm.name.length - `-g${shm.generation}`.length);
+  for (const generation of [shm.generation, shm.generation + 1]) {
+    try {
+      fs.unlinkSync(`/dev/shm${base}-g${generation}`);
+    } catch {
+      // Already gone.
     }
   }
 }

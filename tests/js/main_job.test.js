@@ -2,7 +2,7 @@
 // The main job, orvanel-play, run end to end as a user runs it.
 const { describe, it } = require('node:test');
 const assert = require('node:assert/strict');
-const { execFile } = require('node:child_process');
+const { execFile, spawn } = require('node:child_process');
 const fs = require('node:fs');
 const http = require('node:http');
 const os = require('node:os');
@@ -10,7 +10,8 @@ const path = require('node:path');
 const { decodeRgbPng } = require('../../lib/png');
 const { startXvfb } = require('./support/x11');
 
-const PLAYER = path.join(__dirname, '..', '..', 'bin', 'orvanel-play.js');
+const ROOT = path.join(__dirname, '..', '..');
+const PLAYER = path.join(ROOT, 'bin', 'orvanel-play.js');
 
 function play(args, env = {}) {
   return new Promise((resolve) => {
@@ -18,6 +19,29 @@ function play(args, env = {}) {
       (err, stdout, stderr) => resolve({ code: err ? err.code : 0, stdout, stderr }));
   });
 }
+
+// The README's start command, as a user types it in the repository: it
+// installs and builds what is missing (nothing here, or a quick check) into
+// build/ and plays from there, with the defaults users get (no sound device
+// on this machine, default audio output and hwdec).
+function npmStart(args) {
+  const env = { ...process.env };
+  delete env.ORVANEL_OUT_DIR;
+  return new Promise((resolve) => {
+    execFile('npm', ['start', ...(args.length ? ['--', ...args] : [])],
+      { cwd: ROOT, env, timeout: 240000 },
+      (err, stdout, stderr) => resolve({ code: err ? err.code : 0, stdout, stderr }));
+  });
+}
+
+// The status lines of orvanel-play's output (npm adds a banner of its own).
+function statusLines(stdout) {
+  return stdout.split('\n').filter((line) => /^(idle|loading|playing|paused|ended|error) /.test(line));
+}
+
+// `npm start` builds and uses build/, which a sanitizer build's tests do not
+// test; there it is left to the normal build's run.
+const npmStartSkip = process.env.ORVANEL_SANITIZER ? 'npm start uses the normal build' : false;
 
 function pixel(png, x, y) {
   const i = (y * png.width + x) * 3;
@@ -29,15 +53,26 @@ function near(actual, expected, tolerance = 40) {
 }
 
 describe('orvanel-play', () => {
-  it('plays the built-in test pattern, shows status lines and saves an upright PNG', async () => {
+  it('npm start plays the test pattern to the end of its default 10 seconds', { skip: npmStartSkip }, async () => {
+    const r = await npmStart([]);
+    assert.equal(r.code, 0, r.stderr);
+    assert.equal(r.stderr, '');
+    const lines = statusLines(r.stdout);
+    assert.ok(lines.length >= 8, r.stdout);
+    assert.match(lines.at(-1), /^playing +00:(09|1\d) \/ .* 1280x720$/);
+    assert.ok(lines.every((line) => !line.startsWith('error')), r.stdout);
+  });
+
+  it('plays the built-in test pattern (npm start -- --seconds 3 --png), shows status lines and saves an upright PNG',
+    { skip: npmStartSkip }, async () => {
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'orvanel-play-'));
     const png = path.join(dir, 'frame.png');
     try {
-      const r = await play(['--seconds', '3', '--png', png, '--opt', 'ao=null']);
+      const r = await npmStart(['--seconds', '3', '--png', png]);
       assert.equal(r.code, 0, r.stderr);
       assert.equal(r.stderr, '');
       // Not a terminal: one status line a second, the last one at the end.
-      const lines = r.stdout.trim().split('\n');
+      const lines = statusLines(r.stdout);
       assert.ok(lines.length >= 2, r.stdout);
       assert.match(lines.at(-1), /^playing +\d\d:\d\d \/ \d\d:\d\d \[[#-]+\]  fps \d+\.\d  age \d+ms  dropped \d+  1280x720$/);
       const image = decodeRgbPng(fs.readFileSync(png));
@@ -83,6 +118,37 @@ describe('orvanel-play', () => {
       assert.equal(seen[0]['x-orvanel'], 'a,b');
     } finally {
       server.close();
+    }
+  });
+
+  it('stops on Ctrl-C, waits for its helper, saves the PNG and leaves no ring', async () => {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'orvanel-play-'));
+    const png = path.join(dir, 'frame.png');
+    // A process group of its own, as a terminal's foreground job: Ctrl-C
+    // reaches orvanel-play and its helper at once.
+    const child = spawn(process.execPath, [PLAYER, '--seconds', '60', '--png', png],
+      { detached: true, stdio: ['ignore', 'pipe', 'pipe'] });
+    let stdout = '';
+    let stderr = '';
+    child.stdout.on('data', (d) => { stdout += d; });
+    child.stderr.on('data', (d) => { stderr += d; });
+    const exited = new Promise((resolve) => child.on('close', (code, signal) => resolve({ code, signal })));
+    const ringPrefix = `ompv-play-${child.pid}-`;
+    try {
+      const deadline = Date.now() + 30000;
+      while (!/^playing .*fps [1-9]/m.test(stdout) && Date.now() < deadline) {
+        await new Promise((resolve) => setTimeout(resolve, 50));
+      }
+      assert.match(stdout, /^playing /m);
+      assert.equal(fs.readdirSync('/dev/shm').filter((n) => n.startsWith(ringPrefix)).length, 1);
+      process.kill(-child.pid, 'SIGINT');
+      assert.deepEqual(await exited, { code: 0, signal: null }, stderr);
+      assert.equal(stderr, '');
+      assert.equal(decodeRgbPng(fs.readFileSync(png)).width, 1280);
+      assert.deepEqual(fs.readdirSync('/dev/shm').filter((n) => n.startsWith(ringPrefix)), []);
+    } finally {
+      try { process.kill(-child.pid, 'SIGKILL'); } catch { /* ended */ }
+      fs.rmSync(dir, { recursive: true, force: true });
     }
   });
 
