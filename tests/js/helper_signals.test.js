@@ -13,6 +13,15 @@ const { uniqueShmBase, shmLeftovers } = require('./helper_fixtures');
 const TEST_SOURCE = 'av://lavfi:testsrc2=size=320x240:rate=30';
 const SIGNAL_NUMBERS = { SIGHUP: 1, SIGINT: 2, SIGTERM: 15 };
 
+function isAlive(pid) {
+  try {
+    process.kill(pid, 0);
+    return true;
+  } catch {
+    return false;
+  }
+}
+
 // A helper with the options users get (default audio output and hwdec),
 // playing, with a frame published into its ring.
 async function playingHelper(tag) {
@@ -58,6 +67,34 @@ describe('helper signals', () => {
       assert.deepEqual(shmLeftovers(base), []);
     } finally {
       await helper.close();
+    }
+  });
+
+  it('leaves no ring when the Node process owning it exits or is killed without closing it', async () => {
+    const client = require.resolve('../../lib/helper_client');
+    for (const ending of ['process.exit(0)', "process.kill(process.pid, 'SIGKILL')"]) {
+      const base = uniqueShmBase(`owner-${ending.length}`);
+      const script = `
+        const { HelperClient } = require(${JSON.stringify(client)});
+        const helper = HelperClient.spawn({ shmBase: ${JSON.stringify(base)}, width: 320, height: 240 });
+        helper.load(${JSON.stringify(TEST_SOURCE)});
+        helper.waitForSnapshot((s) => s.status === 'playing', 20000).then(() => {
+          console.log(helper.pid);
+          ${ending};
+        });`;
+      const owner = spawn(process.execPath, ['-e', script], { stdio: ['ignore', 'pipe', 'inherit'] });
+      let out = '';
+      owner.stdout.on('data', (d) => { out += d; });
+      await new Promise((resolve) => owner.on('close', resolve));
+      const pid = Number(out.trim());
+      assert.ok(pid > 0, `${ending}: ${out}`);
+      // Its stdin closed with its owner: it ends like quit.
+      const deadline = Date.now() + 10000;
+      while (Date.now() < deadline && (shmLeftovers(base).length > 0 || isAlive(pid))) {
+        await new Promise((resolve) => setTimeout(resolve, 50));
+      }
+      assert.equal(isAlive(pid), false, ending);
+      assert.deepEqual(shmLeftovers(base), [], ending);
     }
   });
 
