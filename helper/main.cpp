@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
 
   // Before the engine exists: its threads inherit the mask, so the end
   // signals reach the watch thread only. It lives until the process ends.
-  static SignalWatch signalWatch;
+  // Never destroyed: the detached watch thread may use it until the very end,
+  // also on the start-up failure paths that return from main.
+  static SignalWatch& signalWatch = *new SignalWatch;
   signalWatch.shmBase = args.shmBase;
   blockEndSignals();
   std::thread(watchEndSignals, std::ref(signalWatch)).detach();

@@ -13,6 +13,18 @@ const { uniqueShmBase, shmLeftovers } = require('./helper_fixtures');
 const TEST_SOURCE = 'av://lavfi:testsrc2=size=320x240:rate=30';
 const SIGNAL_NUMBERS = { SIGHUP: 1, SIGINT: 2, SIGTERM: 15 };
 
+// Whether SIGHUP, SIGINT and SIGTERM are blocked in the main thread of `pid`.
+function endSignalsBlocked(pid) {
+  let status;
+  try {
+    status = require('node:fs').readFileSync(`/proc/${pid}/status`, 'utf8');
+  } catch {
+    return false;
+  }
+  const mask = BigInt(`0x${/^SigBlk:\s*([0-9a-f]+)$/m.exec(status)[1]}`);
+  return Object.values(SIGNAL_NUMBERS).every((n) => (mask >> BigInt(n - 1)) & 1n);
+}
+
 function isAlive(pid) {
   try {
     process.kill(pid, 0);
@@ -106,8 +118,14 @@ describe('helper signals', () => {
       let output = '';
       child.stdout.on('data', (d) => { output += d; });
       const exited = new Promise((resolve) => child.on('close', (code, sig) => resolve({ code, sig })));
-      // Stuck in its read of the preamble; a quit cannot reach it, a signal must.
-      await new Promise((resolve) => setTimeout(resolve, 300));
+      // Stuck in its read of the preamble; a quit cannot reach it, a signal
+      // must. Sent once the signals are blocked (the watch thread then takes
+      // it, even if it is not waiting yet), as the process's mask shows.
+      const deadline = Date.now() + 20000;
+      while (!endSignalsBlocked(child.pid) && Date.now() < deadline) {
+        await new Promise((resolve) => setTimeout(resolve, 20));
+      }
+      assert.ok(endSignalsBlocked(child.pid), 'the helper never blocked its end signals');
       child.kill('SIGTERM');
       assert.deepEqual(await exited, { code: 128 + SIGNAL_NUMBERS.SIGTERM, sig: null });
       assert.equal(output, '');
