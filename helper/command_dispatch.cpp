@@ -94,11 +94,20 @@ void handleLoad(HelperState& state, const Command& command) {
   }
 }
 
+// A side that is a number of at least 16 which fits 32 bits; infinities,
+// not-a-number and overflowing texts are malformed, not large.
+bool isBoxSide(double value) {
+  return value >= kMinRenderSide && value < static_cast<double>(INT32_MAX) + 1.0;
+}
+
 void handleSize(HelperState& state, const Command& command) {
-  const int32_t width = truncateToInt32(command.getDouble("width", 0));
-  const int32_t height = truncateToInt32(command.getDouble("height", 0));
-  // Any box is taken: the fitted ring is what is bounded (fitRenderSize).
-  if (width < kMinRenderSide || height < kMinRenderSide) return;
+  const double requestedWidth = command.getDouble("width", 0);
+  const double requestedHeight = command.getDouble("height", 0);
+  // Any box is taken, however large: the fitted ring is what is bounded
+  // (fitRenderSize).
+  if (!isBoxSide(requestedWidth) || !isBoxSide(requestedHeight)) return;
+  const int32_t width = truncateToInt32(requestedWidth);
+  const int32_t height = truncateToInt32(requestedHeight);
   std::lock_guard<std::mutex> lock(state.stateMutex);
   state.renderWidth = width;
   state.renderHeight = height;

@@ -143,7 +143,12 @@ TEST(CommandDispatch, SizeTruncatesAndIgnoresSmallBoxes) {
   EXPECT_EQ(state.renderWidth, 1000);
   EXPECT_EQ(state.renderHeight, 562);
   // Any box is taken, however large: the fitted ring is what is bounded.
-  run(state, "size\twidth=1e12\theight=16");
+  // Numbers beyond 32 bits are malformed and ignored.
+  for (const char* side : {"1e12", "2147483648", "inf", "nan"}) {
+    run(state, std::string("size\twidth=") + side + "\theight=16");
+    EXPECT_EQ(state.renderWidth, 1000) << side;
+  }
+  run(state, "size\twidth=2147483647.5\theight=16");
   EXPECT_EQ(state.renderWidth, INT32_MAX);
   EXPECT_EQ(state.renderHeight, 16);
   run(state, "size\twidth=640\theight=16385");
