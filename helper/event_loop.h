@@ -13,14 +13,15 @@
 namespace frame_helper {
 
 // Folds one engine event into `state`. Never fails; input a handler does not
-// recognise changes nothing. A change of "dwidth" or "dheight" also calls
-// applyRenderSizeLocked, which fits g_state's box for g_state's pipeline.
-// Caller holds stateMutex.
+// recognise changes nothing. A change of "dwidth", "dheight" or the
+// renderer's rotation also calls applyRenderSizeLocked, which fits g_state's
+// box for g_state's pipeline. Caller holds stateMutex.
 void handleEngineEventLocked(HelperState& state, const mpv_event& event);
 
 // Waits for engine events (0.1 s at most per turn) and handles them until
 // `running` is cleared; after every turn the snapshot rule may write a
-// snapshot. Main thread.
+// snapshot, and a recording the engine failed is cleared in the engine
+// (clearFailedRecording). Main thread.
 void runEventLoop(HelperState& state);
 
 }  // namespace frame_helper
