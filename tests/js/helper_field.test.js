@@ -145,6 +145,29 @@ describe('helper in the field', () => {
     }
   });
 
+  it('keeps real failures as "error" with a text: random bytes, a 404, a refused load', async () => {
+    const helper = defaultHelper('failures', 320, 240);
+    const noise = path.join(media.dir, 'noise.mkv');
+    fs.writeFileSync(noise, require('node:crypto').randomBytes(256 * 1024));
+    try {
+      // The engine refuses an options text whose option name is "%" at once
+      // (the client would not build that key, so the line is written raw).
+      const refused = (url) => helper.writeLine(`load\turl=${url}\topt.%=1`);
+      for (const [url, load] of [[noise, (u) => helper.load(u)], [server.url('absent.mkv'), (u) => helper.load(u)],
+        [media.clip, refused]]) {
+        load(url);
+        const failed = await helper.waitForSnapshot((s) => s.streamUrl === url && s.status === 'error', 20000);
+        assert.ok(typeof failed.error === 'string' && failed.error.trim().length > 0, url);
+        // It stays failed: later engine lines may refine the text, never the status.
+        await sleep(300);
+        assert.equal(helper.lastSnapshot.status, 'error', url);
+        assert.ok(helper.lastSnapshot.error, url);
+      }
+    } finally {
+      await helper.close();
+    }
+  });
+
   it('turns rotated video upright: sides swapped, the ring filled by the picture', async () => {
     const helper = defaultHelper('rotate', 1280, 720);
     const frames = new FrameFollower(helper);
