@@ -6,11 +6,12 @@
 
 #include <string>
 
+#include "module_state.h"
 #include "session.h"
 
 namespace hosted_mpv {
 
-// The session registered under `id`; throws "Hosted MPV session not found."
+// The session registered under `id` in `env`'s registry; throws "Hosted MPV session not found."
 // when there is none. The reference keeps the session alive for the call.
 SessionRef getSessionOrThrow(Napi::Env env, const std::string& id);
 

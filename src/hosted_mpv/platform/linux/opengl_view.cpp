@@ -42,9 +42,11 @@ struct GlContextObject {
 struct GlContext {
   // Immutable once made.
   EGLContext context = EGL_NO_CONTEXT;
-  EGLSurface surface = EGL_NO_SURFACE;
   double refreshRate = 60;
   GlContextObject object;
+  // Guarded by object.lock once the context is shared: set when made, and
+  // destroyed (EGL_NO_SURFACE) right before the view's window goes.
+  EGLSurface surface = EGL_NO_SURFACE;
 
   GlContext() = default;
   GlContext(const GlContext&) = delete;
@@ -187,6 +189,15 @@ EGLContext createContext(EGLDisplay display, EGLConfig config) {
   return eglCreateContext(display, config, EGL_NO_CONTEXT, attributes);
 }
 
+// Destroys the window surface, unless done already. The window it draws into
+// must still exist: the surface's last requests name it. Any thread.
+void destroySurface(GlContext& context) {
+  std::lock_guard lock(context.object.lock);
+  if (context.surface == EGL_NO_SURFACE) return;
+  eglDestroySurface(gEglDisplay, context.surface);
+  context.surface = EGL_NO_SURFACE;
+}
+
 }  // namespace
 
 GlContext::~GlContext() {
@@ -216,6 +227,12 @@ bool createOpenGLView(const NativeViewRef& hostView, OpenGLViewParts& parts) {
   Window window = viewWindow(*view);
   context->surface = eglCreatePlatformWindowSurface(display, pixelFormat->config, &window, nullptr);
   if (context->surface == EGL_NO_SURFACE) return false;
+  // The surface goes before the window, however the window goes: with the
+  // view's removal at teardown, or with the view dropped on a failure below.
+  std::weak_ptr<GlContext> surfaceOwner = context;
+  setViewBeforeDestroy(*view, [surfaceOwner] {
+    if (auto owner = surfaceOwner.lock()) destroySurface(*owner);
+  });
 
   // Swap interval 1: a swap waits for the display's refresh where the driver
   // can wait for one.
@@ -256,6 +273,8 @@ void unlockGlContext(GlContextObject* object) {
 }
 
 bool makeGlContextCurrent(GlContext& context) {
+  // No surface: the view's window is gone, and there is nothing to draw into.
+  if (context.surface == EGL_NO_SURFACE) return false;
   // The bound API is per thread; the render queue's thread may not have
   // bound one yet.
   return eglBindAPI(EGL_OPENGL_API) &&
