@@ -11,8 +11,8 @@
 
 namespace hosted_mpv {
 
-// The session registered under `id` in `env`'s registry; throws "Hosted MPV session not found."
-// when there is none. The reference keeps the session alive for the call.
+// The session registered under `id` in `env`'s registry; throws "Hosted MPV
+// session not found." when there is none. The reference keeps the session alive for the call.
 SessionRef getSessionOrThrow(Napi::Env env, const std::string& id);
 
 // The property's value when it is a number (NaN included), else `fallback`;

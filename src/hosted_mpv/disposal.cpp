@@ -11,8 +11,7 @@ Napi::Value DisposeSession(const Napi::CallbackInfo& info) {
   if (info.Length() < 1 || !info[0].IsString()) {
     throw Napi::TypeError::New(env, "Expected session id.");
   }
-  SessionRef session =
-      removeSession(sessionRegistry(env), info[0].As<Napi::String>().Utf8Value());
+  SessionRef session = removeSession(sessionRegistry(env), info[0].As<Napi::String>().Utf8Value());
   if (session) destroySession(session);
   return env.Undefined();
 }

@@ -29,9 +29,9 @@ static struct {
 
 /* The module that uses them loads EGL and Xlib privately (RTLD_LOCAL), out of
    RTLD_NEXT's reach: look in the libraries themselves. */
-static void *realFunction(const char *library, const char *name) {
-  void *handle = dlopen(library, RTLD_LAZY | RTLD_LOCAL);
-  void *function = handle ? dlsym(handle, name) : NULL;
+static void* realFunction(const char* library, const char* name) {
+  void* handle = dlopen(library, RTLD_LAZY | RTLD_LOCAL);
+  void* function = handle ? dlsym(handle, name) : NULL;
   if (!function) {
     fprintf(stderr, "egl_counter: no %s\n", name);
     abort();
@@ -41,20 +41,20 @@ static void *realFunction(const char *library, const char *name) {
 
 static void writeCountsLocked(void) {
   if (gFd < 0) {
-    const char *path = getenv("ORVANEL_EGL_COUNT_FILE");
+    const char* path = getenv("ORVANEL_EGL_COUNT_FILE");
     if (!path) return;
     gFd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (gFd < 0) return;
   }
   char line[40];
-  int length = snprintf(line, sizeof line, "%10d %10d %10d\n", gContexts, gSurfaces,
-                        gWindowsUnderSurface);
+  int length =
+      snprintf(line, sizeof line, "%10d %10d %10d\n", gContexts, gSurfaces, gWindowsUnderSurface);
   if (pwrite(gFd, line, (size_t)length, 0) != length) perror("egl_counter");
 }
 
 EGLContext eglCreateContext(EGLDisplay display, EGLConfig config, EGLContext share,
-                            const EGLint *attributes) {
-  static EGLContext (*real)(EGLDisplay, EGLConfig, EGLContext, const EGLint *);
+                            const EGLint* attributes) {
+  static EGLContext (*real)(EGLDisplay, EGLConfig, EGLContext, const EGLint*);
   if (!real) real = realFunction("libEGL.so.1", "eglCreateContext");
   EGLContext context = real(display, config, share, attributes);
   if (context != EGL_NO_CONTEXT) {
@@ -93,18 +93,18 @@ static void addSurface(EGLSurface surface, Window window) {
   pthread_mutex_unlock(&gLock);
 }
 
-EGLSurface eglCreatePlatformWindowSurface(EGLDisplay display, EGLConfig config, void *window,
-                                          const EGLAttrib *attributes) {
-  static EGLSurface (*real)(EGLDisplay, EGLConfig, void *, const EGLAttrib *);
+EGLSurface eglCreatePlatformWindowSurface(EGLDisplay display, EGLConfig config, void* window,
+                                          const EGLAttrib* attributes) {
+  static EGLSurface (*real)(EGLDisplay, EGLConfig, void*, const EGLAttrib*);
   if (!real) real = realFunction("libEGL.so.1", "eglCreatePlatformWindowSurface");
   EGLSurface surface = real(display, config, window, attributes);
-  if (surface != EGL_NO_SURFACE) addSurface(surface, window ? *(Window *)window : 0);
+  if (surface != EGL_NO_SURFACE) addSurface(surface, window ? *(Window*)window : 0);
   return surface;
 }
 
 EGLSurface eglCreateWindowSurface(EGLDisplay display, EGLConfig config, EGLNativeWindowType window,
-                                  const EGLint *attributes) {
-  static EGLSurface (*real)(EGLDisplay, EGLConfig, EGLNativeWindowType, const EGLint *);
+                                  const EGLint* attributes) {
+  static EGLSurface (*real)(EGLDisplay, EGLConfig, EGLNativeWindowType, const EGLint*);
   if (!real) real = realFunction("libEGL.so.1", "eglCreateWindowSurface");
   EGLSurface surface = real(display, config, window, attributes);
   if (surface != EGL_NO_SURFACE) addSurface(surface, (Window)window);
@@ -127,8 +127,8 @@ EGLBoolean eglDestroySurface(EGLDisplay display, EGLSurface surface) {
   return done;
 }
 
-int XDestroyWindow(Display *display, Window window) {
-  static int (*real)(Display *, Window);
+int XDestroyWindow(Display* display, Window window) {
+  static int (*real)(Display*, Window);
   if (!real) real = realFunction("libX11.so.6", "XDestroyWindow");
   pthread_mutex_lock(&gLock);
   for (int i = 0; i < MAX_SURFACES; ++i) {

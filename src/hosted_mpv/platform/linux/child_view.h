@@ -19,11 +19,11 @@ namespace hosted_mpv {
 NativeViewRef createChildView(const NativeViewRef& hostView, bool withLayer);
 
 Window viewWindow(const NativeView& view);
+VisualID viewVisualId(const NativeView& view);
 
 // Runs `task` on the UI thread right before the view's window is destroyed
 // (removed from its superview, or dropped): an EGL surface on the window is
 // destroyed there, before the window it draws into. UI thread.
 void setViewBeforeDestroy(NativeView& view, std::function<void()> task);
-VisualID viewVisualId(const NativeView& view);
 
 }  // namespace hosted_mpv

@@ -11,8 +11,10 @@
 //
 // Threads: createOpenGLView runs on the UI thread (it also opens the
 // connection); the context operations run on the session's render queue with
-// the context lock held; a context is destroyed on the thread that drops it
-// last, never while it is current. The context lock is a leaf lock.
+// the context lock held; the UI thread takes the lock to destroy the window
+// surface right before the view's window goes; a context is destroyed on the
+// thread that drops it last, never while it is current. The context lock is a
+// leaf lock.
 #include "platform/opengl_view.h"
 
 #include <EGL/egl.h>
