@@ -75,7 +75,9 @@ function runScenario(renderer) {
     child.on('exit', (code, signal) => {
       clearTimeout(timer);
       const line = stdout.split('\n').find((l) => l.startsWith('result '));
-      resolve({ code, signal, stderr, result: line ? JSON.parse(line.slice(7)) : null });
+      const egl = fs.existsSync(eglCountFile) ? fs.readFileSync(eglCountFile, 'utf8') : '';
+      resolve({ code, signal, stderr, result: line ? JSON.parse(line.slice(7)) : null,
+        eglAtExit: egl.trim().split(/\s+/).filter(Boolean).map(Number) });
     });
   });
 }
@@ -141,6 +143,13 @@ function checkScenario(t, renderer, run) {
   assert.equal(a.surfaces, b.surfaces, 'EGL surfaces');
   assert.equal(a.ringMappings, 0, 'ring mappings');
   assert.equal(a.windowsUnderSurface, 0, 'a window was destroyed before its EGL surface');
+
+  // The session the main thread left playing was torn down when the process
+  // ended (its environment's clean-up), surface before window.
+  if (renderer === 'gl') {
+    t.diagnostic(`gl at exit: EGL contexts, surfaces, windows under a surface ${run.eglAtExit}`);
+    assert.deepEqual(run.eglAtExit, [0, 0, 0]);
+  }
 }
 
 before(async () => {
