@@ -10,7 +10,7 @@
 // Configuration (JSON in ORVANEL_WORKERS_CONFIG): window (the host window's
 // id), clip (a file), stallUrl (a URL that never answers), rings (two frame
 // ring names crafted by the test), eglCountFile (what tests/tools/egl_counter
-// writes), gl (true: the sessions must draw with OpenGL).
+// writes). The renderer comes from ORVANEL_HOSTED_MPV_RENDERER as usual.
 const { Worker, isMainThread, parentPort, workerData } = require('node:worker_threads');
 const fs = require('node:fs');
 const { execFileSync } = require('node:child_process');
@@ -22,12 +22,16 @@ const isPlaying = (snapshot) => snapshot.positionSeconds > 0.2 && snapshot.statu
   snapshot.status !== 'ended';
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+// Polls `probe` until it gives a truthy value; `what` (a text, or a function
+// that describes the state at the time) names it in the error.
 async function waitFor(probe, what, timeoutMs = 20000) {
   const end = Date.now() + timeoutMs;
   for (;;) {
     const value = await probe();
     if (value) return value;
-    if (Date.now() > end) throw new Error(`timed out waiting for ${typeof what === 'function' ? what() : what}`);
+    if (Date.now() > end) {
+      throw new Error(`timed out waiting for ${typeof what === 'function' ? what() : what}`);
+    }
     await sleep(25);
   }
 }
