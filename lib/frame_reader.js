@@ -5,7 +5,8 @@
  * The helper announces the ring's name in its "shm" event; `open` maps that
  * ring read-only, `copyLatest` copies the newest complete frame (BGRA, rows
  * bottom-up, `stride` = width × 4) into an ArrayBuffer of the caller's.
- * One ring is open per process at a time; all calls belong on one thread.
+ * One ring is open at a time in each Node environment (the main thread and
+ * each worker have their own); it is unmapped when the environment goes away.
  * @module frame_reader
  */
 const { loadNative } = require('./native');

@@ -10,6 +10,10 @@
  * a fixed message; a request the player refuses to queue throws the
  * function's message prefix followed by the player's own text.
  *
+ * Sessions belong to the Node environment (main thread or worker) that
+ * created them: other environments do not see them, and they are torn down
+ * when their environment goes away.
+ *
  * On Linux the window handle is the X11 window id that Electron's
  * `BrowserWindow#getNativeWindowHandle()` returns (4 or 8 bytes, native byte
  * order), and `DISPLAY` names the X server.

@@ -5,7 +5,7 @@
 namespace hosted_mpv {
 
 SessionRef getSessionOrThrow(Napi::Env env, const std::string& id) {
-  SessionRef session = findSession(id);
+  SessionRef session = findSession(sessionRegistry(env), id);
   if (!session) throw Napi::Error::New(env, "Hosted MPV session not found.");
   return session;
 }

@@ -6,12 +6,13 @@
 
 #include <string>
 
+#include "module_state.h"
 #include "session.h"
 
 namespace hosted_mpv {
 
-// The session registered under `id`; throws "Hosted MPV session not found."
-// when there is none. The reference keeps the session alive for the call.
+// The session registered under `id` in `env`'s registry; throws "Hosted MPV
+// session not found." when there is none. The reference keeps the session alive for the call.
 SessionRef getSessionOrThrow(Napi::Env env, const std::string& id);
 
 // The property's value when it is a number (NaN included), else `fallback`;

@@ -185,6 +185,7 @@ Napi::Value CreateSession(const Napi::CallbackInfo& info) {
       break;
   }
 
+  SessionRegistry& registry = sessionRegistry(env);  // before anything needs undoing
   auto session = std::make_shared<Session>();
   session->id = takeSessionId();
   runOnMainThread([&] {
@@ -202,7 +203,7 @@ Napi::Value CreateSession(const Napi::CallbackInfo& info) {
     destroySession(session);  // leaves no player, thread or view behind
     throw;
   }
-  registerSession(session);
+  registerSession(registry, session);
   return Napi::String::New(env, session->id);
 }
 

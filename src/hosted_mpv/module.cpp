@@ -1,14 +1,17 @@
-// Registers the module's sixteen functions, in this order; nothing else
-// happens here. Each is made without a name and without callback data.
+// Sets up the module's state in the loading environment, then registers the
+// sixteen functions, in this order. Each is made without a name and without
+// callback data.
 #include <napi.h>
 
 #include "exports.h"
+#include "module_state.h"
 
 NAPI_MODULE_INIT() {
   using namespace hosted_mpv;
   using Napi::Function;
   Napi::Object target(env, exports);
   try {
+    setUpModuleState(env);
     target.Set("isSupported", Function::New<IsSupported>(env));
     target.Set("createSession", Function::New<CreateSession>(env));
     target.Set("loadPlayback", Function::New<LoadPlayback>(env));

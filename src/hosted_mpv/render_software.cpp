@@ -3,6 +3,7 @@
 // taken only to copy the surface size and scale.
 #include "render_software.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -21,8 +22,10 @@ void renderSoftwareBranch(const SessionRef& session) {
   double scale;
   {
     std::lock_guard lock(session->stateMutex);
-    width = session->surfaceWidth;
-    height = session->surfaceHeight;
+    // A frame is never larger than what the screen shows: a huge view gets
+    // one of that size, shown in its middle, not gigabytes of buffers.
+    width = std::min(session->surfaceWidth, session->maxFrameWidth);
+    height = std::min(session->surfaceHeight, session->maxFrameHeight);
     scale = session->backingScale;
   }
   if (width < 1 || height < 1) return;

@@ -2,8 +2,6 @@
 
 namespace hosted_mpv {
 
-std::unordered_map<std::string, SessionRef> gSessions;
-std::mutex gSessionsMutex;
 std::atomic<uint64_t> gNextSessionNumber{1};
 std::atomic<uint64_t> gNextAsyncRequestId{1};
 
@@ -13,24 +11,32 @@ std::string takeSessionId() {
 
 uint64_t takeAsyncRequestId() { return gNextAsyncRequestId.fetch_add(1); }
 
-SessionRef findSession(const std::string& id) {
-  std::lock_guard lock(gSessionsMutex);
-  auto found = gSessions.find(id);
-  return found == gSessions.end() ? nullptr : found->second;
+SessionRef findSession(SessionRegistry& registry, const std::string& id) {
+  std::lock_guard lock(registry.mutex);
+  auto found = registry.sessions.find(id);
+  return found == registry.sessions.end() ? nullptr : found->second;
 }
 
-void registerSession(const SessionRef& session) {
-  std::lock_guard lock(gSessionsMutex);
-  gSessions.emplace(session->id, session);
+void registerSession(SessionRegistry& registry, const SessionRef& session) {
+  std::lock_guard lock(registry.mutex);
+  registry.sessions.emplace(session->id, session);
 }
 
-SessionRef removeSession(const std::string& id) {
-  std::lock_guard lock(gSessionsMutex);
-  auto found = gSessions.find(id);
-  if (found == gSessions.end()) return nullptr;
+SessionRef removeSession(SessionRegistry& registry, const std::string& id) {
+  std::lock_guard lock(registry.mutex);
+  auto found = registry.sessions.find(id);
+  if (found == registry.sessions.end()) return nullptr;
   SessionRef session = found->second;
-  gSessions.erase(found);
+  registry.sessions.erase(found);
   return session;
+}
+
+std::vector<SessionRef> removeAllSessions(SessionRegistry& registry) {
+  std::vector<SessionRef> removed;
+  std::lock_guard lock(registry.mutex);
+  for (auto& [id, session] : registry.sessions) removed.push_back(std::move(session));
+  registry.sessions.clear();
+  return removed;
 }
 
 void updateSessionError(Session& session, const std::string& message, bool fromEngine) {

@@ -4,8 +4,8 @@
 // snapshots, teardown), the main thread (views), the session's render queue
 // (render context and every render), libmpv's threads (the render update
 // callback), the display link thread and the session's event thread.
-// Lock order: gSessionsMutex is never held together with any other lock; a
-// session's stateMutex is a leaf lock. Neither is held while the engine is
+// Lock order: a registry's mutex is never held together with any other lock;
+// a session's stateMutex is a leaf lock. Neither is held while the engine is
 // called (mpv_error_string aside) or while work is dispatched.
 #pragma once
 
@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/display_link.h"
 #include "platform/native_view.h"
@@ -82,6 +83,10 @@ struct Session {
   int32_t surfaceWidth = 0;
   int32_t surfaceHeight = 0;
   double backingScale = 1.0;
+  // The largest software frame worth drawing for the view: what its screen
+  // can show (maxLayerContentsSize), read with the surface size.
+  int32_t maxFrameWidth = kMaxLayerContentsSide;
+  int32_t maxFrameHeight = kMaxLayerContentsSide;
   // Counts the placements that set the three fields above.
   uint64_t surfaceGeneration = 0;
   bool paused = false;
@@ -90,9 +95,19 @@ struct Session {
 
 using SessionRef = std::shared_ptr<Session>;
 
-// The registry. gSessionsMutex guards gSessions.
-extern std::unordered_map<std::string, SessionRef> gSessions;
-extern std::mutex gSessionsMutex;
+// The sessions of one Node environment: each environment that loads the
+// module has its own registry (module_state.cpp), so a session belongs to the
+// environment that created it and an id from another one is unknown here.
+// Used on that environment's JavaScript thread (its calls and its clean-up
+// hook); `mutex` is held only for the map operation itself.
+struct SessionRegistry {
+  std::mutex mutex;
+  std::unordered_map<std::string, SessionRef> sessions;  // guarded by mutex
+};
+
+// Process-wide, shared by every environment: ids are unique in the process,
+// so an id never names a session of another environment by accident, and the
+// event threads match replies by id alone.
 extern std::atomic<uint64_t> gNextSessionNumber;
 extern std::atomic<uint64_t> gNextAsyncRequestId;
 
@@ -102,11 +117,13 @@ std::string takeSessionId();
 uint64_t takeAsyncRequestId();
 
 // The session registered under `id`, or null.
-SessionRef findSession(const std::string& id);
+SessionRef findSession(SessionRegistry& registry, const std::string& id);
 // Registers the session under its id unless the id is taken.
-void registerSession(const SessionRef& session);
+void registerSession(SessionRegistry& registry, const SessionRef& session);
 // Removes the session registered under `id` and returns it (null when none).
-SessionRef removeSession(const std::string& id);
+SessionRef removeSession(SessionRegistry& registry, const std::string& id);
+// Empties the registry and returns what it held.
+std::vector<SessionRef> removeAllSessions(SessionRegistry& registry);
 
 // Status Error with `message`. Any thread; takes stateMutex.
 void updateSessionError(Session& session, const std::string& message, bool fromEngine);

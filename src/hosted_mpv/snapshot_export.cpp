@@ -3,6 +3,7 @@
 // JavaScript thread.
 #include <algorithm>
 
+#include "call_conventions.h"
 #include "exports.h"
 #include "session.h"
 
@@ -73,7 +74,7 @@ Napi::Value GetSessionSnapshot(const Napi::CallbackInfo& info) {
   if (info.Length() < 1 || !info[0].IsString()) {
     throw Napi::TypeError::New(env, "Expected session id.");
   }
-  SessionRef session = findSession(info[0].As<Napi::String>().Utf8Value());
+  SessionRef session = findSession(sessionRegistry(env), info[0].As<Napi::String>().Utf8Value());
   if (!session) return env.Null();
   SessionSnapshot s;
   {

@@ -66,10 +66,13 @@ void updateRenderSurfaceMetrics(Session& session) {
     ViewRect bounds = viewBounds(session.renderView);
     ViewSize size = convertSizeToBacking(session.renderView, {bounds.width, bounds.height});
     double scale = backingScaleFactor(session.renderView);
+    ViewSize maxFrame = maxLayerContentsSize(session.renderView);
     {
       std::lock_guard lock(session.stateMutex);
       session.surfaceWidth = roundedSurfaceDimension(size.width);
       session.surfaceHeight = roundedSurfaceDimension(size.height);
+      session.maxFrameWidth = roundedSurfaceDimension(maxFrame.width);
+      session.maxFrameHeight = roundedSurfaceDimension(maxFrame.height);
       session.backingScale = scale > 0 ? scale : 1.0;
       ++session.surfaceGeneration;
     }

@@ -1,6 +1,8 @@
-// The frame reader's exported functions around one process-wide mapping.
+// The frame reader's exported functions around the mapping of the calling
+// environment.
 //
-// Threads: one JavaScript thread; gMapping has no lock.
+// Threads: the environment's JavaScript thread, which also runs its clean-up
+// hook and finalizer; the mapping has no lock.
 #include "frame_reader_exports.h"
 
 #include "napi_call.h"
@@ -10,10 +12,36 @@ namespace orvanel {
 
 namespace {
 
-// The ring currently open; empty when closed.
-RingMapping gMapping;
+// The state of one environment: the ring currently open, empty when closed.
+struct ReaderState {
+  RingMapping mapping;
+};
 
-void unmap_current() { unmapRing(gMapping); }
+// The calling environment's state; null only if registration did not set it.
+ReaderState* readerState(napi_env env) {
+  void* data = nullptr;
+  if (napi_get_instance_data(env, &data) != napi_ok) return nullptr;
+  return static_cast<ReaderState*>(data);
+}
+
+// A closed mapping for environments without state: reads as "nothing open".
+const RingMapping kClosed{};
+
+const RingMapping& currentMapping(napi_env env) {
+  ReaderState* state = readerState(env);
+  return state ? state->mapping : kClosed;
+}
+
+// Unmaps when the environment goes away (worker exit, reload, process end).
+// Node runs clean-up hooks newest first, so this runs before the instance
+// data's finalizer, which frees the state.
+void unmapOnCleanup(void* arg) { unmapRing(static_cast<ReaderState*>(arg)->mapping); }
+
+void finalizeState(napi_env /*env*/, void* data, void* /*hint*/) {
+  auto* state = static_cast<ReaderState*>(data);
+  unmapRing(state->mapping);
+  delete state;
+}
 
 // Throws an Error with no code; the caller then returns nothing.
 napi_value throwError(napi_env env, const char* message) {
@@ -38,6 +66,16 @@ napi_status setBoolean(napi_env env, napi_value obj, const char* name, bool valu
 
 }  // namespace
 
+napi_status setUpReaderState(napi_env env) {
+  auto* state = new ReaderState;
+  napi_status status = napi_set_instance_data(env, state, finalizeState, nullptr);
+  if (status != napi_ok) {
+    delete state;
+    return status;
+  }
+  return napi_add_env_cleanup_hook(env, unmapOnCleanup, state);
+}
+
 napi_value Open(napi_env env, napi_callback_info info) {
   size_t argc = 1;
   napi_value argv[1] = {nullptr};
@@ -50,30 +88,35 @@ napi_value Open(napi_env env, napi_callback_info info) {
   size_t nameLength = 0;
   NAPI_CALL(env, napi_get_value_string_utf8(env, argv[0], name, sizeof name, &nameLength));
 
+  ReaderState* state = readerState(env);
+  if (state == nullptr) return throwError(env, "frame reader is not set up in this environment");
   RingMapping opened;
   if (const char* error = mapRing(name, opened)) return throwError(env, error);
   // Only a ring that opened replaces the current one.
-  unmap_current();
-  gMapping = opened;
+  unmapRing(state->mapping);
+  state->mapping = opened;
+  const RingMapping& mapping = state->mapping;
 
   napi_value result = nullptr;
   NAPI_CALL(env, napi_create_object(env, &result));
-  NAPI_CALL(env, setNumber(env, result, "width", gMapping.width));
-  NAPI_CALL(env, setNumber(env, result, "height", gMapping.height));
-  NAPI_CALL(env, setNumber(env, result, "stride", gMapping.stride));
-  NAPI_CALL(env, setNumber(env, result, "frameBytes", static_cast<double>(gMapping.frameBytes)));
-  NAPI_CALL(env, setNumber(env, result, "generation", gMapping.generation));
+  NAPI_CALL(env, setNumber(env, result, "width", mapping.width));
+  NAPI_CALL(env, setNumber(env, result, "height", mapping.height));
+  NAPI_CALL(env, setNumber(env, result, "stride", mapping.stride));
+  NAPI_CALL(env, setNumber(env, result, "frameBytes", static_cast<double>(mapping.frameBytes)));
+  NAPI_CALL(env, setNumber(env, result, "generation", mapping.generation));
   return result;
 }
 
 napi_value LatestSeq(napi_env env, napi_callback_info /*info*/) {
   napi_value result = nullptr;
-  NAPI_CALL(env, napi_create_double(env, static_cast<double>(ringLatestSeq(gMapping)), &result));
+  NAPI_CALL(env, napi_create_double(env, static_cast<double>(ringLatestSeq(currentMapping(env))),
+                                    &result));
   return result;
 }
 
 napi_value CopyLatest(napi_env env, napi_callback_info info) {
-  if (gMapping.base == nullptr) return throwError(env, "call open() first");
+  const RingMapping& mapping = currentMapping(env);
+  if (mapping.base == nullptr) return throwError(env, "call open() first");
   size_t argc = 1;
   napi_value argv[1] = {nullptr};
   NAPI_CALL(env, napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr));
@@ -84,11 +127,11 @@ napi_value CopyLatest(napi_env env, napi_callback_info info) {
   void* data = nullptr;
   size_t byteLength = 0;
   NAPI_CALL(env, napi_get_arraybuffer_info(env, argv[0], &data, &byteLength));
-  if (byteLength < gMapping.frameBytes) return throwError(env, "buffer smaller than one frame");
+  if (byteLength < mapping.frameBytes) return throwError(env, "buffer smaller than one frame");
 
   FrameCopy copy;
   napi_value result = nullptr;
-  if (!copyLatestFrame(gMapping, static_cast<uint8_t*>(data), copy)) {
+  if (!copyLatestFrame(mapping, static_cast<uint8_t*>(data), copy)) {
     NAPI_CALL(env, napi_get_null(env, &result));
     return result;
   }
@@ -101,12 +144,12 @@ napi_value CopyLatest(napi_env env, napi_callback_info info) {
 
 napi_value ProducerAliveMs(napi_env env, napi_callback_info /*info*/) {
   napi_value result = nullptr;
-  NAPI_CALL(env, napi_create_double(env, ringProducerAliveMs(gMapping), &result));
+  NAPI_CALL(env, napi_create_double(env, ringProducerAliveMs(currentMapping(env)), &result));
   return result;
 }
 
-napi_value Close(napi_env /*env*/, napi_callback_info /*info*/) {
-  unmap_current();
+napi_value Close(napi_env env, napi_callback_info /*info*/) {
+  if (ReaderState* state = readerState(env)) unmapRing(state->mapping);
   return nullptr;  // undefined
 }
 

@@ -1,12 +1,18 @@
-// The five functions the frame reader module exports to JavaScript.
+// The five functions the frame reader module exports to JavaScript, and the
+// module's state in each Node environment that loads it.
 //
-// Threads: the JavaScript thread that loaded the module; the process-wide
-// mapping they share has no lock.
+// Threads: each environment (the main thread, each worker) has its own
+// mapping, used only on its JavaScript thread, so it has no lock.
 #pragma once
 
 #include <node_api.h>
 
 namespace orvanel {
+
+// Gives `env` its own mapping (instance data) and a clean-up hook that unmaps
+// it when the environment goes away. Returns the status of the first
+// Node-API call that fails.
+napi_status setUpReaderState(napi_env env);
 
 napi_value Open(napi_env env, napi_callback_info info);
 napi_value LatestSeq(napi_env env, napi_callback_info info);

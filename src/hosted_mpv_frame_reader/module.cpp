@@ -1,4 +1,5 @@
-// Registration of the frame reader module: Node-API version 8, five exports.
+// Registration of the frame reader module: Node-API version 8, the state of
+// the loading environment, five exports.
 #include <node_api.h>
 
 #include "frame_reader_exports.h"
@@ -26,6 +27,7 @@ extern "C" {
 NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) { return 8; }
 
 NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
+  NAPI_CALL(env, orvanel::setUpReaderState(env));
   for (const ExportEntry& entry : kExports) {
     napi_value function = nullptr;
     NAPI_CALL(env, napi_create_function(env, entry.name, NAPI_AUTO_LENGTH, entry.function, nullptr,

@@ -280,3 +280,30 @@ TEST_F(OpenGLPathX11, EveryPlacementIsDrawnWithoutANewFrame) {
   EXPECT_FALSE(session->renderScheduled.load());
   destroySession(session);
 }
+
+TEST_F(OpenGLPathX11, ViewsTheServerRefusesLeaveNothingBehind) {
+  // An input-only window can have no visible children: both views fail
+  // after the child window and its GC were asked for. The address sanitizer
+  // build's leak check catches a GC that is not freed.
+  Window inputOnly = XCreateWindow(gServer.connection, gServer.window, 0, 0, 50, 50, 0, 0,
+                                   InputOnly, CopyFromParent, 0, nullptr);
+  XSync(gServer.connection, False);
+  auto session = std::make_shared<Session>();
+  runOnMainThread([&] {
+    session->nativeView = viewForNativeHandle(inputOnly);
+    session->hostView = hostViewFor(session->nativeView);
+  });
+  ASSERT_TRUE(session->hostView);
+  EXPECT_FALSE(createOpenGLView(*session));
+  EXPECT_FALSE(createSoftwareView(*session));
+  EXPECT_FALSE(session->renderView);
+  EXPECT_FALSE(session->glContext);
+  destroySession(session);
+  Window root, parent, *children = nullptr;
+  unsigned count = 0;
+  ASSERT_TRUE(XQueryTree(gServer.connection, inputOnly, &root, &parent, &children, &count));
+  if (children) XFree(children);
+  EXPECT_EQ(count, 0u);
+  XDestroyWindow(gServer.connection, inputOnly);
+  XSync(gServer.connection, False);
+}

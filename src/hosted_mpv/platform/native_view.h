@@ -75,9 +75,18 @@ ViewSize convertSizeToBacking(const NativeViewRef& view, const ViewSize& size);
 // has no window.
 double backingScaleFactor(const NativeViewRef& view);
 
+// Layer contents are never made larger than this a side, whatever the screen.
+constexpr int kMaxLayerContentsSide = 8192;
+
+// The largest layer contents worth making for the view, in device pixels:
+// the size of the screen it is on, and never more than kMaxLayerContentsSide
+// a side. Contents smaller than the view are shown in its middle.
+ViewSize maxLayerContentsSize(const NativeViewRef& view);
+
 bool viewHasLayer(const NativeViewRef& view);
 void setLayerContentsScale(const NativeViewRef& view, double scale);
-// Shows `image` as the layer's contents, resized to the view.
+// Shows `image` as the layer's contents: 1:1, in the middle of the view when
+// it is smaller than the view.
 void setLayerContents(const NativeViewRef& view, const PixelImageRef& image, double scale);
 
 }  // namespace hosted_mpv

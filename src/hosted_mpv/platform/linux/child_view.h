@@ -5,6 +5,8 @@
 
 #include <X11/Xlib.h>
 
+#include <functional>
+
 #include "platform/native_view.h"
 
 namespace hosted_mpv {
@@ -18,5 +20,10 @@ NativeViewRef createChildView(const NativeViewRef& hostView, bool withLayer);
 
 Window viewWindow(const NativeView& view);
 VisualID viewVisualId(const NativeView& view);
+
+// Runs `task` on the UI thread right before the view's window is destroyed
+// (removed from its superview, or dropped): an EGL surface on the window is
+// destroyed there, before the window it draws into. UI thread.
+void setViewBeforeDestroy(NativeView& view, std::function<void()> task);
 
 }  // namespace hosted_mpv

@@ -3,7 +3,9 @@
 // container view is a child window of it with a black background and an empty
 // input shape (clicks go to the window below). Its "layer contents" are the
 // newest software frame, put into the window 1:1 with MIT-SHM where the server
-// allows it, else with XPutImage, and put again when the window is exposed.
+// allows it, else with XPutImage, and put again when the window is exposed; a
+// frame smaller than its window (one bounded by the screen's size) is put in
+// the middle of it.
 // Threads: everything here runs on the UI thread, except createPixelImage and
 // readNativeWindowHandle (any thread) and the destructor (any thread; it hands
 // the X resources to the UI thread).
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <unordered_map>
 
@@ -33,6 +36,9 @@ struct OwnedWindow {
   GC gc = nullptr;
   XImage* shmImage = nullptr;
   XShmSegmentInfo shmInfo{};
+  // Runs right before the window is destroyed: what draws into it through
+  // another connection (an EGL surface) goes first.
+  std::function<void()> beforeDestroy;
 };
 
 struct NativeView {
@@ -49,6 +55,9 @@ struct NativeView {
   bool hasLayer = false;
   double contentsScale = 1.0;
   PixelImageRef contents;
+  // Where the contents were last put: when that changes, the rest of the
+  // window is cleared of the old picture.
+  int paintedX = 0, paintedY = 0, paintedWidth = 0, paintedHeight = 0;
 
   ~NativeView();
 };
@@ -78,6 +87,7 @@ void releaseShmImage(Display* display, OwnedWindow& owned) {
 
 void destroyOwnedWindow(OwnedWindow& owned) {
   Display* display = uiDisplay();
+  if (owned.beforeDestroy) owned.beforeDestroy();
   releaseShmImage(display, owned);
   if (display && owned.gc) XFreeGC(display, owned.gc);
   if (display && owned.window) {
@@ -160,12 +170,24 @@ void paint(NativeView& view) {
   Display* display = uiDisplay();
   if (!display || !view.owned.window || !view.mapped || !view.contents) return;
   const PixelImage& image = *view.contents;
-  int width = std::min(image.width, int(std::lround(view.frame.width)));
-  int height = std::min(image.height, int(std::lround(view.frame.height)));
+  int viewWidth = int(std::lround(view.frame.width));
+  int viewHeight = int(std::lround(view.frame.height));
+  int width = std::min(image.width, viewWidth);
+  int height = std::min(image.height, viewHeight);
   if (width < 1 || height < 1) return;
+  int x = (viewWidth - width) / 2;
+  int y = (viewHeight - height) / 2;
+  if (x != view.paintedX || y != view.paintedY || width != view.paintedWidth ||
+      height != view.paintedHeight) {
+    XClearArea(display, view.owned.window, 0, 0, 0, 0, False);  // the whole window
+    view.paintedX = x;
+    view.paintedY = y;
+    view.paintedWidth = width;
+    view.paintedHeight = height;
+  }
   if (XImage* shared = shmImageFor(display, view, width, height)) {
     fillImage(shared, image, width, height, view.depth);
-    XShmPutImage(display, view.owned.window, view.owned.gc, shared, 0, 0, 0, 0, width, height,
+    XShmPutImage(display, view.owned.window, view.owned.gc, shared, 0, 0, x, y, width, height,
                  False);
     XSync(display, False);  // the server has read the segment before it is filled again
     return;
@@ -176,7 +198,7 @@ void paint(NativeView& view) {
   plain->data = static_cast<char*>(std::malloc(size_t(plain->bytes_per_line) * height));
   if (plain->data) {
     fillImage(plain, image, width, height, view.depth);
-    XPutImage(display, view.owned.window, view.owned.gc, plain, 0, 0, 0, 0, width, height);
+    XPutImage(display, view.owned.window, view.owned.gc, plain, 0, 0, x, y, width, height);
     XFlush(display);
   }
   XDestroyImage(plain);  // frees the data too
@@ -256,6 +278,7 @@ NativeViewRef createChildView(const NativeViewRef& hostView, bool withLayer) {
   XShapeCombineRectangles(display, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet, Unsorted);
   GC gc = XCreateGC(display, window, 0, nullptr);
   if (trap.failed()) {  // also makes sure the window exists before others use its id
+    if (gc) XFreeGC(display, gc);
     if (window) XDestroyWindow(display, window);
     return nullptr;
   }
@@ -272,6 +295,10 @@ NativeViewRef createChildView(const NativeViewRef& hostView, bool withLayer) {
 }
 
 Window viewWindow(const NativeView& view) { return view.window; }
+
+void setViewBeforeDestroy(NativeView& view, std::function<void()> task) {
+  view.owned.beforeDestroy = std::move(task);
+}
 
 VisualID viewVisualId(const NativeView& view) {
   return view.visual ? XVisualIDFromVisual(view.visual) : 0;
@@ -349,6 +376,27 @@ ViewSize convertSizeToBacking(const NativeViewRef&, const ViewSize& size) {
 }
 
 double backingScaleFactor(const NativeViewRef&) { return 1.0; }
+
+ViewSize maxLayerContentsSize(const NativeViewRef& view) {
+  ViewSize size{double(kMaxLayerContentsSide), double(kMaxLayerContentsSide)};
+  Display* display = uiDisplay();
+  if (!display || !view) return size;
+  // The root window's size now (RandR may have changed it since the
+  // connection was opened): more than that is never on the screen at once.
+  XErrorTrap trap(display);
+  XWindowAttributes attributes;
+  Window root;
+  int x, y;
+  unsigned width, height, border, depth;
+  if (!XGetWindowAttributes(display, view->window, &attributes) ||
+      !XGetGeometry(display, attributes.root, &root, &x, &y, &width, &height, &border, &depth) ||
+      trap.failed()) {
+    return size;
+  }
+  size.width = std::min(size.width, double(width));
+  size.height = std::min(size.height, double(height));
+  return size;
+}
 
 bool viewHasLayer(const NativeViewRef& view) { return view && view->hasLayer; }
 

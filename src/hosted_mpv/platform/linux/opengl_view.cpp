@@ -11,8 +11,10 @@
 //
 // Threads: createOpenGLView runs on the UI thread (it also opens the
 // connection); the context operations run on the session's render queue with
-// the context lock held; a context is destroyed on the thread that drops it
-// last, never while it is current. The context lock is a leaf lock.
+// the context lock held; the UI thread takes the lock to destroy the window
+// surface right before the view's window goes; a context is destroyed on the
+// thread that drops it last, never while it is current. The context lock is a
+// leaf lock.
 #include "platform/opengl_view.h"
 
 #include <EGL/egl.h>
@@ -42,9 +44,11 @@ struct GlContextObject {
 struct GlContext {
   // Immutable once made.
   EGLContext context = EGL_NO_CONTEXT;
-  EGLSurface surface = EGL_NO_SURFACE;
   double refreshRate = 60;
   GlContextObject object;
+  // Guarded by object.lock once the context is shared: set when made, and
+  // destroyed (EGL_NO_SURFACE) right before the view's window goes.
+  EGLSurface surface = EGL_NO_SURFACE;
 
   GlContext() = default;
   GlContext(const GlContext&) = delete;
@@ -187,6 +191,15 @@ EGLContext createContext(EGLDisplay display, EGLConfig config) {
   return eglCreateContext(display, config, EGL_NO_CONTEXT, attributes);
 }
 
+// Destroys the window surface, unless done already. The window it draws into
+// must still exist: the surface's last requests name it. Any thread.
+void destroySurface(GlContext& context) {
+  std::lock_guard lock(context.object.lock);
+  if (context.surface == EGL_NO_SURFACE) return;
+  eglDestroySurface(gEglDisplay, context.surface);
+  context.surface = EGL_NO_SURFACE;
+}
+
 }  // namespace
 
 GlContext::~GlContext() {
@@ -216,6 +229,12 @@ bool createOpenGLView(const NativeViewRef& hostView, OpenGLViewParts& parts) {
   Window window = viewWindow(*view);
   context->surface = eglCreatePlatformWindowSurface(display, pixelFormat->config, &window, nullptr);
   if (context->surface == EGL_NO_SURFACE) return false;
+  // The surface goes before the window, however the window goes: with the
+  // view's removal at teardown, or with the view dropped on a failure below.
+  std::weak_ptr<GlContext> surfaceOwner = context;
+  setViewBeforeDestroy(*view, [surfaceOwner] {
+    if (auto owner = surfaceOwner.lock()) destroySurface(*owner);
+  });
 
   // Swap interval 1: a swap waits for the display's refresh where the driver
   // can wait for one.
@@ -256,6 +275,8 @@ void unlockGlContext(GlContextObject* object) {
 }
 
 bool makeGlContextCurrent(GlContext& context) {
+  // No surface: the view's window is gone, and there is nothing to draw into.
+  if (context.surface == EGL_NO_SURFACE) return false;
   // The bound API is per thread; the render queue's thread may not have
   // bound one yet.
   return eglBindAPI(EGL_OPENGL_API) &&
