@@ -93,7 +93,9 @@ function headerDir(pkg) {
   try {
     return path.dirname(require.resolve(`${pkg}/package.json`, { paths: [root] }));
   } catch {
-    return fail(`${pkg} is missing: it is one of this package's dependencies; run the install again`);
+    // npm leaves a linked path dependency's own dependencies out.
+    return fail(`${pkg} is missing. Installed from a path? Install it with --install-links, `
+      + `or run npm ci in ${root} first`);
   }
 }
 
