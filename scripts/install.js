@@ -109,10 +109,12 @@ async function build() {
   const configure = ['cmake', '-S', root, '-B', buildDir,
     `-DORVANEL_NODE_API_HEADERS=${path.join(headerDir('node-api-headers'), 'include')}`,
     `-DORVANEL_NODE_ADDON_API=${headerDir('node-addon-api')}`];
-  // A checkout that already has a build (a path dependency on a developer's
-  // clone) keeps its configuration and its intermediate files.
-  const fresh = !fs.existsSync(path.join(buildDir, 'CMakeCache.txt'));
+  // A checkout that already has a build of its own (a path dependency on a
+  // developer's clone) keeps its configuration and its intermediate files.
+  const cache = path.join(buildDir, 'CMakeCache.txt');
+  const fresh = !fs.existsSync(cache);
   if (fresh) configure.push('-DORVANEL_TESTS=OFF');
+  const ours = fresh || fs.readFileSync(cache, 'utf8').includes('ORVANEL_TESTS:BOOL=OFF');
   const jobs = process.env.CMAKE_BUILD_PARALLEL_LEVEL || String(os.availableParallelism?.() ?? os.cpus().length);
   const log = path.join(buildDir, 'install.log');
   say(`building the helper and the modules with CMake (a minute or two; log in ${log})`);
@@ -121,8 +123,9 @@ async function build() {
   if (!ok) process.exit(1);
   const absent = required.filter((f) => !fs.existsSync(path.join(outDir, f)));
   if (absent.length) fail(`the build ended without ${absent.join(', ')} in ${outDir}`);
-  // Only out/ runs: the objects would triple what an application packs.
-  if (fresh) {
+  // Only out/ runs; the objects are five times its size, and an application
+  // would pack them.
+  if (ours) {
     for (const entry of fs.readdirSync(buildDir)) {
       if (entry !== 'out' && entry !== 'install.log') fs.rmSync(path.join(buildDir, entry), { recursive: true, force: true });
     }
