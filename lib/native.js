@@ -5,7 +5,8 @@
  *
  * The directory is `$ORVANEL_OUT_DIR` when set (the tests point it at the
  * build under test, such as the sanitizer build), else `build/out` in the
- * package root.
+ * package root: scripts/build in a checkout, the install step
+ * (scripts/install.js) in an application's node_modules.
  * @module native
  */
 const fs = require('node:fs');
@@ -15,7 +16,11 @@ const packageRoot = path.resolve(__dirname, '..');
 
 /** @returns {string} the directory that holds the built artifacts */
 function outDir() {
-  return process.env.ORVANEL_OUT_DIR || path.join(packageRoot, 'build', 'out');
+  if (process.env.ORVANEL_OUT_DIR) return process.env.ORVANEL_OUT_DIR;
+  // Inside an Electron app's asar archive no program can run and no module
+  // load: packagers put them beside it, in app.asar.unpacked.
+  return path.join(packageRoot, 'build', 'out')
+    .replace(/([\\/])app\.asar([\\/])/, '$1app.asar.unpacked$2');
 }
 
 /**
@@ -27,7 +32,8 @@ function outDir() {
 function artifactPath(file) {
   const full = path.join(outDir(), file);
   if (!fs.existsSync(full)) {
-    throw new Error(`${file} is not built (looked in ${outDir()}); run scripts/build first`);
+    throw new Error(`${file} is not built (looked in ${outDir()}); run scripts/build in a checkout, `
+      + '`npm rebuild orvanel-video-backend --foreground-scripts` where it is a dependency');
   }
   return full;
 }
