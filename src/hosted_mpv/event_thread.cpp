@@ -99,20 +99,22 @@ void cutChapterTitle(std::string& title) {
 
 std::string engineText(int code) { return mpv_error_string(code); }
 
-// The rotation metadata of the selected video track of a track-list value,
-// 0 when there is none.
-int readVideoRotation(const mpv_node& node) {
-  if (node.format != MPV_FORMAT_NODE_ARRAY || !node.u.list) return 0;
+// Stores the rotation metadata of the selected video track of a track-list
+// value (0 when it has none). A list without a selected video track (the
+// engine's list while it opens the next file, or audio only) keeps the last
+// rotation: the frame on show is still that of the last video.
+void updateStreamRotationLocked(Session& session, const mpv_node& node) {
+  if (node.format != MPV_FORMAT_NODE_ARRAY || !node.u.list) return;
   const mpv_node_list& list = *node.u.list;
   for (int i = 0; i < list.num; ++i) {
     const mpv_node& element = list.values[i];
     if (readMapString(element, "type") != "video" || !readMapFlag(element, "selected")) continue;
     const mpv_node* rotation = findMapValue(element, "demux-rotation");
     int64_t degrees = 0;
-    if (!rotation || !readTrackId(*rotation, degrees)) return 0;
-    return int(((degrees % 360) + 360) % 360);
+    if (!rotation || !readTrackId(*rotation, degrees)) degrees = 0;
+    session.streamRotation = int(((degrees % 360) + 360) % 360);
+    return;
   }
-  return 0;
 }
 
 // Engines before 0.36 report "no override" as a negative number ("-1.000000");
@@ -369,7 +371,7 @@ void handlePropertyChangeLocked(Session& session, const mpv_event_property* prop
         updateTracksFromNode(node, "audio", snapshot.audioTracks, snapshot.selectedAudioTrackId);
         updateTracksFromNode(node, "sub", snapshot.subtitleTracks,
                              snapshot.selectedSubtitleTrackId);
-        session.streamRotation = readVideoRotation(node);
+        updateStreamRotationLocked(session, node);
       } else if (name == "chapter-list") {
         updateChaptersFromNode(snapshot, node);
       }
