@@ -1,7 +1,7 @@
 'use strict';
 // The hosted module under Xvfb.
 //
-//   node bench/hosted.js [--quick]
+//   node bench/hosted.js [--quick] [--rotation]   (--rotation: only the rotation figures)
 //
 // - Frames per second and CPU per frame of the software and the OpenGL
 //   render path, 1280 × 720 and 1920 × 1080 (a session covering a window of
@@ -12,6 +12,10 @@
 //   the first and the last trace line of the whole 20-second clip. The path that
 //   really ran is taken from the trace ("renderer=sw|gl"): without OpenGL
 //   the module falls back to software silently.
+// - The cost of rotated video on the software path (the module turns each
+//   frame itself there): untimed frames per second and CPU per frame of the
+//   1280 × 720 clip with rotation metadata 90 and 180, as ratios to the same
+//   clip upright, measured in the same run.
 // - The cost of one getSessionSnapshot call on a session whose clip has 8
 //   audio tracks, 16 subtitle tracks and 64 chapters.
 // - The CPU of a session with nothing loaded and of a paused one, beside a
@@ -28,6 +32,7 @@ const rounds = quick ? 1 : 3;
 const idleSeconds = quick ? 5 : 10;
 const sizes = [[1280, 720], [1920, 1080]];
 const renderers = ['sw', 'gl'];
+const rotationOnly = process.argv.includes('--rotation');
 
 /** A clip with 8 audio tracks, 16 subtitle tracks and 64 chapters (320 × 240, 10 s). */
 async function richClip() {
@@ -156,9 +161,10 @@ async function main() {
   const xvfb = await startXvfb('1920x1080x24');
   const paths = [];
   let snapshot = null;
+  let rotation = null;
   const idle = {};
   try {
-    for (const [width, height] of sizes) {
+    for (const [width, height] of rotationOnly ? [] : sizes) {
       const file = await common.clip({ width, height, seconds: 20 });
       const host = await openHostWindow(width, height, '202020');
       try {
@@ -191,8 +197,40 @@ async function main() {
       }
     }
 
-    const host = await openHostWindow(640, 360, '202020');
-    try {
+    {
+      const upright = await common.clip({ width: 1280, height: 720, seconds: 20 });
+      const host = await openHostWindow(1280, 720, '202020');
+      try {
+        const runs = {};
+        for (const degrees of [0, 90, 180]) {
+          const file = degrees === 0 ? upright : upright.replace(/\.mp4$/, `-rotate${degrees}.mp4`);
+          if (!fs.existsSync(file)) {
+            await promisify(execFile)('ffmpeg', ['-v', 'error', '-y', '-i', upright, '-c', 'copy',
+              '-metadata:s:v:0', `rotate=${degrees}`, file]);
+          }
+          runs[degrees] = [];
+          for (let r = 0; r < rounds; r += 1) runs[degrees].push(await playRun(xvfb, host, file, 1280, 720, 'sw', true));
+        }
+        const median = (values) => summarize(values).median;
+        const fps0 = median(runs[0].map((run) => run.fps));
+        const cpu0 = median(runs[0].map((run) => run.cpuMsPerFrame));
+        rotation = { uprightFps: round(fps0, 1), uprightCpuMsPerFrame: round(cpu0, 2) };
+        for (const degrees of [90, 180]) {
+          const fps = median(runs[degrees].map((run) => run.fps));
+          const cpu = median(runs[degrees].map((run) => run.cpuMsPerFrame));
+          rotation[`rotate${degrees}`] = { fps: round(fps, 1), cpuMsPerFrame: round(cpu, 2),
+            fpsRatio: round(fps / fps0, 3), cpuRatio: round(cpu / cpu0, 3) };
+          console.log(`1280x720 sw untimed, rotation ${degrees} against upright: fps ${(fps / fps0).toFixed(2)}x `
+            + `(${fps.toFixed(1)} / ${fps0.toFixed(1)}), player CPU/frame ${(cpu / cpu0).toFixed(2)}x `
+            + `(${cpu.toFixed(2)} / ${cpu0.toFixed(2)} ms)`);
+        }
+      } finally {
+        await host.close();
+      }
+    }
+
+    const host = rotationOnly ? null : await openHostWindow(640, 360, '202020');
+    if (host) try {
       const rich = await richClip();
       const session = startSession({ mode: 'snapshot', window: host.id, width: 640, height: 360, url: rich,
         options: ['ao=null'], audioTracks: 8, subtitleTracks: 16, chapters: 64, rounds: quick ? 5 : 11 }, 'sw');
@@ -218,7 +256,7 @@ async function main() {
   } finally {
     await xvfb.stop();
   }
-  const file = common.writeResult('hosted', { loadAverageBefore: loadBefore, rounds, paths, snapshot,
+  const file = common.writeResult('hosted', { loadAverageBefore: loadBefore, rounds, paths, rotation, snapshot,
     idle: Object.fromEntries(Object.entries(idle).map(([k, v]) => [k, round(v, 3)])) });
   console.log(`results: ${path.relative(common.root, file)}`);
 }

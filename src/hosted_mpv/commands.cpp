@@ -183,9 +183,12 @@ Napi::Value StartRecording(const Napi::CallbackInfo& info) {
   SessionRef session = getSessionOrThrow(env, info[0].As<Napi::String>().Utf8Value());
   uint64_t replyId = takeAsyncRequestId();
   std::string startedAt = currentUtcTime();
+  bool heldFailedRecording;
   {
     // Written before the request: its reply may come before the call returns.
     std::lock_guard lock(session->stateMutex);
+    heldFailedRecording = session->engineHoldsFailedRecording;
+    session->engineHoldsFailedRecording = false;  // the new target replaces it
     session->pendingRecordStartRequestId = replyId;
     session->pendingRecordTargetPath = path;
     session->pendingRecordStartedAt = startedAt;
@@ -203,6 +206,7 @@ Napi::Value StartRecording(const Napi::CallbackInfo& info) {
         session->pendingRecordTargetPath.clear();
         session->pendingRecordStartedAt.clear();
       }
+      session->engineHoldsFailedRecording = heldFailedRecording;
       session->snapshot.recordingActive = false;
       session->snapshot.recordingStartedAt.clear();
       session->snapshot.recordingError = mpv_error_string(status);
@@ -223,6 +227,7 @@ Napi::Value StopRecording(const Napi::CallbackInfo& info) {
     std::lock_guard lock(session->stateMutex);
     session->pendingRecordStopRequestId = replyId;
     session->pendingRecordStopStartedAt = session->snapshot.recordingStartedAt;
+    session->engineHoldsFailedRecording = false;
     session->snapshot.recordingActive = false;
     session->snapshot.recordingStartedAt.clear();
     session->snapshot.recordingError.clear();

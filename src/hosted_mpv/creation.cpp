@@ -15,6 +15,7 @@
 #include "platform/main_thread.h"
 #include "render.h"
 #include "render_opengl.h"
+#include "rotation.h"
 #include "teardown.h"
 #include "trace.h"
 #include "views.h"
@@ -75,6 +76,9 @@ void setFixedOptions(Session& session) {
   mpv_set_option_string(mpv, "osc", "no");
   mpv_set_option_string(mpv, "idle", "yes");
   mpv_set_option_string(mpv, "keep-open", "yes");
+  // Without this the engine pauses itself at the end of a file, and that
+  // pause would carry over to the next load: a pause is only ever the caller's.
+  mpv_set_option_string(mpv, "keep-open-pause", "no");
   mpv_set_option_string(mpv, "input-default-bindings", "no");
   mpv_set_option_string(mpv, "input-vo-keyboard", "no");
   mpv_set_option_string(mpv, "ytdl", "no");
@@ -143,6 +147,7 @@ void buildSession(const Napi::CallbackInfo& info, const SessionRef& session) {
     }
   }
 
+  if (session->softwareRenderer) takeOverRotation(*session);
   traceSession(session.get(),
                std::string("Using renderer backend: ") + (session->softwareRenderer ? "sw" : "gl"));
   mpv_render_context_set_update_callback(session->renderContext, onRenderContextUpdate,

@@ -99,6 +99,24 @@ void cutChapterTitle(std::string& title) {
 
 std::string engineText(int code) { return mpv_error_string(code); }
 
+// Stores the rotation metadata of the selected video track of a track-list
+// value (0 when it has none). A list without a selected video track (the
+// engine's list while it opens the next file, or audio only) keeps the last
+// rotation: the frame on show is still that of the last video.
+void updateStreamRotationLocked(Session& session, const mpv_node& node) {
+  if (node.format != MPV_FORMAT_NODE_ARRAY || !node.u.list) return;
+  const mpv_node_list& list = *node.u.list;
+  for (int i = 0; i < list.num; ++i) {
+    const mpv_node& element = list.values[i];
+    if (readMapString(element, "type") != "video" || !readMapFlag(element, "selected")) continue;
+    const mpv_node* rotation = findMapValue(element, "demux-rotation");
+    int64_t degrees = 0;
+    if (!rotation || !readTrackId(*rotation, degrees)) degrees = 0;
+    session.streamRotation = int(((degrees % 360) + 360) % 360);
+    return;
+  }
+}
+
 // Engines before 0.36 report "no override" as a negative number ("-1.000000");
 // the snapshot says "no" for it, as it does before the engine reports.
 std::string normalizeAspectOverride(const std::string& value) {
@@ -108,6 +126,27 @@ std::string normalizeAspectOverride(const std::string& value) {
   return end == value.c_str() + value.size() && number < 0 ? "no" : value;
 }
 
+// The engine's recorder failing a recording that runs: the engine goes on
+// playing without recording, but keeps the target in "stream-record".
+void handleRecorderFailureLocked(Session& session, const std::string& text) {
+  SessionSnapshot& snapshot = session.snapshot;
+  // While a recording request is on its way, the line may belong to the target
+  // that request replaces; its reply settles the state instead.
+  if (!snapshot.recordingActive || session.pendingRecordStartRequestId != 0 ||
+      session.pendingRecordStopRequestId != 0) {
+    return;
+  }
+  snapshot.recordingActive = false;
+  snapshot.recordingStartedAt.clear();
+  snapshot.recordingError = text.substr(0, text.find_last_not_of('\n') + 1);
+  session.engineHoldsFailedRecording = true;
+}
+
+// Error and fatal lines never change the status: the engine logs them also
+// for what it recovers from (audio outputs and hardware decoders tried in
+// turn), and it arrives after the events that followed it in time. They
+// describe the load only while it has not started playing; the end of a file
+// with an error and a refused load set the status themselves.
 void handleLogLocked(Session& session, const mpv_event_log_message* message) {
   if (!message || !message->level || !message->text) return;
   std::string level = message->level;
@@ -115,11 +154,13 @@ void handleLogLocked(Session& session, const mpv_event_log_message* message) {
   std::fprintf(stderr, "[hosted-mpv][%s][%s] %s: %s", session.id.c_str(), message->level,
                message->prefix ? message->prefix : "mpv", message->text);
   if (level == "warn") return;
-  session.snapshot.error = message->text;
-  if (level == "fatal") {
-    session.snapshot.status = SessionStatus::error;
-    session.snapshot.errorFromEngine = true;
+  if (message->prefix && std::strcmp(message->prefix, "recorder") == 0) {
+    handleRecorderFailureLocked(session, message->text);
   }
+  SessionSnapshot& snapshot = session.snapshot;
+  if (snapshot.status != SessionStatus::loading && snapshot.status != SessionStatus::error) return;
+  snapshot.error = message->text;
+  if (level == "fatal") snapshot.errorFromEngine = true;
 }
 
 void handleReplyLocked(Session& session, uint64_t replyId, int error) {
@@ -197,6 +238,8 @@ void handleEndFileLocked(Session& session, const mpv_event_end_file* endFile) {
   bool running = session.running.load(std::memory_order_acquire);
   if (endFile && endFile->reason == MPV_END_FILE_REASON_ERROR) {
     snapshot.status = SessionStatus::error;
+    // A fatal line of this load already said why, in the engine's own words.
+    if (snapshot.errorFromEngine && !snapshot.error.empty()) return;
     snapshot.error = endFile->error < 0 ? engineText(endFile->error) : "Playback failed.";
     return;
   }
@@ -328,6 +371,7 @@ void handlePropertyChangeLocked(Session& session, const mpv_event_property* prop
         updateTracksFromNode(node, "audio", snapshot.audioTracks, snapshot.selectedAudioTrackId);
         updateTracksFromNode(node, "sub", snapshot.subtitleTracks,
                              snapshot.selectedSubtitleTrackId);
+        updateStreamRotationLocked(session, node);
       } else if (name == "chapter-list") {
         updateChaptersFromNode(snapshot, node);
       }
@@ -447,8 +491,11 @@ void handleSessionEventLocked(Session& session, const mpv_event& event) {
       handleEndFileLocked(session, static_cast<const mpv_event_end_file*>(event.data));
       break;
     case MPV_EVENT_FILE_LOADED:
+      // Whatever the engine complained about while opening, it recovered from.
       session.fileLoaded = true;
       session.snapshot.status = session.paused ? SessionStatus::paused : SessionStatus::playing;
+      session.snapshot.error.clear();
+      session.snapshot.errorFromEngine = false;
       break;
     case MPV_EVENT_PROPERTY_CHANGE:
       handlePropertyChangeLocked(session, static_cast<const mpv_event_property*>(event.data));

@@ -47,10 +47,13 @@ Napi::Value LoadPlayback(const Napi::CallbackInfo& info) {
   std::string referer = readOptionalString(playback, "referer");
   double startTime = readOptionalNumber(playback, "startTime", -1);
 
+  // Also when the engine failed the last recording: it still holds the
+  // target and would record the new file into it.
   bool recording;
   {
     std::lock_guard lock(session->stateMutex);
-    recording = session->snapshot.recordingActive;
+    recording = session->snapshot.recordingActive || session->engineHoldsFailedRecording;
+    session->engineHoldsFailedRecording = false;
   }
   if (recording) {
     uint64_t stopId = takeAsyncRequestId();

@@ -78,6 +78,9 @@ struct Session {
   std::weak_ptr<Session>* callbackContext = nullptr;
   // Set by creation before any render or callback can run, then immutable.
   bool softwareRenderer = false;
+  // Software path: the engine's video-rotate taken over at creation (-1 for
+  // "no"), then immutable (rotation.h).
+  int requestedRotation = 0;
 
   // Guarded by stateMutex.
   int32_t surfaceWidth = 0;
@@ -91,6 +94,12 @@ struct Session {
   uint64_t surfaceGeneration = 0;
   bool paused = false;
   bool fileLoaded = false;
+  // Rotation metadata of the selected video track (clockwise degrees).
+  int streamRotation = 0;
+  // The engine failed a recording and still holds its target in
+  // "stream-record": the next load clears it, or the engine would record the
+  // next file while the snapshot says no recording runs.
+  bool engineHoldsFailedRecording = false;
 };
 
 using SessionRef = std::shared_ptr<Session>;

@@ -70,22 +70,97 @@ TEST_F(EventThreadTest, WarnLinesAreOnlyWritten) {
   EXPECT_EQ(snap().error, "");
 }
 
-TEST_F(EventThreadTest, ErrorLinesSetTheErrorButNotTheStatus) {
-  snap().status = SessionStatus::playing;
-  EXPECT_EQ(log("demux", "error", "bad packet\n"),
-            "[hosted-mpv][hosted-mpv-test][error] demux: bad packet\n");
-  EXPECT_EQ(snap().error, "bad packet\n");
-  EXPECT_EQ(snap().status, SessionStatus::playing);
+TEST_F(EventThreadTest, ErrorLinesDescribeOnlyALoadThatHasNotStartedPlaying) {
+  // Written out always; never a status change; in the snapshot only while
+  // loading or failed.
+  for (auto status : {SessionStatus::playing, SessionStatus::paused, SessionStatus::ended,
+                      SessionStatus::idle, SessionStatus::closed}) {
+    snap().status = status;
+    EXPECT_EQ(log("demux", "error", "bad packet\n"),
+              "[hosted-mpv][hosted-mpv-test][error] demux: bad packet\n");
+    EXPECT_EQ(log("ao/jack", "fatal", "cannot open server\n"),
+              "[hosted-mpv][hosted-mpv-test][fatal] ao/jack: cannot open server\n");
+    EXPECT_EQ(snap().status, status);
+    EXPECT_EQ(snap().error, "");
+    EXPECT_FALSE(snap().errorFromEngine);
+  }
+  snap().status = SessionStatus::loading;
+  log("vd", "error", "no CUDA\n");
+  EXPECT_EQ(snap().error, "no CUDA\n");
   EXPECT_FALSE(snap().errorFromEngine);
+  EXPECT_EQ(snap().status, SessionStatus::loading);
   handle(MPV_EVENT_START_FILE);
   EXPECT_EQ(snap().error, "");
 }
 
-TEST_F(EventThreadTest, FatalLinesWithoutPrefixSayMpvAndSetErrorStatus) {
+TEST_F(EventThreadTest, FatalLinesWithoutPrefixSayMpvAndKeepTheStatus) {
+  snap().status = SessionStatus::loading;
   EXPECT_EQ(log(nullptr, "fatal", "gone"), "[hosted-mpv][hosted-mpv-test][fatal] mpv: gone");
-  EXPECT_EQ(snap().status, SessionStatus::error);
+  EXPECT_EQ(snap().status, SessionStatus::loading);
   EXPECT_EQ(snap().error, "gone");
   EXPECT_TRUE(snap().errorFromEngine);
+  // The engine recovered from it: the file loads and plays.
+  handle(MPV_EVENT_FILE_LOADED);
+  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().error, "");
+  EXPECT_FALSE(snap().errorFromEngine);
+}
+
+// The engine delivers its log lines after every queued event, so the
+// "Failed to open" line of a refused load A comes after B's start of file.
+TEST_F(EventThreadTest, ALateErrorLineOfAReplacedLoadNeverShowsInTheNextFile) {
+  snap().status = SessionStatus::error;  // A was refused
+  handle(MPV_EVENT_START_FILE);           // B
+  log("cplayer", "error", "Failed to open /nonexistent/a.mkv.\n");
+  handle(MPV_EVENT_FILE_LOADED);
+  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().error, "");
+
+  handle(MPV_EVENT_START_FILE);  // C, loaded before the line of B's predecessor arrives
+  handle(MPV_EVENT_FILE_LOADED);
+  log("cplayer", "error", "Failed to open /nonexistent/b.mkv.\n");
+  log("cplayer", "fatal", "late fatal\n");
+  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().error, "");
+  EXPECT_FALSE(snap().errorFromEngine);
+}
+
+TEST_F(EventThreadTest, AFailedFileKeepsItsFatalLineAndTakesTheWordsThatFollow) {
+  handle(MPV_EVENT_START_FILE);
+  log("demux", "fatal", "no streams\n");
+  endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_UNKNOWN_FORMAT);
+  EXPECT_EQ(snap().status, SessionStatus::error);
+  EXPECT_EQ(snap().error, "no streams\n");
+  EXPECT_TRUE(snap().errorFromEngine);
+
+  handle(MPV_EVENT_START_FILE);
+  log("vd", "error", "probing\n");  // not fatal: the end of file gives the code's text
+  endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
+  EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_LOADING_FAILED));
+  log("cplayer", "error", "Failed to open x.\n");  // the engine's own words, after the event
+  EXPECT_EQ(snap().status, SessionStatus::error);
+  EXPECT_EQ(snap().error, "Failed to open x.\n");
+}
+
+TEST_F(EventThreadTest, TheRecorderFailingEndsTheRecordingAndMarksTheEngineTarget) {
+  snap().status = SessionStatus::playing;
+  snap().recordingActive = true;
+  snap().recordingTargetPath = "/nope/a.mkv";
+  snap().recordingStartedAt = "2024-05-01T18:30:00Z";
+  session->pendingRecordStopRequestId = 9;  // a request on its way settles it instead
+  log("recorder", "error", "Failed opening output file.\n");
+  EXPECT_TRUE(snap().recordingActive);
+  EXPECT_FALSE(session->engineHoldsFailedRecording);
+
+  session->pendingRecordStopRequestId = 0;
+  log("recorder", "error", "Failed opening output file.\n");
+  EXPECT_FALSE(snap().recordingActive);
+  EXPECT_EQ(snap().recordingTargetPath, "/nope/a.mkv");
+  EXPECT_EQ(snap().recordingStartedAt, "");
+  EXPECT_EQ(snap().recordingError, "Failed opening output file.");
+  EXPECT_TRUE(session->engineHoldsFailedRecording);
+  EXPECT_EQ(snap().error, "");
+  EXPECT_EQ(snap().status, SessionStatus::playing);
 }
 
 TEST_F(EventThreadTest, OtherLevelsAndIncompleteLinesAreIgnored) {
@@ -353,6 +428,28 @@ TEST_F(EventThreadTest, TrackListAndSelections) {
 
   changeNode("track-list", b.string("not a list"));
   EXPECT_TRUE(snap().audioTracks.empty());
+}
+
+TEST_F(EventThreadTest, StreamRotationIsTheSelectedVideoTracks) {
+  MpvNodeBuilder b;
+  auto video = [&](int64_t id, bool selected, mpv_node rotation) {
+    return b.map({{"type", b.string("video")}, {"id", b.integer(id)},
+                  {"selected", b.flag(selected)}, {"demux-rotation", rotation}});
+  };
+  changeNode("track-list", b.array({video(1, false, b.integer(90)), video(2, true, b.integer(270))}));
+  EXPECT_EQ(session->streamRotation, 270);
+  changeNode("track-list", b.array({video(1, true, b.integer(-90))}));
+  EXPECT_EQ(session->streamRotation, 270);
+  changeNode("track-list", b.array({video(1, true, b.integer(450))}));
+  EXPECT_EQ(session->streamRotation, 90);
+  // No selected video (the list while the next file opens): the frame on show
+  // is still the last video's.
+  changeNode("track-list", b.array({video(1, false, b.integer(0))}));
+  EXPECT_EQ(session->streamRotation, 90);
+  changeNode("track-list", b.array({}));
+  EXPECT_EQ(session->streamRotation, 90);
+  changeNode("track-list", b.array({video(1, true, b.string("x"))}));
+  EXPECT_EQ(session->streamRotation, 0);
   EXPECT_EQ(snap().selectedAudioTrackId, -1);
 }
 

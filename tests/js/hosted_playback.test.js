@@ -7,7 +7,7 @@ const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
 const { startXvfb, openHostWindow, sleep, waitFor } = require('./support/x11');
-const { makeClip } = require('./support/media');
+const { makeClip, makeRotatedClips } = require('./support/media');
 
 let hosted;
 let xvfb;
@@ -36,6 +36,10 @@ before(async () => {
     requests.push([request.url, request.headers]);
     if (request.url === '/stall') {
       stalled.push(response);
+      return;
+    }
+    if (request.url === '/missing.mkv') {
+      response.writeHead(404).end('not here');
       return;
     }
     const data = fs.readFileSync(media.clip);
@@ -159,6 +163,24 @@ describe('hosted playback', () => {
     hosted.setPaused(id, false);
   });
 
+  it('plays the next load after an end, and honours a pause the caller asked for', async () => {
+    await sleep(300);  // the engine holds the last frame at the end, and does not pause
+    assert.equal(snap(id).status, 'ended');
+    hosted.loadPlayback(id, { streamUrl: media.clip, startTime: 6 });
+    await waitFor(statusIs(id, 'playing'), 'playback after the end');
+    const from = snap(id).positionSeconds;
+    await waitFor(() => snap(id).positionSeconds > from + 0.3, 'the position to move on');
+    await waitFor(statusIs(id, 'ended'), 'the end again');
+
+    hosted.setPaused(id, true);  // asked for while ended: carries over to the next load
+    hosted.loadPlayback(id, { streamUrl: media.clip });
+    await waitFor(statusIs(id, 'paused'), 'a paused load');
+    await sleep(300);
+    assert.equal(snap(id).status, 'paused');
+    hosted.setPaused(id, false);
+    await waitFor(statusIs(id, 'playing'), 'playback once resumed');
+  });
+
   it('starts at the given start time', async () => {
     const other = create();
     hosted.loadPlayback(other, { streamUrl: media.clip, startTime: 4 });
@@ -213,16 +235,25 @@ describe('hosted playback', () => {
       hosted.disposeSession(other);
     });
 
-    it('reports a target the player cannot write', async () => {
+    it('ends a recording the player cannot write, and never records the next load into it', async () => {
       const other = create();
       hosted.loadPlayback(other, { streamUrl: media.clip });
       await waitFor(statusIs(other, 'playing'), 'playback');
-      hosted.startRecording(other, '/nonexistent-dir/recording.mkv');
+      const dir = path.join(media.dir, 'not-yet');
+      const target = path.join(dir, 'recording.mkv');
+      hosted.startRecording(other, target);
       // The player takes the request, then cannot open the file and says so.
-      const s = await waitFor(() => /recording/i.test(snap(other).error ?? '') && snap(other),
-        'the player\'s complaint');
-      assert.equal(s.recording.targetPath, '/nonexistent-dir/recording.mkv');
+      const s = await waitFor(() => snap(other).recording?.error && snap(other), 'the player\'s complaint');
+      assert.deepEqual(s.recording, { active: false, targetPath: target, error: 'Failed opening output file.' });
       assert.equal(s.status, 'playing');
+      assert.equal('error' in s, false);
+      // The folder appears; the next file must still not be recorded.
+      fs.mkdirSync(dir);
+      hosted.loadPlayback(other, { streamUrl: media.clip });
+      await waitFor(statusIs(other, 'playing'), 'the next playback');
+      await sleep(1000);
+      assert.equal(fs.existsSync(target), false, 'the next file was recorded');
+      assert.equal('recording' in snap(other), false);
       hosted.disposeSession(other);
     });
 
@@ -250,6 +281,72 @@ describe('hosted playback', () => {
       await sleep(300);
       hosted.disposeSession(other);
       assert.ok(fs.statSync(target).size > 0);
+    });
+  });
+
+  // No ao=null and the default hwdec, on a machine without a sound device or
+  // hardware decoders: the engine logs its probing as errors (and the JACK
+  // output as fatal) and plays on.
+  describe('with the options users get', () => {
+    let other;
+    let second;
+    const settle = async (status, what) => {
+      const s = await waitFor(statusIs(other, status), what, 15000);
+      await sleep(500);  // lines of the engine arrive after its events
+      const later = snap(other);
+      assert.equal(later.status, status, what);
+      return [s, later];
+    };
+
+    before(async () => {
+      second = await makeRotatedClips();
+      other = hosted.createSession(host.handle(), { x: 0, y: 0, width: 320, height: 240 }, null, 1, []);
+      sessions.push(other);
+    });
+    after(() => second.remove());
+
+    it('surfs five loads in a row, each settling, nothing stale in the error', async () => {
+      hosted.loadPlayback(other, { streamUrl: media.clip, startTime: 5 });
+      for (const s of await settle('playing', 'the first file')) assert.equal('error' in s, false, s.error);
+      await waitFor(statusIs(other, 'ended'), 'the end of the first file', 15000);
+
+      hosted.loadPlayback(other, { streamUrl: second.quarter[0] });
+      for (const s of await settle('playing', 'another file after the end')) {
+        assert.equal('error' in s, false, s.error);
+      }
+
+      hosted.loadPlayback(other, { streamUrl: path.join(media.dir, 'missing.mkv') });
+      for (const s of await settle('error', 'a missing file')) assert.ok(s.error, 'an error text');
+
+      hosted.loadPlayback(other, { streamUrl: `${baseUrl}/clip.mkv` });
+      for (const s of await settle('playing', 'an HTTP stream')) assert.equal('error' in s, false, s.error);
+
+      hosted.loadPlayback(other, { streamUrl: media.clip });
+      for (const s of await settle('playing', 'the file again')) assert.equal('error' in s, false, s.error);
+      assert.ok(snap(other).audioTracks.length > 0);
+    });
+
+    it('keeps real failures as errors with text, and none after them once a file plays', async () => {
+      const junk = path.join(media.dir, 'junk.mkv');
+      // Fixed bytes: fresh random ones now and then look like some format to the player.
+      const bytes = Buffer.alloc(64 * 1024);
+      let x = 12345;
+      for (let i = 0; i < bytes.length; i += 1) {
+        x = (Math.imul(x, 1103515245) + 12345) >>> 0;
+        bytes[i] = x >>> 24;
+      }
+      fs.writeFileSync(junk, bytes);
+      const failures = [`${baseUrl}/missing.mkv`, junk, path.join(media.dir, 'missing.mkv')];
+      for (const url of failures) {
+        hosted.loadPlayback(other, { streamUrl: url });
+        for (const s of await settle('error', url)) assert.ok(s.error, `an error text for ${url}`);
+      }
+      // Refused loads right before a good one: their late lines must not land in it.
+      for (const url of failures) hosted.loadPlayback(other, { streamUrl: url });
+      hosted.loadPlayback(other, { streamUrl: media.clip });
+      for (const s of await settle('playing', 'a file after refused loads')) {
+        assert.equal('error' in s, false, s.error);
+      }
     });
   });
 

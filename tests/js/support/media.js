@@ -36,4 +36,50 @@ async function makeClip() {
   return { dir, clip, remove: () => fs.rmSync(dir, { recursive: true, force: true }) };
 }
 
-module.exports = { makeClip };
+/**
+ * Sets the rotation of an MP4 file's first track (its track header matrix) to
+ * `degrees`, any angle: ffmpeg writes only quarter turns itself.
+ */
+function setMp4Rotation(file, degrees) {
+  const data = fs.readFileSync(file);
+  const at = data.indexOf('tkhd');
+  if (at < 4) throw new Error(`no track header in ${file}`);
+  const box = at - 4;
+  const matrix = box + (data[box + 8] === 1 ? 60 : 48);
+  const radians = (degrees * Math.PI) / 180;
+  const fixed = (v) => Math.round(v * 65536);
+  const values = [fixed(Math.cos(radians)), fixed(Math.sin(radians)), 0,
+    fixed(-Math.sin(radians)), fixed(Math.cos(radians)), 0, 0, 0, 0x40000000];
+  values.forEach((v, i) => data.writeInt32BE(v, matrix + i * 4));
+  fs.writeFileSync(file, data);
+}
+
+/**
+ * Three-second H.264 clips of 320x240, red in the top half and blue in the
+ * bottom half, in a new temporary directory: `quarter[r]` with the rotation
+ * metadata ffmpeg writes for rotate=r (0, 90, 180, 270), and `odd[d]` with a
+ * track matrix turned by d degrees.
+ * @param {number[]} oddAngles
+ */
+async function makeRotatedClips(oddAngles = []) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'hosted-rotation-'));
+  const run = (args) => promisify(execFile)('ffmpeg', ['-v', 'error', '-y', ...args], { env: toolEnv() });
+  const upright = path.join(dir, 'upright.mp4');
+  await run(['-f', 'lavfi', '-i',
+    'color=c=red:size=320x240:rate=25,drawbox=x=0:y=120:w=320:h=120:color=blue:t=fill',
+    '-t', '3', '-c:v', 'libx264', '-pix_fmt', 'yuv420p', upright]);
+  const quarter = {};
+  for (const r of [0, 90, 180, 270]) {
+    quarter[r] = path.join(dir, `rotate-${r}.mp4`);
+    await run(['-i', upright, '-c', 'copy', '-metadata:s:v:0', `rotate=${r}`, quarter[r]]);
+  }
+  const odd = {};
+  for (const d of oddAngles) {
+    odd[d] = path.join(dir, `matrix-${d}.mp4`);
+    fs.copyFileSync(upright, odd[d]);
+    setMp4Rotation(odd[d], d);
+  }
+  return { dir, quarter, odd, remove: () => fs.rmSync(dir, { recursive: true, force: true }) };
+}
+
+module.exports = { makeClip, makeRotatedClips };
