@@ -83,6 +83,11 @@ void setFixedOptions(Session& session) {
   mpv_set_option_string(mpv, "input-vo-keyboard", "no");
   mpv_set_option_string(mpv, "ytdl", "no");
   mpv_set_option_string(mpv, "vo", "libmpv");
+  // The engine's own list would go on to SDL's audio output where none of
+  // these opens (no sound device): SDL sets itself up process-wide without a
+  // lock, and two sessions probing it at once crash the process. A caller's
+  // "ao" extra option still replaces this list.
+  mpv_set_option_string(mpv, "ao", "pipewire,pulse,alsa,jack");
   if (!session.softwareRenderer) mpv_set_option_string(mpv, "hwdec", "auto-safe");
   char volume[64];
   std::snprintf(volume, sizeof volume, "%.6f", session.snapshot.volume);

@@ -326,6 +326,20 @@ describe('hosted playback', () => {
       assert.ok(snap(other).audioTracks.length > 0);
     });
 
+    it('starts sessions side by side, each probing for a sound device at the same moment', async () => {
+      // Several rounds: the crash this guards against hit one start in four.
+      for (let round = 0; round < 4; round += 1) {
+        const pair = [0, 1].map((i) => hosted.createSession(host.handle(),
+          { x: 320 * i, y: 240, width: 320, height: 240 }, null, 1, []));
+        for (const id of pair) hosted.loadPlayback(id, { streamUrl: media.clip });
+        for (const id of pair) {
+          await waitFor(() => snap(id).status === 'playing' && snap(id).positionSeconds > 0.3,
+            `session ${id} of round ${round} playing`, 15000);
+        }
+        for (const id of pair) hosted.disposeSession(id);
+      }
+    });
+
     it('keeps real failures as errors with text, and none after them once a file plays', async () => {
       const junk = path.join(media.dir, 'junk.mkv');
       // Fixed bytes: fresh random ones now and then look like some format to the player.
