@@ -23,6 +23,7 @@
 #include "helper_state.h"
 #include "json_writer.h"
 #include "player_setup.h"
+#include "render_choice.h"
 #include "runtime_probe.h"
 #include "snapshot.h"
 #include "software_renderer.h"
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
   g_state.renderWidth = args.width;
   g_state.renderHeight = args.height;
   pipeline.mpv = g_state.mpv;
+  pipeline.rendererChoice = rendererChoiceFromEnvironment();
   pipeline.shmBase = args.shmBase;
   pipeline.width = args.width;
   pipeline.height = args.height;
