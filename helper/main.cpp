@@ -77,6 +77,9 @@ int main(int argc, char** argv) {
   pipeline.onSoftwareRenderer = [applied = appliedSessionOptions] {
     applySoftwareRendererOptions(g_state.mpv, applied);
   };
+  pipeline.onSoftwarePath = [applied = appliedSessionOptions] {
+    applySoftwarePathOptions(g_state.mpv, applied);
+  };
 
   // No other thread runs yet: no lock needed.
   g_state.renderWidth = args.width;

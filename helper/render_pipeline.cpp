@@ -188,6 +188,7 @@ bool RenderPipeline::setupSoftware(std::string& error) {
     error = std::string("video-rotate: ") + mpv_error_string(result);
     return false;
   }
+  if (onSoftwarePath) onSoftwarePath();
   rotationWatch = mpv_create_client(mpv, "orvanel-render-rotation");
   if (!rotationWatch) {
     error = "render context unavailable";

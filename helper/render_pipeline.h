@@ -56,6 +56,7 @@ struct RenderPipeline {
   std::function<void(const std::string& name, int32_t width, int32_t height, uint32_t generation)>
       onRingCreated;  // writes the "shm" event
   std::function<void()> onSoftwareRenderer;
+  std::function<void()> onSoftwarePath;  // run once the software path is chosen
 
   // Filled by main before the thread starts (mpv, gl, shmBase, width,
   // height); render thread only from then on.
