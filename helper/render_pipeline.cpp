@@ -20,6 +20,21 @@ char kSoftwareFormat[] = "bgr0";
 // The renderer's fast paths want rows on 64-byte boundaries.
 constexpr size_t kSoftwareRowAlignment = 64;
 constexpr uint64_t kRotationReply = 1;
+constexpr uint64_t kLoadHookReply = 2;
+
+// video-rotate's value as the turn adds it: degrees, or -1 for "no".
+int64_t rotationOption(mpv_handle* mpv, const char* name) {
+  char* value = mpv_get_property_string(mpv, name);
+  if (!value) return 0;
+  const std::string text = value;
+  mpv_free(value);
+  return text == "no" ? -1 : std::strtoll(text.c_str(), nullptr, 10);
+}
+
+bool isSetLocally(mpv_handle* mpv, const char* name) {
+  int flag = 0;
+  return mpv_get_property(mpv, name, MPV_FORMAT_FLAG, &flag) >= 0 && flag != 0;
+}
 
 void emitFatal(const std::string& error) {
   emitLine(JsonWriter().str("event", "fatal").str("error", error).finish());
@@ -179,11 +194,8 @@ bool RenderPipeline::setupSoftware(std::string& error) {
   // Read before it is overridden: the caller's own video-rotate (a number of
   // degrees added to the stream's, or "no") still applies, made by the
   // slot writer.
-  if (char* value = mpv_get_property_string(mpv, "video-rotate")) {
-    const std::string text = value;
-    mpv_free(value);
-    callerRotation = text == "no" ? -1 : std::strtoll(text.c_str(), nullptr, 10);
-  }
+  callerRotation = rotationOption(mpv, "video-rotate");
+  fileRotation = callerRotation;
   if (const int result = mpv_set_property_string(mpv, "video-rotate", "no"); result < 0) {
     error = std::string("video-rotate: ") + mpv_error_string(result);
     return false;
@@ -197,6 +209,9 @@ bool RenderPipeline::setupSoftware(std::string& error) {
   mpv_set_wakeup_callback(rotationWatch, &RenderPipeline::onRenderUpdate, this);
   mpv_observe_property(rotationWatch, kRotationReply, "current-tracks/video/demux-rotation",
                        MPV_FORMAT_INT64);
+  // A load's own video-rotate would reach the renderer: it is taken over
+  // in the hook that runs after per-file options are applied.
+  mpv_hook_add(rotationWatch, kLoadHookReply, "on_load", 0);
 
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
@@ -216,6 +231,16 @@ void RenderPipeline::readRotationEvents() {
   for (;;) {
     const mpv_event* event = mpv_wait_event(rotationWatch, 0);
     if (event->event_id == MPV_EVENT_NONE) return;
+    if (event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kLoadHookReply) {
+      // The engine waits for this answer, and serves our calls meanwhile.
+      fileRotation = callerRotation;
+      if (isSetLocally(rotationWatch, "option-info/video-rotate/set-locally")) {
+        fileRotation = rotationOption(rotationWatch, "video-rotate");
+        mpv_set_property_string(rotationWatch, "file-local-options/video-rotate", "no");
+      }
+      mpv_hook_continue(rotationWatch, static_cast<const mpv_event_hook*>(event->data)->id);
+      continue;
+    }
     if (event->event_id != MPV_EVENT_PROPERTY_CHANGE || event->reply_userdata != kRotationReply) {
       continue;
     }
@@ -277,7 +302,7 @@ bool RenderPipeline::createRing() {
 
 void RenderPipeline::renderSoftwareFrame() {
   if (!ring.isMapped()) return;
-  const int turns = callerRotation < 0 ? 0 : quarterTurnsFor(streamRotation + callerRotation);
+  const int turns = fileRotation < 0 ? 0 : quarterTurnsFor(streamRotation + fileRotation);
   const size_t frameStride = static_cast<size_t>(width) * 4;
   // The number is taken only by a frame that is published: a failed render
   // leaves its slot empty (seq 0) and the next frame goes to the same slot.

@@ -84,10 +84,12 @@ struct RenderPipeline {
   // (it aborts the process on a quarter turn), so the engine is told not to
   // (video-rotate=no) and the turn is made while writing the slot. The
   // stream's rotation comes from a client handle of its own, whose property
-  // events the render thread reads without blocking.
+  // events the render thread reads without blocking; on the same handle, an
+  // on_load hook takes over a load's own video-rotate.
   mpv_handle* rotationWatch = nullptr;
   int64_t streamRotation = 0;    // the current video track's rotation metadata
   int64_t callerRotation = 0;    // video-rotate as set before; -1 for "no"
+  int64_t fileRotation = 0;      // the same, or the current load's own
   bool directSoftwareTarget = true;  // the engine writes upward into the slot
   // The largest side OpenGL would take here: the software path refuses the
   // sizes the OpenGL path would, so both fail a resize alike.

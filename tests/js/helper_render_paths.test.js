@@ -51,11 +51,11 @@ function renderPathLine(helper) {
 
 // Plays `file` on a new helper and returns the newest whole frame once the
 // picture has settled (several frames after the last ring change).
-async function frameOf(renderer, file) {
+async function frameOf(renderer, file, loadOptions = {}) {
   const helper = startWith(renderer);
   try {
     await helper.waitForSnapshot((s) => s.status === 'idle');
-    helper.load(file);
+    helper.load(file, loadOptions);
     await helper.waitForSnapshot((s) => s.status === 'playing' && s.videoWidth > 0);
     await sleep(300); // a ring fitted to the video follows its size
     const shm = helper.lastShm;
@@ -173,12 +173,16 @@ describe('helper render paths', () => {
         180: [[0.5, 0.3, isBlue], [0.5, 0.7, isRed]],
         270: [[0.35, 0.5, isBlue], [0.65, 0.5, isRed]],
       };
-      for (const angle of [90, 180, 270, 0]) {
-        const frame = await frameOf(renderer, clips[angle]);
+      // A load's own video-rotate works as the engine documents it: added to
+      // the stream's rotation, or "no" for none at all.
+      const cases = [[90], [180], [270], [0], [0, '90', 270], [90, 'no', 0]];
+      for (const [angle, videoRotate, looksLike = angle] of cases) {
+        const options = videoRotate === undefined ? {} : { 'video-rotate': videoRotate };
+        const frame = await frameOf(renderer, clips[angle], options);
         assert.ok(alphaAllOpaque(frame), `rotate=${angle}: a pixel with alpha below 255`);
-        for (const [fx, fy, expected] of checks[angle]) {
+        for (const [fx, fy, expected] of checks[looksLike]) {
           const pixel = pixelAt(frame, fx, fy);
-          assert.ok(expected(pixel), `rotate=${angle}, ${frame.width}x${frame.height}, ` +
+          assert.ok(expected(pixel), `rotate=${angle} video-rotate=${videoRotate}, ${frame.width}x${frame.height}, ` +
             `(${fx}, ${fy}) is ${pixel}, expected ${expected === isRed ? 'red' : 'blue'}`);
         }
       }
