@@ -32,7 +32,8 @@ RendererChoice parseRendererChoice(const char* value, std::string& warning) {
 
 RendererChoice rendererChoiceFromEnvironment() {
   std::string warning;
-  const RendererChoice choice = parseRendererChoice(std::getenv("ORVANEL_HELPER_RENDERER"), warning);
+  const RendererChoice choice =
+      parseRendererChoice(std::getenv("ORVANEL_HELPER_RENDERER"), warning);
   if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
   return choice;
 }
