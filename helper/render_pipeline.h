@@ -8,7 +8,8 @@
 //
 // Threads: the render thread runs runLoop and everything it calls, and is the
 // only thread that touches the GL context, the render context and the ring
-// after start-up. The engine's update callback thread (onRenderUpdate), the
+// after start-up. The engine's update callback thread (onRenderUpdate, also
+// the wake-up callback of the software path's rotationWatch handle), the
 // main and command reader threads (requestSize, via applyRenderSizeLocked)
 // and the main thread (requestStop) only set flags under `mutex` and wake
 // the render thread.
