@@ -89,16 +89,23 @@ function machine() {
 
 /**
  * A test clip of `width` × `height` at `rate` frames per second and
- * `seconds` long: testsrc2 pictures in H.264 (libx264, veryfast, yuv420p,
+ * `seconds` long: testsrc2 pictures (with `camera`: grain and a drifting hue
+ * over them) in H.264 (libx264, veryfast, yuv420p,
  * a key frame every 2 seconds), with a sine tone as AAC when `audio`. Made
  * once and kept in build/bench-media.
  */
-async function clip({ width, height, rate = 30, seconds = 20, audio = false }) {
+async function clip({ width, height, rate = 30, seconds = 20, audio = false, camera = false }) {
   fs.mkdirSync(mediaDir, { recursive: true });
-  const file = path.join(mediaDir, `testsrc2-${width}x${height}-${rate}fps-${seconds}s${audio ? '-audio' : ''}.mp4`);
+  const kind = camera ? 'camera' : 'testsrc2';
+  const file = path.join(mediaDir, `${kind}-${width}x${height}-${rate}fps-${seconds}s${audio ? '-audio' : ''}.mp4`);
   if (fs.existsSync(file)) return file;
   const partial = `${file}.partial.mp4`;
-  const args = ['-v', 'error', '-y', '-f', 'lavfi', '-i', `testsrc2=size=${width}x${height}:rate=${rate}`];
+  // camera: moving pictures with sensor-like grain, which costs the decoder
+  // what a real recording does (many changing macroblocks, a high bit rate).
+  const source = camera
+    ? `testsrc2=size=${width}x${height}:rate=${rate},noise=alls=12:allf=t+u,hue=H=t/2`
+    : `testsrc2=size=${width}x${height}:rate=${rate}`;
+  const args = ['-v', 'error', '-y', '-f', 'lavfi', '-i', source];
   if (audio) args.push('-f', 'lavfi', '-i', 'sine=f=440:sample_rate=48000');
   args.push('-t', String(seconds), '-c:v', 'libx264', '-preset', 'veryfast', '-pix_fmt', 'yuv420p',
     '-g', String(rate * 2));

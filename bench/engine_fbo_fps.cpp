@@ -29,8 +29,9 @@
 //             a frame after the next one's render, which at real time waits
 //             for that frame's display time)
 //   software  no OpenGL at all: the engine's software renderer ("bgr0")
-//             draws each frame into process memory (what the hosted module's
-//             software path does), for comparison
+//             draws each frame into process memory with the helper's
+//             software path options (libswscale's fast converters): the
+//             limit of the helper's software render path
 //
 // Threads: main (engine events, end detection) and render (everything GL and
 // every mpv_render_* call). `mutex` guards the flags below it; the counters
@@ -349,6 +350,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mpv_initialize failed\n");
     return 1;
   }
+  if (gReadback == Readback::software) applySoftwarePathOptions(mpv, {});
   mpv_observe_property(mpv, 1, "eof-reached", MPV_FORMAT_FLAG);
 
   GlContext gl;

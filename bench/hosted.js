@@ -70,8 +70,9 @@ async function richClip() {
 /** Starts hosted_session.js; resolves once it reports ready (or with its first JSON line). */
 function startSession(job, renderer, onTrace) {
   const env = { ...common.toolEnv(), ORVANEL_TRACE_HOSTED_MPV: '1' };
-  if (renderer === 'sw') env.ORVANEL_HOSTED_MPV_RENDERER = 'sw';
-  else delete env.ORVANEL_HOSTED_MPV_RENDERER;
+  // Both forced: left to itself the module takes the software renderer on a
+  // software rasteriser.
+  env.ORVANEL_HOSTED_MPV_RENDERER = renderer;
   const child = spawn(process.execPath, [path.join(__dirname, 'hosted_session.js'), JSON.stringify(job)],
     { env, stdio: ['pipe', 'pipe', 'pipe'] });
   let stderr = '';
@@ -168,20 +169,24 @@ async function main() {
       const file = await common.clip({ width, height, seconds: 20 });
       const host = await openHostWindow(width, height, '202020');
       try {
-        for (const renderer of renderers) {
-          const runs = { realTime: [], untimed: [] };
-          for (let r = 0; r < rounds; r += 1) {
-            runs.realTime.push(await playRun(xvfb, host, file, width, height, renderer, false));
-            runs.untimed.push(await playRun(xvfb, host, file, width, height, renderer, true));
+        // Alternating: the software and the OpenGL path in every round, the
+        // order swapped from one round to the next.
+        const runs = Object.fromEntries(renderers.map((renderer) => [renderer, { realTime: [], untimed: [] }]));
+        for (let r = 0; r < rounds; r += 1) {
+          for (const renderer of r % 2 === 0 ? renderers : [...renderers].reverse()) {
+            runs[renderer].realTime.push(await playRun(xvfb, host, file, width, height, renderer, false));
+            runs[renderer].untimed.push(await playRun(xvfb, host, file, width, height, renderer, true));
           }
+        }
+        for (const renderer of renderers) {
           const entry = { size: `${width}x${height}`, requested: renderer,
-            ran: [...new Set([...runs.realTime, ...runs.untimed].map((run) => run.renderer))].join(',') };
+            ran: [...new Set([...runs[renderer].realTime, ...runs[renderer].untimed].map((run) => run.renderer))].join(',') };
           for (const kind of ['realTime', 'untimed']) {
             entry[kind] = {
-              fps: summarize(runs[kind].map((run) => run.fps)),
-              cpuMsPerFrame: summarize(runs[kind].map((run) => run.cpuMsPerFrame)),
-              xvfbCpuMsPerFrame: summarize(runs[kind].map((run) => run.xvfbCpuMsPerFrame)),
-              droppedFrames: runs[kind].map((run) => run.droppedFrames),
+              fps: summarize(runs[renderer][kind].map((run) => run.fps)),
+              cpuMsPerFrame: summarize(runs[renderer][kind].map((run) => run.cpuMsPerFrame)),
+              xvfbCpuMsPerFrame: summarize(runs[renderer][kind].map((run) => run.xvfbCpuMsPerFrame)),
+              droppedFrames: runs[renderer][kind].map((run) => run.droppedFrames),
             };
           }
           paths.push(entry);
@@ -191,6 +196,14 @@ async function main() {
               + `${show(e.fps)} fps, player ${show(e.cpuMsPerFrame, 2)} ms CPU/frame, `
               + `Xvfb ${show(e.xvfbCpuMsPerFrame, 2)} ms CPU/frame, dropped ${e.droppedFrames.join('/')}`);
           }
+        }
+        // Player + Xvfb CPU per frame, software ÷ OpenGL, round by round.
+        for (const kind of ['realTime', 'untimed']) {
+          const cpu = (run) => run.cpuMsPerFrame + run.xvfbCpuMsPerFrame;
+          const ratio = summarize(runs.sw[kind].map((run, i) => cpu(run) / cpu(runs.gl[kind][i])));
+          paths.push({ size: `${width}x${height}`, kind, cpuPerFrameSoftwareOverOpenGL: ratio });
+          console.log(`${width}x${height} ${kind === 'realTime' ? 'real time' : 'untimed'}: CPU per frame `
+            + `(player + Xvfb) software ÷ OpenGL ${show(ratio, 2)}`);
         }
       } finally {
         await host.close();

@@ -48,8 +48,10 @@ async function engineRun(file, width, height) {
  * Real time: also the ages a polling reader sees.
  */
 async function helperRun(file, width, height, untimed) {
+  // The OpenGL pipeline against the engine drawing with OpenGL alone (the
+  // software path is measured against its own limit in ffmpeg_vs_helper).
   const helper = HelperClient.spawn({
-    width, height, keepEvents: false, env: common.toolEnv(),
+    width, height, keepEvents: false, env: { ...common.toolEnv(), ORVANEL_HELPER_RENDERER: 'gl' },
     shmBase: `/ompv-bench-${process.pid}-${++helperCount}`,
     mpvOptions: untimed ? { untimed: 'yes', audio: 'no' } : { audio: 'no' },
   });

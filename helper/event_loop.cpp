@@ -8,6 +8,7 @@
 #include "command_dispatch.h"
 #include "json_writer.h"
 #include "render_size.h"
+#include "software_frame.h"
 #include "snapshot.h"
 #include "track_parsing.h"
 
@@ -141,8 +142,16 @@ void applyPauseLocked(HelperState& state, bool paused) {
 // a quarter or three quarters of a turn swapping its sides. The engine turns
 // any other angle with a filter before "dwidth" / "dheight", and reports no
 // rotation left for the renderer then.
+//
+// The software path turns the picture itself, by the nearest quarter turn
+// of the stream's rotation plus the caller's video-rotate (none for "no"),
+// while the engine reports no rotation at all.
 void applyDisplayedSizeLocked(HelperState& state) {
-  const bool sideways = ((state.rotationDegrees % 180) + 180) % 180 == 90;
+  bool sideways = ((state.rotationDegrees % 180) + 180) % 180 == 90;
+  if (state.pipeline.renderPath == RenderPath::software) {
+    const int64_t caller = state.pipeline.publishedFileRotation.load(std::memory_order_acquire);
+    sideways = caller >= 0 && quarterTurnsFor(state.streamRotation + caller) % 2 == 1;
+  }
   state.videoWidth = sideways ? state.engineVideoHeight : state.engineVideoWidth;
   state.videoHeight = sideways ? state.engineVideoWidth : state.engineVideoHeight;
   applyRenderSizeLocked();
@@ -235,6 +244,15 @@ const PropertyRule kPropertyRules[] = {
      },
      [](HelperState& s) {
        s.rotationDegrees = 0;
+       applyDisplayedSizeLocked(s);
+     }},
+    {"current-tracks/video/demux-rotation", MPV_FORMAT_INT64,
+     [](HelperState& s, const void* d) {
+       s.streamRotation = int64Value(d);
+       applyDisplayedSizeLocked(s);
+     },
+     [](HelperState& s) {
+       s.streamRotation = 0;
        applyDisplayedSizeLocked(s);
      }},
     {"estimated-vf-fps", MPV_FORMAT_DOUBLE,

@@ -33,7 +33,8 @@ bool loadGlFunctions(GlFunctions& f, void* library) {
          load(library, "glUnmapBuffer", f.unmapBuffer) &&
          load(library, "glReadBuffer", f.readBuffer) &&
          load(library, "glPixelStorei", f.pixelStorei) &&
-         load(library, "glReadPixels", f.readPixels) && load(library, "glFlush", f.flush);
+         load(library, "glReadPixels", f.readPixels) && load(library, "glFlush", f.flush) &&
+         load(library, "glGetIntegerv", f.getIntegerv);
 }
 
 }  // namespace frame_helper

@@ -29,6 +29,7 @@ struct GlFunctions {
   PFNGLPIXELSTOREIPROC pixelStorei = nullptr;
   PFNGLREADPIXELSPROC readPixels = nullptr;
   PFNGLFLUSHPROC flush = nullptr;
+  PFNGLGETINTEGERVPROC getIntegerv = nullptr;
 };
 
 // Fills every entry through glDlsymGetProcAddress(library, ...); false when

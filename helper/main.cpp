@@ -23,6 +23,7 @@
 #include "helper_state.h"
 #include "json_writer.h"
 #include "player_setup.h"
+#include "render_choice.h"
 #include "render_size.h"
 #include "runtime_probe.h"
 #include "signal_watch.h"
@@ -91,11 +92,15 @@ int main(int argc, char** argv) {
   pipeline.onSoftwareRenderer = [applied = appliedSessionOptions] {
     applySoftwareRendererOptions(g_state.mpv, applied);
   };
+  pipeline.onSoftwarePath = [applied = appliedSessionOptions] {
+    applySoftwarePathOptions(g_state.mpv, applied);
+  };
 
   // No other thread runs yet: no lock needed.
   g_state.renderWidth = args.width;
   g_state.renderHeight = args.height;
   pipeline.mpv = g_state.mpv;
+  pipeline.rendererChoice = rendererChoiceFromEnvironment();
   pipeline.shmBase = args.shmBase;
   // The first ring is bounded like every later one.
   const RenderSize firstSize = fitRenderSize(args.width, args.height, 0, 0).value();

@@ -7,7 +7,7 @@
 
 namespace frame_helper {
 
-const ObservedProperty kObservedProperties[26] = {
+const ObservedProperty kObservedProperties[27] = {
     {1, "time-pos", MPV_FORMAT_DOUBLE},
     {2, "duration", MPV_FORMAT_DOUBLE},
     {3, "pause", MPV_FORMAT_FLAG},
@@ -36,6 +36,10 @@ const ObservedProperty kObservedProperties[26] = {
     // The quarter turns the renderer still applies; other angles are turned
     // by a filter and already show in "dwidth" / "dheight".
     {26, "video-out-params/rotate", MPV_FORMAT_INT64},
+    // The software path keeps the engine from turning (its renderer cannot)
+    // and turns the picture itself, by the stream's rotation plus the
+    // caller's video-rotate.
+    {27, "current-tracks/video/demux-rotation", MPV_FORMAT_INT64},
 };
 
 namespace {

@@ -24,7 +24,7 @@ struct ObservedProperty {
   mpv_format format;
 };
 
-extern const ObservedProperty kObservedProperties[26];
+extern const ObservedProperty kObservedProperties[27];
 
 // One engine option of the preamble.
 struct SessionOption {

@@ -1,11 +1,15 @@
 // The helper's render thread: libmpv draws each new video frame into an
 // off-screen framebuffer, the pixels are read back asynchronously through
 // three pixel-pack buffers (on a software rasteriser: straight into the ring,
-// see ReadBack) and published into the shared-memory frame ring.
+// see ReadBack) and published into the shared-memory frame ring. Where OpenGL
+// is itself a rasteriser on the CPU, the engine's software renderer draws
+// each frame straight into its ring slot instead (RenderPath::software): the
+// same ring, sizes, numbers and events for a fraction of the CPU.
 //
 // Threads: the render thread runs runLoop and everything it calls, and is the
 // only thread that touches the GL context, the render context and the ring
-// after start-up. The engine's update callback thread (onRenderUpdate), the
+// after start-up. The engine's update callback thread (onRenderUpdate, also
+// the wake-up callback of the software path's rotationWatch handle), the
 // main and command reader threads (requestSize, via applyRenderSizeLocked)
 // and the main thread (requestStop) only set flags under `mutex` and wake
 // the render thread.
@@ -25,9 +29,11 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "gl_context.h"
 #include "gl_functions.h"
+#include "render_choice.h"
 #include "shm_ring.h"
 
 namespace frame_helper {
@@ -51,6 +57,7 @@ struct RenderPipeline {
   std::function<void(const std::string& name, int32_t width, int32_t height, uint32_t generation)>
       onRingCreated;  // writes the "shm" event
   std::function<void()> onSoftwareRenderer;
+  std::function<void()> onSoftwarePath;  // run once the software path is chosen
 
   // Filled by main before the thread starts (mpv, gl, shmBase, width,
   // height); render thread only from then on.
@@ -71,6 +78,28 @@ struct RenderPipeline {
   uint64_t nextSequence = 1;                // never reset: numbers grow across rings
   ReadBack readBack = ReadBack::automatic;  // may be set by main; settled by setupGl
   bool framePending = false;                // direct: a rendered frame not yet read back
+  RendererChoice rendererChoice = RendererChoice::automatic;  // set by main
+  RenderPath renderPath = RenderPath::gl;                      // settled by setupGl
+
+  // Software path only. The engine's software renderer cannot turn frames
+  // (it aborts the process on a quarter turn), so the engine is told not to
+  // (video-rotate=no) and the turn is made while writing the slot. The
+  // stream's rotation comes from a client handle of its own, whose property
+  // events the render thread reads without blocking; on the same handle, an
+  // on_load hook takes over a load's own video-rotate.
+  mpv_handle* rotationWatch = nullptr;
+  int64_t streamRotation = 0;    // the current video track's rotation metadata
+  int64_t callerRotation = 0;    // video-rotate as set before; -1 for "no"
+  int64_t fileRotation = 0;      // the same, or the current load's own
+  // fileRotation as published for the event loop, which fits the ring to the
+  // turned picture: stored before the load may go on (the engine waits for
+  // the hook's answer), so it is current when the load's track list arrives.
+  std::atomic<int64_t> publishedFileRotation{0};
+  bool directSoftwareTarget = true;  // the engine writes upward into the slot
+  // The largest side OpenGL would take here: the software path refuses the
+  // sizes the OpenGL path would, so both fail a resize alike.
+  int32_t maxSoftwareSide = 0;
+  std::vector<uint8_t> scratch;      // a turned picture before it is written
 
   // Guards the four members below. `wake` pairs with it; writers notify
   // after releasing it.
@@ -94,6 +123,10 @@ struct RenderPipeline {
   bool rebuildTargets(int32_t w, int32_t h);
   void renderFrame();
   void publishPending();
+  bool setupSoftware(std::string& error);
+  bool createRing();  // the next generation's ring at width x height
+  void renderSoftwareFrame();
+  void readRotationEvents();
 
   // Asks for targets of w x h on the next pass. Any thread.
   void requestSize(int32_t w, int32_t h);

@@ -5,8 +5,11 @@
 #include <mpv/render_gl.h>
 #include <unistd.h>
 
+#include <GL/glcorearb.h>
+
 #include "gl_context.h"
 #include "json_writer.h"
+#include "render_choice.h"
 #include "shm_ring.h"
 
 namespace frame_helper {
@@ -70,12 +73,29 @@ int runRuntimeProbe() {
     return 1;
   }
 
+  // The render context the helper would create here: the engine's
+  // software renderer where the helper's render thread takes it.
+  std::string rendererName;
+  const auto getString = reinterpret_cast<PFNGLGETSTRINGPROC>(
+      glDlsymGetProcAddress(gl.library, "glGetString"));
+  if (getString) {
+    if (const GLubyte* name = getString(GL_RENDERER)) {
+      rendererName = reinterpret_cast<const char*>(name);
+    }
+  }
+  std::string reason;
+  const RenderPath path = chooseRenderPath(rendererChoiceFromEnvironment(), rendererName, reason);
   mpv_opengl_init_params glInit{glDlsymGetProcAddress, gl.library};
-  mpv_render_param params[] = {
+  mpv_render_param glParams[] = {
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
       {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
       {MPV_RENDER_PARAM_INVALID, nullptr},
   };
+  mpv_render_param softwareParams[] = {
+      {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
+      {MPV_RENDER_PARAM_INVALID, nullptr},
+  };
+  mpv_render_param* params = path == RenderPath::software ? softwareParams : glParams;
   mpv_render_context* renderContext = nullptr;
   const int renderResult = mpv_render_context_create(&renderContext, mpv, params);
   if (renderResult < 0 || !renderContext) {

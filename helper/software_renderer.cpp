@@ -19,6 +19,17 @@ constexpr SoftwareOption kOptions[] = {
     {"sigmoid-upscaling", "no"},
 };
 
+// The engine's software renderer converts and scales with zimg by default,
+// which costs several times libswscale's unscaled converters; without
+// accurate rounding and full chroma interpolation (sws-fast) swscale takes
+// them, and a bilinear scaler where the picture is scaled, as the OpenGL
+// path does on a rasteriser.
+constexpr SoftwareOption kSoftwarePathOptions[] = {
+    {"sws-allow-zimg", "no"},
+    {"sws-fast", "yes"},
+    {"sws-scaler", "bilinear"},
+};
+
 constexpr const char* kSoftwarePatterns[] = {"llvmpipe", "softpipe", "swrast",
                                              "software rasterizer", "lavapipe"};
 
@@ -41,11 +52,14 @@ bool isSoftwareGlRenderer(std::string_view rendererName) {
   return false;
 }
 
-void applySoftwareRendererOptions(mpv_handle* mpv,
-                                  const std::set<std::string>& appliedSessionOptions) {
+namespace {
+
+template <size_t N>
+void applyOptions(mpv_handle* mpv, const SoftwareOption (&options)[N],
+                  const std::set<std::string>& appliedSessionOptions, const char* report) {
   std::string applied;
   std::string failed;
-  for (const SoftwareOption& option : kOptions) {
+  for (const SoftwareOption& option : options) {
     if (appliedSessionOptions.count(option.name)) continue;
     const int result = mpv_set_property_string(mpv, option.name, option.value);
     const std::string entry = std::string(option.name) + "=" + option.value;
@@ -55,8 +69,18 @@ void applySoftwareRendererOptions(mpv_handle* mpv,
       appendEntry(failed, entry + " (" + mpv_error_string(result) + ")");
     }
   }
-  std::fprintf(stderr, "software renderer: applied [%s]; failed [%s]\n", applied.c_str(),
-               failed.c_str());
+  std::fprintf(stderr, "%s: applied [%s]; failed [%s]\n", report, applied.c_str(), failed.c_str());
+}
+
+}  // namespace
+
+void applySoftwareRendererOptions(mpv_handle* mpv,
+                                  const std::set<std::string>& appliedSessionOptions) {
+  applyOptions(mpv, kOptions, appliedSessionOptions, "software renderer");
+}
+
+void applySoftwarePathOptions(mpv_handle* mpv, const std::set<std::string>& appliedSessionOptions) {
+  applyOptions(mpv, kSoftwarePathOptions, appliedSessionOptions, "software render path");
 }
 
 }  // namespace frame_helper

@@ -21,4 +21,10 @@ bool isSoftwareGlRenderer(std::string_view rendererName);
 void applySoftwareRendererOptions(mpv_handle* mpv,
                                   const std::set<std::string>& appliedSessionOptions);
 
+// The same for the engine's software renderer when the helper draws with it
+// (kSoftwarePathOptions: libswscale's fast converters instead of zimg);
+// writes "software render path: applied [...]; failed [...]" to stderr.
+// Any thread.
+void applySoftwarePathOptions(mpv_handle* mpv, const std::set<std::string>& appliedSessionOptions);
+
 }  // namespace frame_helper

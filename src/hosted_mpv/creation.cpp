@@ -105,6 +105,15 @@ void buildSession(const Napi::CallbackInfo& info, const SessionRef& session) {
     traceSession(session.get(), "OpenGL view creation failed; falling back to software renderer.");
     session->softwareRenderer = true;
   }
+  if (!session->softwareRenderer && !isOpenGLRendererRequested()) {
+    std::string renderer;
+    dispatchSync(*session->renderQueue, [&] { renderer = openGLRendererName(*session); });
+    if (isSoftwareRasteriserName(renderer)) {
+      traceSession(session.get(), "OpenGL renderer " + renderer +
+                                      " is a software rasteriser; falling back to software renderer.");
+      if (!switchToSoftwareView(*session)) throw fail("Failed to create hosted MPV fallback view.");
+    }
+  }
   if (session->softwareRenderer && !session->renderView && !createSoftwareView(*session)) {
     throw fail("Failed to create hosted MPV view.");
   }

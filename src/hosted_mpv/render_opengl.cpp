@@ -31,6 +31,31 @@ int createOpenGLRenderContext(Session& session) {
   return result;
 }
 
+std::string openGLRendererName(Session& session) {
+  GlContextObject* object = session.glContext ? glContextObject(*session.glContext) : nullptr;
+  if (!object) return {};
+  using GetString = const GLubyte* (*)(GLenum);
+  auto getString = reinterpret_cast<GetString>(getOpenGLProcAddress(nullptr, "glGetString"));
+  if (!getString) return {};
+  GlContextLock lock(object);
+  if (!makeGlContextCurrent(*session.glContext)) return {};
+  const GLubyte* name = getString(GL_RENDERER);
+  std::string text = name ? reinterpret_cast<const char*>(name) : "";
+  clearCurrentGlContext();
+  return text;
+}
+
+bool isSoftwareRasteriserName(const std::string& rendererName) {
+  std::string lower = rendererName;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  for (const char* pattern : {"llvmpipe", "softpipe", "swrast", "software rasterizer", "lavapipe"}) {
+    if (lower.find(pattern) != std::string::npos) return true;
+  }
+  return false;
+}
+
 void* getOpenGLProcAddress(void*, const char* name) {
   if (!name) return nullptr;
   if (void* address = dlsym(RTLD_DEFAULT, name)) return address;

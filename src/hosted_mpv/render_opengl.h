@@ -3,6 +3,8 @@
 #pragma once
 
 #include "platform/display_link.h"
+#include <string>
+
 #include "session.h"
 
 namespace hosted_mpv {
@@ -10,6 +12,15 @@ namespace hosted_mpv {
 // Creates the OpenGL render context on the view's context; the engine's
 // result. renderQueue.
 int createOpenGLRenderContext(Session& session);
+
+// The view context's GL_RENDERER, empty when it cannot be read. renderQueue.
+std::string openGLRendererName(Session& session);
+
+// True when an OpenGL renderer of that name is a rasteriser on the CPU
+// (llvmpipe, softpipe, swrast, "software rasterizer", lavapipe; any letter
+// case), where the engine's software renderer draws the same frames for a
+// fraction of the CPU. Any thread.
+bool isSoftwareRasteriserName(const std::string& rendererName);
 
 // The resolver given to the engine for OpenGL functions; `ctx` is not used.
 // Any thread.

@@ -23,6 +23,10 @@ bool isSoftwareRendererRequested() {
   return normalizeEnvValue(std::getenv("ORVANEL_HOSTED_MPV_RENDERER")) == "sw";
 }
 
+bool isOpenGLRendererRequested() {
+  return normalizeEnvValue(std::getenv("ORVANEL_HOSTED_MPV_RENDERER")) == "gl";
+}
+
 void traceSession(const Session* session, const std::string& message) {
   if (!isHostedMpvTraceEnabled()) return;
   std::fprintf(stderr, "[hosted-mpv][%s][trace] %s\n", session ? session->id.c_str() : "unknown",

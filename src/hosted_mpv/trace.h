@@ -16,6 +16,10 @@ bool isHostedMpvTraceEnabled();
 // ORVANEL_HOSTED_MPV_RENDERER is "sw" in any letter case.
 bool isSoftwareRendererRequested();
 
+// ORVANEL_HOSTED_MPV_RENDERER is "gl" in any letter case: OpenGL even on a
+// software rasteriser (the fallbacks for failures still apply).
+bool isOpenGLRendererRequested();
+
 // Writes "[hosted-mpv][<id>][trace] <message>" to standard error when tracing
 // is on; the id is "unknown" without a session. Any thread.
 void traceSession(const Session* session, const std::string& message);

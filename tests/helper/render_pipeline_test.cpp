@@ -217,16 +217,20 @@ class PipelineHarness {
 
 }  // namespace
 
-// Both ways of reading frames back must publish the same frames the same way;
-// `readBack` picks one whatever the renderer.
-static void checkPublishing(ReadBack readBack) {
+// Both ways of reading frames back, and the software renderer drawing into
+// the slots, must publish the same frames the same way; `choice` and
+// `readBack` pick one whatever the renderer.
+static void checkPublishing(RendererChoice choice, ReadBack readBack) {
   PipelineHarness h(320, 240);
+  h.pipeline.rendererChoice = choice;
   h.pipeline.readBack = readBack;
   ASSERT_TRUE(h.createContext());
   ::testing::internal::CaptureStderr();
   ASSERT_EQ(h.start(), 1);
   ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(h.pipeline.readBack, readBack);
+  EXPECT_EQ(h.pipeline.renderPath,
+            choice == RendererChoice::software ? RenderPath::software : RenderPath::gl);
 
   // The first ring exists before the engine plays anything.
   const std::optional<RingEvent> first = h.waitForRing(1);
@@ -316,11 +320,15 @@ static void checkPublishing(ReadBack readBack) {
 }
 
 TEST(RenderPipelineEgl, PublishesUprightFramesFollowsResizesAndCleansUpWithPixelBuffers) {
-  checkPublishing(ReadBack::pixelBuffers);
+  checkPublishing(RendererChoice::gl, ReadBack::pixelBuffers);
 }
 
 TEST(RenderPipelineEgl, PublishesUprightFramesFollowsResizesAndCleansUpReadingDirectly) {
-  checkPublishing(ReadBack::direct);
+  checkPublishing(RendererChoice::gl, ReadBack::direct);
+}
+
+TEST(RenderPipelineEgl, PublishesUprightFramesFollowsResizesAndCleansUpWithTheSoftwareRenderer) {
+  checkPublishing(RendererChoice::software, ReadBack::direct);
 }
 
 TEST(RenderPipelineEgl, StopDuringAWaitEndsTheThreadAtOnce) {
@@ -338,6 +346,12 @@ TEST(RenderPipelineEgl, StopDuringAWaitEndsTheThreadAtOnce) {
   const bool software = isSoftwareGlRenderer(renderer);
   EXPECT_EQ(h.softwareRendererCalls.load(), software ? 1 : 0) << renderer;
   EXPECT_EQ(h.pipeline.readBack, software ? ReadBack::direct : ReadBack::pixelBuffers) << renderer;
+  // Left to itself, the pipeline draws with the engine's software renderer
+  // exactly where OpenGL is a software rasteriser.
+  EXPECT_EQ(h.pipeline.renderPath, software ? RenderPath::software : RenderPath::gl) << renderer;
+  EXPECT_NE(diagnostics.find(software ? "render path: software (auto: " : "render path: opengl (auto: "),
+            std::string::npos)
+      << diagnostics;
   const std::optional<RingEvent> first = h.waitForRing(1);
   ASSERT_TRUE(first);
   EXPECT_TRUE(nameExists(first->name));
@@ -376,13 +390,18 @@ TEST(RenderPipelineEgl, FailedStartsWriteTheirFatalEvent) {
 }
 
 TEST(RenderPipelineEgl, FailedResizeEndsRenderingAndRemovesTheRing) {
+  for (const RendererChoice choice : {RendererChoice::gl, RendererChoice::software}) {
+  SCOPED_TRACE(choice == RendererChoice::gl ? "opengl" : "software");
   PipelineHarness h(64, 64);
+  h.pipeline.rendererChoice = choice;
   ASSERT_TRUE(h.createContext());
+  ::testing::internal::CaptureStderr();
   ASSERT_EQ(h.start(), 1);
   const std::optional<RingEvent> first = h.waitForRing(1);
   ASSERT_TRUE(first);
 
   ::testing::internal::CaptureStdout();
+  ::testing::internal::GetCapturedStderr();
   // Wider than any OpenGL texture may be.
   h.pipeline.requestSize(1 << 20, 16);
   // The thread ends by itself.
@@ -394,4 +413,5 @@ TEST(RenderPipelineEgl, FailedResizeEndsRenderingAndRemovesTheRing) {
   EXPECT_EQ(h.pipeline.readyState.load(), 1);
   EXPECT_EQ(h.ringEvents().size(), 1u);
   EXPECT_EQ(h.pipeline.renderContext, nullptr);
+  }
 }

@@ -44,7 +44,8 @@ function childSession(rect, source, env = {}) {
       }
     });`;
   const child = spawn(process.execPath, ['-e', script], {
-    env: { ...process.env, ORVANEL_TRACE_HOSTED_MPV: '1', ...env },
+    // OpenGL even on a software rasteriser, unless a case says otherwise.
+    env: { ...process.env, ORVANEL_TRACE_HOSTED_MPV: '1', ORVANEL_HOSTED_MPV_RENDERER: 'gl', ...env },
     stdio: ['pipe', 'ignore', 'pipe'],
   });
   const traces = [];  // [milliseconds, text]
@@ -114,7 +115,24 @@ after(async () => {
 });
 
 describe('OpenGL path', () => {
-  it('is the default renderer and draws frames upright inside the rectangle only', async () => {
+  it('gives way by default to the software renderer on a software rasteriser, saying why', async () => {
+    const rect = { x: 100, y: 60, width: 320, height: 240 };
+    const session = childSession(rect, topAndBottom(320, 240, 30), { ORVANEL_HOSTED_MPV_RENDERER: '' });
+    await session.backendAt();
+    const [first, ...rest] = session.messages();
+    const rasteriser = /^OpenGL renderer (.+) is a software rasteriser; falling back to software renderer\.$/
+      .exec(first);
+    assert.ok(rasteriser, `first trace: ${first}`);
+    assert.match(rasteriser[1], /llvmpipe|softpipe|swrast|software rasterizer|lavapipe/i);
+    assert.deepEqual(rest, ['Using renderer backend: sw']);
+    await waitForColours([[inside(rect), [255, 0, 0]], [insideBottom(rect), [0, 0, 255]],
+      [outside(rect), HOST]], 'red above blue in the rectangle, the host colour around it');
+    assert.equal((await host.children()).length, 1, 'only the software view is left');
+    await session.dispose();
+    await waitForColours([[inside(rect), HOST]], 'nothing after disposal');
+  });
+
+  it('is the renderer when asked for and draws frames upright inside the rectangle only', async () => {
     const rect = { x: 100, y: 60, width: 320, height: 240 };
     const session = childSession(rect, topAndBottom(320, 240, 30));
     await session.backendAt();

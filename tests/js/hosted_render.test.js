@@ -186,7 +186,8 @@ describe('trace output', () => {
     .map((l) => l.slice('[hosted-mpv][hosted-mpv-1][trace] '.length));
 
   it('announces the refused option, the backend and every 120th frame', async () => {
-    const { code, lines } = await traceRun({ ORVANEL_TRACE_HOSTED_MPV: 'no', RUN_MS: '4000' });
+    const { code, lines } = await traceRun(
+      { ORVANEL_TRACE_HOSTED_MPV: 'no', ORVANEL_HOSTED_MPV_RENDERER: 'GL', RUN_MS: '4000' });
     assert.equal(code, 0);
     const trace = traces(lines);
     assert.deepEqual(trace.slice(0, 2), [
@@ -208,10 +209,17 @@ describe('trace output', () => {
     assert.match(trace[2] ?? '', /^renderer=sw frames=120 avgRenderMs=\d+\.\d\d skipped=0$/);
   });
 
-  it('keeps OpenGL when the renderer variable only nearly says sw', async () => {
-    const { lines } = await traceRun(
-      { ORVANEL_TRACE_HOSTED_MPV: '1', ORVANEL_HOSTED_MPV_RENDERER: ' sw', RUN_MS: '200' });
-    assert.equal(traces(lines)[1], 'Using renderer backend: gl');
+  it('does not force a renderer when the variable only nearly says sw or gl', async () => {
+    // Unforced, OpenGL is tried and given up only on a software rasteriser.
+    for (const value of [' sw', 'gl ']) {
+      const { lines } = await traceRun(
+        { ORVANEL_TRACE_HOSTED_MPV: '1', ORVANEL_HOSTED_MPV_RENDERER: value, RUN_MS: '200' });
+      const trace = traces(lines);
+      const backend = trace.find((line) => line.startsWith('Using renderer backend: '));
+      if (backend === 'Using renderer backend: gl') continue;
+      assert.equal(backend, 'Using renderer backend: sw', `${JSON.stringify(value)}: ${trace.join('\n')}`);
+      assert.match(trace[0], /^OpenGL renderer .+ is a software rasteriser; falling back to software renderer\.$/);
+    }
   });
 
   it('is silent when tracing is off', async () => {

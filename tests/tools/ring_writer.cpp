@@ -7,6 +7,11 @@
 //   stream FIRSTSEQ                      -> "streaming", then publishes FIRSTSEQ,
 //                                           FIRSTSEQ + 1, ... with a heartbeat
 //                                           after each, as fast as it can
+//   stream-in-place FIRSTSEQ             -> the same, but each frame is written
+//                                           inside its slot between beginFrame
+//                                           and finishFrame, rows from the last
+//                                           upward, as the helper's software
+//                                           render path has the engine do
 //   stop                                 -> "stopped COUNT LASTSEQ"
 //   close                                -> "ok"   unmaps and unlinks
 //
@@ -50,11 +55,29 @@ struct Stream {
   uint64_t lastSeq = 0;  // likewise
 };
 
-void streamFrames(ShmRing& ring, Stream& stream, uint64_t firstSeq) {
-  std::vector<uint32_t> words(ring.header->frameBytes / 4);
+// One frame written where the reader may be copying it: a word at a time,
+// the rows from the last one upward.
+void writeInPlace(ShmRing& ring, uint64_t seq) {
+  auto* words = reinterpret_cast<uint32_t*>(ring.beginFrame(seq));
+  const uint32_t base = static_cast<uint32_t>(seq) * 0x9E3779B1u;
+  const size_t rowWords = ring.header->width;
+  for (size_t row = ring.header->height; row-- > 0;) {
+    for (size_t i = row * rowWords; i < (row + 1) * rowWords; ++i) {
+      __atomic_store_n(&words[i], base + static_cast<uint32_t>(i), __ATOMIC_RELAXED);
+    }
+  }
+  ring.finishFrame(seq);
+}
+
+void streamFrames(ShmRing& ring, Stream& stream, uint64_t firstSeq, bool inPlace) {
+  std::vector<uint32_t> words(inPlace ? 0 : ring.header->frameBytes / 4);
   for (uint64_t seq = firstSeq; !stream.stop.load(std::memory_order_relaxed); ++seq) {
-    fillPattern(words, seq);
-    ring.publish(words.data(), seq);
+    if (inPlace) {
+      writeInPlace(ring, seq);
+    } else {
+      fillPattern(words, seq);
+      ring.publish(words.data(), seq);
+    }
     ring.storeHeartbeat(frame_helper::monotonicNowNs());
     ++stream.count;
     stream.lastSeq = seq;
@@ -99,13 +122,14 @@ int main() {
     } else if (command == "heartbeat" && ring.isMapped()) {
       ring.storeHeartbeat(frame_helper::monotonicNowNs());
       reply("ok");
-    } else if (command == "stream" && ring.isMapped()) {
+    } else if ((command == "stream" || command == "stream-in-place") && ring.isMapped()) {
       uint64_t firstSeq = 1;
       in >> firstSeq;
       stream.stop = false;
       stream.count = 0;
       stream.lastSeq = 0;
-      stream.thread = std::thread(streamFrames, std::ref(ring), std::ref(stream), firstSeq);
+      stream.thread = std::thread(streamFrames, std::ref(ring), std::ref(stream), firstSeq,
+                                  command == "stream-in-place");
       reply("streaming");
     } else if (command == "close") {
       ring.close();
