@@ -8,7 +8,7 @@ const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const readline = require('node:readline');
 const { spawn } = require('node:child_process');
-const { startXvfb, openHostWindow, sleep, waitFor, threadCount } = require('./support/x11');
+const { startXvfb, openHostWindow, sleep, waitFor, waitForColours: waitForScreen, threadCount } = require('./support/x11');
 
 const HOST = [0x20, 0xc0, 0x40];
 const REFRESH_HZ = 60;  // Xvfb reports no refresh rate
@@ -16,7 +16,6 @@ let xvfb;
 let host;
 let hosted;
 
-const near = (pixel, rgb, tolerance = 24) => pixel.every((v, i) => Math.abs(v - rgb[i]) <= tolerance);
 // Red in the top half, blue in the bottom half: shows which way up frames are.
 const topAndBottom = (w, h, rate) =>
   `av://lavfi:color=c=red:size=${w}x${h}:rate=${rate},drawbox=x=0:y=${h / 2}:w=${w}:h=${h / 2}:color=blue:t=fill`;
@@ -89,19 +88,8 @@ function outside({ x, y, width, height }) {
   return [[x - 2, y + 2], [x + width + 1, y + 2], [x + 2, y - 2], [x + 2, y + height + 1]];
 }
 
-async function waitForColours(expectations, what) {
-  let last;
-  try {
-    await waitFor(async () => {
-      const image = await host.capture();
-      last = expectations.flatMap(([points, rgb]) => points.map(([px, py]) => [px, py, image.at(px, py), rgb]));
-      return last.every(([, , pixel, rgb]) => near(pixel, rgb));
-    }, what, 10000);
-  } catch (error) {
-    error.message += `: ${JSON.stringify(last)}`;
-    throw error;
-  }
-}
+const waitForColours = (expectations, what) => waitForScreen(host, expectations, what,
+  { timeoutMs: 10000, tolerance: 24 });
 
 before(async () => {
   xvfb = await startXvfb();

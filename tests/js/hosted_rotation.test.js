@@ -6,7 +6,7 @@
 // after another in one session; a caller's own video-rotate keeps working.
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { startXvfb, openHostWindow, waitFor } = require('./support/x11');
+const { startXvfb, openHostWindow, waitFor, waitForColours: waitForScreen } = require('./support/x11');
 const { makeRotatedClips } = require('./support/media');
 
 const RED = [255, 0, 0];
@@ -18,7 +18,6 @@ let host;
 let hosted;
 let clips;
 
-const near = (pixel, rgb, tolerance = 40) => pixel.every((v, i) => Math.abs(v - rgb[i]) <= tolerance);
 const at = (dx, dy) => [RECT.x + dx, RECT.y + dy];
 // The 320x240 clip fills the rectangle upright or upside down; turned by a
 // quarter it stands 180 wide in its middle, between black bars.
@@ -29,19 +28,8 @@ const sideways = (left, right) => [[[at(20, 60), at(300, 180)], BLACK],
 const redLeft = sideways(RED, BLUE);
 const redRight = sideways(BLUE, RED);
 
-async function waitForColours(expectations, what) {
-  let last;
-  try {
-    await waitFor(async () => {
-      const image = await host.capture();
-      last = expectations.flatMap(([points, rgb]) => points.map(([px, py]) => [px, py, image.at(px, py), rgb]));
-      return last.every(([, , pixel, rgb]) => near(pixel, rgb));
-    }, what, 15000);
-  } catch (error) {
-    error.message += `: ${JSON.stringify(last)}`;
-    throw error;
-  }
-}
+const waitForColours = (expectations, what) => waitForScreen(host, expectations, what,
+  { timeoutMs: 15000, tolerance: 40 });
 
 function create(renderer, options = []) {
   process.env.ORVANEL_HOSTED_MPV_RENDERER = renderer;

@@ -14,25 +14,13 @@
 const { Worker, isMainThread, parentPort, workerData } = require('node:worker_threads');
 const fs = require('node:fs');
 const { execFileSync } = require('node:child_process');
+const x11 = require('./x11');
+const { sleep } = x11;
 
 const config = JSON.parse(process.env.ORVANEL_WORKERS_CONFIG);
 // Playing, also without a sound device: the status says so and the position moves.
 const isPlaying = (snapshot) => snapshot.positionSeconds > 0.2 && snapshot.status === 'playing';
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-// Polls `probe` until it gives a truthy value; `what` (a text, or a function
-// that describes the state at the time) names it in the error.
-async function waitFor(probe, what, timeoutMs = 20000) {
-  const end = Date.now() + timeoutMs;
-  for (;;) {
-    const value = await probe();
-    if (value) return value;
-    if (Date.now() > end) {
-      throw new Error(`timed out waiting for ${typeof what === 'function' ? what() : what}`);
-    }
-    await sleep(25);
-  }
-}
+const waitFor = (probe, what, timeoutMs = 20000) => x11.waitFor(probe, what, timeoutMs);
 
 function windowHandle() {
   const buffer = Buffer.alloc(4);

@@ -120,13 +120,18 @@ async function openHostWindow(width, height, colour) {
 /** Resolves after `ms` milliseconds, leaving the event loop free meanwhile. */
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-/** Polls `probe` until it returns a truthy value; throws after `timeoutMs`. */
+/**
+ * Polls `probe` until it returns a truthy value; throws after `timeoutMs`,
+ * naming `what` (a text, or a function that describes the state by then).
+ */
 async function waitFor(probe, what, timeoutMs = 10000) {
   const end = Date.now() + timeoutMs;
   for (;;) {
     const value = await probe();
     if (value) return value;
-    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    if (Date.now() > end) {
+      throw new Error(`timed out waiting for ${typeof what === 'function' ? what() : what}`);
+    }
     await sleep(25);
   }
 }
@@ -134,4 +139,24 @@ async function waitFor(probe, what, timeoutMs = 10000) {
 /** Number of threads of this process. */
 const threadCount = () => fs.readdirSync('/proc/self/task').length;
 
-module.exports = { toolEnv, startXvfb, openHostWindow, sleep, waitFor, threadCount };
+/**
+ * Waits until the screen shows each colour at its points: `expectations` is a
+ * list of [points, [r, g, b]], each channel within `tolerance`. The error names
+ * what every point showed last.
+ */
+async function waitForColours(host, expectations, what, { timeoutMs = 10000, tolerance = 24 } = {}) {
+  const near = (pixel, rgb) => pixel.every((v, i) => Math.abs(v - rgb[i]) <= tolerance);
+  let last;
+  try {
+    await waitFor(async () => {
+      const image = await host.capture();
+      last = expectations.flatMap(([points, rgb]) => points.map(([px, py]) => [px, py, image.at(px, py), rgb]));
+      return last.every(([, , pixel, rgb]) => near(pixel, rgb));
+    }, what, timeoutMs);
+  } catch (error) {
+    error.message += `: ${JSON.stringify(last)}`;
+    throw error;
+  }
+}
+
+module.exports = { toolEnv, startXvfb, openHostWindow, sleep, waitFor, waitForColours, threadCount };
