@@ -83,11 +83,13 @@ void setFixedOptions(Session& session) {
   mpv_set_option_string(mpv, "input-vo-keyboard", "no");
   mpv_set_option_string(mpv, "ytdl", "no");
   mpv_set_option_string(mpv, "vo", "libmpv");
-  // The engine's own list would go on to SDL's audio output where none of
-  // these opens (no sound device): SDL sets itself up process-wide without a
-  // lock, and two sessions probing it at once crash the process. A caller's
-  // "ao" extra option still replaces this list.
-  mpv_set_option_string(mpv, "ao", "pipewire,pulse,alsa,jack");
+  // Several engines in one process probe their audio outputs at the same
+  // time, and where no sound device opens the engine's own list goes on to
+  // outputs whose libraries set themselves up process-wide without a lock:
+  // two sessions starting at once crashed in SDL's and hung in JACK's. These
+  // three are safe side by side (and PipeWire serves JACK applications). A
+  // caller's "ao" extra option still replaces this list.
+  mpv_set_option_string(mpv, "ao", "pipewire,pulse,alsa");
   if (!session.softwareRenderer) mpv_set_option_string(mpv, "hwdec", "auto-safe");
   char volume[64];
   std::snprintf(volume, sizeof volume, "%.6f", session.snapshot.volume);
