@@ -20,6 +20,8 @@ TEST(JsonEscape, ControlBytesQuotesAndBackslashes) {
   EXPECT_EQ(jsonEscape(std::string("\x01\x08\x0c\x7f", 4)), "\\u0001\\u0008\\u000c\x7f");
   EXPECT_EQ(jsonEscape(std::string("\x1b[0m", 4)), "\\u001b[0m");
   EXPECT_EQ(jsonEscape(std::string("a\0b", 3)), "a\\u0000b");
+  // Both sides of the last byte that must be escaped.
+  EXPECT_EQ(jsonEscape(std::string("\x1f\x20", 2)), "\\u001f ");
 }
 
 TEST(JsonEscape, Utf8AndHighBytesPassUnchanged) {

@@ -27,6 +27,7 @@ TEST(RenderSize, FitsTheVideoIntoTheBox) {
   EXPECT_TRUE(fits(1280, 720, 720, 576, 900, 720));
   EXPECT_TRUE(fits(1280, 720, 100, 1000, 72, 720));
   EXPECT_TRUE(fits(1000, 1000, 1920, 800, 1000, 416));  // 416.67 rounds to 417, made even
+  EXPECT_TRUE(fits(1253, 2000, 1000, 600, 1252, 752));  // 751.8 rounds to 752; cut, 750
   EXPECT_TRUE(fits(1280, 720, 320, 240, 960, 720));     // scaled up as well
   // A side that rounds to 16 or less becomes 16.
   EXPECT_TRUE(fits(1280, 720, 16, 4000, 16, 720));
