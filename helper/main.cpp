@@ -3,8 +3,9 @@
 //
 // Threads: main (start-up, engine event loop, shutdown), signal watch
 // (SIGTERM, SIGINT, SIGHUP; see signal_watch.h), render (the pipeline's run
-// loop) and command reader (runStdinLoop), started in that order. Lock order: commandMutex before stateMutex before the pipeline's
-// mutex before the output lock. The render thread never takes stateMutex.
+// loop) and command reader (runStdinLoop), started in that order. Lock order:
+// commandMutex before stateMutex before the pipeline's mutex before the
+// output lock. The render thread never takes stateMutex.
 #include <unistd.h>
 
 #include <chrono>
