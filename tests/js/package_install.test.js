@@ -155,7 +155,7 @@ describe('the package installed into an application', () => {
   it('packs the sources that build, lib/, bin/ and the README, and no test, fuzz or bench file', () => {
     const files = packed.files.map((f) => f.path);
     assert.deepEqual(files.filter((f) => /^(tests|fuzz|bench)\//.test(f)), []);
-    for (const f of ['package.json', 'README.md', 'CMakeLists.txt', 'helper/CMakeLists.txt', 'helper/main.cpp',
+    for (const f of ['package.json', 'README.md', 'CMakeLists.txt', 'src/helper/CMakeLists.txt', 'src/helper/main.cpp',
       'src/hosted_mpv/CMakeLists.txt', 'src/hosted_mpv_frame_reader/CMakeLists.txt', 'tools/orvanel_window.c',
       'lib/index.js', 'lib/index.d.ts', 'bin/orvanel-play.js', 'scripts/install.js']) {
       assert.ok(files.includes(f), `${f} is not in the tarball`);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "frame_ring_layout.h"
+#include "ring_clock.h"
 
 namespace frame_helper {
 
@@ -42,8 +43,5 @@ struct ShmRing {
 
   bool isMapped() const { return header != nullptr; }
 };
-
-// CLOCK_MONOTONIC in nanoseconds: the clock of every time in the ring.
-uint64_t monotonicNowNs();
 
 }  // namespace frame_helper

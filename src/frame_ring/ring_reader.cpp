@@ -8,25 +8,17 @@
 
 #include <cstring>
 
+#include "fd_closer.h"
+#include "ring_clock.h"
+
 namespace orvanel {
 
 namespace {
 
 using frame_helper::RingHeader;
 
-// Closes a descriptor on every path out of mapRing().
-struct FdCloser {
-  int fd = -1;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-uint64_t monotonicNowNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-}
+using frame_helper::FdCloser;
+using frame_helper::monotonicNowNs;
 
 // Nanoseconds from `then` to `now` in milliseconds. Signed, so that a stamp
 // newer than `now` gives a small negative age rather than a huge one.

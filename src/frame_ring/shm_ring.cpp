@@ -9,17 +9,12 @@
 #include <cstring>
 #include <limits>
 
+#include "fd_closer.h"
+
 namespace frame_helper {
 
 namespace {
 
-// Closes a descriptor on every path out of create().
-struct FdCloser {
-  int fd = -1;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 // Segment size and stride for a width x height ring, or false when the
 // geometry does not fit the header's fields or a file size.
@@ -127,12 +122,6 @@ void ShmRing::close() {
   base = nullptr;
   mappedBytes = 0;
   shmName.clear();
-}
-
-uint64_t monotonicNowNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
 }  // namespace frame_helper
