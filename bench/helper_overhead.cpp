@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "../tests/helper/mpv_node_builder.h"
+#include "../tests/support/mpv_node_builder.h"
 #include "command.h"
 #include "command_dispatch.h"
 #include "event_loop.h"
@@ -87,19 +87,20 @@ void fillState(HelperState& s) {
 }
 
 // The engine's "track-list" for the same 8 + 16 tracks plus one video track.
-mpv_node trackListNode(NodeBuilder& b) {
+mpv_node trackListNode(MpvNodeBuilder& b) {
   std::vector<mpv_node> items;
-  items.push_back(b.map({{"id", b.i64(1)}, {"type", b.str("video")}, {"codec", b.str("h264")}}));
+  items.push_back(
+      b.map({{"id", b.integer(1)}, {"type", b.string("video")}, {"codec", b.string("h264")}}));
   for (int i = 0; i < 24; ++i) {
     const bool audio = i < 8;
-    items.push_back(b.map({{"id", b.i64(audio ? i + 1 : i - 7)},
-                           {"type", b.str(audio ? "audio" : "sub")},
-                           {"title", b.str("Track " + std::to_string(i))},
-                           {"lang", b.str("eng")},
+    items.push_back(b.map({{"id", b.integer(audio ? i + 1 : i - 7)},
+                           {"type", b.string(audio ? "audio" : "sub")},
+                           {"title", b.string("Track " + std::to_string(i))},
+                           {"lang", b.string("eng")},
                            {"default", b.flag(i == 0)},
                            {"forced", b.flag(false)},
                            {"selected", b.flag(i == 0)},
-                           {"codec", b.str(audio ? "aac" : "subrip")}}));
+                           {"codec", b.string(audio ? "aac" : "subrip")}}));
   }
   return b.array(std::move(items));
 }
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
     position += 0.04;
     handleEngineEventLocked(state, positionEvent);
   });
-  NodeBuilder builder;
+  MpvNodeBuilder builder;
   mpv_node tracks = trackListNode(builder);
   mpv_event_property trackList{"track-list", MPV_FORMAT_NODE, &tracks};
   mpv_event trackEvent{MPV_EVENT_PROPERTY_CHANGE, 0, 6, &trackList};

@@ -10,7 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "loadfile.h"
 #include "render_size.h"
+#include "utc_time.h"
 
 namespace frame_helper {
 
@@ -18,8 +20,6 @@ namespace {
 
 constexpr std::string_view kOptionPrefix = "opt.";
 constexpr int32_t kMinRenderSide = 16;
-// The first client API whose "loadfile" takes an index before the options.
-constexpr unsigned long kLoadfileIndexApiVersion = MPV_MAKE_VERSION(2, 3);
 
 std::string textField(const Command& command, const std::string& key, const char* fallback) {
   const auto it = command.fields.find(key);
@@ -73,18 +73,15 @@ void handleLoad(HelperState& state, const Command& command) {
     const char* args[] = {"loadfile", url.c_str(), "replace", nullptr};
     result = mpv_command(state.mpv, args);
   } else {
-    result = MPV_ERROR_INVALID_PARAMETER;
     // Engines before client API 2.3 take no index argument and refuse "-1"
     // with error log lines of their own, so they get the short form at once.
-    if (mpv_client_api_version() >= kLoadfileIndexApiVersion) {
-      const char* withIndex[] = {"loadfile", url.c_str(),     "replace",
-                                 "-1",       options.c_str(), nullptr};
-      result = mpv_command(state.mpv, withIndex);
-    }
-    if (result == MPV_ERROR_INVALID_PARAMETER) {
-      const char* withoutIndex[] = {"loadfile", url.c_str(), "replace", options.c_str(), nullptr};
-      result = mpv_command(state.mpv, withoutIndex);
-    }
+    result = engine::loadfileWithFallback(engine::loadfileTakesIndex(), [&](bool withIndex) {
+      const char* withIndexArgs[] = {"loadfile", url.c_str(),     "replace",
+                                     "-1",       options.c_str(), nullptr};
+      const char* withoutIndexArgs[] = {"loadfile", url.c_str(), "replace", options.c_str(),
+                                        nullptr};
+      return mpv_command(state.mpv, withIndex ? withIndexArgs : withoutIndexArgs);
+    });
   }
   if (result < 0) {
     std::lock_guard<std::mutex> lock(state.stateMutex);
@@ -203,14 +200,6 @@ int32_t truncateToInt32(double value) {
   return static_cast<int32_t>(value);
 }
 
-std::string formatUtcTimestamp(std::time_t when) {
-  std::tm utc{};
-  gmtime_r(&when, &utc);
-  char text[32];
-  const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return std::string(text, length);
-}
-
 void handleRecordCommand(HelperState& state, const Command& command) {
   const std::string path = textField(command, "path", "");
   // The engine reports a file it cannot open only in its log, and the event
@@ -230,7 +219,7 @@ void handleRecordCommand(HelperState& state, const Command& command) {
   } else if (!path.empty()) {
     state.recordingActive = true;
     state.recordingTargetPath = path;
-    state.recordingStartedAt = formatUtcTimestamp(std::time(nullptr));
+    state.recordingStartedAt = engine::formatUtcTimestamp(std::time(nullptr));
     state.recordingError.clear();
   } else {
     state.recordingActive = false;

@@ -47,7 +47,4 @@ std::string buildLoadOptions(const Command& command);
 // A number truncated toward zero to 32 bits, saturating; not-a-number gives 0.
 int32_t truncateToInt32(double value);
 
-// `when` as UTC "%Y-%m-%dT%H:%M:%SZ".
-std::string formatUtcTimestamp(std::time_t when);
-
 }  // namespace frame_helper

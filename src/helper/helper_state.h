@@ -15,23 +15,9 @@
 #include <vector>
 
 #include "render_pipeline.h"
+#include "tracks.h"
 
 namespace frame_helper {
-
-// One audio or subtitle track of the engine's "track-list".
-struct TrackInfo {
-  int64_t id = -1;  // never negative in a stored record
-  std::string title;
-  std::string language;
-  bool defaultTrack = false;
-  bool forced = false;
-};
-
-// One entry of the engine's "chapter-list".
-struct ChapterInfo {
-  double timeSeconds = 0;  // always finite
-  std::string title;       // at most 256 bytes
-};
 
 struct HelperState {
   // Set before any thread but main runs, then read-only.
@@ -64,11 +50,11 @@ struct HelperState {
   int64_t droppedFrames = -1;
   int64_t decoderDroppedFrames = -1;
   std::string streamUrl;
-  std::vector<TrackInfo> audioTracks;
+  std::vector<engine::Track> audioTracks;
   int64_t selectedAudioTrackId = -1;
-  std::vector<TrackInfo> subtitleTracks;
+  std::vector<engine::Track> subtitleTracks;
   int64_t selectedSubtitleTrackId = -1;
-  std::vector<ChapterInfo> chapters;
+  std::vector<engine::Chapter> chapters;
   double playbackSpeed = 1.0;
   std::string aspectOverride = "no";
   bool recordingActive = false;

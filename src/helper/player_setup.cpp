@@ -3,44 +3,10 @@
 #include <algorithm>
 #include <utility>
 
+#include "helper_properties.h"
 #include "json_writer.h"
 
 namespace frame_helper {
-
-const ObservedProperty kObservedProperties[27] = {
-    {1, "time-pos", MPV_FORMAT_DOUBLE},
-    {2, "duration", MPV_FORMAT_DOUBLE},
-    {3, "pause", MPV_FORMAT_FLAG},
-    {4, "volume", MPV_FORMAT_DOUBLE},
-    {5, "path", MPV_FORMAT_STRING},
-    {6, "track-list", MPV_FORMAT_NODE},
-    {7, "aid", MPV_FORMAT_STRING},
-    {8, "sid", MPV_FORMAT_STRING},
-    {9, "speed", MPV_FORMAT_DOUBLE},
-    {10, "video-aspect-override", MPV_FORMAT_STRING},
-    {11, "eof-reached", MPV_FORMAT_FLAG},
-    {12, "dwidth", MPV_FORMAT_INT64},
-    {13, "dheight", MPV_FORMAT_INT64},
-    {14, "estimated-vf-fps", MPV_FORMAT_DOUBLE},
-    {15, "video-bitrate", MPV_FORMAT_DOUBLE},
-    {16, "audio-bitrate", MPV_FORMAT_DOUBLE},
-    {17, "video-format", MPV_FORMAT_STRING},
-    {18, "audio-codec-name", MPV_FORMAT_STRING},
-    {19, "file-format", MPV_FORMAT_STRING},
-    {20, "demuxer-cache-duration", MPV_FORMAT_DOUBLE},
-    {21, "frame-drop-count", MPV_FORMAT_INT64},
-    {22, "decoder-frame-drop-count", MPV_FORMAT_INT64},
-    {23, "audio-params/channels", MPV_FORMAT_STRING},
-    {24, "audio-params/samplerate", MPV_FORMAT_INT64},
-    {25, "chapter-list", MPV_FORMAT_NODE},
-    // The quarter turns the renderer still applies; other angles are turned
-    // by a filter and already show in "dwidth" / "dheight".
-    {26, "video-out-params/rotate", MPV_FORMAT_INT64},
-    // The software path keeps the engine from turning (its renderer cannot)
-    // and turns the picture itself, by the stream's rotation plus the
-    // caller's video-rotate.
-    {27, "current-tracks/video/demux-rotation", MPV_FORMAT_INT64},
-};
 
 namespace {
 
@@ -137,9 +103,7 @@ bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
   mpv_request_log_messages(state.mpv, "warn");
   double volume = initialEngineVolume(args.volume);
   mpv_set_property(state.mpv, "volume", MPV_FORMAT_DOUBLE, &volume);
-  for (const ObservedProperty& property : kObservedProperties) {
-    mpv_observe_property(state.mpv, property.replyId, property.name, property.format);
-  }
+  engine::observeProperties<HelperState>(state.mpv, kHelperProperties);
   return true;
 }
 

@@ -17,15 +17,6 @@
 
 namespace frame_helper {
 
-// One property the event loop keeps the state from, with its reply id.
-struct ObservedProperty {
-  uint64_t replyId;
-  const char* name;
-  mpv_format format;
-};
-
-extern const ObservedProperty kObservedProperties[27];
-
 // One engine option of the preamble.
 struct SessionOption {
   std::string name;

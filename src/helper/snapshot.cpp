@@ -11,7 +11,7 @@ namespace frame_helper {
 
 namespace {
 
-std::string chaptersJson(const std::vector<ChapterInfo>& chapters) {
+std::string chaptersJson(const std::vector<engine::Chapter>& chapters) {
   std::string out = "[";
   for (size_t i = 0; i < chapters.size(); ++i) {
     if (i > 0) out += ',';
@@ -66,10 +66,10 @@ void trackIdOrNull(JsonWriter& writer, const char* key, int64_t id) {
 
 }  // namespace
 
-std::string tracksJson(const std::vector<TrackInfo>& tracks, int64_t selectedId) {
+std::string tracksJson(const std::vector<engine::Track>& tracks, int64_t selectedId) {
   std::string out = "[";
   for (size_t i = 0; i < tracks.size(); ++i) {
-    const TrackInfo& track = tracks[i];
+    const engine::Track& track = tracks[i];
     if (i > 0) out += ',';
     JsonWriter item;
     item.num("id", static_cast<double>(track.id));

@@ -18,7 +18,7 @@ namespace frame_helper {
 constexpr int64_t kSnapshotIntervalNs = 250'000'000;
 
 // The JSON array text of one track list; "selected" marks `selectedId`.
-std::string tracksJson(const std::vector<TrackInfo>& tracks, int64_t selectedId);
+std::string tracksJson(const std::vector<engine::Track>& tracks, int64_t selectedId);
 
 // The whole snapshot line for the current state. Caller holds stateMutex.
 std::string snapshotBodyLocked(const HelperState& state);

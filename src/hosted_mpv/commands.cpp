@@ -10,6 +10,7 @@
 
 #include "call_conventions.h"
 #include "exports.h"
+#include "utc_time.h"
 #include "views.h"
 
 namespace hosted_mpv {
@@ -57,15 +58,6 @@ int queueSeek(Session& session, double seconds, const char* flags) {
   std::snprintf(target, sizeof target, "%f", seconds);
   const char* args[] = {"seek", target, flags, nullptr};
   return mpv_command_async(session.mpv, takeAsyncRequestId(), args);
-}
-
-std::string currentUtcTime() {
-  std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
 }
 
 }  // namespace
@@ -128,7 +120,8 @@ Napi::Value SetAudioTrack(const Napi::CallbackInfo& info) {
   int status = setProperty(*session, "aid", MPV_FORMAT_INT64, &trackId);
   if (status < 0) throwEngineError(info.Env(), "Failed to update audio track: ", status);
   std::lock_guard lock(session->stateMutex);
-  selectTrack(session->snapshot.audioTracks, session->snapshot.selectedAudioTrackId, trackId);
+  engine::selectTrack(session->snapshot.audioTracks, session->snapshot.selectedAudioTrackId,
+                      trackId);
   return info.Env().Undefined();
 }
 
@@ -140,7 +133,8 @@ Napi::Value SetSubtitleTrack(const Napi::CallbackInfo& info) {
                            : setProperty(*session, "sid", MPV_FORMAT_INT64, &trackId);
   if (status < 0) throwEngineError(info.Env(), "Failed to update subtitle track: ", status);
   std::lock_guard lock(session->stateMutex);
-  selectTrack(session->snapshot.subtitleTracks, session->snapshot.selectedSubtitleTrackId, trackId);
+  engine::selectTrack(session->snapshot.subtitleTracks, session->snapshot.selectedSubtitleTrackId,
+                      trackId);
   return info.Env().Undefined();
 }
 
@@ -182,7 +176,7 @@ Napi::Value StartRecording(const Napi::CallbackInfo& info) {
   if (path.empty()) throw Napi::Error::New(env, "Recording target path is required.");
   SessionRef session = getSessionOrThrow(env, info[0].As<Napi::String>().Utf8Value());
   uint64_t replyId = takeAsyncRequestId();
-  std::string startedAt = currentUtcTime();
+  std::string startedAt = engine::formatUtcTimestamp(std::time(nullptr));
   bool heldFailedRecording;
   {
     // Written before the request: its reply may come before the call returns.

@@ -16,6 +16,7 @@
 #include "render.h"
 #include "render_opengl.h"
 #include "rotation.h"
+#include "session_properties.h"
 #include "teardown.h"
 #include "trace.h"
 #include "views.h"
@@ -168,10 +169,7 @@ void buildSession(const Napi::CallbackInfo& info, const SessionRef& session) {
                std::string("Using renderer backend: ") + (session->softwareRenderer ? "sw" : "gl"));
   mpv_render_context_set_update_callback(session->renderContext, onRenderContextUpdate,
                                          session->callbackContext);
-  for (int i = 0; i < 23; ++i) {
-    mpv_observe_property(session->mpv, uint64_t(i + 1), kObservedProperties[i].name,
-                         kObservedProperties[i].format);
-  }
+  engine::observeProperties<Session>(session->mpv, kSessionProperties);
 
   session->running.store(true, std::memory_order_release);
   try {

@@ -37,8 +37,6 @@ mpv_node stringNode(const std::string& text) {
 
 }  // namespace
 
-bool engineLoadfileTakesIndex() { return mpv_client_api_version() >= MPV_MAKE_VERSION(2, 3); }
-
 int queueLoadfileCommand(mpv_handle* mpv, uint64_t replyId, const std::string& url,
                          const LoadOptions& options, bool withIndex) {
   std::vector<char*> keys;
@@ -64,13 +62,13 @@ int queueLoadfileCommand(mpv_handle* mpv, uint64_t replyId, const std::string& u
   command.format = MPV_FORMAT_NODE_ARRAY;
   command.u.list = &argList;
 
-  if (withIndex) {
-    int result = mpv_command_node_async(mpv, replyId, &command);
-    if (result != MPV_ERROR_INVALID_PARAMETER) return result;
-  }
-  args[3] = optionMap;  // the older form: options right after the flags
-  argList.num = 4;
-  return mpv_command_node_async(mpv, replyId, &command);
+  return engine::loadfileWithFallback(withIndex, [&](bool indexed) {
+    if (!indexed) {
+      args[3] = optionMap;  // the older form: options right after the flags
+      argList.num = 4;
+    }
+    return mpv_command_node_async(mpv, replyId, &command);
+  });
 }
 
 }  // namespace hosted_mpv

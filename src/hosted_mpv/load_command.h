@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "loadfile.h"
+
 namespace hosted_mpv {
 
 using LoadOptions = std::vector<std::pair<std::string, std::string>>;
@@ -22,9 +24,6 @@ std::string escapeHeaderValue(std::string value);
 
 // The "start" option's text: a double as a default text stream writes it.
 std::string formatStartOption(double seconds);
-
-// Whether this engine's "loadfile" takes the index argument (client API 2.3).
-bool engineLoadfileTakesIndex();
 
 // Queues "loadfile" url "replace" -1 {options} with `replyId` (with
 // `withIndex`). An engine whose "loadfile" has no index argument refuses that

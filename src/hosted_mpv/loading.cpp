@@ -111,7 +111,8 @@ Napi::Value LoadPlayback(const Napi::CallbackInfo& info) {
   // An engine without the index argument would refuse the index form and log
   // that refusal as an engine error, which would show in the snapshot for
   // every load; such an engine gets the form without the index right away.
-  int status = queueLoadfileCommand(session->mpv, loadId, url, options, engineLoadfileTakesIndex());
+  int status =
+      queueLoadfileCommand(session->mpv, loadId, url, options, engine::loadfileTakesIndex());
   if (status < 0) {
     {
       std::lock_guard lock(session->stateMutex);

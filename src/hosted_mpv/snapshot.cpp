@@ -22,9 +22,4 @@ const char* sessionStatusText(SessionStatus status) {
   return "idle";
 }
 
-void selectTrack(std::vector<AudioTrack>& tracks, int64_t& selectedId, int64_t id) {
-  selectedId = id >= 0 ? id : -1;
-  for (AudioTrack& track : tracks) track.selected = track.id == selectedId;
-}
-
 }  // namespace hosted_mpv

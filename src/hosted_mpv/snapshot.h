@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tracks.h"
+
 namespace hosted_mpv {
 
 enum class SessionStatus : int32_t {
@@ -20,21 +22,6 @@ enum class SessionStatus : int32_t {
 // The exported text of a status; a value outside the table gives "idle".
 const char* sessionStatusText(SessionStatus status);
 
-// An audio or subtitle track.
-struct AudioTrack {
-  int64_t id = 0;
-  std::string title;
-  std::string language;
-  bool selected = false;
-  bool defaultTrack = false;
-  bool forced = false;
-};
-
-struct Chapter {
-  double timeSeconds = 0;
-  std::string title;  // at most 256 bytes of UTF-8
-};
-
 // Unknown values are encoded in the fields themselves (negative or empty).
 struct SessionSnapshot {
   SessionStatus status = SessionStatus::idle;
@@ -45,11 +32,11 @@ struct SessionSnapshot {
   std::string error;
   bool errorFromEngine = false;
   std::vector<std::string> rejectedOptionKeys;
-  std::vector<AudioTrack> audioTracks;
+  std::vector<engine::Track> audioTracks;
   int64_t selectedAudioTrackId = -1;
-  std::vector<AudioTrack> subtitleTracks;
+  std::vector<engine::Track> subtitleTracks;
   int64_t selectedSubtitleTrackId = -1;
-  std::vector<Chapter> chapters;
+  std::vector<engine::Chapter> chapters;
   double playbackSpeed = 1.0;
   std::string aspectOverride = "no";
   double fps = 0;
@@ -68,9 +55,5 @@ struct SessionSnapshot {
   std::string recordingStartedAt;
   std::string recordingError;
 };
-
-// Stores `id` as the selected id of `tracks` (-1 when negative) and marks the
-// track with that id as the only selected one.
-void selectTrack(std::vector<AudioTrack>& tracks, int64_t& selectedId, int64_t id);
 
 }  // namespace hosted_mpv

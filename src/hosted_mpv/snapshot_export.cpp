@@ -15,10 +15,10 @@ Napi::Value numberOrNull(Napi::Env env, double value) {
   return Napi::Number::New(env, value);
 }
 
-Napi::Array trackArray(Napi::Env env, const std::vector<AudioTrack>& tracks) {
+Napi::Array trackArray(Napi::Env env, const std::vector<engine::Track>& tracks) {
   Napi::Array array = Napi::Array::New(env, tracks.size());
   for (size_t i = 0; i < tracks.size(); ++i) {
-    const AudioTrack& track = tracks[i];
+    const engine::Track& track = tracks[i];
     Napi::Object object = Napi::Object::New(env);
     object.Set("id", Napi::Number::New(env, double(track.id)));
     if (!track.title.empty()) object.Set("title", Napi::String::New(env, track.title));
@@ -31,7 +31,7 @@ Napi::Array trackArray(Napi::Env env, const std::vector<AudioTrack>& tracks) {
   return array;
 }
 
-Napi::Array chapterArray(Napi::Env env, const std::vector<Chapter>& chapters) {
+Napi::Array chapterArray(Napi::Env env, const std::vector<engine::Chapter>& chapters) {
   Napi::Array array = Napi::Array::New(env, chapters.size());
   for (size_t i = 0; i < chapters.size(); ++i) {
     Napi::Object object = Napi::Object::New(env);

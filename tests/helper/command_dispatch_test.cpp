@@ -67,11 +67,6 @@ TEST(TruncateToInt32, TowardZeroWithSaturation) {
   EXPECT_EQ(truncateToInt32(std::nan("")), 0);
 }
 
-TEST(FormatUtcTimestamp, WholeSecondsInUtc) {
-  EXPECT_EQ(formatUtcTimestamp(0), "1970-01-01T00:00:00Z");
-  EXPECT_EQ(formatUtcTimestamp(1700000000), "2023-11-14T22:13:20Z");
-}
-
 TEST(CommandDispatch, PropertyCommandsWithLimitsAndDefaults) {
   TestEngine engine;
   HelperState state;

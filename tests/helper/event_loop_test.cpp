@@ -437,14 +437,14 @@ TEST(EventLoop, TrackSelections) {
 }
 
 TEST(EventLoop, TrackAndChapterLists) {
-  NodeBuilder b;
+  MpvNodeBuilder b;
   HelperState state;
   mpv_node tracks = b.array({
-      b.map({{"type", b.str("video")}, {"id", b.i64(1)}}),
-      b.map({{"type", b.str("audio")}, {"id", b.i64(1)}, {"lang", b.str("eng")}}),
-      b.map({{"type", b.str("audio")}, {"id", b.i64(2)}, {"lang", b.str("deu")}}),
-      b.map({{"type", b.str("sub")}, {"id", b.i64(1)}, {"forced", b.flag(true)}}),
-      b.i64(5),
+      b.map({{"type", b.string("video")}, {"id", b.integer(1)}}),
+      b.map({{"type", b.string("audio")}, {"id", b.integer(1)}, {"lang", b.string("eng")}}),
+      b.map({{"type", b.string("audio")}, {"id", b.integer(2)}, {"lang", b.string("deu")}}),
+      b.map({{"type", b.string("sub")}, {"id", b.integer(1)}, {"forced", b.flag(true)}}),
+      b.integer(5),
   });
   EXPECT_TRUE(change(state, "track-list", MPV_FORMAT_NODE, &tracks));
   ASSERT_EQ(state.audioTracks.size(), 2u);
@@ -453,12 +453,12 @@ TEST(EventLoop, TrackAndChapterLists) {
   EXPECT_TRUE(state.subtitleTracks[0].forced);
 
   // Not an array: both lists stay, yet the change counts.
-  mpv_node notArray = b.map({{"type", b.str("audio")}, {"id", b.i64(9)}});
+  mpv_node notArray = b.map({{"type", b.string("audio")}, {"id", b.integer(9)}});
   EXPECT_TRUE(change(state, "track-list", MPV_FORMAT_NODE, &notArray));
   EXPECT_EQ(state.audioTracks.size(), 2u);
   EXPECT_EQ(state.subtitleTracks.size(), 1u);
 
-  mpv_node chapters = b.array({b.map({{"time", b.dbl(1)}, {"title", b.str("One")}})});
+  mpv_node chapters = b.array({b.map({{"time", b.number(1)}, {"title", b.string("One")}})});
   change(state, "chapter-list", MPV_FORMAT_NODE, &chapters);
   ASSERT_EQ(state.chapters.size(), 1u);
   // Not an array: the chapters are emptied.

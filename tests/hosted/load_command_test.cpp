@@ -78,7 +78,7 @@ TEST(QueueLoadfileCommand, FallsBackToTheFormWithoutIndexOnOlderEngines) {
 TEST(QueueLoadfileCommand, TheFormWithoutIndexLoadsWithAnEmptyOptionMap) {
   Engine engine;
   int status = queueLoadfileCommand(engine.mpv, 42, "av://lavfi:testsrc2=size=64x64:rate=5", {},
-                                    engineLoadfileTakesIndex());
+                                    engine::loadfileTakesIndex());
   ASSERT_GE(status, 0) << mpv_error_string(status);
   int replyError = -1;
   bool started = false;

@@ -23,21 +23,6 @@ TEST(SessionStatusText, NamesEveryStatusAndIdleForOthers) {
   EXPECT_STREQ(sessionStatusText(static_cast<SessionStatus>(42)), "idle");
 }
 
-TEST(SelectTrack, NegativeIdsClearEverySelection) {
-  std::vector<AudioTrack> tracks(3);
-  tracks[0].id = 1;
-  tracks[1].id = 2;
-  tracks[2].id = 3;
-  int64_t selected = -1;
-  selectTrack(tracks, selected, 2);
-  EXPECT_EQ(selected, 2);
-  EXPECT_FALSE(tracks[0].selected);
-  EXPECT_TRUE(tracks[1].selected);
-  selectTrack(tracks, selected, -5);
-  EXPECT_EQ(selected, -1);
-  for (const AudioTrack& track : tracks) EXPECT_FALSE(track.selected);
-}
-
 TEST(UpdateSessionError, SetsErrorStatusEvenWithAnEmptyMessage) {
   Session session;
   session.snapshot.error = "old";

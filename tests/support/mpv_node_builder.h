@@ -1,17 +1,19 @@
-// Builds mpv_node trees for tests; the builder owns every node, list and
-// string it hands out, so the trees stay valid as long as it lives.
+// Builds mpv_node trees for tests and fuzz targets, shaped as the engine hands
+// them over. The builder owns every node list and string it hands out, so the
+// trees stay valid as long as it lives.
 #pragma once
 
 #include <mpv/client.h>
 
+#include <cstdint>
 #include <deque>
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
 class MpvNodeBuilder {
  public:
+  mpv_node none() { return mpv_node{}; }
   mpv_node string(const std::string& text) {
     mpv_node node{};
     node.format = MPV_FORMAT_STRING;
@@ -35,10 +37,18 @@ class MpvNodeBuilder {
     node.u.int64 = value;
     return node;
   }
-  mpv_node flag(bool value) {
+  mpv_node flag(int value) {
     mpv_node node{};
     node.format = MPV_FORMAT_FLAG;
-    node.u.flag = value ? 1 : 0;
+    node.u.flag = value;
+    return node;
+  }
+  mpv_node bytes(std::vector<uint8_t> content) {
+    auto& stored = byteStore.emplace_back(std::move(content));
+    auto& array = byteArrays.emplace_back(mpv_byte_array{stored.data(), stored.size()});
+    mpv_node node{};
+    node.format = MPV_FORMAT_BYTE_ARRAY;
+    node.u.ba = &array;
     return node;
   }
   mpv_node array(std::vector<mpv_node> values) {
@@ -49,10 +59,10 @@ class MpvNodeBuilder {
     node.u.list = &list;
     return node;
   }
-  mpv_node map(std::vector<std::pair<std::string, mpv_node>> entries) {
+  mpv_node map(const std::vector<std::pair<std::string, mpv_node>>& entries) {
     auto& keys = keyLists.emplace_back();
     auto& values = valueLists.emplace_back();
-    for (auto& [key, value] : entries) {
+    for (const auto& [key, value] : entries) {
       keys.push_back(texts.emplace_back(key).data());
       values.push_back(value);
     }
@@ -68,4 +78,6 @@ class MpvNodeBuilder {
   std::deque<std::vector<mpv_node>> valueLists;
   std::deque<std::vector<char*>> keyLists;
   std::deque<mpv_node_list> lists;
+  std::deque<std::vector<uint8_t>> byteStore;
+  std::deque<mpv_byte_array> byteArrays;
 };

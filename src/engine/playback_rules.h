@@ -1,0 +1,131 @@
+// The playback rules both players apply to the engine's file events, pause
+// and log lines (README "Playback rules (both players)").
+//
+// Each player keeps its own record (the helper a text status, the hosted
+// module an enumeration read by its snapshot export) and hands the rules a
+// LoadState of references into it, with its own status words: the rules are
+// written once without changing what either record or its readers hold.
+// The caller holds the lock that guards the record.
+#pragma once
+
+#include <mpv/client.h>
+
+#include <string>
+#include <string_view>
+
+namespace engine {
+
+// The words of one player's status: texts for the helper, enumerators for
+// the hosted module; and where the players' rules differ.
+template <typename Word>
+struct StatusRules {
+  Word idle;
+  Word loading;
+  Word playing;
+  Word paused;
+  Word ended;
+  Word error;
+  // "eof-reached" ends a loaded file only while the player runs, not while
+  // it is being torn down.
+  bool eofReachedNeedsRunning;
+  // A file ending in error without a fatal line of its own clears the
+  // "from the engine" mark. Without it a fatal line with an empty text
+  // leaves the mark on the words the end of the file then sets.
+  bool failedEndClearsEngineMark;
+};
+
+// The part of a player's record the rules change.
+template <typename Status>
+struct LoadState {
+  Status& status;
+  std::string& error;
+  bool& errorFromEngine;
+  bool& fileLoaded;
+  bool& paused;
+};
+
+// Error and fatal lines may name the failure of a load; other levels never.
+inline bool isFailureLevel(std::string_view level) { return level == "error" || level == "fatal"; }
+
+// The engine logs while it probes (audio outputs, hardware decoders) and
+// delivers log lines after the events that followed them, so a line never
+// changes the status. It names the failure only while the current load has
+// not started playing; once playing, the engine recovered.
+template <typename Status, typename Word>
+void applyFailureLine(LoadState<Status> load, const StatusRules<Word>& rules,
+                      std::string_view level, const char* text) {
+  if (!isFailureLevel(level)) return;
+  if (load.status != rules.loading && load.status != rules.error) return;
+  load.error = text;
+  if (level == "fatal") load.errorFromEngine = true;
+}
+
+template <typename Status, typename Word>
+void applyStartFile(LoadState<Status> load, const StatusRules<Word>& rules) {
+  load.status = rules.loading;
+  load.error.clear();
+  load.errorFromEngine = false;
+  load.fileLoaded = false;
+}
+
+// Whatever the engine complained about while opening (outputs and decoders
+// tried in turn, a late line of a replaced load), it recovered.
+template <typename Status, typename Word>
+void applyFileLoaded(LoadState<Status> load, const StatusRules<Word>& rules) {
+  load.fileLoaded = true;
+  load.status = load.paused ? rules.paused : rules.playing;
+  load.error.clear();
+  load.errorFromEngine = false;
+}
+
+// `running` is false once the player is being torn down: then only an error
+// still changes the status.
+template <typename Status, typename Word>
+void applyEndFile(LoadState<Status> load, const StatusRules<Word>& rules,
+                  const mpv_event_end_file* endFile, bool running) {
+  const int reason = endFile ? endFile->reason : -1;
+  switch (reason) {
+    case MPV_END_FILE_REASON_EOF:
+      if (running) load.status = rules.ended;
+      break;
+    case MPV_END_FILE_REASON_ERROR:
+      // A fatal line of this load (the engine's own words) is kept.
+      if (!load.errorFromEngine || load.error.empty()) {
+        load.error = endFile->error < 0 ? mpv_error_string(endFile->error) : "Playback failed.";
+        if (rules.failedEndClearsEngineMark) load.errorFromEngine = false;
+      }
+      load.status = rules.error;
+      break;
+    case MPV_END_FILE_REASON_REDIRECT:
+      if (running) {
+        load.status = rules.loading;
+        load.error.clear();
+        load.errorFromEngine = false;
+        load.fileLoaded = false;
+      }
+      break;
+    default:
+      if (running) load.status = rules.idle;
+      break;
+  }
+}
+
+// A pause moves only a loaded file that plays or is paused.
+template <typename Status, typename Word>
+void applyPause(LoadState<Status> load, const StatusRules<Word>& rules, bool paused) {
+  load.paused = paused;
+  if (load.status != rules.loading && load.status != rules.ended && load.status != rules.error &&
+      load.fileLoaded) {
+    load.status = paused ? rules.paused : rules.playing;
+  }
+}
+
+template <typename Status, typename Word>
+void applyEofReached(LoadState<Status> load, const StatusRules<Word>& rules, bool reached,
+                     bool running) {
+  if (!reached || !load.fileLoaded) return;
+  if (rules.eofReachedNeedsRunning && !running) return;
+  load.status = rules.ended;
+}
+
+}  // namespace engine

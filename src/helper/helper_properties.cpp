@@ -1,0 +1,151 @@
+#include "helper_properties.h"
+
+#include <cstdlib>
+
+#include "render_size.h"
+#include "software_frame.h"
+#include "tracks.h"
+
+namespace frame_helper {
+
+using engine::doubleValue;
+using engine::flagValue;
+using engine::int64Value;
+using engine::nodeValue;
+using engine::rawString;
+using engine::stringValue;
+
+const engine::StatusRules<const char*> kHelperStatusRules{"idle",
+                                                          "loading",
+                                                          "playing",
+                                                          "paused",
+                                                          "ended",
+                                                          "error",
+                                                          /*eofReachedNeedsRunning=*/false,
+                                                          /*failedEndClearsEngineMark=*/true};
+
+namespace {
+
+using Row = engine::PropertyRow<HelperState>;
+
+// The picture as displayed: the renderer turns it by the engine's rotation,
+// a quarter or three quarters of a turn swapping its sides. The engine turns
+// any other angle with a filter before "dwidth" / "dheight", and reports no
+// rotation left for the renderer then.
+//
+// The software path turns the picture itself, by the nearest quarter turn
+// of the stream's rotation plus the caller's video-rotate (none for "no"),
+// while the engine reports no rotation at all.
+void applyDisplayedSizeLocked(HelperState& state) {
+  bool sideways = ((state.rotationDegrees % 180) + 180) % 180 == 90;
+  if (state.pipeline.renderPath == RenderPath::software) {
+    const int64_t caller = state.pipeline.publishedFileRotation.load(std::memory_order_acquire);
+    sideways = caller >= 0 && quarterTurnsFor(state.streamRotation + caller) % 2 == 1;
+  }
+  state.videoWidth = sideways ? state.engineVideoHeight : state.engineVideoWidth;
+  state.videoHeight = sideways ? state.engineVideoWidth : state.engineVideoHeight;
+  applyRenderSizeLocked();
+}
+
+// A size or rotation of the picture: the displayed size follows each value,
+// and 0 stands for none.
+template <int64_t HelperState::*Field>
+constexpr Row pictureRow(const char* name, bool resetAtStart) {
+  return {name, MPV_FORMAT_INT64,
+          [](HelperState& s, const void* d) {
+            s.*Field = int64Value(d);
+            applyDisplayedSizeLocked(s);
+          },
+          [](HelperState& s) {
+            s.*Field = 0;
+            applyDisplayedSizeLocked(s);
+          },
+          // A new file's size comes with its own values; the displayed size
+          // is cleared with it (handleStartFileLocked), the ring stays.
+          resetAtStart ? +[](HelperState& s) { s.*Field = 0; } : nullptr};
+}
+
+// A list that is not an array (never sent by the engine) keeps the tracks.
+void applyTrackListLocked(HelperState& state, const mpv_node& node) {
+  if (node.format != MPV_FORMAT_NODE_ARRAY || node.u.list == nullptr) return;
+  state.audioTracks = engine::readTracks(node, "audio", kHelperListReading);
+  state.subtitleTracks = engine::readTracks(node, "sub", kHelperListReading);
+}
+
+// "no", "auto" and other texts select nothing.
+int64_t selectionOrNone(const char* text) {
+  int64_t id = -1;
+  return engine::parseWholeInteger(text, id, kHelperListReading.idOverflow) ? id : -1;
+}
+
+std::string aspectOverrideFrom(const std::string& text) {
+  return !text.empty() && std::atof(text.c_str()) > 0 ? text : "no";
+}
+
+}  // namespace
+
+const Row kHelperProperties[27] = {
+    engine::valueRow<&HelperState::positionSeconds>("time-pos"),
+    engine::valueRow<&HelperState::durationSeconds>("duration"),
+    {"pause", MPV_FORMAT_FLAG,
+     [](HelperState& s, const void* d) {
+       engine::applyPause(loadStateOf(s), kHelperStatusRules, flagValue(d));
+     },
+     nullptr, nullptr},
+    // The engine's scale is 0 to 100; the helper's 0 to 1.
+    {"volume", MPV_FORMAT_DOUBLE,
+     [](HelperState& s, const void* d) { s.volume = doubleValue(d) / 100.0; }, nullptr, nullptr},
+    engine::valueRow<&HelperState::streamUrl>("path"),
+    {"track-list", MPV_FORMAT_NODE,
+     [](HelperState& s, const void* d) { applyTrackListLocked(s, nodeValue(d)); }, nullptr,
+     [](HelperState& s) {
+       s.audioTracks.clear();
+       s.subtitleTracks.clear();
+     }},
+    // The selections come from "aid" / "sid" alone, not from the list.
+    {"aid", MPV_FORMAT_STRING,
+     [](HelperState& s, const void* d) { s.selectedAudioTrackId = selectionOrNone(rawString(d)); },
+     nullptr, [](HelperState& s) { s.selectedAudioTrackId = -1; }},
+    {"sid", MPV_FORMAT_STRING,
+     [](HelperState& s, const void* d) {
+       s.selectedSubtitleTrackId = selectionOrNone(rawString(d));
+     },
+     nullptr, [](HelperState& s) { s.selectedSubtitleTrackId = -1; }},
+    engine::valueRow<&HelperState::playbackSpeed>("speed"),
+    {"video-aspect-override", MPV_FORMAT_STRING,
+     [](HelperState& s, const void* d) { s.aspectOverride = aspectOverrideFrom(stringValue(d)); },
+     nullptr, nullptr},
+    {"eof-reached", MPV_FORMAT_FLAG,
+     [](HelperState& s, const void* d) {
+       engine::applyEofReached(loadStateOf(s), kHelperStatusRules, flagValue(d),
+                               s.running.load(std::memory_order_acquire));
+     },
+     nullptr, nullptr},
+    pictureRow<&HelperState::engineVideoWidth>("dwidth", true),
+    pictureRow<&HelperState::engineVideoHeight>("dheight", true),
+    engine::statisticRow<0, &HelperState::fps>("estimated-vf-fps"),
+    engine::statisticRow<0, &HelperState::videoBitrateBps>("video-bitrate"),
+    engine::statisticRow<0, &HelperState::audioBitrateBps>("audio-bitrate"),
+    engine::textStatisticRow<&HelperState::videoCodec>("video-format"),
+    engine::textStatisticRow<&HelperState::audioCodec>("audio-codec-name"),
+    engine::textStatisticRow<&HelperState::container>("file-format"),
+    engine::statisticRow<-1, &HelperState::bufferedAheadSeconds>("demuxer-cache-duration"),
+    engine::statisticRow<-1, &HelperState::droppedFrames>("frame-drop-count"),
+    engine::statisticRow<-1, &HelperState::decoderDroppedFrames>("decoder-frame-drop-count"),
+    engine::textStatisticRow<&HelperState::audioChannels>("audio-params/channels"),
+    engine::statisticRow<0, &HelperState::audioSampleRateHz>("audio-params/samplerate"),
+    {"chapter-list", MPV_FORMAT_NODE,
+     [](HelperState& s, const void* d) {
+       s.chapters = engine::readChapters(nodeValue(d), kHelperListReading);
+     },
+     nullptr, [](HelperState& s) { s.chapters.clear(); }},
+    // The quarter turns the renderer still applies; other angles are turned
+    // by a filter and already show in "dwidth" / "dheight".
+    pictureRow<&HelperState::rotationDegrees>("video-out-params/rotate", false),
+    // The software path keeps the engine from turning (its renderer cannot)
+    // and turns the picture itself, by the stream's rotation plus the
+    // caller's video-rotate.
+    pictureRow<&HelperState::streamRotation>("current-tracks/video/demux-rotation", false),
+};
+
+}  // namespace frame_helper

@@ -1,0 +1,28 @@
+// The helper's table of observed engine properties: one row per property
+// (name, format, what a value sets, what "unavailable" and a new file do),
+// observed in this order with the reply ids 1 to 27.
+#pragma once
+
+#include "helper_state.h"
+#include "playback_rules.h"
+#include "property_table.h"
+
+namespace frame_helper {
+
+extern const engine::PropertyRow<HelperState> kHelperProperties[27];
+
+// The helper's playback rules: text statuses; "eof-reached" ends a loaded
+// file also once the loop is stopping.
+extern const engine::StatusRules<const char*> kHelperStatusRules;
+
+// The helper's reading of track and chapter lists: exact formats, last entry
+// of a key wins, an id text too large for 64 bits is none.
+constexpr engine::ListReading kHelperListReading{engine::NodeReading::exact,
+                                                 engine::IntegerOverflow::reject};
+
+// The part of `state` the shared playback rules change.
+inline engine::LoadState<std::string> loadStateOf(HelperState& state) {
+  return {state.status, state.error, state.errorFromEngine, state.fileLoaded, state.paused};
+}
+
+}  // namespace frame_helper

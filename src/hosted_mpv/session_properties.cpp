@@ -1,0 +1,138 @@
+#include "session_properties.h"
+
+#include <cstdlib>
+
+namespace hosted_mpv {
+
+using engine::flagValue;
+using engine::nodeValue;
+using engine::rawString;
+using engine::stringValue;
+
+namespace {
+
+using Row = engine::PropertyRow<Session>;
+constexpr auto kSnapshot = &Session::snapshot;
+
+// Stores the rotation metadata of the selected video track of a track-list
+// value (0 when it has none). A list without a selected video track (the
+// engine's list while it opens the next file, or audio only) keeps the last
+// rotation: the frame on show is still that of the last video.
+void updateStreamRotationLocked(Session& session, const mpv_node& node) {
+  if (node.format != MPV_FORMAT_NODE_ARRAY || !node.u.list) return;
+  constexpr engine::NodeReading kFirst = kSessionListReading.nodes;
+  const mpv_node_list& list = *node.u.list;
+  for (int i = 0; i < list.num; ++i) {
+    const mpv_node& element = list.values[i];
+    const mpv_node* type = engine::findMapValue(element, "type", kFirst, MPV_FORMAT_STRING);
+    const mpv_node* selected = engine::findMapValue(element, "selected", kFirst, MPV_FORMAT_FLAG);
+    if (!type || engine::readNodeString(*type) != "video" || !selected ||
+        !engine::readNodeFlag(*selected)) {
+      continue;
+    }
+    const mpv_node* rotation =
+        engine::findMapValue(element, "demux-rotation", kFirst, MPV_FORMAT_INT64);
+    int64_t degrees = 0;
+    if (!rotation || !engine::readLenientId(*rotation, degrees, kSessionListReading.idOverflow)) {
+      degrees = 0;
+    }
+    session.streamRotation = int(((degrees % 360) + 360) % 360);
+    return;
+  }
+}
+
+// The selections come from the list's "selected" marks and then from each
+// "aid" / "sid" value.
+void applyTrackListLocked(Session& session, const mpv_node& node) {
+  SessionSnapshot& snapshot = session.snapshot;
+  snapshot.audioTracks =
+      engine::readTracks(node, "audio", kSessionListReading, &snapshot.selectedAudioTrackId);
+  snapshot.subtitleTracks =
+      engine::readTracks(node, "sub", kSessionListReading, &snapshot.selectedSubtitleTrackId);
+  updateStreamRotationLocked(session, node);
+}
+
+bool readSelection(const void* data, int64_t& id) {
+  return engine::parseWholeInteger(rawString(data), id, kSessionListReading.idOverflow);
+}
+
+// Engines before 0.36 report "no override" as a negative number ("-1.000000");
+// the snapshot says "no" for it, as it does before the engine reports.
+std::string normalizeAspectOverride(const std::string& value) {
+  if (value.empty()) return value;
+  char* end = nullptr;
+  double number = std::strtod(value.c_str(), &end);
+  return end == value.c_str() + value.size() && number < 0 ? "no" : value;
+}
+
+}  // namespace
+
+const Row kSessionProperties[23] = {
+    engine::valueRow<kSnapshot, &SessionSnapshot::positionSeconds>("time-pos"),
+    engine::valueRow<kSnapshot, &SessionSnapshot::durationSeconds>("duration"),
+    {"pause", MPV_FORMAT_FLAG,
+     [](Session& s, const void* d) {
+       engine::applyPause(loadStateOf(s), kSessionStatusRules, flagValue(d));
+     },
+     nullptr, nullptr},
+    // The engine's scale, 100 for full volume, as the snapshot keeps it.
+    engine::valueRow<kSnapshot, &SessionSnapshot::volume>("volume"),
+    engine::valueRow<kSnapshot, &SessionSnapshot::streamUrl>("path"),
+    {"track-list", MPV_FORMAT_NODE,
+     [](Session& s, const void* d) { applyTrackListLocked(s, nodeValue(d)); }, nullptr,
+     [](Session& s) {
+       s.snapshot.audioTracks.clear();
+       s.snapshot.selectedAudioTrackId = -1;
+       s.snapshot.subtitleTracks.clear();
+       s.snapshot.selectedSubtitleTrackId = -1;
+     }},
+    // An audio id that reads as no number ("no", "auto") keeps the selection.
+    {"aid", MPV_FORMAT_STRING,
+     [](Session& s, const void* d) {
+       int64_t id;
+       if (readSelection(d, id)) {
+         engine::selectTrack(s.snapshot.audioTracks, s.snapshot.selectedAudioTrackId, id);
+       }
+     },
+     nullptr, nullptr},
+    {"sid", MPV_FORMAT_STRING,
+     [](Session& s, const void* d) {
+       int64_t id;
+       engine::selectTrack(s.snapshot.subtitleTracks, s.snapshot.selectedSubtitleTrackId,
+                           readSelection(d, id) ? id : -1);
+     },
+     nullptr, nullptr},
+    engine::valueRow<kSnapshot, &SessionSnapshot::playbackSpeed>("speed"),
+    {"video-aspect-override", MPV_FORMAT_STRING,
+     [](Session& s, const void* d) {
+       s.snapshot.aspectOverride = normalizeAspectOverride(stringValue(d));
+     },
+     nullptr, nullptr},
+    {"eof-reached", MPV_FORMAT_FLAG,
+     [](Session& s, const void* d) {
+       engine::applyEofReached(loadStateOf(s), kSessionStatusRules, flagValue(d),
+                               s.running.load(std::memory_order_acquire));
+     },
+     nullptr, nullptr},
+    engine::statisticRow<0, kSnapshot, &SessionSnapshot::fps>("estimated-vf-fps"),
+    engine::statisticRow<0, kSnapshot, &SessionSnapshot::videoBitrateBps>("video-bitrate"),
+    engine::statisticRow<0, kSnapshot, &SessionSnapshot::audioBitrateBps>("audio-bitrate"),
+    engine::textStatisticRow<kSnapshot, &SessionSnapshot::videoCodec>("video-format"),
+    engine::textStatisticRow<kSnapshot, &SessionSnapshot::audioCodec>("audio-codec-name"),
+    engine::textStatisticRow<kSnapshot, &SessionSnapshot::container>("file-format"),
+    engine::statisticRow<-1, kSnapshot, &SessionSnapshot::bufferedAheadSeconds>(
+        "demuxer-cache-duration"),
+    engine::statisticRow<-1, kSnapshot, &SessionSnapshot::frameDropCount>("frame-drop-count"),
+    engine::statisticRow<-1, kSnapshot, &SessionSnapshot::decoderFrameDropCount>(
+        "decoder-frame-drop-count"),
+    engine::textStatisticRow<kSnapshot, &SessionSnapshot::audioChannels>("audio-params/channels"),
+    engine::statisticRow<0, kSnapshot, &SessionSnapshot::audioSampleRateHz>(
+        "audio-params/samplerate"),
+    {"chapter-list", MPV_FORMAT_NODE,
+     [](Session& s, const void* d) {
+       s.snapshot.chapters = engine::readChapters(nodeValue(d), kSessionListReading);
+     },
+     nullptr, [](Session& s) { s.snapshot.chapters.clear(); }},
+};
+
+}  // namespace hosted_mpv
