@@ -164,3 +164,51 @@ TEST(SelectTrack, NegativeIdsClearEverySelection) {
   EXPECT_EQ(selected, -1);
   for (const Track& track : tracks) EXPECT_FALSE(track.selected);
 }
+
+// One list, read in both players' readings: where they part ways.
+TEST(ReadTracks, ExactAndLenientReadingsOfOneList) {
+  MpvNodeBuilder b;
+  const ListReading lenient{NodeReading::lenient, IntegerOverflow::clamp};
+  const mpv_node list = b.array({
+      // Two titles and two ids: exact takes the last, lenient the first.
+      b.map({{"type", b.string("audio")},
+             {"id", b.integer(1)},
+             {"title", b.string("first")},
+             {"title", b.string("last")},
+             {"id", b.integer(2)},
+             {"default", b.string("yes")},
+             {"selected", b.flag(true)}}),
+      // An id as text and a number as language: lenient only.
+      b.map({{"type", b.string("audio")}, {"id", b.string("3")}, {"lang", b.number(2.5)}}),
+      b.map({{"type", b.string("audio")}, {"id", b.number(4.9)}, {"selected", b.string("True")}}),
+      b.string("audio"),
+  });
+  int64_t selected = 99;
+  const std::vector<Track> exact = readTracks(list, "audio", kExact, &selected);
+  ASSERT_EQ(exact.size(), 1u);
+  EXPECT_EQ(exact[0].id, 2);
+  EXPECT_EQ(exact[0].title, "last");
+  EXPECT_FALSE(exact[0].defaultTrack);
+  EXPECT_FALSE(exact[0].selected);  // the helper's selections come from "aid" / "sid"
+  EXPECT_EQ(selected, -1);
+
+  const std::vector<Track> loose = readTracks(list, "audio", lenient, &selected);
+  ASSERT_EQ(loose.size(), 3u);
+  EXPECT_EQ(loose[0].id, 1);
+  EXPECT_EQ(loose[0].title, "first");
+  EXPECT_TRUE(loose[0].defaultTrack);
+  EXPECT_TRUE(loose[0].selected);
+  EXPECT_EQ(loose[1].id, 3);
+  EXPECT_EQ(loose[1].language, "2.5");
+  EXPECT_EQ(loose[2].id, 4);
+  EXPECT_TRUE(loose[2].selected);
+  EXPECT_EQ(selected, 4);  // the last track marked selected
+
+  // An id text beyond 64 bits: none in exact reading, clamped in lenient.
+  const mpv_node huge =
+      b.array({b.map({{"type", b.string("sub")}, {"id", b.string("99999999999999999999")}})});
+  EXPECT_TRUE(readTracks(huge, "sub", {NodeReading::lenient, IntegerOverflow::reject}).empty());
+  const std::vector<Track> clamped = readTracks(huge, "sub", lenient);
+  ASSERT_EQ(clamped.size(), 1u);
+  EXPECT_EQ(clamped[0].id, INT64_MAX);
+}
