@@ -13,8 +13,7 @@ int setProperty(Session& session, const char* name, mpv_format format, void* val
 
 int setStringProperty(Session& session, const char* name, const std::string& text) {
   const char* value = text.c_str();
-  return mpv_set_property_async(session.mpv, takeAsyncRequestId(), name, MPV_FORMAT_STRING,
-                                &value);
+  return mpv_set_property_async(session.mpv, takeAsyncRequestId(), name, MPV_FORMAT_STRING, &value);
 }
 
 int queueSeek(Session& session, double seconds, const char* flags) {

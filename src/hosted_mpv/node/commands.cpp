@@ -34,69 +34,81 @@ SessionRef sessionWithArgument(const Napi::CallbackInfo& info, ArgType type,
   return getSessionOrThrow(info.Env(), info[0].As<Napi::String>().Utf8Value());
 }
 
-double numberArgument(const Napi::CallbackInfo& info) {
-  return info[1].As<Napi::Number>().DoubleValue();
-}
+bool readBoolean(const Napi::Value& value) { return value.As<Napi::Boolean>().Value(); }
+double readNumber(const Napi::Value& value) { return value.As<Napi::Number>().DoubleValue(); }
+int64_t readTrackId(const Napi::Value& value) { return value.As<Napi::Number>().Int64Value(); }
+std::string readString(const Napi::Value& value) { return value.As<Napi::String>().Utf8Value(); }
 
-int64_t trackIdArgument(const Napi::CallbackInfo& info) {
-  return info[1].As<Napi::Number>().Int64Value();
+// What a one-argument command checks and says.
+struct CommandTexts {
+  ArgType type;
+  const char* typeErrorMessage;
+  const char* failurePrefix;  // before the engine's text when it refuses
+};
+
+// Checks the arguments, finds the session, reads the second argument with
+// `read` and makes the request.
+template <typename Value>
+Napi::Value runCommand(const Napi::CallbackInfo& info, const CommandTexts& texts,
+                       Value (*read)(const Napi::Value&), int (*request)(Session&, Value)) {
+  SessionRef session = sessionWithArgument(info, texts.type, texts.typeErrorMessage);
+  int status = request(*session, read(info[1]));
+  return engineRequestResult(info.Env(), texts.failurePrefix, status);
 }
 
 }  // namespace
 
 Napi::Value SetPaused(const Napi::CallbackInfo& info) {
-  SessionRef session =
-      sessionWithArgument(info, ArgType::boolean, "Expected session id and paused flag.");
-  int status = requestPause(*session, info[1].As<Napi::Boolean>().Value());
-  return engineRequestResult(info.Env(), "Failed to update playback state: ", status);
+  return runCommand(info,
+                    {ArgType::boolean, "Expected session id and paused flag.",
+                     "Failed to update playback state: "},
+                    readBoolean, requestPause);
 }
 
 Napi::Value Seek(const Napi::CallbackInfo& info) {
-  SessionRef session =
-      sessionWithArgument(info, ArgType::number, "Expected session id and seek target.");
-  int status = requestSeek(*session, numberArgument(info));
-  return engineRequestResult(info.Env(), "Failed to seek playback: ", status);
+  return runCommand(
+      info, {ArgType::number, "Expected session id and seek target.", "Failed to seek playback: "},
+      readNumber, requestSeek);
 }
 
 Napi::Value SeekBy(const Napi::CallbackInfo& info) {
-  SessionRef session =
-      sessionWithArgument(info, ArgType::number, "Expected session id and seek delta.");
-  int status = requestSeekBy(*session, numberArgument(info));
-  return engineRequestResult(info.Env(), "Failed to seek playback: ", status);
+  return runCommand(
+      info, {ArgType::number, "Expected session id and seek delta.", "Failed to seek playback: "},
+      readNumber, requestSeekBy);
 }
 
 Napi::Value SetVolume(const Napi::CallbackInfo& info) {
-  SessionRef session =
-      sessionWithArgument(info, ArgType::number, "Expected session id and volume.");
-  int status = requestVolume(*session, numberArgument(info));
-  return engineRequestResult(info.Env(), "Failed to update volume: ", status);
+  return runCommand(
+      info, {ArgType::number, "Expected session id and volume.", "Failed to update volume: "},
+      readNumber, requestVolume);
 }
 
 Napi::Value SetAudioTrack(const Napi::CallbackInfo& info) {
-  SessionRef session =
-      sessionWithArgument(info, ArgType::number, "Expected session id and audio track id.");
-  int status = requestAudioTrack(*session, trackIdArgument(info));
-  return engineRequestResult(info.Env(), "Failed to update audio track: ", status);
+  return runCommand(info,
+                    {ArgType::number, "Expected session id and audio track id.",
+                     "Failed to update audio track: "},
+                    readTrackId, requestAudioTrack);
 }
 
 Napi::Value SetSubtitleTrack(const Napi::CallbackInfo& info) {
-  SessionRef session =
-      sessionWithArgument(info, ArgType::number, "Expected session id and subtitle track id.");
-  int status = requestSubtitleTrack(*session, trackIdArgument(info));
-  return engineRequestResult(info.Env(), "Failed to update subtitle track: ", status);
+  return runCommand(info,
+                    {ArgType::number, "Expected session id and subtitle track id.",
+                     "Failed to update subtitle track: "},
+                    readTrackId, requestSubtitleTrack);
 }
 
 Napi::Value SetSpeed(const Napi::CallbackInfo& info) {
-  SessionRef session = sessionWithArgument(info, ArgType::number, "Expected session id and speed.");
-  int status = requestSpeed(*session, numberArgument(info));
-  return engineRequestResult(info.Env(), "Failed to update playback speed: ", status);
+  return runCommand(
+      info,
+      {ArgType::number, "Expected session id and speed.", "Failed to update playback speed: "},
+      readNumber, requestSpeed);
 }
 
 Napi::Value SetAspect(const Napi::CallbackInfo& info) {
-  SessionRef session =
-      sessionWithArgument(info, ArgType::string, "Expected session id and aspect override.");
-  int status = requestAspect(*session, info[1].As<Napi::String>().Utf8Value());
-  return engineRequestResult(info.Env(), "Failed to update aspect override: ", status);
+  return runCommand(info,
+                    {ArgType::string, "Expected session id and aspect override.",
+                     "Failed to update aspect override: "},
+                    readString, requestAspect);
 }
 
 Napi::Value StartRecording(const Napi::CallbackInfo& info) {
@@ -107,8 +119,8 @@ Napi::Value StartRecording(const Napi::CallbackInfo& info) {
   std::string path = info[1].As<Napi::String>().Utf8Value();
   if (path.empty()) throw Napi::Error::New(env, "Recording target path is required.");
   SessionRef session = getSessionOrThrow(env, info[0].As<Napi::String>().Utf8Value());
-  return engineRequestResult(env, "Failed to start stream recording: ",
-                             requestRecordingStart(*session, path));
+  return engineRequestResult(
+      env, "Failed to start stream recording: ", requestRecordingStart(*session, path));
 }
 
 Napi::Value StopRecording(const Napi::CallbackInfo& info) {
@@ -117,8 +129,8 @@ Napi::Value StopRecording(const Napi::CallbackInfo& info) {
     throw Napi::TypeError::New(env, "Expected session id.");
   }
   SessionRef session = getSessionOrThrow(env, info[0].As<Napi::String>().Utf8Value());
-  return engineRequestResult(env, "Failed to stop stream recording: ",
-                             requestRecordingStop(*session));
+  return engineRequestResult(env,
+                             "Failed to stop stream recording: ", requestRecordingStop(*session));
 }
 
 Napi::Value SetBounds(const Napi::CallbackInfo& info) {

@@ -39,14 +39,16 @@ Napi::Value LoadPlayback(const Napi::CallbackInfo& info) {
   auto playback = info[1].As<Napi::Object>();
   LoadRequest request;
   request.url = readOptionalString(playback, "streamUrl");
-  if (request.url.empty()) throw Napi::Error::New(env, "Hosted MPV playback requires a stream URL.");
+  if (request.url.empty())
+    throw Napi::Error::New(env, "Hosted MPV playback requires a stream URL.");
   request.title = readOptionalString(playback, "title");
   request.userAgent = readOptionalString(playback, "userAgent");
   request.referer = readOptionalString(playback, "referer");
   request.startTime = readOptionalNumber(playback, "startTime", -1);
 
   int status = stopRecordingBeforeLoad(*session);
-  if (status < 0) throwEngineError(env, "Failed to stop recording before loading playback: ", status);
+  if (status < 0)
+    throwEngineError(env, "Failed to stop recording before loading playback: ", status);
 
   if (playback.Has("headers")) {
     Napi::Value headers = playback.Get("headers");
