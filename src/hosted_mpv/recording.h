@@ -1,6 +1,6 @@
-// The engine's stream recording ("stream-record"): starting and stopping it
-// and the snapshot's view of both. Every way a recording ends (the command,
-// the next load, teardown) goes through this file.
+// The engine's stream recording ("stream-record"): the requests that start
+// and stop it (the commands, the next load, teardown), and what the snapshot
+// shows meanwhile.
 // Calling thread (the JavaScript thread, or teardown's); stateMutex is held
 // only for short reads and writes, never while the engine is called.
 #pragma once
