@@ -1,17 +1,13 @@
-// createSession: builds a complete session (views, player, render context,
-// display link, observed properties, event thread), then registers it.
-// Runs on the JavaScript thread; view work runs synchronously on the main
-// thread and OpenGL render context work on the session's render queue. No
-// other thread knows the session before its callback context exists, so the
-// snapshot writes below take no lock until then.
-#include <cmath>
+// No other thread knows the session before its callback context exists, so
+// the snapshot writes below take no lock until then.
+#include "creation.h"
+
 #include <cstdio>
+#include <stdexcept>
 #include <system_error>
 
-#include "call_conventions.h"
+#include "engine_text.h"
 #include "event_thread.h"
-#include "exports.h"
-#include "extra_options.h"
 #include "platform/main_thread.h"
 #include "render.h"
 #include "render_opengl.h"
@@ -26,16 +22,6 @@ namespace {
 
 const char* const kRenderQueueLabel = "dev.orvanel.hosted-mpv.render";
 
-double initialVolume(const Napi::CallbackInfo& info) {
-  if (info.Length() <= 3 || !info[3].IsNumber()) return 100;
-  double volume = info[3].As<Napi::Number>().DoubleValue();
-  // NaN is no volume at all: full volume, as for a missing one.
-  if (std::isnan(volume)) return 100;
-  if (volume < 0) return 0;
-  if (volume > 1) return 100;
-  return volume * 100;
-}
-
 int createSoftwareRenderContext(Session& session) {
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
@@ -43,8 +29,6 @@ int createSoftwareRenderContext(Session& session) {
   };
   return mpv_render_context_create(&session.renderContext, session.mpv, params);
 }
-
-std::string engineText(int status) { return mpv_error_string(status); }
 
 // Gives up the OpenGL view for the software one, for good.
 bool switchToSoftwareView(Session& session) {
@@ -99,9 +83,8 @@ void setFixedOptions(Session& session) {
 
 // Steps from the render view to the first placement. Throws on failure; the
 // caller tears the half-built session down.
-void buildSession(const Napi::CallbackInfo& info, const SessionRef& session) {
-  Napi::Env env = info.Env();
-  auto fail = [&](const std::string& message) { return Napi::Error::New(env, message); };
+void buildSession(const SessionSettings& settings, const SessionRef& session) {
+  auto fail = [](const std::string& message) { return std::runtime_error(message); };
 
   session->softwareRenderer = isSoftwareRendererRequested();
   if (!session->softwareRenderer && !createOpenGLView(*session)) {
@@ -124,7 +107,7 @@ void buildSession(const Napi::CallbackInfo& info, const SessionRef& session) {
   session->mpv = mpv_create();
   if (!session->mpv) throw fail("Failed to create libmpv handle.");
   setFixedOptions(*session);
-  for (const auto& [key, value] : orvanel::readHostedMpvExtraOptions(info, 4)) {
+  for (const auto& [key, value] : settings.extraOptions) {
     int result = mpv_set_option_string(session->mpv, key.c_str(), value.c_str());
     if (result < 0) {
       traceSession(session.get(), "rejected session option " + key + ": " + engineText(result));
@@ -178,52 +161,30 @@ void buildSession(const Napi::CallbackInfo& info, const SessionRef& session) {
     throw fail("Failed to start hosted MPV event thread.");
   }
 
-  auto bounds = info[1].As<Napi::Object>();
-  double x = readOptionalNumber(bounds, "x", 0);
-  double y = readOptionalNumber(bounds, "y", 0);
-  double width = readOptionalNumber(bounds, "width", 0);
-  double height = readOptionalNumber(bounds, "height", 0);
-  setSessionFrame(session, x, y, width, height);
+  const ViewBounds& bounds = settings.bounds;
+  setSessionFrame(session, bounds.x, bounds.y, bounds.width, bounds.height);
 }
 
 }  // namespace
 
-Napi::Value CreateSession(const Napi::CallbackInfo& info) {
-  Napi::Env env = info.Env();
-  if (info.Length() < 2 || !info[0].IsBuffer() || !info[1].IsObject()) {
-    throw Napi::TypeError::New(env, "Expected window handle buffer and bounds object.");
-  }
-  auto buffer = info[0].As<Napi::Buffer<uint8_t>>();
-  uint64_t handle = 0;
-  switch (readNativeWindowHandle(buffer.Data(), buffer.Length(), handle)) {
-    case NativeHandleStatus::tooSmall:
-      throw Napi::Error::New(env, "Native window handle buffer is too small.");
-    case NativeHandleStatus::null:
-      throw Napi::Error::New(env, "Unable to resolve Electron native window handle.");
-    case NativeHandleStatus::ok:
-      break;
-  }
-
-  SessionRegistry& registry = sessionRegistry(env);  // before anything needs undoing
+SessionRef createSession(const SessionSettings& settings) {
   auto session = std::make_shared<Session>();
   session->id = takeSessionId();
   runOnMainThread([&] {
-    session->nativeView = viewForNativeHandle(handle);
+    session->nativeView = viewForNativeHandle(settings.windowHandle);
     if (session->nativeView) session->hostView = hostViewFor(session->nativeView);
   });
   session->renderQueue = createSerialQueue(kRenderQueueLabel);
-  session->snapshot.volume = initialVolume(info);
-  if (!session->hostView)
-    throw Napi::Error::New(env, "Unable to resolve the Electron content view.");
+  session->snapshot.volume = settings.volume;
+  if (!session->hostView) throw std::runtime_error("Unable to resolve the Electron content view.");
 
   try {
-    buildSession(info, session);
+    buildSession(settings, session);
   } catch (...) {
     destroySession(session);  // leaves no player, thread or view behind
     throw;
   }
-  registerSession(registry, session);
-  return Napi::String::New(env, session->id);
+  return session;
 }
 
 }  // namespace hosted_mpv

@@ -6,13 +6,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine_text.h"
 #include "session_properties.h"
 
 namespace hosted_mpv {
 
 namespace {
-
-std::string engineText(int code) { return mpv_error_string(code); }
 
 // The engine's recorder failing a recording that runs: the engine goes on
 // playing without recording, but keeps the target in "stream-record".
@@ -20,13 +19,8 @@ void handleRecorderFailureLocked(Session& session, const std::string& text) {
   SessionSnapshot& snapshot = session.snapshot;
   // While a recording request is on its way, the line may belong to the target
   // that request replaces; its reply settles the state instead.
-  if (!snapshot.recordingActive || session.pendingRecordStartRequestId != 0 ||
-      session.pendingRecordStopRequestId != 0) {
-    return;
-  }
-  snapshot.recordingActive = false;
-  snapshot.recordingStartedAt.clear();
-  snapshot.recordingError = text.substr(0, text.find_last_not_of('\n') + 1);
+  if (!snapshot.recordingActive || recordingReplyPending(session.replies)) return;
+  showRecordingStopped(snapshot, text.substr(0, text.find_last_not_of('\n') + 1));
   session.engineHoldsFailedRecording = true;
 }
 
@@ -49,49 +43,8 @@ void handleLogLocked(Session& session, const mpv_event_log_message* message) {
 }
 
 void handleReplyLocked(Session& session, uint64_t replyId, int error) {
-  SessionSnapshot& snapshot = session.snapshot;
-  if (replyId != 0 && replyId == session.pendingLoadRequestId) {
-    session.pendingLoadRequestId = 0;
-    if (error < 0) {
-      snapshot.status = SessionStatus::error;
-      snapshot.error = engineText(error);
-    }
-    return;
-  }
-  if (replyId != 0 && replyId == session.pendingRecordStartRequestId) {
-    session.pendingRecordStartRequestId = 0;
-    std::string path = std::move(session.pendingRecordTargetPath);
-    std::string startedAt = std::move(session.pendingRecordStartedAt);
-    session.pendingRecordTargetPath.clear();
-    session.pendingRecordStartedAt.clear();
-    snapshot.recordingTargetPath = path;
-    if (error < 0) {
-      snapshot.recordingActive = false;
-      snapshot.recordingStartedAt.clear();
-      snapshot.recordingError = engineText(error);
-    } else {
-      snapshot.recordingActive = true;
-      snapshot.recordingStartedAt = startedAt;
-      snapshot.recordingError.clear();
-    }
-    return;
-  }
-  if (replyId != 0 && replyId == session.pendingRecordStopRequestId) {
-    session.pendingRecordStopRequestId = 0;
-    std::string startedAt = std::move(session.pendingRecordStopStartedAt);
-    session.pendingRecordStopStartedAt.clear();
-    if (error < 0) {
-      snapshot.recordingActive = true;
-      snapshot.recordingStartedAt = startedAt;
-      snapshot.recordingError = engineText(error);
-    } else {
-      snapshot.recordingActive = false;
-      snapshot.recordingStartedAt.clear();
-      snapshot.recordingError.clear();
-    }
-    return;
-  }
-  if (error < 0) snapshot.error = engineText(error);
+  if (settleReplyLocked(session.replies, session.snapshot, replyId, error)) return;
+  if (error < 0) session.snapshot.error = engineText(error);
 }
 
 void handleStartFileLocked(Session& session) {

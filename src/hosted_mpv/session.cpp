@@ -46,4 +46,9 @@ void updateSessionError(Session& session, const std::string& message, bool fromE
   session.snapshot.errorFromEngine = fromEngine;
 }
 
+SessionSnapshot copySnapshot(Session& session) {
+  std::lock_guard lock(session.stateMutex);
+  return session.snapshot;
+}
+
 }  // namespace hosted_mpv

@@ -24,6 +24,7 @@
 #include "platform/display_link.h"
 #include "platform/native_view.h"
 #include "platform/serial_queue.h"
+#include "replies.h"
 #include "snapshot.h"
 
 namespace hosted_mpv {
@@ -34,8 +35,15 @@ namespace hosted_mpv {
 struct Session {
   // Immutable once registered.
   std::string id;
+
   // Calling thread: creation and teardown.
   mpv_handle* mpv = nullptr;
+  DisplayLink* displayLink = nullptr;
+  std::thread eventThread;
+  // The one context handed to native callbacks; it never keeps the session
+  // alive.
+  std::weak_ptr<Session>* callbackContext = nullptr;
+
   // Written on renderQueue only (or with the queue absent).
   mpv_render_context* renderContext = nullptr;
   // renderQueue only: surfaceGeneration when the last OpenGL frame was drawn.
@@ -43,18 +51,22 @@ struct Session {
   // first render after a placement draws even when the engine has no new
   // frame (it redraws its current one).
   uint64_t drawnSurfaceGeneration = 0;
+
   // Main thread only.
   NativeViewRef nativeView;
   NativeViewRef hostView;
   NativeViewRef renderView;
   std::shared_ptr<GlPixelFormat> pixelFormat;
   std::shared_ptr<GlContext> glContext;
-  // Calling thread: creation and teardown.
-  DisplayLink* displayLink = nullptr;
-  // Set by creation, then immutable.
+
+  // Set by creation before any render or callback can run, then immutable.
   std::shared_ptr<SerialQueue> renderQueue;
-  std::thread eventThread;
-  // Flags: release stores, acquire loads, acquire-release exchanges.
+  bool softwareRenderer = false;
+  // Software path: the engine's video-rotate taken over at creation (-1 for
+  // "no") (rotation.h).
+  int requestedRotation = 0;
+
+  // No lock: release stores, acquire loads, acquire-release exchanges.
   std::atomic<bool> running{false};
   std::atomic<bool> renderScheduled{false};
   std::atomic<bool> renderRequested{false};
@@ -62,27 +74,12 @@ struct Session {
   std::atomic<uint64_t> skippedFrameCount{0};
   std::atomic<uint64_t> totalRenderNanos{0};
 
+  // Guards every field below it (creation writes volume and
+  // rejectedOptionKeys before any other thread knows the session).
   std::mutex stateMutex;
-  // Guarded by stateMutex (creation writes volume and rejectedOptionKeys before
-  // any other thread knows the session).
   SessionSnapshot snapshot;
-  uint64_t pendingRecordStartRequestId = 0;
-  uint64_t pendingRecordStopRequestId = 0;
-  std::string pendingRecordTargetPath;
-  std::string pendingRecordStartedAt;
-  std::string pendingRecordStopStartedAt;
-  uint64_t pendingLoadRequestId = 0;
-
-  // Calling thread: creation and teardown. The one context handed to native
-  // callbacks; it never keeps the session alive.
-  std::weak_ptr<Session>* callbackContext = nullptr;
-  // Set by creation before any render or callback can run, then immutable.
-  bool softwareRenderer = false;
-  // Software path: the engine's video-rotate taken over at creation (-1 for
-  // "no"), then immutable (rotation.h).
-  int requestedRotation = 0;
-
-  // Guarded by stateMutex.
+  // The requests whose replies settle the snapshot (replies.h).
+  PendingReplies replies;
   int32_t surfaceWidth = 0;
   int32_t surfaceHeight = 0;
   double backingScale = 1.0;
@@ -136,5 +133,8 @@ std::vector<SessionRef> removeAllSessions(SessionRegistry& registry);
 
 // Status Error with `message`. Any thread; takes stateMutex.
 void updateSessionError(Session& session, const std::string& message, bool fromEngine);
+
+// A copy of the snapshot, taken under stateMutex. Any thread.
+SessionSnapshot copySnapshot(Session& session);
 
 }  // namespace hosted_mpv

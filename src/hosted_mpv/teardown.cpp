@@ -6,6 +6,7 @@
 
 #include "platform/display_link.h"
 #include "platform/main_thread.h"
+#include "recording.h"
 #include "render.h"
 
 namespace hosted_mpv {
@@ -18,20 +19,7 @@ void destroySession(const SessionRef& session) {
   if (session->displayLink) displayLinkStop(session->displayLink);
 
   if (session->mpv) {
-    bool recording;
-    {
-      std::lock_guard lock(session->stateMutex);
-      recording = session->snapshot.recordingActive;
-    }
-    if (recording) {
-      // Ends the recording file properly before the player goes.
-      char empty[] = "";
-      char* value = empty;
-      mpv_set_property(session->mpv, "stream-record", MPV_FORMAT_STRING, &value);
-      std::lock_guard lock(session->stateMutex);
-      session->snapshot.recordingActive = false;
-      session->snapshot.recordingStartedAt.clear();
-    }
+    stopRecordingForTeardown(*session);
     mpv_wakeup(session->mpv);
   }
 

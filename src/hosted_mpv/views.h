@@ -6,6 +6,14 @@
 
 namespace hosted_mpv {
 
+// A placement in the native view's coordinates (origin top left).
+struct ViewBounds {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+};
+
 // Each runs its view work synchronously on the main thread. Any thread.
 bool createOpenGLView(Session& session);
 bool createSoftwareView(Session& session);

@@ -147,12 +147,12 @@ TEST_F(EventThreadTest, TheRecorderFailingEndsTheRecordingAndMarksTheEngineTarge
   snap().recordingActive = true;
   snap().recordingTargetPath = "/nope/a.mkv";
   snap().recordingStartedAt = "2024-05-01T18:30:00Z";
-  session->pendingRecordStopRequestId = 9;  // a request on its way settles it instead
+  session->replies.recordStopId = 9;  // a request on its way settles it instead
   log("recorder", "error", "Failed opening output file.\n");
   EXPECT_TRUE(snap().recordingActive);
   EXPECT_FALSE(session->engineHoldsFailedRecording);
 
-  session->pendingRecordStopRequestId = 0;
+  session->replies.recordStopId = 0;
   log("recorder", "error", "Failed opening output file.\n");
   EXPECT_FALSE(snap().recordingActive);
   EXPECT_EQ(snap().recordingTargetPath, "/nope/a.mkv");
@@ -171,14 +171,14 @@ TEST_F(EventThreadTest, OtherLevelsAndIncompleteLinesAreIgnored) {
 }
 
 TEST_F(EventThreadTest, RepliesMatchThePendingLoad) {
-  session->pendingLoadRequestId = 7;
+  session->replies.loadId = 7;
   snap().status = SessionStatus::loading;
   handle(MPV_EVENT_COMMAND_REPLY, nullptr, 8, MPV_ERROR_COMMAND);  // not the load
-  EXPECT_EQ(session->pendingLoadRequestId, 7u);
+  EXPECT_EQ(session->replies.loadId, 7u);
   EXPECT_EQ(snap().status, SessionStatus::loading);
   EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_COMMAND));
   handle(MPV_EVENT_COMMAND_REPLY, nullptr, 7, MPV_ERROR_LOADING_FAILED);
-  EXPECT_EQ(session->pendingLoadRequestId, 0u);
+  EXPECT_EQ(session->replies.loadId, 0u);
   EXPECT_EQ(snap().status, SessionStatus::error);
   EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_LOADING_FAILED));
 }
@@ -193,19 +193,19 @@ TEST_F(EventThreadTest, ReplyIdZeroNeverMatchesAnEmptyPendingField) {
 }
 
 TEST_F(EventThreadTest, RecordingStartReplies) {
-  session->pendingRecordStartRequestId = 3;
-  session->pendingRecordTargetPath = "/tmp/a.ts";
-  session->pendingRecordStartedAt = "2024-05-01T18:30:00Z";
+  session->replies.recordStartId = 3;
+  session->replies.recordStartTargetPath = "/tmp/a.ts";
+  session->replies.recordStartStartedAt = "2024-05-01T18:30:00Z";
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 3, 0);
   EXPECT_TRUE(snap().recordingActive);
   EXPECT_EQ(snap().recordingTargetPath, "/tmp/a.ts");
   EXPECT_EQ(snap().recordingStartedAt, "2024-05-01T18:30:00Z");
-  EXPECT_EQ(session->pendingRecordStartRequestId, 0u);
-  EXPECT_EQ(session->pendingRecordTargetPath, "");
+  EXPECT_EQ(session->replies.recordStartId, 0u);
+  EXPECT_EQ(session->replies.recordStartTargetPath, "");
 
-  session->pendingRecordStartRequestId = 4;
-  session->pendingRecordTargetPath = "/nope/b.ts";
-  session->pendingRecordStartedAt = "2024-05-01T18:31:00Z";
+  session->replies.recordStartId = 4;
+  session->replies.recordStartTargetPath = "/nope/b.ts";
+  session->replies.recordStartStartedAt = "2024-05-01T18:31:00Z";
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 4, MPV_ERROR_PROPERTY_ERROR);
   EXPECT_FALSE(snap().recordingActive);
   EXPECT_EQ(snap().recordingTargetPath, "/nope/b.ts");
@@ -216,15 +216,15 @@ TEST_F(EventThreadTest, RecordingStartReplies) {
 
 TEST_F(EventThreadTest, RecordingStopReplies) {
   snap().recordingTargetPath = "/tmp/a.ts";
-  session->pendingRecordStopRequestId = 5;
-  session->pendingRecordStopStartedAt = "2024-05-01T18:30:00Z";
+  session->replies.recordStopId = 5;
+  session->replies.recordStopStartedAt = "2024-05-01T18:30:00Z";
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 5, MPV_ERROR_PROPERTY_ERROR);
   EXPECT_TRUE(snap().recordingActive);
   EXPECT_EQ(snap().recordingStartedAt, "2024-05-01T18:30:00Z");
   EXPECT_EQ(snap().recordingError, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
-  EXPECT_EQ(session->pendingRecordStopStartedAt, "");
+  EXPECT_EQ(session->replies.recordStopStartedAt, "");
 
-  session->pendingRecordStopRequestId = 6;
+  session->replies.recordStopId = 6;
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 6, 0);
   EXPECT_FALSE(snap().recordingActive);
   EXPECT_EQ(snap().recordingStartedAt, "");

@@ -8,6 +8,7 @@
 
 #include "module_state.h"
 #include "session.h"
+#include "views.h"
 
 namespace hosted_mpv {
 
@@ -19,11 +20,19 @@ SessionRef getSessionOrThrow(Napi::Env env, const std::string& id);
 // never coerces.
 double readOptionalNumber(const Napi::Object& object, const char* key, double fallback);
 
+// The "x", "y", "width" and "height" numbers of a bounds object, each 0 when
+// it is not a number.
+ViewBounds readBounds(const Napi::Object& bounds);
+
 // Empty when the property is absent, undefined or null, else its value as
 // JavaScript's ToString makes it.
 std::string readOptionalString(const Napi::Object& object, const char* key);
 
 // Throws Napi::Error with `prefix` followed by the engine's text for `status`.
 [[noreturn]] void throwEngineError(Napi::Env env, const char* prefix, int status);
+
+// undefined for a request the engine took (`status` 0 or more); else throws
+// as throwEngineError.
+Napi::Value engineRequestResult(Napi::Env env, const char* failurePrefix, int status);
 
 }  // namespace hosted_mpv

@@ -1,5 +1,6 @@
 #include "call_conventions.h"
 
+#include "engine_text.h"
 #include "exports.h"
 
 namespace hosted_mpv {
@@ -16,6 +17,11 @@ double readOptionalNumber(const Napi::Object& object, const char* key, double fa
   return value.IsNumber() ? value.As<Napi::Number>().DoubleValue() : fallback;
 }
 
+ViewBounds readBounds(const Napi::Object& bounds) {
+  return {readOptionalNumber(bounds, "x", 0), readOptionalNumber(bounds, "y", 0),
+          readOptionalNumber(bounds, "width", 0), readOptionalNumber(bounds, "height", 0)};
+}
+
 std::string readOptionalString(const Napi::Object& object, const char* key) {
   if (!object.Has(key)) return {};
   Napi::Value value = object.Get(key);
@@ -24,7 +30,12 @@ std::string readOptionalString(const Napi::Object& object, const char* key) {
 }
 
 void throwEngineError(Napi::Env env, const char* prefix, int status) {
-  throw Napi::Error::New(env, std::string(prefix) + mpv_error_string(status));
+  throw Napi::Error::New(env, std::string(prefix) + engineText(status));
+}
+
+Napi::Value engineRequestResult(Napi::Env env, const char* failurePrefix, int status) {
+  if (status < 0) throwEngineError(env, failurePrefix, status);
+  return env.Undefined();
 }
 
 Napi::Value IsSupported(const Napi::CallbackInfo& info) {

@@ -1,5 +1,5 @@
-// getSessionSnapshot: one copy of the session's snapshot, taken under its
-// stateMutex, turned into a plain JavaScript object outside every lock.
+// getSessionSnapshot: one copy of the session's snapshot (copySnapshot),
+// turned into a plain JavaScript object outside every lock.
 // JavaScript thread.
 #include <algorithm>
 
@@ -76,11 +76,7 @@ Napi::Value GetSessionSnapshot(const Napi::CallbackInfo& info) {
   }
   SessionRef session = findSession(sessionRegistry(env), info[0].As<Napi::String>().Utf8Value());
   if (!session) return env.Null();
-  SessionSnapshot s;
-  {
-    std::lock_guard lock(session->stateMutex);
-    s = session->snapshot;
-  }
+  const SessionSnapshot s = copySnapshot(*session);
 
   Napi::Object result = Napi::Object::New(env);
   result.Set("status", Napi::String::New(env, sessionStatusText(s.status)));

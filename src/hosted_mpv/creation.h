@@ -1,0 +1,32 @@
+// Session creation: views, player, render context, display link, observed
+// properties, event thread and the first placement.
+// Calling thread (the JavaScript thread); view work runs synchronously on the
+// main thread and OpenGL render context work on the session's render queue.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "session.h"
+#include "views.h"
+
+namespace hosted_mpv {
+
+// What creation takes from the caller.
+struct SessionSettings {
+  uint64_t windowHandle = 0;  // the application window's native handle
+  double volume = 100;        // engine scale
+  // Engine options applied after the fixed ones (a rejected one is traced and
+  // listed in the snapshot's rejectedOptionKeys).
+  std::vector<std::pair<std::string, std::string>> extraOptions;
+  // The first placement of the render view (setSessionFrame).
+  ViewBounds bounds;
+};
+
+// A complete session, not yet registered. Throws std::runtime_error with the
+// message for the caller, leaving no player, thread or view behind.
+SessionRef createSession(const SessionSettings& settings);
+
+}  // namespace hosted_mpv

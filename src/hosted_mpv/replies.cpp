@@ -1,0 +1,111 @@
+#include "replies.h"
+
+#include "engine_text.h"
+
+namespace hosted_mpv {
+namespace {
+
+// A reply settles its request only when ids match; 0 is never expected.
+bool takeExpected(uint64_t& expectedId, uint64_t replyId) {
+  if (replyId == 0 || replyId != expectedId) return false;
+  expectedId = 0;
+  return true;
+}
+
+}  // namespace
+
+void expectLoad(PendingReplies& replies, uint64_t replyId) { replies.loadId = replyId; }
+
+void expectRecordStart(PendingReplies& replies, uint64_t replyId, const std::string& targetPath,
+                       const std::string& startedAt) {
+  replies.recordStartId = replyId;
+  replies.recordStartTargetPath = targetPath;
+  replies.recordStartStartedAt = startedAt;
+}
+
+void expectRecordStop(PendingReplies& replies, uint64_t replyId, const std::string& startedAt) {
+  replies.recordStopId = replyId;
+  replies.recordStopStartedAt = startedAt;
+}
+
+void withdrawLoad(PendingReplies& replies, uint64_t replyId) {
+  if (replies.loadId == replyId) replies.loadId = 0;
+}
+
+void withdrawRecordStart(PendingReplies& replies, uint64_t replyId) {
+  if (replies.recordStartId != replyId) return;
+  replies.recordStartId = 0;
+  replies.recordStartTargetPath.clear();
+  replies.recordStartStartedAt.clear();
+}
+
+void withdrawRecordStop(PendingReplies& replies, uint64_t replyId) {
+  if (replies.recordStopId != replyId) return;
+  replies.recordStopId = 0;
+  replies.recordStopStartedAt.clear();
+}
+
+bool recordingReplyPending(const PendingReplies& replies) {
+  return replies.recordStartId != 0 || replies.recordStopId != 0;
+}
+
+bool settleLoadLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
+                      int error) {
+  if (!takeExpected(replies.loadId, replyId)) return false;
+  if (error < 0) {
+    snapshot.status = SessionStatus::error;
+    snapshot.error = engineText(error);
+  }
+  return true;
+}
+
+bool settleRecordStartLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
+                             int error) {
+  if (!takeExpected(replies.recordStartId, replyId)) return false;
+  std::string path = std::move(replies.recordStartTargetPath);
+  std::string startedAt = std::move(replies.recordStartStartedAt);
+  replies.recordStartTargetPath.clear();
+  replies.recordStartStartedAt.clear();
+  snapshot.recordingTargetPath = path;
+  if (error < 0) {
+    showRecordingStopped(snapshot, engineText(error));
+  } else {
+    showRecordingRunning(snapshot, startedAt, "");
+  }
+  return true;
+}
+
+bool settleRecordStopLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
+                            int error) {
+  if (!takeExpected(replies.recordStopId, replyId)) return false;
+  std::string startedAt = std::move(replies.recordStopStartedAt);
+  replies.recordStopStartedAt.clear();
+  if (error < 0) {
+    showRecordingRunning(snapshot, startedAt, engineText(error));
+  } else {
+    showRecordingStopped(snapshot, "");
+  }
+  return true;
+}
+
+bool settleReplyLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
+                       int error) {
+  return settleLoadLocked(replies, snapshot, replyId, error) ||
+         settleRecordStartLocked(replies, snapshot, replyId, error) ||
+         settleRecordStopLocked(replies, snapshot, replyId, error);
+}
+
+void showRecordingRunning(SessionSnapshot& snapshot, const std::string& startedAt,
+                          const std::string& error) {
+  snapshot.recordingActive = true;
+  snapshot.recordingStartedAt = startedAt;
+  snapshot.recordingError = error;
+}
+
+void showRecordingStopped(SessionSnapshot& snapshot, const std::string& error) {
+  snapshot.recordingActive = false;
+  snapshot.recordingStartedAt.clear();
+  snapshot.recordingError = error;
+}
+
+}  // namespace hosted_mpv

@@ -1,0 +1,67 @@
+// The asynchronous engine requests whose replies settle the snapshot: a load,
+// a recording start and a recording stop. Each is expected under its reply id
+// before it is queued (its reply may come before the call that queued it
+// returns), withdrawn when the engine refuses to queue it, and settled by the
+// event thread when its reply comes. At most one of each kind is expected: a
+// newer request of a kind replaces the older, whose reply then settles nothing.
+//
+// Guarded by the session's stateMutex, like the snapshot the replies settle;
+// every function here expects that lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "snapshot.h"
+
+namespace hosted_mpv {
+
+// Reply ids are never 0, so 0 is "none expected".
+struct PendingReplies {
+  uint64_t loadId = 0;
+  uint64_t recordStartId = 0;
+  std::string recordStartTargetPath;
+  std::string recordStartStartedAt;
+  uint64_t recordStopId = 0;
+  // The start time the snapshot showed before the stop, shown again if the
+  // engine fails the stop.
+  std::string recordStopStartedAt;
+};
+
+void expectLoad(PendingReplies& replies, uint64_t replyId);
+void expectRecordStart(PendingReplies& replies, uint64_t replyId, const std::string& targetPath,
+                       const std::string& startedAt);
+void expectRecordStop(PendingReplies& replies, uint64_t replyId, const std::string& startedAt);
+
+// The engine refused to queue the request `replyId`: no reply will come.
+// Each does nothing when a newer request of its kind is expected instead.
+void withdrawLoad(PendingReplies& replies, uint64_t replyId);
+void withdrawRecordStart(PendingReplies& replies, uint64_t replyId);
+void withdrawRecordStop(PendingReplies& replies, uint64_t replyId);
+
+// Whether a recording start or stop is on its way.
+bool recordingReplyPending(const PendingReplies& replies);
+
+// Each applies the reply `replyId` (with the engine's `error` status) to the
+// snapshot when it is the one expected of its kind, forgets the expectation
+// and returns true; otherwise changes nothing and returns false. A refused
+// load sets the status Error; a refused recording request leaves the status
+// and error alone and says why in the recording fields.
+bool settleLoadLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
+                      int error);
+bool settleRecordStartLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
+                             int error);
+bool settleRecordStopLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
+                            int error);
+// The three above, in that order: true when one of them took the reply.
+bool settleReplyLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
+                       int error);
+
+// The snapshot's recording as a request or its reply leaves it: running since
+// `startedAt`, or stopped (no start time); `error` says why it is not as
+// asked ("" when it is).
+void showRecordingRunning(SessionSnapshot& snapshot, const std::string& startedAt,
+                          const std::string& error);
+void showRecordingStopped(SessionSnapshot& snapshot, const std::string& error);
+
+}  // namespace hosted_mpv
