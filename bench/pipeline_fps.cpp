@@ -55,23 +55,18 @@ int main(int argc, char** argv) {
   }
 
   static RenderPipeline pipeline;
-  pipeline.mpv = mpv;
-  pipeline.shmBase = "/ompv-bench-" + std::to_string(getpid());
-  pipeline.width = width;
-  pipeline.height = height;
+  pipeline.config.mpv = mpv;
+  pipeline.config.shmBase = "/ompv-bench-" + std::to_string(getpid());
+  pipeline.config.width = width;
+  pipeline.config.height = height;
   // As the helper does: cheap scalers on a software rasteriser.
-  pipeline.onSoftwareRenderer = [mpv] { applySoftwareRendererOptions(mpv, {}); };
+  pipeline.config.onSoftwareRenderer = [mpv] { applySoftwareRendererOptions(mpv, {}); };
   std::string error;
   if (!pipeline.gl.create(error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  std::thread render([] { pipeline.runLoop(); });
-  while (pipeline.readyState.load(std::memory_order_acquire) == 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  if (pipeline.readyState.load() < 0) {
-    render.join();
+  if (!pipeline.start()) {
     mpv_terminate_destroy(mpv);
     return 1;
   }
@@ -95,8 +90,7 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpu = cpuSeconds() - firstCpu;
 
-  pipeline.requestStop();
-  render.join();
+  pipeline.stop();
   mpv_terminate_destroy(mpv);
 
   std::printf("%dx%d source %d fps: %.1f frames/s published, %.0f%% of one core\n", width, height,

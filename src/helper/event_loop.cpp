@@ -7,6 +7,7 @@
 
 #include "command_dispatch.h"
 #include "json_writer.h"
+#include "output_lines.h"
 #include "render_size.h"
 #include "software_frame.h"
 #include "snapshot.h"
@@ -50,12 +51,7 @@ void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* mes
     if (std::string_view(prefix) == "recorder") noteRecorderFailureLocked(state, message->text);
     state.snapshotDirty = true;
   }
-  emitLine(JsonWriter()
-               .str("event", "log")
-               .str("level", level)
-               .str("prefix", prefix)
-               .str("text", message->text)
-               .finish());
+  emitLine(logLine(level, prefix, message->text));
 }
 
 void handleStartFileLocked(HelperState& state) {
@@ -154,7 +150,7 @@ void applyDisplayedSizeLocked(HelperState& state) {
   }
   state.videoWidth = sideways ? state.engineVideoHeight : state.engineVideoWidth;
   state.videoHeight = sideways ? state.engineVideoWidth : state.engineVideoHeight;
-  applyRenderSizeLocked();
+  applyRenderSizeLocked(state);
 }
 
 void applyTrackListLocked(HelperState& state, const mpv_node& node) {
