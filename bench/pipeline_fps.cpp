@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "json_writer.h"
+#include "output_lines.h"
 #include "render_pipeline.h"
 #include "software_renderer.h"
 
@@ -61,6 +63,10 @@ int main(int argc, char** argv) {
   pipeline.config.height = height;
   // As the helper does: cheap scalers on a software rasteriser.
   pipeline.config.onSoftwareRenderer = [mpv] { applySoftwareRendererOptions(mpv, {}); };
+  // A failed start or resize says why, as the helper does; rings go unannounced.
+  pipeline.config.report = [](const RenderReport& report) {
+    if (report.kind == RenderReport::Kind::fatal) emitLine(renderReportLine(report));
+  };
   std::string error;
   if (!pipeline.gl.create(error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
