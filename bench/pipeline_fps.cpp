@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "json_writer.h"
+#include "output_lines.h"
 #include "render_pipeline.h"
 #include "software_renderer.h"
 
@@ -55,23 +57,22 @@ int main(int argc, char** argv) {
   }
 
   static RenderPipeline pipeline;
-  pipeline.mpv = mpv;
-  pipeline.shmBase = "/ompv-bench-" + std::to_string(getpid());
-  pipeline.width = width;
-  pipeline.height = height;
+  pipeline.config.mpv = mpv;
+  pipeline.config.shmBase = "/ompv-bench-" + std::to_string(getpid());
+  pipeline.config.width = width;
+  pipeline.config.height = height;
   // As the helper does: cheap scalers on a software rasteriser.
-  pipeline.onSoftwareRenderer = [mpv] { applySoftwareRendererOptions(mpv, {}); };
+  pipeline.config.onSoftwareRenderer = [mpv] { applySoftwareRendererOptions(mpv, {}); };
+  // A failed start or resize says why, as the helper does; rings go unannounced.
+  pipeline.config.report = [](const RenderReport& report) {
+    if (report.kind == RenderReport::Kind::fatal) emitLine(renderReportLine(report));
+  };
   std::string error;
   if (!pipeline.gl.create(error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  std::thread render([] { pipeline.runLoop(); });
-  while (pipeline.readyState.load(std::memory_order_acquire) == 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  if (pipeline.readyState.load() < 0) {
-    render.join();
+  if (!pipeline.start()) {
     mpv_terminate_destroy(mpv);
     return 1;
   }
@@ -95,8 +96,7 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpu = cpuSeconds() - firstCpu;
 
-  pipeline.requestStop();
-  render.join();
+  pipeline.stop();
   mpv_terminate_destroy(mpv);
 
   std::printf("%dx%d source %d fps: %.1f frames/s published, %.0f%% of one core\n", width, height,

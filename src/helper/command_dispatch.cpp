@@ -108,7 +108,7 @@ void handleSize(HelperState& state, const Command& command) {
   std::lock_guard<std::mutex> lock(state.stateMutex);
   state.renderWidth = width;
   state.renderHeight = height;
-  applyRenderSizeLocked();
+  applyRenderSizeLocked(state);
 }
 
 void setTrack(HelperState& state, const Command& command, const char* property) {

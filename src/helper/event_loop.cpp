@@ -6,6 +6,7 @@
 #include "command_dispatch.h"
 #include "helper_properties.h"
 #include "json_writer.h"
+#include "output_lines.h"
 #include "playback_rules.h"
 #include "snapshot.h"
 
@@ -40,12 +41,7 @@ void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* mes
     if (std::string_view(prefix) == "recorder") noteRecorderFailureLocked(state, message->text);
     state.snapshotDirty = true;
   }
-  emitLine(JsonWriter()
-               .str("event", "log")
-               .str("level", level)
-               .str("prefix", prefix)
-               .str("text", message->text)
-               .finish());
+  emitLine(logLine(level, prefix, message->text));
 }
 
 void handleStartFileLocked(HelperState& state) {

@@ -14,8 +14,8 @@ namespace frame_helper {
 
 // Folds one engine event into `state`. Never fails; input a handler does not
 // recognise changes nothing. A change of "dwidth", "dheight" or the
-// renderer's rotation also calls applyRenderSizeLocked, which fits g_state's
-// box for g_state's pipeline. Caller holds stateMutex.
+// renderer's rotation also calls applyRenderSizeLocked, which fits the
+// state's box for the state's pipeline. Caller holds stateMutex.
 void handleEngineEventLocked(HelperState& state, const mpv_event& event);
 
 // Waits for engine events (0.1 s at most per turn) and handles them until

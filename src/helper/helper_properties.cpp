@@ -44,7 +44,7 @@ void applyDisplayedSizeLocked(HelperState& state) {
   }
   state.videoWidth = sideways ? state.engineVideoHeight : state.engineVideoWidth;
   state.videoHeight = sideways ? state.engineVideoWidth : state.engineVideoHeight;
-  applyRenderSizeLocked();
+  applyRenderSizeLocked(state);
 }
 
 // A size or rotation of the picture: the displayed size follows each value,

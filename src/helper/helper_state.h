@@ -1,4 +1,5 @@
-// The helper's one process-wide state record, g_state.
+// The helper's state record: one per process, owned by main and passed to
+// every thread that needs it.
 //
 // Threads: main (start-up, engine event loop, shutdown), render (the
 // pipeline's run loop) and command reader (standard input).
@@ -88,7 +89,5 @@ struct HelperState {
   std::mutex commandMutex;
   bool engineClosedToCommands = false;
 };
-
-extern HelperState g_state;
 
 }  // namespace frame_helper

@@ -8,7 +8,6 @@
 // output lock. The render thread never takes stateMutex.
 #include <unistd.h>
 
-#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -23,6 +22,7 @@
 #include "helper_args.h"
 #include "helper_state.h"
 #include "json_writer.h"
+#include "output_lines.h"
 #include "player_setup.h"
 #include "render_choice.h"
 #include "render_size.h"
@@ -35,15 +35,13 @@ using namespace frame_helper;
 
 namespace {
 
-constexpr std::chrono::milliseconds kReadyPollInterval{5};
-
-void emitFatal(const std::string& error) {
-  emitLine(JsonWriter().str("event", "fatal").str("error", error).finish());
-}
+// The process's one state record; everything else is handed it. Never
+// destroyed once the command reader runs (see endProcess).
+HelperState g_state;
 
 // Ends the process without running static destructors: the detached command
 // reader may still be blocked reading stdin and must never wake up to a
-// destroyed g_state. emitLine has flushed every line already. Not
+// destroyed state. emitLine has flushed every line already. Not
 // fflush(nullptr): that would wait for stdin's lock, which the reader holds
 // while it is blocked reading (after a signal, say).
 [[noreturn]] void endProcess(int status) {
@@ -61,6 +59,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   const HelperArgs args = parseHelperArgs(argc, argv);
   if (args.runtimeProbe) return runRuntimeProbe();
+  HelperState& state = g_state;
 
   // Before the engine exists: its threads inherit the mask, so the end
   // signals reach the watch thread only. It lives until the process ends.
@@ -73,87 +72,69 @@ int main(int argc, char** argv) {
 
   std::set<std::string> appliedSessionOptions;
   std::string error;
-  if (!setupPlayer(g_state, args, stdin, appliedSessionOptions, error)) {
-    emitFatal(error);
+  if (!setupPlayer(state, args, stdin, appliedSessionOptions, error)) {
+    emitLine(fatalLine(error));
     return 1;
   }
 
-  RenderPipeline& pipeline = g_state.pipeline;
-  pipeline.onRingCreated = [](const std::string& name, int32_t width, int32_t height,
-                              uint32_t generation) {
-    noteRingAnnounced(signalWatch, generation);
-    emitLine(JsonWriter()
-                 .str("event", "shm")
-                 .str("name", name)
-                 .num("width", width)
-                 .num("height", height)
-                 .num("generation", generation)
-                 .finish());
-  };
-  pipeline.onSoftwareRenderer = [applied = appliedSessionOptions] {
-    applySoftwareRendererOptions(g_state.mpv, applied);
-  };
-  pipeline.onSoftwarePath = [applied = appliedSessionOptions] {
-    applySoftwarePathOptions(g_state.mpv, applied);
-  };
-
-  // No other thread runs yet: no lock needed.
-  g_state.renderWidth = args.width;
-  g_state.renderHeight = args.height;
-  pipeline.mpv = g_state.mpv;
-  pipeline.rendererChoice = rendererChoiceFromEnvironment();
-  pipeline.shmBase = args.shmBase;
+  // No other thread of ours reads the state yet: no lock needed.
+  state.renderWidth = args.width;
+  state.renderHeight = args.height;
+  RenderPipeline& pipeline = state.pipeline;
+  RenderConfig& config = pipeline.config;
+  config.mpv = state.mpv;
+  config.shmBase = args.shmBase;
   // The first ring is bounded like every later one.
   const RenderSize firstSize = fitRenderSize(args.width, args.height, 0, 0).value();
-  pipeline.width = firstSize.width;
-  pipeline.height = firstSize.height;
+  config.width = firstSize.width;
+  config.height = firstSize.height;
+  config.rendererChoice = rendererChoiceFromEnvironment();
+  config.report = [](const RenderReport& report) {
+    if (report.kind == RenderReport::Kind::ring) {
+      noteRingAnnounced(signalWatch, report.generation);
+    }
+    emitLine(renderReportLine(report));
+  };
+  config.onSoftwareRenderer = [mpv = state.mpv, applied = appliedSessionOptions] {
+    applySoftwareRendererOptions(mpv, applied);
+  };
+  config.onSoftwarePath = [mpv = state.mpv, applied = appliedSessionOptions] {
+    applySoftwarePathOptions(mpv, applied);
+  };
 
   if (!pipeline.gl.create(error)) {
-    emitFatal(error);
-    mpv_terminate_destroy(g_state.mpv);
-    return 1;
-  }
-
-  std::thread renderThread(&RenderPipeline::runLoop, &pipeline);
-  int32_t ready;
-  while ((ready = pipeline.readyState.load(std::memory_order_acquire)) == 0) {
-    std::this_thread::sleep_for(kReadyPollInterval);
-  }
-  if (ready < 0) {
-    // The render thread has written its fatal event and freed its resources.
-    renderThread.join();
-    mpv_terminate_destroy(g_state.mpv);
+    emitLine(fatalLine(error));
+    mpv_terminate_destroy(state.mpv);
     return 1;
   }
   // The render thread registers the engine's render update callback itself,
-  // once its render context exists, so it is in place by now.
+  // once its render context exists, so it is in place once this returns.
+  if (!pipeline.start()) {
+    mpv_terminate_destroy(state.mpv);
+    return 1;
+  }
 
-  emitLine(JsonWriter()
-               .str("event", "hello")
-               .integer("pid", static_cast<int64_t>(getpid()))
-               .num("protocolVersion", 1)
-               .finish());
+  emitLine(helloLine(static_cast<int64_t>(getpid())));
 
-  std::thread commandReader(runStdinLoop, std::ref(g_state), stdin);
+  std::thread commandReader(runStdinLoop, std::ref(state), stdin);
 
-  enterRunning(signalWatch, [] {
-    g_state.running.store(false, std::memory_order_release);
-    mpv_wakeup(g_state.mpv);
+  enterRunning(signalWatch, [&state] {
+    state.running.store(false, std::memory_order_release);
+    mpv_wakeup(state.mpv);
   });
-  runEventLoop(g_state);
+  runEventLoop(state);
   // From here a signal ends the process at once (still unlinking the ring),
   // and nothing touches the engine from the watch thread any more.
   enterStopping(signalWatch);
 
-  maybeEmitSnapshot(g_state, true);
-  pipeline.requestStop();
-  renderThread.join();
+  maybeEmitSnapshot(state, true);
+  pipeline.stop();
   // A command still in progress finishes first; after this the reader never
   // touches the engine again.
-  closeEngineToCommands(g_state);
-  mpv_terminate_destroy(g_state.mpv);
-  g_state.mpv = nullptr;
+  closeEngineToCommands(state);
+  mpv_terminate_destroy(state.mpv);
+  state.mpv = nullptr;
   if (commandReader.joinable()) commandReader.detach();
-  emitLine(JsonWriter().str("event", "bye").finish());
+  emitLine(byeLine());
   endProcess(0);
 }

@@ -5,6 +5,7 @@
 
 #include "helper_properties.h"
 #include "json_writer.h"
+#include "output_lines.h"
 
 namespace frame_helper {
 
@@ -46,13 +47,7 @@ void applySessionOptions(mpv_handle* mpv, const Command& preamble,
   for (const SessionOption& option : sessionOptionsFromPreamble(preamble)) {
     const int result = mpv_set_option_string(mpv, option.name.c_str(), option.value.c_str());
     if (result < 0) {
-      emitLine(JsonWriter()
-                   .str("event", "log")
-                   .str("level", "warn")
-                   .str("prefix", "orvanel")
-                   .str("text",
-                        "rejected session option " + option.name + ": " + mpv_error_string(result))
-                   .finish());
+      emitLine(rejectedSessionOptionLine(option.name, mpv_error_string(result)));
     } else {
       appliedSessionOptions.insert(option.name);
     }

@@ -6,21 +6,25 @@
 // each frame straight into its ring slot instead (RenderPath::software): the
 // same ring, sizes, numbers and events for a fraction of the CPU.
 //
-// Threads: the render thread runs runLoop and everything it calls, and is the
-// only thread that touches the GL context, the render context and the ring
-// after start-up. The engine's update callback thread (onRenderUpdate, also
-// the wake-up callback of the software path's rotationWatch handle), the
+// The owner fills `config`, creates `gl` and calls start(); the thread then
+// sets itself up (render_pipeline.cpp), and each pass draws and publishes on
+// the path it settled: gl_read_back.h for the OpenGL path and its two
+// read-backs, software_path.h for the software renderer's.
+//
+// Threads: the render thread runs the pass loop and everything it calls, and
+// is the only thread that touches the GL context, the render context and the
+// ring after start(). The engine's update callback thread (onRenderUpdate,
+// also the wake-up callback of the software path's rotationWatch handle), the
 // main and command reader threads (requestSize, via applyRenderSizeLocked)
 // and the main thread (requestStop) only set flags under `mutex` and wake
-// the render thread.
+// the render thread. start() and stop() are the owner's (main thread).
 // Lock order: stateMutex before `mutex` before the output lock of emitLine.
-// The render thread never takes stateMutex, and writes its "shm" and "fatal"
-// lines holding no lock.
+// The render thread never takes stateMutex, and makes its reports ("shm" and
+// "fatal") holding no lock.
 #pragma once
 
 #include <mpv/client.h>
 #include <mpv/render.h>
-#include <mpv/render_gl.h>
 
 #include <array>
 #include <atomic>
@@ -29,6 +33,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gl_context.h"
@@ -49,48 +54,75 @@ namespace frame_helper {
 //     thread waits for the engine, and the pixels cross memory once instead
 //     of twice. Frames, numbers and the pass that publishes them are the same.
 //   automatic: direct on a software renderer, else pixelBuffers; settled by
-//     setupGl.
+//     the thread's set-up.
 enum class ReadBack { automatic, pixelBuffers, direct };
 
-struct RenderPipeline {
-  // Filled by main before the thread starts, then only run by the render thread.
-  std::function<void(const std::string& name, int32_t width, int32_t height, uint32_t generation)>
-      onRingCreated;  // writes the "shm" event
-  std::function<void()> onSoftwareRenderer;
-  std::function<void()> onSoftwarePath;  // run once the software path is chosen
+// What the render thread tells its owner, always in this one way: a new
+// frame ring exists (the "shm" line), or rendering has ended for good (the
+// "fatal" line).
+struct RenderReport {
+  enum class Kind { ring, fatal };
+  Kind kind = Kind::ring;
+  std::string ringName;     // ring: the shared-memory name
+  int32_t width = 0;        // ring: frame size
+  int32_t height = 0;
+  uint32_t generation = 0;  // ring: render target sets built so far
+  std::string error;        // fatal: what failed
+};
 
-  // Filled by main before the thread starts (mpv, gl, shmBase, width,
-  // height); render thread only from then on.
-  mpv_handle* mpv = nullptr;
+// What the render thread is started with. Filled by the owner before start(),
+// read-only from then on; the callbacks run on the render thread.
+struct RenderConfig {
+  mpv_handle* mpv = nullptr;  // outlives the thread
+  std::string shmBase;        // ring names are shmBase + "-g" + generation
+  int32_t width = 0;          // the first ring's frame size
+  int32_t height = 0;
+  RendererChoice rendererChoice = RendererChoice::automatic;
+  ReadBack readBack = ReadBack::automatic;
+  std::function<void(const RenderReport&)> report;  // may be empty
+  std::function<void()> onSoftwareRenderer;         // OpenGL is a software rasteriser
+  std::function<void()> onSoftwarePath;             // the software path is chosen
+};
+
+struct RenderPipeline {
+  RenderConfig config;
+  // Created by the owner (main thread) before start(); the render thread's
+  // from then on, until it destroys it.
   GlContext gl;
+  // The render thread; started by start(), joined by start() on a failed
+  // set-up or by stop().
+  std::thread thread;
+
+  // Render thread only from start() on. renderPath and readBack are settled
+  // before readyState turns 1, and may be read by any thread after that.
+  RenderPath renderPath = RenderPath::gl;
+  ReadBack readBack = ReadBack::automatic;
   GlFunctions glFunctions;  // loaded once the context is current
   mpv_render_context* renderContext = nullptr;
-  std::string shmBase;
   ShmRing ring;
   uint32_t generation = 0;  // render target sets built so far
-  int32_t width = 0;
+  int32_t width = 0;        // the current targets' size
   int32_t height = 0;
-  uint32_t texture = 0;  // GL names; 0 when absent
+  uint64_t nextSequence = 1;  // never reset: numbers grow across rings
+
+  // OpenGL path only (gl_read_back.h). GL names; 0 when absent.
+  uint32_t texture = 0;
   uint32_t framebuffer = 0;
   std::array<uint32_t, 3> pixelBuffers{};
-  int32_t nextPixelBuffer = 0;              // where the next read-back goes
-  int32_t pendingPixelBuffer = -1;          // read-back not yet published; -1 none
-  uint64_t nextSequence = 1;                // never reset: numbers grow across rings
-  ReadBack readBack = ReadBack::automatic;  // may be set by main; settled by setupGl
-  bool framePending = false;                // direct: a rendered frame not yet read back
-  RendererChoice rendererChoice = RendererChoice::automatic;  // set by main
-  RenderPath renderPath = RenderPath::gl;                      // settled by setupGl
+  int32_t nextPixelBuffer = 0;      // where the next read-back goes
+  int32_t pendingPixelBuffer = -1;  // read-back not yet published; -1 none
+  bool framePending = false;        // direct: a rendered frame not yet read back
 
-  // Software path only. The engine's software renderer cannot turn frames
-  // (it aborts the process on a quarter turn), so the engine is told not to
-  // (video-rotate=no) and the turn is made while writing the slot. The
-  // stream's rotation comes from a client handle of its own, whose property
-  // events the render thread reads without blocking; on the same handle, an
-  // on_load hook takes over a load's own video-rotate.
+  // Software path only (software_path.h). The engine's software renderer
+  // cannot turn frames (it aborts the process on a quarter turn), so the
+  // engine is told not to (video-rotate=no) and the turn is made while
+  // writing the slot. The stream's rotation comes from a client handle of its
+  // own, whose property events the render thread reads without blocking; on
+  // the same handle, an on_load hook takes over a load's own video-rotate.
   mpv_handle* rotationWatch = nullptr;
-  int64_t streamRotation = 0;    // the current video track's rotation metadata
-  int64_t callerRotation = 0;    // video-rotate as set before; -1 for "no"
-  int64_t fileRotation = 0;      // the same, or the current load's own
+  int64_t streamRotation = 0;  // the current video track's rotation metadata
+  int64_t callerRotation = 0;  // video-rotate as set before; -1 for "no"
+  int64_t fileRotation = 0;    // the same, or the current load's own
   // fileRotation as published for the event loop, which fits the ring to the
   // turned picture: stored before the load may go on (the engine waits for
   // the hook's answer), so it is current when the load's track list arrives.
@@ -99,7 +131,7 @@ struct RenderPipeline {
   // The largest side OpenGL would take here: the software path refuses the
   // sizes the OpenGL path would, so both fail a resize alike.
   int32_t maxSoftwareSide = 0;
-  std::vector<uint8_t> scratch;      // a turned picture before it is written
+  std::vector<uint8_t> scratch;  // a turned picture before it is written
 
   // Guards the four members below. `wake` pairs with it; writers notify
   // after releasing it.
@@ -111,26 +143,20 @@ struct RenderPipeline {
   int32_t pendingHeight = 0;
 
   // 0 starting, 1 ready, -1 failed to start. Stored once by the render
-  // thread (release), polled by main (acquire).
+  // thread (release), polled by start() (acquire).
   std::atomic<int32_t> readyState{0};
 
-  // The thread body. Ends on requestStop or a failed resize; always frees the
-  // render context, the GL objects and context, and unlinks the ring.
-  void runLoop();
-
-  // Render thread only; the GL context is current from setupGl on.
-  bool setupGl(std::string& error);
-  bool rebuildTargets(int32_t w, int32_t h);
-  void renderFrame();
-  void publishPending();
-  bool setupSoftware(std::string& error);
-  bool createRing();  // the next generation's ring at width x height
-  void renderSoftwareFrame();
-  void readRotationEvents();
+  // Runs the render thread and waits until it is ready: true, or false when
+  // its set-up failed (the fatal report made, everything freed, the thread
+  // joined). Owner, once.
+  bool start();
+  // Ends the thread and joins it; nothing when it never ran. The thread also
+  // ends by itself after a failed resize (its fatal report made). Owner.
+  void stop();
 
   // Asks for targets of w x h on the next pass. Any thread.
   void requestSize(int32_t w, int32_t h);
-  // Ends the thread at its next wake-up; the caller then joins it. Any thread.
+  // Ends the thread at its next wake-up. Any thread.
   void requestStop();
 
   // libmpv's render update callback; `context` is the pipeline. Only sets a
@@ -139,5 +165,9 @@ struct RenderPipeline {
   // time, so no other thread may call one while the render thread runs).
   static void onRenderUpdate(void* context);
 };
+
+// Render thread: builds the next generation's ring at the pipeline's width x
+// height and reports it. False when the ring cannot be made.
+bool createRing(RenderPipeline& pipeline);
 
 }  // namespace frame_helper

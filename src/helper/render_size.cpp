@@ -46,10 +46,10 @@ std::optional<RenderSize> fitRenderSize(int64_t boxWidth, int64_t boxHeight, int
   return RenderSize{static_cast<int32_t>(width), static_cast<int32_t>(height)};
 }
 
-void applyRenderSizeLocked() {
-  const std::optional<RenderSize> size = fitRenderSize(g_state.renderWidth, g_state.renderHeight,
-                                                       g_state.videoWidth, g_state.videoHeight);
-  if (size) g_state.pipeline.requestSize(size->width, size->height);
+void applyRenderSizeLocked(HelperState& state) {
+  const std::optional<RenderSize> size =
+      fitRenderSize(state.renderWidth, state.renderHeight, state.videoWidth, state.videoHeight);
+  if (size) state.pipeline.requestSize(size->width, size->height);
 }
 
 }  // namespace frame_helper

@@ -7,6 +7,8 @@
 
 namespace frame_helper {
 
+struct HelperState;
+
 struct RenderSize {
   int32_t width = 0;
   int32_t height = 0;
@@ -25,8 +27,8 @@ constexpr int32_t kMaxRenderSide = 8192;
 std::optional<RenderSize> fitRenderSize(int64_t boxWidth, int64_t boxHeight, int64_t videoWidth,
                                         int64_t videoHeight);
 
-// Fits g_state's renderWidth x renderHeight box to its video size and hands
-// the result to the render thread. Caller holds stateMutex.
-void applyRenderSizeLocked();
+// Fits the state's renderWidth x renderHeight box to its video size and hands
+// the result to its pipeline's render thread. Caller holds stateMutex.
+void applyRenderSizeLocked(HelperState& state);
 
 }  // namespace frame_helper

@@ -9,6 +9,7 @@
 
 #include "gl_context.h"
 #include "json_writer.h"
+#include "output_lines.h"
 #include "render_choice.h"
 #include "shm_ring.h"
 
@@ -30,10 +31,7 @@ bool probeRingHeaderValid(const ShmRing& ring) {
 }  // namespace
 
 void runtimeProbeFailure(const std::string& reason, const std::string& detail) {
-  JsonWriter verdict;
-  verdict.num("protocol", 1).boolean("usable", false).str("reason", reason);
-  if (!detail.empty()) verdict.str("detail", detail);
-  emitLine(verdict.finish());
+  emitLine(probeUnusableLine(reason, detail));
 }
 
 std::string clientApiVersionText(unsigned long value) {
@@ -131,12 +129,7 @@ int runRuntimeProbe() {
 
   const std::string version = libmpvClientApiVersion();
   releaseAll();
-  emitLine(JsonWriter()
-               .num("protocol", 1)
-               .boolean("usable", true)
-               .str("libmpv", version)
-               .str("renderApi", kHeadlessGlApi)
-               .finish());
+  emitLine(probeUsableLine(version, kHeadlessGlApi));
   return 0;
 }
 

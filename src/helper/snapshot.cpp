@@ -1,119 +1,12 @@
 #include "snapshot.h"
 
-#include <algorithm>
-#include <cmath>
 #include <mutex>
 
 #include "json_writer.h"
+#include "output_lines.h"
 #include "shm_ring.h"
 
 namespace frame_helper {
-
-namespace {
-
-std::string chaptersJson(const std::vector<engine::Chapter>& chapters) {
-  std::string out = "[";
-  for (size_t i = 0; i < chapters.size(); ++i) {
-    if (i > 0) out += ',';
-    JsonWriter chapter;
-    chapter.num("timeSeconds", chapters[i].timeSeconds);
-    if (!chapters[i].title.empty()) chapter.str("title", chapters[i].title);
-    out += chapter.finish();
-  }
-  out += ']';
-  return out;
-}
-
-std::string statsJson(const HelperState& state) {
-  JsonWriter stats;
-  if (state.fps > 0) stats.num("fps", state.fps);
-  if (state.videoBitrateBps > 0) stats.num("videoBitrateBps", state.videoBitrateBps);
-  if (state.audioBitrateBps > 0) stats.num("audioBitrateBps", state.audioBitrateBps);
-  if (!state.videoCodec.empty()) stats.str("videoCodec", state.videoCodec);
-  if (!state.audioCodec.empty()) stats.str("audioCodec", state.audioCodec);
-  if (!state.audioChannels.empty()) stats.str("audioChannels", state.audioChannels);
-  if (state.audioSampleRateHz > 0) {
-    stats.num("audioSampleRateHz", static_cast<double>(state.audioSampleRateHz));
-  }
-  if (!state.container.empty()) stats.str("container", state.container);
-  if (state.bufferedAheadSeconds >= 0) {
-    stats.num("bufferedAheadSeconds", state.bufferedAheadSeconds);
-  }
-  if (state.droppedFrames >= 0 || state.decoderDroppedFrames >= 0) {
-    const int64_t dropped = std::max<int64_t>(state.droppedFrames, 0) +
-                            std::max<int64_t>(state.decoderDroppedFrames, 0);
-    stats.num("droppedFrames", static_cast<double>(dropped));
-  }
-  return stats.finish();
-}
-
-std::string recordingJson(const HelperState& state) {
-  JsonWriter recording;
-  recording.boolean("active", state.recordingActive);
-  if (!state.recordingTargetPath.empty()) recording.str("targetPath", state.recordingTargetPath);
-  if (!state.recordingStartedAt.empty()) recording.str("startedAt", state.recordingStartedAt);
-  if (!state.recordingError.empty()) recording.str("error", state.recordingError);
-  return recording.finish();
-}
-
-void trackIdOrNull(JsonWriter& writer, const char* key, int64_t id) {
-  if (id >= 0) {
-    writer.num(key, static_cast<double>(id));
-  } else {
-    writer.null(key);
-  }
-}
-
-}  // namespace
-
-std::string tracksJson(const std::vector<engine::Track>& tracks, int64_t selectedId) {
-  std::string out = "[";
-  for (size_t i = 0; i < tracks.size(); ++i) {
-    const engine::Track& track = tracks[i];
-    if (i > 0) out += ',';
-    JsonWriter item;
-    item.num("id", static_cast<double>(track.id));
-    if (!track.title.empty()) item.str("title", track.title);
-    if (!track.language.empty()) item.str("language", track.language);
-    item.boolean("selected", track.id == selectedId);
-    item.boolean("defaultTrack", track.defaultTrack);
-    item.boolean("forced", track.forced);
-    out += item.finish();
-  }
-  out += ']';
-  return out;
-}
-
-std::string snapshotBodyLocked(const HelperState& state) {
-  JsonWriter body;
-  body.str("event", "snapshot");
-  body.str("status", state.status);
-  // fmax drops a not-a-number position in favour of 0.
-  body.num("positionSeconds", std::fmax(state.positionSeconds, 0.0));
-  body.num("videoWidth", static_cast<double>(state.videoWidth));
-  body.num("videoHeight", static_cast<double>(state.videoHeight));
-  if (state.durationSeconds >= 0) {
-    body.num("durationSeconds", state.durationSeconds);
-  } else {
-    body.null("durationSeconds");
-  }
-  body.num("volume", std::clamp(state.volume, 0.0, 1.5));
-  body.str("streamUrl", state.streamUrl);
-  body.raw("audioTracks", tracksJson(state.audioTracks, state.selectedAudioTrackId));
-  trackIdOrNull(body, "selectedAudioTrackId", state.selectedAudioTrackId);
-  body.raw("subtitleTracks", tracksJson(state.subtitleTracks, state.selectedSubtitleTrackId));
-  trackIdOrNull(body, "selectedSubtitleTrackId", state.selectedSubtitleTrackId);
-  body.raw("chapters", chaptersJson(state.chapters));
-  body.num("playbackSpeed", state.playbackSpeed);
-  body.str("aspectOverride", state.aspectOverride);
-  body.raw("stats", statsJson(state));
-  body.raw("recording", recordingJson(state));
-  if (!state.error.empty()) {
-    body.str("error", state.error);
-    if (state.errorFromEngine) body.str("errorOrigin", "engine");
-  }
-  return body.finish();
-}
 
 std::optional<std::string> takeSnapshotLocked(HelperState& state, bool force, int64_t nowNs) {
   if (!force && !state.snapshotDirty) return std::nullopt;

@@ -1,4 +1,5 @@
-// The "snapshot" event: when it is written and its exact body.
+// The "snapshot" event: when it is written (its body is built with the other
+// output lines, in output_lines.h).
 //
 // Threads: only the main thread (event loop and shutdown) writes snapshots.
 // The body is built under stateMutex and written after it is released, so a
@@ -8,20 +9,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "helper_state.h"
+#include "output_lines.h"
 
 namespace frame_helper {
 
 // Least spacing of two snapshots that carry the same status.
 constexpr int64_t kSnapshotIntervalNs = 250'000'000;
-
-// The JSON array text of one track list; "selected" marks `selectedId`.
-std::string tracksJson(const std::vector<engine::Track>& tracks, int64_t selectedId);
-
-// The whole snapshot line for the current state. Caller holds stateMutex.
-std::string snapshotBodyLocked(const HelperState& state);
 
 // The pacing rule: the line to write now (clearing snapshotDirty and
 // recording `nowNs` and the status), or nothing when the state is clean, or

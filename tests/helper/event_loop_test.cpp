@@ -467,8 +467,8 @@ TEST(EventLoop, TrackAndChapterLists) {
 }
 
 TEST(EventLoop, VideoSizeChangesRequestANewRenderSize) {
-  // The render size is fitted from g_state and handed to its pipeline.
-  HelperState& state = g_state;
+  // The render size is fitted from the state and handed to its own pipeline.
+  HelperState state;
   state.renderWidth = 1280;
   state.renderHeight = 720;
   int64_t width = 1920;
@@ -485,18 +485,12 @@ TEST(EventLoop, VideoSizeChangesRequestANewRenderSize) {
   EXPECT_EQ(state.videoWidth, 0);
   EXPECT_EQ(state.pipeline.pendingWidth, 1280);
   EXPECT_EQ(state.pipeline.pendingHeight, 720);
-
-  state.videoHeight = 0;
-  state.engineVideoWidth = state.engineVideoHeight = 0;
-  state.renderWidth = state.renderHeight = 0;
-  state.pipeline.pendingWidth = state.pipeline.pendingHeight = 0;
-  state.pipeline.updatePending = false;
 }
 
 TEST(EventLoop, RotationTurnsTheDisplayedSizeAndTheRing) {
   // A 640x360 phone clip turned a quarter: upright it is 360x640, and in a
   // 1280x720 box it fills a 405x720 ring (made even: 404).
-  HelperState& state = g_state;
+  HelperState state;
   state.renderWidth = 1280;
   state.renderHeight = 720;
   int64_t width = 640;
@@ -528,13 +522,6 @@ TEST(EventLoop, RotationTurnsTheDisplayedSizeAndTheRing) {
   EXPECT_TRUE(change(state, "video-out-params/rotate", MPV_FORMAT_NONE, nullptr));
   EXPECT_EQ(state.videoWidth, 640);
   EXPECT_EQ(state.videoHeight, 360);
-
-  state.videoWidth = state.videoHeight = 0;
-  state.engineVideoWidth = state.engineVideoHeight = 0;
-  state.rotationDegrees = 0;
-  state.renderWidth = state.renderHeight = 0;
-  state.pipeline.pendingWidth = state.pipeline.pendingHeight = 0;
-  state.pipeline.updatePending = false;
 }
 
 namespace {

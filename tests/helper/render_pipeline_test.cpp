@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "json_writer.h"
+#include "output_lines.h"
 #include "software_renderer.h"
 
 using namespace frame_helper;
@@ -142,18 +144,21 @@ class PipelineHarness {
       mpv_set_option_string(mpv, "osc", "no");
       mpv_initialize(mpv);
     }
-    pipeline.mpv = mpv;
-    pipeline.shmBase = base;
-    pipeline.width = width;
-    pipeline.height = height;
-    pipeline.onRingCreated = [this](const std::string& name, int32_t w, int32_t h, uint32_t g) {
+    pipeline.config.mpv = mpv;
+    pipeline.config.shmBase = base;
+    pipeline.config.width = width;
+    pipeline.config.height = height;
+    // Reports are written as the helper writes them, and rings recorded.
+    pipeline.config.report = [this](const RenderReport& report) {
+      emitLine(renderReportLine(report));
+      if (report.kind != RenderReport::Kind::ring) return;
       {
         std::lock_guard<std::mutex> lock(eventsMutex);
-        events.push_back({name, w, h, g});
+        events.push_back({report.ringName, report.width, report.height, report.generation});
       }
       eventsChanged.notify_all();
     };
-    pipeline.onSoftwareRenderer = [this] { softwareRendererCalls.fetch_add(1); };
+    pipeline.config.onSoftwareRenderer = [this] { softwareRendererCalls.fetch_add(1); };
   }
 
   bool createContext() {
@@ -164,8 +169,7 @@ class PipelineHarness {
   }
 
   int32_t start() {
-    thread = std::thread([this] { pipeline.runLoop(); });
-    waitFor([this] { return pipeline.readyState.load(std::memory_order_acquire) != 0; });
+    pipeline.start();
     return pipeline.readyState.load(std::memory_order_acquire);
   }
 
@@ -192,12 +196,7 @@ class PipelineHarness {
     ASSERT_GE(mpv_command(mpv, args.data()), 0);
   }
 
-  void stop() {
-    if (thread.joinable()) {
-      pipeline.requestStop();
-      thread.join();
-    }
-  }
+  void stop() { pipeline.stop(); }
 
   ~PipelineHarness() {
     stop();
@@ -206,7 +205,6 @@ class PipelineHarness {
 
   mpv_handle* mpv = nullptr;
   RenderPipeline pipeline;
-  std::thread thread;
   std::atomic<int> softwareRendererCalls{0};
 
  private:
@@ -222,8 +220,8 @@ class PipelineHarness {
 // `readBack` pick one whatever the renderer.
 static void checkPublishing(RendererChoice choice, ReadBack readBack) {
   PipelineHarness h(320, 240);
-  h.pipeline.rendererChoice = choice;
-  h.pipeline.readBack = readBack;
+  h.pipeline.config.rendererChoice = choice;
+  h.pipeline.config.readBack = readBack;
   ASSERT_TRUE(h.createContext());
   ::testing::internal::CaptureStderr();
   ASSERT_EQ(h.start(), 1);
@@ -235,7 +233,7 @@ static void checkPublishing(RendererChoice choice, ReadBack readBack) {
   // The first ring exists before the engine plays anything.
   const std::optional<RingEvent> first = h.waitForRing(1);
   ASSERT_TRUE(first);
-  EXPECT_EQ(first->name, h.pipeline.shmBase + "-g1");
+  EXPECT_EQ(first->name, h.pipeline.config.shmBase + "-g1");
   EXPECT_EQ(first->width, 320);
   EXPECT_EQ(first->height, 240);
   ASSERT_EQ(h.ringEvents().size(), 1u);
@@ -281,7 +279,7 @@ static void checkPublishing(RendererChoice choice, ReadBack readBack) {
   h.pipeline.requestSize(480, 360);
   const std::optional<RingEvent> second = h.waitForRing(2);
   ASSERT_TRUE(second);
-  EXPECT_EQ(second->name, h.pipeline.shmBase + "-g2");
+  EXPECT_EQ(second->name, h.pipeline.config.shmBase + "-g2");
   EXPECT_EQ(second->width, 480);
   EXPECT_EQ(second->height, 360);
   EXPECT_FALSE(nameExists(first->name));
@@ -368,7 +366,7 @@ TEST(RenderPipelineEgl, FailedStartsWriteTheirFatalEvent) {
     PipelineHarness h(64, 64, uniqueBase(), false);
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(h.start(), -1);
-    h.thread.join();
+    h.stop();
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "{\"event\":\"fatal\",\"error\":\"render init failed: failed to bind the CGL "
               "render context\"}\n");
@@ -380,7 +378,7 @@ TEST(RenderPipelineEgl, FailedStartsWriteTheirFatalEvent) {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(h.start(), -1);
-    h.thread.join();
+    h.stop();
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "{\"event\":\"fatal\",\"error\":\"render init failed: framebuffer setup failed\"}\n");
@@ -393,7 +391,7 @@ TEST(RenderPipelineEgl, FailedResizeEndsRenderingAndRemovesTheRing) {
   for (const RendererChoice choice : {RendererChoice::gl, RendererChoice::software}) {
   SCOPED_TRACE(choice == RendererChoice::gl ? "opengl" : "software");
   PipelineHarness h(64, 64);
-  h.pipeline.rendererChoice = choice;
+  h.pipeline.config.rendererChoice = choice;
   ASSERT_TRUE(h.createContext());
   ::testing::internal::CaptureStderr();
   ASSERT_EQ(h.start(), 1);
@@ -406,7 +404,7 @@ TEST(RenderPipelineEgl, FailedResizeEndsRenderingAndRemovesTheRing) {
   h.pipeline.requestSize(1 << 20, 16);
   // The thread ends by itself.
   const bool ended = waitFor([&] { return !nameExists(first->name); });
-  h.thread.join();
+  h.stop();
   EXPECT_TRUE(ended);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "{\"event\":\"fatal\",\"error\":\"resize target rebuild failed\"}\n");

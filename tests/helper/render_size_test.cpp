@@ -68,13 +68,14 @@ TEST(RenderSize, RequestsNothingBelowSixteen) {
 }
 
 TEST(RenderSize, ApplyHandsTheFittedSizeToTheRenderThread) {
-  RenderPipeline& pipeline = g_state.pipeline;
-  std::lock_guard<std::mutex> state(g_state.stateMutex);
-  g_state.renderWidth = 1280;
-  g_state.renderHeight = 720;
-  g_state.videoWidth = 720;
-  g_state.videoHeight = 576;
-  applyRenderSizeLocked();
+  HelperState helper;
+  RenderPipeline& pipeline = helper.pipeline;
+  std::lock_guard<std::mutex> state(helper.stateMutex);
+  helper.renderWidth = 1280;
+  helper.renderHeight = 720;
+  helper.videoWidth = 720;
+  helper.videoHeight = 576;
+  applyRenderSizeLocked(helper);
   {
     std::lock_guard<std::mutex> lock(pipeline.mutex);
     EXPECT_TRUE(pipeline.updatePending);
@@ -85,16 +86,12 @@ TEST(RenderSize, ApplyHandsTheFittedSizeToTheRenderThread) {
     pipeline.pendingHeight = 0;
   }
 
-  g_state.renderWidth = 8;
-  applyRenderSizeLocked();
+  helper.renderWidth = 8;
+  applyRenderSizeLocked(helper);
   {
     std::lock_guard<std::mutex> lock(pipeline.mutex);
     EXPECT_FALSE(pipeline.updatePending);
     EXPECT_EQ(pipeline.pendingWidth, 0);
     EXPECT_EQ(pipeline.pendingHeight, 0);
   }
-  g_state.renderWidth = 0;
-  g_state.renderHeight = 0;
-  g_state.videoWidth = 0;
-  g_state.videoHeight = 0;
 }

@@ -1,0 +1,157 @@
+#include "software_path.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "software_frame.h"
+
+namespace frame_helper {
+namespace {
+
+// The software renderer's output: BGR and a fourth byte it leaves undefined,
+// which the slot writer sets to 255.
+char kSoftwareFormat[] = "bgr0";
+// The renderer's fast paths want rows on 64-byte boundaries.
+constexpr size_t kSoftwareRowAlignment = 64;
+constexpr uint64_t kRotationReply = 1;
+constexpr uint64_t kLoadHookReply = 2;
+
+// video-rotate's value as the turn adds it: degrees, or -1 for "no".
+int64_t rotationOption(mpv_handle* mpv, const char* name) {
+  char* value = mpv_get_property_string(mpv, name);
+  if (!value) return 0;
+  const std::string text = value;
+  mpv_free(value);
+  return text == "no" ? -1 : std::strtoll(text.c_str(), nullptr, 10);
+}
+
+bool isSetLocally(mpv_handle* mpv, const char* name) {
+  int flag = 0;
+  return mpv_get_property(mpv, name, MPV_FORMAT_FLAG, &flag) >= 0 && flag != 0;
+}
+
+bool renderInto(RenderPipeline& p, uint8_t* pointer, int32_t w, int32_t h, size_t stride) {
+  int size[2] = {w, h};
+  mpv_render_param params[] = {
+      {MPV_RENDER_PARAM_SW_SIZE, size},
+      {MPV_RENDER_PARAM_SW_FORMAT, kSoftwareFormat},
+      {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+      {MPV_RENDER_PARAM_SW_POINTER, pointer},
+      {MPV_RENDER_PARAM_INVALID, nullptr},
+  };
+  return mpv_render_context_render(p.renderContext, params) >= 0;
+}
+
+}  // namespace
+
+bool setUpSoftwarePath(RenderPipeline& p, std::string& error) {
+  mpv_handle* mpv = p.config.mpv;
+  // Read before it is overridden: the caller's own video-rotate (a number of
+  // degrees added to the stream's, or "no") still applies, made by the
+  // slot writer.
+  p.callerRotation = rotationOption(mpv, "video-rotate");
+  p.fileRotation = p.callerRotation;
+  p.publishedFileRotation.store(p.fileRotation, std::memory_order_release);
+  if (const int result = mpv_set_property_string(mpv, "video-rotate", "no"); result < 0) {
+    error = std::string("video-rotate: ") + mpv_error_string(result);
+    return false;
+  }
+  if (p.config.onSoftwarePath) p.config.onSoftwarePath();
+  p.rotationWatch = mpv_create_client(mpv, "orvanel-render-rotation");
+  if (!p.rotationWatch) {
+    error = "render context unavailable";
+    return false;
+  }
+  mpv_set_wakeup_callback(p.rotationWatch, &RenderPipeline::onRenderUpdate, &p);
+  mpv_observe_property(p.rotationWatch, kRotationReply, "current-tracks/video/demux-rotation",
+                       MPV_FORMAT_INT64);
+  // A load's own video-rotate would reach the renderer: it is taken over
+  // in the hook that runs after per-file options are applied.
+  mpv_hook_add(p.rotationWatch, kLoadHookReply, "on_load", 0);
+
+  mpv_render_param params[] = {
+      {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
+      {MPV_RENDER_PARAM_INVALID, nullptr},
+  };
+  const int result = mpv_render_context_create(&p.renderContext, mpv, params);
+  if (result < 0 || !p.renderContext) {
+    p.renderContext = nullptr;
+    error = result < 0 ? mpv_error_string(result) : "render context unavailable";
+    return false;
+  }
+  mpv_render_context_set_update_callback(p.renderContext, &RenderPipeline::onRenderUpdate, &p);
+  return true;
+}
+
+void readRotationEvents(RenderPipeline& p) {
+  for (;;) {
+    const mpv_event* event = mpv_wait_event(p.rotationWatch, 0);
+    if (event->event_id == MPV_EVENT_NONE) return;
+    if (event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kLoadHookReply) {
+      // The engine waits for this answer, and serves our calls meanwhile.
+      p.fileRotation = p.callerRotation;
+      if (isSetLocally(p.rotationWatch, "option-info/video-rotate/set-locally")) {
+        p.fileRotation = rotationOption(p.rotationWatch, "video-rotate");
+        mpv_set_property_string(p.rotationWatch, "file-local-options/video-rotate", "no");
+      }
+      p.publishedFileRotation.store(p.fileRotation, std::memory_order_release);
+      mpv_hook_continue(p.rotationWatch, static_cast<const mpv_event_hook*>(event->data)->id);
+      continue;
+    }
+    if (event->event_id != MPV_EVENT_PROPERTY_CHANGE || event->reply_userdata != kRotationReply) {
+      continue;
+    }
+    const auto* property = static_cast<const mpv_event_property*>(event->data);
+    // No video track, or one without the metadata: no turn.
+    p.streamRotation =
+        property->format == MPV_FORMAT_INT64 ? *static_cast<int64_t*>(property->data) : 0;
+  }
+}
+
+void renderSoftwareFrame(RenderPipeline& p) {
+  if (!p.ring.isMapped()) return;
+  const int turns = p.fileRotation < 0 ? 0 : quarterTurnsFor(p.streamRotation + p.fileRotation);
+  const size_t frameStride = static_cast<size_t>(p.width) * 4;
+  // The number is taken only by a frame that is published: a failed render
+  // leaves its slot empty (seq 0) and the next frame goes to the same slot.
+  const uint64_t seq = p.nextSequence;
+  uint8_t* slot = p.ring.beginFrame(seq);
+
+  bool rendered = false;
+  if (turns == 0 && p.directSoftwareTarget) {
+    // Bottom row first without a copy: the engine starts at the slot's last
+    // row and steps upward, a stride of minus one row (as size_t, which the
+    // engine adds with wrap-around). An engine that refuses it gets the
+    // scratch picture from then on.
+    rendered = renderInto(p, slot + frameStride * static_cast<size_t>(p.height - 1), p.width,
+                          p.height, size_t{0} - frameStride);
+    if (rendered) {
+      setOpaque(slot, static_cast<size_t>(p.width) * static_cast<size_t>(p.height));
+    } else {
+      p.directSoftwareTarget = false;
+    }
+  }
+  if (!rendered) {
+    const bool sideways = turns % 2 == 1;
+    const int32_t sourceWidth = sideways ? p.height : p.width;
+    const int32_t sourceHeight = sideways ? p.width : p.height;
+    const size_t stride = (static_cast<size_t>(sourceWidth) * 4 + kSoftwareRowAlignment - 1) /
+                          kSoftwareRowAlignment * kSoftwareRowAlignment;
+    const size_t bytes = stride * static_cast<size_t>(sourceHeight) + kSoftwareRowAlignment;
+    if (p.scratch.size() < bytes) p.scratch.assign(bytes, 0);
+    // Aligned inside the vector: its own alignment is only that of new.
+    const size_t misalignment =
+        reinterpret_cast<uintptr_t>(p.scratch.data()) % kSoftwareRowAlignment;
+    uint8_t* source = p.scratch.data() + (misalignment ? kSoftwareRowAlignment - misalignment : 0);
+    rendered = renderInto(p, source, sourceWidth, sourceHeight, stride);
+    if (rendered) {
+      writeTurnedFrame(source, stride, sourceWidth, sourceHeight, turns, slot, p.width, p.height);
+    }
+  }
+  mpv_render_context_report_swap(p.renderContext);
+  if (!rendered) return;
+  ++p.nextSequence;
+  p.ring.finishFrame(seq);
+}
+
+}  // namespace frame_helper
