@@ -25,6 +25,15 @@ function create() {
   sessions.push(id);
   return id;
 }
+
+// A new session, playing the clip once it reports so; `playback` adds to the request.
+async function createPlaying(playback = {}) {
+  const id = create();
+  hosted.loadPlayback(id, { streamUrl: media.clip, ...playback });
+  await waitFor(statusIs(id, 'playing'), 'playback');
+  return id;
+}
+
 const snap = (id) => hosted.getSessionSnapshot(id);
 const statusIs = (id, status) => () => snap(id).status === status && snap(id);
 
@@ -182,9 +191,7 @@ describe('hosted playback', () => {
   });
 
   it('starts at the given start time', async () => {
-    const other = create();
-    hosted.loadPlayback(other, { streamUrl: media.clip, startTime: 4 });
-    await waitFor(statusIs(other, 'playing'), 'playback');
+    const other = await createPlaying({ startTime: 4 });
     // The first reported position is already past the start time.
     const position = await waitFor(() => snap(other).positionSeconds, 'a position');
     assert.ok(position >= 3.9, `position ${position}`);
@@ -218,9 +225,7 @@ describe('hosted playback', () => {
 
   describe('recording', () => {
     it('records the stream into a file and keeps the path after stopping', async () => {
-      const other = create();
-      hosted.loadPlayback(other, { streamUrl: media.clip });
-      await waitFor(statusIs(other, 'playing'), 'playback');
+      const other = await createPlaying();
       const target = path.join(media.dir, 'recording.mkv');
       hosted.startRecording(other, target);
       assert.equal(snap(other).recording.active, true);
@@ -236,9 +241,7 @@ describe('hosted playback', () => {
     });
 
     it('ends a recording the player cannot write, and never records the next load into it', async () => {
-      const other = create();
-      hosted.loadPlayback(other, { streamUrl: media.clip });
-      await waitFor(statusIs(other, 'playing'), 'playback');
+      const other = await createPlaying();
       const dir = path.join(media.dir, 'not-yet');
       const target = path.join(dir, 'recording.mkv');
       hosted.startRecording(other, target);
@@ -258,9 +261,7 @@ describe('hosted playback', () => {
     });
 
     it('is stopped by a new load before it loads', async () => {
-      const other = create();
-      hosted.loadPlayback(other, { streamUrl: media.clip });
-      await waitFor(statusIs(other, 'playing'), 'playback');
+      const other = await createPlaying();
       const target = path.join(media.dir, 'before-load.mkv');
       hosted.startRecording(other, target);
       await sleep(300);
@@ -273,9 +274,7 @@ describe('hosted playback', () => {
     });
 
     it('is ended by disposal', async () => {
-      const other = create();
-      hosted.loadPlayback(other, { streamUrl: media.clip });
-      await waitFor(statusIs(other, 'playing'), 'playback');
+      const other = await createPlaying();
       const target = path.join(media.dir, 'disposed.mkv');
       hosted.startRecording(other, target);
       await sleep(300);
