@@ -116,6 +116,21 @@ void countFrame() {
   framesRendered = count;
 }
 
+// Render thread: the engine's render context with `params`, reporting to
+// onUpdate; `ready` becomes 1, or -1 (and null is returned) when the engine
+// refuses it.
+mpv_render_context* createRenderContext(mpv_handle* mpv, mpv_render_param* params,
+                                        std::atomic<int>& ready) {
+  mpv_render_context* renderContext = nullptr;
+  if (mpv_render_context_create(&renderContext, mpv, params) < 0) {
+    ready = -1;
+    return nullptr;
+  }
+  mpv_render_context_set_update_callback(renderContext, onUpdate, nullptr);
+  ready = 1;
+  return renderContext;
+}
+
 // Render thread of the software mode: the same loop, the engine's software
 // renderer drawing into memory.
 void softwareLoop(mpv_handle* mpv, int width, int height, std::atomic<int>& ready) {
@@ -123,13 +138,8 @@ void softwareLoop(mpv_handle* mpv, int width, int height, std::atomic<int>& read
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
       {MPV_RENDER_PARAM_INVALID, nullptr},
   };
-  mpv_render_context* renderContext = nullptr;
-  if (mpv_render_context_create(&renderContext, mpv, params) < 0) {
-    ready = -1;
-    return;
-  }
-  mpv_render_context_set_update_callback(renderContext, onUpdate, nullptr);
-  ready = 1;
+  mpv_render_context* renderContext = createRenderContext(mpv, params, ready);
+  if (!renderContext) return;
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
   int size[2] = {width, height};
   size_t stride = static_cast<size_t>(width) * 4;
@@ -235,13 +245,8 @@ void renderLoop(mpv_handle* mpv, GlContext& gl, int width, int height, std::atom
       {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
       {MPV_RENDER_PARAM_INVALID, nullptr},
   };
-  mpv_render_context* renderContext = nullptr;
-  if (mpv_render_context_create(&renderContext, mpv, params) < 0) {
-    ready = -1;
-    return;
-  }
-  mpv_render_context_set_update_callback(renderContext, onUpdate, nullptr);
-  ready = 1;
+  mpv_render_context* renderContext = createRenderContext(mpv, params, ready);
+  if (!renderContext) return;
 
   for (;;) {
     if (!waitForUpdate()) break;
