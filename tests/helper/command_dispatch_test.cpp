@@ -21,6 +21,14 @@ void run(HelperState& state, const std::string& line) {
   handleCommand(state, parseCommandLine(line));
 }
 
+// Runs the command loop with `input` as its standard input, to its end.
+void runStdinLoopOn(HelperState& state, std::string input) {
+  std::FILE* stream = fmemopen(input.data(), input.size(), "r");
+  ASSERT_NE(stream, nullptr);
+  runStdinLoop(state, stream);
+  std::fclose(stream);
+}
+
 // The recorder's complaint about a path it cannot open, as the event loop
 // gets it; the lines it writes are swallowed.
 void deliverRecorderFailureLocked(HelperState& state) {
@@ -288,10 +296,7 @@ TEST(StdinLoop, QuitEndsTheLoopBeforeLaterLines) {
   TestEngine engine;
   HelperState state;
   state.mpv = engine.mpv;
-  char input[] = "volume\tvalue=0.2\n\nquit\nvolume\tvalue=0.9\n";
-  std::FILE* stream = fmemopen(input, std::strlen(input), "r");
-  runStdinLoop(state, stream);
-  std::fclose(stream);
+  runStdinLoopOn(state, "volume\tvalue=0.2\n\nquit\nvolume\tvalue=0.9\n");
   EXPECT_FALSE(state.running.load());
   EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 20);
 }
@@ -300,10 +305,7 @@ TEST(StdinLoop, EndOfInputEndsTheLoop) {
   TestEngine engine;
   HelperState state;
   state.mpv = engine.mpv;
-  char input[] = "volume\tvalue=0.3";  // last line without a line feed
-  std::FILE* stream = fmemopen(input, std::strlen(input), "r");
-  runStdinLoop(state, stream);
-  std::fclose(stream);
+  runStdinLoopOn(state, "volume\tvalue=0.3");  // last line without a line feed
   EXPECT_FALSE(state.running.load());
   EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 30);
 }
@@ -311,9 +313,6 @@ TEST(StdinLoop, EndOfInputEndsTheLoop) {
 TEST(StdinLoop, ClosedEngineIsNeverTouched) {
   HelperState state;  // no engine at all: any engine call would crash
   closeEngineToCommands(state);
-  char input[] = "volume\tvalue=0.3\n";
-  std::FILE* stream = fmemopen(input, std::strlen(input), "r");
-  runStdinLoop(state, stream);
-  std::fclose(stream);
+  runStdinLoopOn(state, "volume\tvalue=0.3\n");
   EXPECT_TRUE(state.running.load());  // main owns the shutdown from here
 }
