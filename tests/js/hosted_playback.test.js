@@ -34,6 +34,16 @@ async function createPlaying(playback = {}) {
   return id;
 }
 
+// A playing session that has recorded into `file` in the media folder for
+// 300 ms: [its id, the file's path].
+async function playingAndRecording(file) {
+  const id = await createPlaying();
+  const target = path.join(media.dir, file);
+  hosted.startRecording(id, target);
+  await sleep(300);
+  return [id, target];
+}
+
 const snap = (id) => hosted.getSessionSnapshot(id);
 const statusIs = (id, status) => () => snap(id).status === status && snap(id);
 
@@ -261,10 +271,7 @@ describe('hosted playback', () => {
     });
 
     it('is stopped by a new load before it loads', async () => {
-      const other = await createPlaying();
-      const target = path.join(media.dir, 'before-load.mkv');
-      hosted.startRecording(other, target);
-      await sleep(300);
+      const [other, target] = await playingAndRecording('before-load.mkv');
       hosted.loadPlayback(other, { streamUrl: media.clip });
       assert.equal('recording' in snap(other), false);
       await waitFor(statusIs(other, 'playing'), 'the second playback');
@@ -274,10 +281,7 @@ describe('hosted playback', () => {
     });
 
     it('is ended by disposal', async () => {
-      const other = await createPlaying();
-      const target = path.join(media.dir, 'disposed.mkv');
-      hosted.startRecording(other, target);
-      await sleep(300);
+      const [other, target] = await playingAndRecording('disposed.mkv');
       hosted.disposeSession(other);
       assert.ok(fs.statSync(target).size > 0);
     });

@@ -21,6 +21,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "mapped_window.h"
 #include "window_capture.h"
 
 static Display* display;
@@ -68,15 +69,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   unsigned long colour = strtoul(argv[3], NULL, 16);
-  window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0,
-                               (unsigned)atoi(argv[1]), (unsigned)atoi(argv[2]), 0, 0, colour);
-  XSelectInput(display, window, StructureNotifyMask);
-  XMapWindow(display, window);
-  for (;;) {
-    XEvent event;
-    XNextEvent(display, &event);
-    if (event.type == MapNotify) break;
-  }
+  window = createMappedWindow(display, (unsigned)atoi(argv[1]), (unsigned)atoi(argv[2]), colour);
   setvbuf(stdout, NULL, _IOLBF, 0);
   printf("window %lu\n", (unsigned long)window);
 
