@@ -132,7 +132,42 @@ function toolEnv() {
   return env;
 }
 
+/**
+ * The clips the pipeline benchmarks play, and the stretch of them they count:
+ * from the 10th frame to the 5th-last one, leaving out start-up and the end.
+ */
+const countedClip = { rate: 30, clipSeconds: 10, firstCounted: 10 };
+countedClip.lastCounted = countedClip.rate * countedClip.clipSeconds - 5;
+
+/**
+ * engine_fbo_fps playing `file` untimed up to the last counted frame, with
+ * `readBack` (engine_fbo_fps's read-back modes; "none" by default).
+ * @returns {Promise<object>} its JSON line
+ */
+async function engineFboRun(file, width, height, readBack = 'none') {
+  const { stdout } = await promisify(execFile)(require('../lib/native').artifactPath('engine_fbo_fps'),
+    [file, String(width), String(height), 'untimed', String(countedClip.lastCounted), readBack],
+    { env: toolEnv() });
+  return JSON.parse(stdout.trim().split('\n').at(-1));
+}
+
+/**
+ * Maps the ring the helper announced last, unless `openName` is that ring
+ * already. Returns its name and a frame buffer of its size; null when there
+ * is nothing new to open, or it is gone already (the next "shm" brings the
+ * name that exists).
+ */
+function openAnnouncedRing(helper, openName) {
+  if (!helper.lastShm || helper.lastShm.name === openName) return null;
+  try {
+    const ring = require('../lib/frame_reader').open(helper.lastShm.name);
+    return { name: helper.lastShm.name, frame: new ArrayBuffer(ring.frameBytes) };
+  } catch {
+    return null;
+  }
+}
+
 module.exports = {
   root, quick, sleep, summarize, show, round, cpuSeconds, ownCpuSeconds, now, machine, clip,
-  writeResult, toolEnv,
+  writeResult, toolEnv, countedClip, engineFboRun, openAnnouncedRing,
 };

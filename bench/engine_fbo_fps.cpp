@@ -53,6 +53,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_engine.h"
 #include "gl_context.h"
 #include "gl_functions.h"
 #include "software_renderer.h"
@@ -89,6 +90,16 @@ void onUpdate(void*) {
   wake.notify_all();
 }
 
+// Render thread: waits up to 100 ms for the engine's update callback; false
+// once a stop is requested.
+bool waitForUpdate() {
+  std::unique_lock<std::mutex> lock(mutex);
+  wake.wait_for(lock, std::chrono::milliseconds(100), [] { return updatePending || stopRequested; });
+  if (stopRequested) return false;
+  updatePending = false;
+  return true;
+}
+
 // Render thread, after each frame.
 void countFrame() {
   const uint64_t count = framesRendered.load() + 1;
@@ -105,6 +116,21 @@ void countFrame() {
   framesRendered = count;
 }
 
+// Render thread: the engine's render context with `params`, reporting to
+// onUpdate; `ready` becomes 1, or -1 (and null is returned) when the engine
+// refuses it.
+mpv_render_context* createRenderContext(mpv_handle* mpv, mpv_render_param* params,
+                                        std::atomic<int>& ready) {
+  mpv_render_context* renderContext = nullptr;
+  if (mpv_render_context_create(&renderContext, mpv, params) < 0) {
+    ready = -1;
+    return nullptr;
+  }
+  mpv_render_context_set_update_callback(renderContext, onUpdate, nullptr);
+  ready = 1;
+  return renderContext;
+}
+
 // Render thread of the software mode: the same loop, the engine's software
 // renderer drawing into memory.
 void softwareLoop(mpv_handle* mpv, int width, int height, std::atomic<int>& ready) {
@@ -112,25 +138,14 @@ void softwareLoop(mpv_handle* mpv, int width, int height, std::atomic<int>& read
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
       {MPV_RENDER_PARAM_INVALID, nullptr},
   };
-  mpv_render_context* renderContext = nullptr;
-  if (mpv_render_context_create(&renderContext, mpv, params) < 0) {
-    ready = -1;
-    return;
-  }
-  mpv_render_context_set_update_callback(renderContext, onUpdate, nullptr);
-  ready = 1;
+  mpv_render_context* renderContext = createRenderContext(mpv, params, ready);
+  if (!renderContext) return;
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
   int size[2] = {width, height};
   size_t stride = static_cast<size_t>(width) * 4;
   char format[] = "bgr0";
   for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      wake.wait_for(lock, std::chrono::milliseconds(100),
-                    [] { return updatePending || stopRequested; });
-      if (stopRequested) break;
-      updatePending = false;
-    }
+    if (!waitForUpdate()) break;
     if (!(mpv_render_context_update(renderContext) & MPV_RENDER_UPDATE_FRAME)) continue;
     mpv_render_param renderParams[] = {
         {MPV_RENDER_PARAM_SW_SIZE, size},      {MPV_RENDER_PARAM_SW_FORMAT, format},
@@ -143,6 +158,29 @@ void softwareLoop(mpv_handle* mpv, int width, int height, std::atomic<int>& read
   }
   mpv_render_context_set_update_callback(renderContext, nullptr, nullptr);
   mpv_render_context_free(renderContext);
+}
+
+// Render thread: a colour texture of width × height and a framebuffer drawing into it.
+void makeTarget(const GlFunctions& f, int width, int height, GLuint& texture, GLuint& framebuffer) {
+  f.genTextures(1, &texture);
+  f.bindTexture(GL_TEXTURE_2D, texture);
+  f.texImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+  f.texParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  f.bindTexture(GL_TEXTURE_2D, 0);
+  f.genFramebuffers(1, &framebuffer);
+  f.bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  f.framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+}
+
+// Render thread: glReadPixels of `framebuffer` as BGRA into `pixels`, or into
+// the bound pixel-pack buffer when `pixels` is null.
+void readFramebuffer(const GlFunctions& f, GLuint framebuffer, int width, int height,
+                     void* pixels) {
+  f.bindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+  f.readBuffer(GL_COLOR_ATTACHMENT0);
+  f.pixelStorei(GL_PACK_ALIGNMENT, 1);
+  f.pixelStorei(GL_PACK_ROW_LENGTH, 0);
+  f.readPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels);
 }
 
 // Render thread: the helper's loop without read-back and publication.
@@ -165,34 +203,15 @@ void renderLoop(mpv_handle* mpv, GlContext& gl, int width, int height, std::atom
   int pendingPixelBuffer = -1;
   bool framePending = false;  // deferred: a rendered frame not read back yet
   GLuint texture = 0, framebuffer = 0;
-  f.genTextures(1, &texture);
-  f.bindTexture(GL_TEXTURE_2D, texture);
-  f.texImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-  f.texParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-  f.bindTexture(GL_TEXTURE_2D, 0);
-  f.genFramebuffers(1, &framebuffer);
-  f.bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-  f.framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+  makeTarget(f, width, height, texture, framebuffer);
   // pipelined: a second target; frames go to targets[next], the previous one waits in the other.
   GLuint targets[2] = {framebuffer, 0};
   GLuint texture2 = 0;
   int nextTarget = 0;
   int pendingTarget = -1;
-  if (gReadback == Readback::pipelined) {
-    f.genTextures(1, &texture2);
-    f.bindTexture(GL_TEXTURE_2D, texture2);
-    f.texImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    f.bindTexture(GL_TEXTURE_2D, 0);
-    f.genFramebuffers(1, &targets[1]);
-    f.bindFramebuffer(GL_FRAMEBUFFER, targets[1]);
-    f.framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture2, 0);
-  }
+  if (gReadback == Readback::pipelined) makeTarget(f, width, height, texture2, targets[1]);
   const auto readTarget = [&](int index) {
-    f.bindFramebuffer(GL_READ_FRAMEBUFFER, targets[index]);
-    f.readBuffer(GL_COLOR_ATTACHMENT0);
-    f.pixelStorei(GL_PACK_ALIGNMENT, 1);
-    f.pixelStorei(GL_PACK_ROW_LENGTH, 0);
-    f.readPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, copy.data());
+    readFramebuffer(f, targets[index], width, height, copy.data());
   };
   f.genBuffers(3, pixelBuffers);
   for (GLuint buffer : pixelBuffers) {
@@ -213,12 +232,8 @@ void renderLoop(mpv_handle* mpv, GlContext& gl, int width, int height, std::atom
     pendingPixelBuffer = -1;
   };
   const auto readBack = [&] {
-    f.bindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-    f.readBuffer(GL_COLOR_ATTACHMENT0);
-    f.pixelStorei(GL_PACK_ALIGNMENT, 1);
-    f.pixelStorei(GL_PACK_ROW_LENGTH, 0);
     f.bindBuffer(GL_PIXEL_PACK_BUFFER, pixelBuffers[nextPixelBuffer]);
-    f.readPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+    readFramebuffer(f, framebuffer, width, height, nullptr);
     f.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     pendingPixelBuffer = nextPixelBuffer;
     nextPixelBuffer = (nextPixelBuffer + 1) % 3;
@@ -230,30 +245,15 @@ void renderLoop(mpv_handle* mpv, GlContext& gl, int width, int height, std::atom
       {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
       {MPV_RENDER_PARAM_INVALID, nullptr},
   };
-  mpv_render_context* renderContext = nullptr;
-  if (mpv_render_context_create(&renderContext, mpv, params) < 0) {
-    ready = -1;
-    return;
-  }
-  mpv_render_context_set_update_callback(renderContext, onUpdate, nullptr);
-  ready = 1;
+  mpv_render_context* renderContext = createRenderContext(mpv, params, ready);
+  if (!renderContext) return;
 
   for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      wake.wait_for(lock, std::chrono::milliseconds(100),
-                    [] { return updatePending || stopRequested; });
-      if (stopRequested) break;
-      updatePending = false;
-    }
+    if (!waitForUpdate()) break;
     const bool newFrame = mpv_render_context_update(renderContext) & MPV_RENDER_UPDATE_FRAME;
     if (framePending) {
       if (gReadback == Readback::direct) {
-        f.bindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-        f.readBuffer(GL_COLOR_ATTACHMENT0);
-        f.pixelStorei(GL_PACK_ALIGNMENT, 1);
-        f.pixelStorei(GL_PACK_ROW_LENGTH, 0);
-        f.readPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, copy.data());
+        readFramebuffer(f, framebuffer, width, height, copy.data());
       } else {
         readBack();
         publishPending();
@@ -335,21 +335,12 @@ int main(int argc, char** argv) {
     }
   }
 
-  mpv_handle* mpv = mpv_create();
   // The helper's fixed options, then what the benchmark asks of both sides.
-  mpv_set_option_string(mpv, "vo", "libmpv");
-  mpv_set_option_string(mpv, "hwdec", "auto");
-  mpv_set_option_string(mpv, "keep-open", "yes");
-  mpv_set_option_string(mpv, "idle", "yes");
-  mpv_set_option_string(mpv, "input-default-bindings", "no");
-  mpv_set_option_string(mpv, "osc", "no");
-  mpv_set_option_string(mpv, "ytdl", "no");
-  mpv_set_option_string(mpv, "audio", "no");
-  if (untimed) mpv_set_option_string(mpv, "untimed", "yes");
-  if (mpv_initialize(mpv) < 0) {
-    std::fprintf(stderr, "mpv_initialize failed\n");
-    return 1;
-  }
+  mpv_handle* mpv = createBenchEngine({{"vo", "libmpv"}, {"hwdec", "auto"}, {"keep-open", "yes"},
+                                       {"idle", "yes"}, {"input-default-bindings", "no"},
+                                       {"osc", "no"}, {"ytdl", "no"}, {"audio", "no"},
+                                       {"untimed", untimed ? "yes" : "no"}});
+  if (!mpv) return 1;
   if (gReadback == Readback::software) applySoftwarePathOptions(mpv, {});
   mpv_observe_property(mpv, 1, "eof-reached", MPV_FORMAT_FLAG);
 

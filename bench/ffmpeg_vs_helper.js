@@ -33,19 +33,13 @@
 // software renderer alone ≥ 0.85; median frame age below one frame interval
 // plus 5 ms.
 const path = require('node:path');
-const { spawn, execFile } = require('node:child_process');
-const { promisify } = require('node:util');
+const { spawn } = require('node:child_process');
 const common = require('./common');
 const { HelperClient } = require('../lib/helper_client');
 const reader = require('../lib/frame_reader');
-const { artifactPath } = require('../lib/native');
 
 const { quick, summarize, show } = common;
-const rate = 30;
-const clipSeconds = 10;
-const clipFrames = rate * clipSeconds;
-const firstCounted = 10;
-const lastCounted = clipFrames - 5;
+const { rate, clipSeconds, firstCounted, lastCounted } = common.countedClip;
 const rounds = quick ? 1 : 3;
 const sizes = [[1280, 720], [1920, 1080]];
 const clipKinds = ['testsrc2', 'camera'];
@@ -131,12 +125,8 @@ async function helperRun(file, width, height, realTime) {
       tick += 1;
       await common.sleep(Math.max(0, t0 + tick * tickMs - performance.now()));
       if (helper.exitStatus) throw new Error(`helper ended: ${helper.stderrText}`);
-      if (helper.lastShm && helper.lastShm.name !== openName) {
-        try {
-          frame = new ArrayBuffer(reader.open(helper.lastShm.name).frameBytes);
-          openName = helper.lastShm.name;
-        } catch { /* the next "shm" brings the current name */ }
-      }
+      const opened = common.openAnnouncedRing(helper, openName);
+      if (opened) ({ name: openName, frame } = opened);
       if (!openName || reader.latestSeq() === lastSeq) {
         // Frames the engine dropped (late, on a loaded machine) never reach
         // the last counted number: the stretch then ends at the last frame
@@ -174,12 +164,6 @@ async function helperRun(file, width, height, realTime) {
   }
 }
 
-async function engineSoftwareRun(file, width, height) {
-  const { stdout } = await promisify(execFile)(artifactPath('engine_fbo_fps'),
-    [file, String(width), String(height), 'untimed', String(lastCounted), 'software'], { env: common.toolEnv() });
-  return JSON.parse(stdout.trim().split('\n').at(-1));
-}
-
 async function main() {
   console.log(`ffmpeg_vs_helper: ${rounds} rounds, clips ${clipSeconds} s at ${rate} fps${quick ? ' (quick)' : ''}`);
   const loadBefore = common.machine().loadAverage;
@@ -192,7 +176,7 @@ async function main() {
       const steps = {
         ffmpeg: () => ffmpegRun(file, width, height, false),
         helper: () => helperRun(file, width, height, false),
-        engineSoftware: () => engineSoftwareRun(file, width, height),
+        engineSoftware: () => common.engineFboRun(file, width, height, 'software'),
         ffmpegRealTime: () => ffmpegRun(file, width, height, true),
         helperRealTime: () => helperRun(file, width, height, true),
       };

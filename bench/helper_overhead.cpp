@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "../tests/support/mpv_node_builder.h"
+#include "bench_engine.h"
 #include "command.h"
 #include "command_dispatch.h"
 #include "event_loop.h"
@@ -163,18 +164,10 @@ int main(int argc, char** argv) {
   });
 
   // A real engine, initialised and idle, as the helper's commands meet it.
-  mpv_handle* mpv = mpv_create();
-  mpv_set_option_string(mpv, "vo", "null");
-  mpv_set_option_string(mpv, "audio", "no");
-  mpv_set_option_string(mpv, "idle", "yes");
-  mpv_set_option_string(mpv, "input-default-bindings", "no");
-  mpv_set_option_string(mpv, "osc", "no");
-  mpv_set_option_string(mpv, "config", "no");
-  mpv_set_option_string(mpv, "load-scripts", "no");
-  if (mpv_initialize(mpv) < 0) {
-    std::fprintf(stderr, "mpv_initialize failed\n");
-    return 1;
-  }
+  mpv_handle* mpv = createBenchEngine({{"vo", "null"}, {"audio", "no"}, {"idle", "yes"},
+                                       {"input-default-bindings", "no"}, {"osc", "no"},
+                                       {"config", "no"}, {"load-scripts", "no"}});
+  if (!mpv) return 1;
   state.mpv = mpv;
   std::vector<Command> commands;
   for (const std::string& line : lines) commands.push_back(parseCommandLine(line));

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "bench_engine.h"
 #include "json_writer.h"
 #include "output_lines.h"
 #include "render_pipeline.h"
@@ -45,16 +46,9 @@ int main(int argc, char** argv) {
   const int rate = argc > 3 ? std::atoi(argv[3]) : 30;
   const int seconds = argc > 4 ? std::atoi(argv[4]) : 10;
 
-  mpv_handle* mpv = mpv_create();
-  mpv_set_option_string(mpv, "vo", "libmpv");
-  mpv_set_option_string(mpv, "audio", "no");
-  mpv_set_option_string(mpv, "idle", "yes");
-  mpv_set_option_string(mpv, "input-default-bindings", "no");
-  mpv_set_option_string(mpv, "osc", "no");
-  if (mpv_initialize(mpv) < 0) {
-    std::fprintf(stderr, "mpv_initialize failed\n");
-    return 1;
-  }
+  mpv_handle* mpv = createBenchEngine({{"vo", "libmpv"}, {"audio", "no"}, {"idle", "yes"},
+                                       {"input-default-bindings", "no"}, {"osc", "no"}});
+  if (!mpv) return 1;
 
   static RenderPipeline pipeline;
   pipeline.config.mpv = mpv;

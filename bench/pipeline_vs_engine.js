@@ -15,19 +15,12 @@
 //    each tick of a 60 Hz display clock, and the helper's CPU time per
 //    delivered frame. Goal: median age under one frame interval plus 5 ms.
 const path = require('node:path');
-const { execFile } = require('node:child_process');
-const { promisify } = require('node:util');
 const common = require('./common');
 const { HelperClient } = require('../lib/helper_client');
 const reader = require('../lib/frame_reader');
-const { artifactPath } = require('../lib/native');
 
 const { quick, summarize, show } = common;
-const rate = 30;
-const clipSeconds = 10;
-const clipFrames = rate * clipSeconds;
-const firstCounted = 10;
-const lastCounted = clipFrames - 5;
+const { rate, clipSeconds, firstCounted, lastCounted } = common.countedClip;
 const rounds = quick ? 3 : 9;  // short runs, many rounds: the load on this machine drifts
 const realTimeRounds = quick ? 1 : 2;
 const sizes = [[1280, 720], [1920, 1080]];
@@ -35,9 +28,7 @@ const sizes = [[1280, 720], [1920, 1080]];
 let helperCount = 0;
 
 async function engineRun(file, width, height) {
-  const { stdout } = await promisify(execFile)(artifactPath('engine_fbo_fps'),
-    [file, String(width), String(height), 'untimed', String(lastCounted)], { env: common.toolEnv() });
-  const result = JSON.parse(stdout.trim().split('\n').at(-1));
+  const result = await common.engineFboRun(file, width, height);
   if (result.frames < lastCounted - firstCounted) throw new Error(`engine rendered only ${result.framesRendered} frames`);
   return result;
 }
@@ -75,13 +66,8 @@ async function helperRun(file, width, height, untimed) {
       await common.sleep(tick);
       const t = common.now();
       if (helper.exitStatus) throw new Error(`helper ended: ${helper.stderrText}`);
-      if (helper.lastShm && helper.lastShm.name !== openName) {
-        try {
-          const ring = reader.open(helper.lastShm.name);
-          openName = helper.lastShm.name;
-          frame = new ArrayBuffer(ring.frameBytes);
-        } catch { /* replaced already: the next "shm" brings the current name */ }
-      }
+      const opened = common.openAnnouncedRing(helper, openName);
+      if (opened) ({ name: openName, frame } = opened);
       if (!openName) continue;
       const seq = reader.latestSeq();
       if (seq !== seenSeq) {

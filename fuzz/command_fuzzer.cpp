@@ -18,17 +18,12 @@
 #include <vector>
 
 #include "command.h"
+#include "property_check.h"
 
 using frame_helper::Command;
+using fuzz_check::check;
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "property violated: %s\n", what);
-    std::abort();
-  }
-}
 
 void checkRawLine(std::string_view line) {
   const std::string decoded = frame_helper::percentDecode(line);

@@ -185,51 +185,47 @@ struct Reader {
     return ok;
   }
 
-  bool array(JsonValue& out) {
-    out.kind = JsonValue::Kind::Array;
+  // Takes `c` when it comes next.
+  bool consume(char c) {
+    if (peek() != c) return false;
+    ++pos;
+    return true;
+  }
+
+  // An array's or object's members after its opening bracket, up to `close`:
+  // `member` reads one.
+  template <typename Member>
+  bool members(char close, Member member) {
     ++pos;
     skipSpace();
-    if (peek() == ']') {
-      ++pos;
-      return true;
-    }
+    if (consume(close)) return true;
     while (true) {
-      out.items.emplace_back();
-      if (!value(out.items.back())) return false;
-      if (peek() == ']') {
-        ++pos;
-        return true;
-      }
-      if (peek() != ',') return false;
-      ++pos;
+      if (!member()) return false;
+      if (consume(close)) return true;
+      if (!consume(',')) return false;
     }
+  }
+
+  bool array(JsonValue& out) {
+    out.kind = JsonValue::Kind::Array;
+    return members(']', [&] {
+      out.items.emplace_back();
+      return value(out.items.back());
+    });
   }
 
   bool object(JsonValue& out) {
     out.kind = JsonValue::Kind::Object;
-    ++pos;
-    skipSpace();
-    if (peek() == '}') {
-      ++pos;
-      return true;
-    }
-    while (true) {
+    return members('}', [&] {
       skipSpace();
       std::string key;
       if (!string(key)) return false;
       skipSpace();
-      if (peek() != ':') return false;
-      ++pos;
+      if (!consume(':')) return false;
       out.keys.push_back(std::move(key));
       out.items.emplace_back();
-      if (!value(out.items.back())) return false;
-      if (peek() == '}') {
-        ++pos;
-        return true;
-      }
-      if (peek() != ',') return false;
-      ++pos;
-    }
+      return value(out.items.back());
+    });
   }
 };
 

@@ -19,18 +19,13 @@
 
 #include "json_check.h"
 #include "json_writer.h"
+#include "property_check.h"
 
 using frame_helper::JsonWriter;
 using fuzz_check::JsonValue;
+using fuzz_check::check;
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "property violated: %s\n", what);
-    std::abort();
-  }
-}
 
 void checkEscape(std::string_view text) {
   const std::string quoted = "\"" + frame_helper::jsonEscape(text) + "\"";

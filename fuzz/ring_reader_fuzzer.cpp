@@ -23,9 +23,11 @@
 #include <vector>
 
 #include "frame_ring_layout.h"
+#include "property_check.h"
 #include "ring_reader.h"
 
 using frame_helper::RingHeader;
+using fuzz_check::check;
 
 extern "C" void* __real_mmap(void* address, size_t length, int protection, int flags, int fd,
                              off_t offset);
@@ -37,13 +39,6 @@ namespace {
 std::map<void*, size_t> gCheckedMappings;
 
 constexpr uint64_t kMaxSegmentBytes = 256 * 1024;
-
-void check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "property violated: %s\n", what);
-    std::abort();
-  }
-}
 
 // The byte at `offset` of every segment this target writes.
 uint8_t patternAt(uint64_t offset) { return static_cast<uint8_t>((offset * 31 + 7) % 251); }

@@ -24,19 +24,15 @@
 #include <string>
 #include <vector>
 
+#include "property_check.h"
 #include "ring_reader.h"
 #include "shm_ring.h"
+
+using fuzz_check::check;
 
 namespace {
 
 constexpr unsigned __int128 kMaxTriedBytes = 4 * 1024 * 1024;
-
-void check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "property violated: %s\n", what);
-    std::abort();
-  }
-}
 
 bool nameExists(const std::string& name) {
   const int fd = shm_open(name.c_str(), O_RDONLY, 0);

@@ -9,9 +9,7 @@
  * each worker have their own); it is unmapped when the environment goes away.
  * @module frame_reader
  */
-const { loadNative } = require('./native');
-
-const native = loadNative('hosted_mpv_frame_reader');
+const { loadNativeFunctions } = require('./native');
 
 /**
  * Maps the named frame ring read-only, replacing the ring open before. A
@@ -27,7 +25,6 @@ const native = loadNative('hosted_mpv_frame_reader');
  * const ring = reader.open('/ompv-g1');
  * const frame = new ArrayBuffer(ring.frameBytes);
  */
-const open = native.open;
 
 /**
  * Sequence number of the newest complete frame of the open ring.
@@ -36,7 +33,6 @@ const open = native.open;
  * @example
  * if (reader.latestSeq() !== lastShown) reader.copyLatest(frame);
  */
-const latestSeq = native.latestSeq;
 
 /**
  * Copies the newest complete frame into the first `frameBytes` bytes of
@@ -52,7 +48,6 @@ const latestSeq = native.latestSeq;
  * const got = reader.copyLatest(frame);
  * if (got && !got.torn) draw(new Uint8Array(frame), got.seq);
  */
-const copyLatest = native.copyLatest;
 
 /**
  * Milliseconds since the helper's render thread last ran a pass. It keeps
@@ -62,13 +57,13 @@ const copyLatest = native.copyLatest;
  * @example
  * if (reader.producerAliveMs() > 2000) restartHelper();
  */
-const producerAliveMs = native.producerAliveMs;
 
 /**
  * Unmaps the open ring, if any. Never throws; may be called any number of times.
  * @function close
  * @returns {undefined}
  */
-const close = native.close;
 
-module.exports = { open, latestSeq, copyLatest, producerAliveMs, close };
+module.exports = loadNativeFunctions('hosted_mpv_frame_reader', [
+  'open', 'latestSeq', 'copyLatest', 'producerAliveMs', 'close',
+]);

@@ -1,5 +1,13 @@
 import { EventEmitter } from 'node:events';
 import { ChildProcessWithoutNullStreams } from 'node:child_process';
+import type {
+  TrackSnapshot, ChapterSnapshot, StatsSnapshot, RecordingSnapshot, PlaybackStatus,
+} from './snapshot';
+
+/** The snapshot parts the hosted module shares. */
+export type {
+  TrackSnapshot, ChapterSnapshot, StatsSnapshot, RecordingSnapshot, PlaybackStatus,
+} from './snapshot';
 
 export type FieldValue = string | number | boolean;
 export type EngineOptions = Record<string, FieldValue> | Array<[string, FieldValue]>;
@@ -33,39 +41,6 @@ export interface ShmEvent { event: 'shm'; name: string; width: number; height: n
 export interface LogEvent { event: 'log'; level: string; prefix: string; text: string; }
 export interface FatalEvent { event: 'fatal'; error: string; }
 export interface ByeEvent { event: 'bye'; }
-
-export interface TrackSnapshot {
-  id: number;
-  title?: string;
-  language?: string;
-  selected: boolean;
-  defaultTrack: boolean;
-  forced: boolean;
-}
-
-export interface ChapterSnapshot { timeSeconds: number; title?: string; }
-
-export interface StatsSnapshot {
-  fps?: number;
-  videoBitrateBps?: number;
-  audioBitrateBps?: number;
-  videoCodec?: string;
-  audioCodec?: string;
-  audioChannels?: string;
-  audioSampleRateHz?: number;
-  container?: string;
-  bufferedAheadSeconds?: number;
-  droppedFrames?: number;
-}
-
-export interface RecordingSnapshot {
-  active: boolean;
-  targetPath?: string;
-  startedAt?: string;
-  error?: string;
-}
-
-export type PlaybackStatus = 'idle' | 'loading' | 'playing' | 'paused' | 'ended' | 'error' | 'closed';
 
 export interface SnapshotEvent {
   event: 'snapshot';

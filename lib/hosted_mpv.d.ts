@@ -1,4 +1,7 @@
 /// <reference types="node" />
+import type {
+  TrackSnapshot, ChapterSnapshot, StatsSnapshot, RecordingSnapshot, PlaybackStatus,
+} from './snapshot';
 
 /** A rectangle in window coordinates, origin at the top left; missing values count as 0. */
 export interface Bounds {
@@ -21,45 +24,14 @@ export interface Playback {
   headers?: Record<string, string | number>;
 }
 
-export type SessionStatus = 'idle' | 'loading' | 'playing' | 'paused' | 'ended' | 'error' | 'closed';
-
+// The same records as the helper's snapshot event, under this module's names.
+export type SessionStatus = PlaybackStatus;
 /** An audio or subtitle track. */
-export interface Track {
-  id: number;
-  title?: string;
-  language?: string;
-  selected: boolean;
-  defaultTrack: boolean;
-  forced: boolean;
-}
-
-export interface Chapter {
-  timeSeconds: number;
-  title?: string;
-}
-
+export type Track = TrackSnapshot;
+export type Chapter = ChapterSnapshot;
 /** Each key is present only when its value is known. */
-export interface PlaybackStats {
-  fps?: number;
-  videoBitrateBps?: number;
-  audioBitrateBps?: number;
-  videoCodec?: string;
-  audioCodec?: string;
-  /** Channel layout text, such as "stereo". */
-  audioChannels?: string;
-  audioSampleRateHz?: number;
-  container?: string;
-  bufferedAheadSeconds?: number;
-  droppedFrames?: number;
-}
-
-export interface RecordingState {
-  active: boolean;
-  targetPath?: string;
-  /** UTC, "YYYY-MM-DDTHH:MM:SSZ". */
-  startedAt?: string;
-  error?: string;
-}
+export type PlaybackStats = StatsSnapshot;
+export type RecordingState = RecordingSnapshot;
 
 /** Keys appear in this order; optional keys are left out when they do not apply. */
 export interface SessionSnapshot {

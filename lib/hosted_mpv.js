@@ -19,16 +19,13 @@
  * order), and `DISPLAY` names the X server.
  * @module hosted_mpv
  */
-const { loadNative } = require('./native');
-
-const native = loadNative('hosted_mpv');
+const { loadNativeFunctions } = require('./native');
 
 /**
  * Whether the module is present and usable on this platform.
  * @function isSupported
  * @returns {true}
  */
-const isSupported = native.isSupported;
 
 /**
  * Creates a session drawing into `windowHandle`'s window at `bounds`.
@@ -56,7 +53,6 @@ const isSupported = native.isSupported;
  * const id = hosted.createSession(win.getNativeWindowHandle(),
  *   { x: 0, y: 0, width: 1280, height: 720 }, null, 0.8, ['cache=yes']);
  */
-const createSession = native.createSession;
 
 /**
  * Starts playing a stream, replacing what plays; stops a running recording first.
@@ -73,7 +69,6 @@ const createSession = native.createSession;
  * hosted.loadPlayback(id, { streamUrl: 'https://example.invalid/live.m3u8',
  *   headers: { Cookie: 'a=1' }, startTime: 30 });
  */
-const loadPlayback = native.loadPlayback;
 
 /**
  * Moves and resizes the session's video rectangle.
@@ -84,7 +79,6 @@ const loadPlayback = native.loadPlayback;
  * @throws {TypeError} "Expected session id and bounds object."
  * @throws {Error} "Hosted MPV session not found."
  */
-const setBounds = native.setBounds;
 
 /**
  * Pauses or resumes.
@@ -95,7 +89,6 @@ const setBounds = native.setBounds;
  * @throws {TypeError} "Expected session id and paused flag."
  * @throws {Error} "Hosted MPV session not found.", "Failed to update playback state: …"
  */
-const setPaused = native.setPaused;
 
 /**
  * Seeks to an absolute position.
@@ -106,7 +99,6 @@ const setPaused = native.setPaused;
  * @throws {TypeError} "Expected session id and seek target."
  * @throws {Error} "Hosted MPV session not found.", "Failed to seek playback: …"
  */
-const seek = native.seek;
 
 /**
  * Seeks relative to the current position.
@@ -117,7 +109,6 @@ const seek = native.seek;
  * @throws {TypeError} "Expected session id and seek delta."
  * @throws {Error} "Hosted MPV session not found.", "Failed to seek playback: …"
  */
-const seekBy = native.seekBy;
 
 /**
  * Sets the volume.
@@ -128,7 +119,6 @@ const seekBy = native.seekBy;
  * @throws {TypeError} "Expected session id and volume."
  * @throws {Error} "Hosted MPV session not found.", "Failed to update volume: …"
  */
-const setVolume = native.setVolume;
 
 /**
  * Selects an audio track by its id (from the snapshot's `audioTracks`).
@@ -139,7 +129,6 @@ const setVolume = native.setVolume;
  * @throws {TypeError} "Expected session id and audio track id."
  * @throws {Error} "Hosted MPV session not found.", "Failed to update audio track: …"
  */
-const setAudioTrack = native.setAudioTrack;
 
 /**
  * Selects a subtitle track by its id; a negative id turns subtitles off.
@@ -150,7 +139,6 @@ const setAudioTrack = native.setAudioTrack;
  * @throws {TypeError} "Expected session id and subtitle track id."
  * @throws {Error} "Hosted MPV session not found.", "Failed to update subtitle track: …"
  */
-const setSubtitleTrack = native.setSubtitleTrack;
 
 /**
  * Sets the playback speed.
@@ -161,7 +149,6 @@ const setSubtitleTrack = native.setSubtitleTrack;
  * @throws {TypeError} "Expected session id and speed."
  * @throws {Error} "Hosted MPV session not found.", "Failed to update playback speed: …"
  */
-const setSpeed = native.setSpeed;
 
 /**
  * Overrides the video aspect ratio.
@@ -172,7 +159,6 @@ const setSpeed = native.setSpeed;
  * @throws {TypeError} "Expected session id and aspect override."
  * @throws {Error} "Hosted MPV session not found.", "Failed to update aspect override: …"
  */
-const setAspect = native.setAspect;
 
 /**
  * Records the incoming stream into a file.
@@ -184,7 +170,6 @@ const setAspect = native.setAspect;
  * @throws {Error} "Recording target path is required.", "Hosted MPV session not found.",
  *   "Failed to start stream recording: …"
  */
-const startRecording = native.startRecording;
 
 /**
  * Stops recording.
@@ -194,7 +179,6 @@ const startRecording = native.startRecording;
  * @throws {TypeError} "Expected session id."
  * @throws {Error} "Hosted MPV session not found.", "Failed to stop stream recording: …"
  */
-const stopRecording = native.stopRecording;
 
 /**
  * The session's state at this moment.
@@ -206,7 +190,6 @@ const stopRecording = native.stopRecording;
  * const s = hosted.getSessionSnapshot(id);
  * if (s && s.status === 'error') console.error(s.error);
  */
-const getSessionSnapshot = native.getSessionSnapshot;
 
 /**
  * Ends a session and removes its view; unknown ids are ignored.
@@ -215,23 +198,9 @@ const getSessionSnapshot = native.getSessionSnapshot;
  * @returns {undefined}
  * @throws {TypeError} "Expected session id."
  */
-const disposeSession = native.disposeSession;
 
-module.exports = {
-  isSupported,
-  createSession,
-  loadPlayback,
-  setBounds,
-  setPaused,
-  seek,
-  seekBy,
-  setVolume,
-  setAudioTrack,
-  setSubtitleTrack,
-  setSpeed,
-  setAspect,
-  startRecording,
-  stopRecording,
-  getSessionSnapshot,
-  disposeSession,
-};
+module.exports = loadNativeFunctions('hosted_mpv', [
+  'isSupported', 'createSession', 'loadPlayback', 'setBounds', 'setPaused', 'seek', 'seekBy',
+  'setVolume', 'setAudioTrack', 'setSubtitleTrack', 'setSpeed', 'setAspect', 'startRecording',
+  'stopRecording', 'getSessionSnapshot', 'disposeSession',
+]);

@@ -47,9 +47,21 @@ function loadNative(name) {
   return require(artifactPath(`${name}.node`));
 }
 
+/**
+ * Loads a Node-API module and returns the named functions of it, in the given
+ * order: the wrapper modules export exactly the functions they document.
+ * @param {string} name module name without the .node suffix
+ * @param {string[]} functionNames
+ * @returns {Object<string, Function>}
+ */
+function loadNativeFunctions(name, functionNames) {
+  const native = loadNative(name);
+  return Object.fromEntries(functionNames.map((key) => [key, native[key]]));
+}
+
 /** @returns {string} path of the orvanel_mpv_helper program */
 function helperPath() {
   return artifactPath('orvanel_mpv_helper');
 }
 
-module.exports = { outDir, artifactPath, loadNative, helperPath };
+module.exports = { outDir, artifactPath, loadNative, loadNativeFunctions, helperPath };

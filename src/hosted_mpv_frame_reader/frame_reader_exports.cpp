@@ -64,6 +64,15 @@ napi_status setBoolean(napi_env env, napi_value obj, const char* name, bool valu
   return napi_set_named_property(env, obj, name, boolean);
 }
 
+// The call's first argument; null, with `missingError` thrown, when it has none.
+napi_value firstArgument(napi_env env, napi_callback_info info, const char* missingError) {
+  size_t argc = 1;
+  napi_value argv[1] = {nullptr};
+  NAPI_CALL(env, napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr));
+  if (argc < 1) return throwError(env, missingError);
+  return argv[0];
+}
+
 }  // namespace
 
 napi_status setUpReaderState(napi_env env) {
@@ -77,16 +86,14 @@ napi_status setUpReaderState(napi_env env) {
 }
 
 napi_value Open(napi_env env, napi_callback_info info) {
-  size_t argc = 1;
-  napi_value argv[1] = {nullptr};
-  NAPI_CALL(env, napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr));
-  if (argc < 1) return throwError(env, "open(name) requires the shm name");
+  napi_value argument = firstArgument(env, info, "open(name) requires the shm name");
+  if (argument == nullptr) return nullptr;
   napi_valuetype type = napi_undefined;
-  NAPI_CALL(env, napi_typeof(env, argv[0], &type));
+  NAPI_CALL(env, napi_typeof(env, argument, &type));
   if (type != napi_string) return throwError(env, "shm name must be a string");
   char name[256];  // a longer name is cut to 255 bytes
   size_t nameLength = 0;
-  NAPI_CALL(env, napi_get_value_string_utf8(env, argv[0], name, sizeof name, &nameLength));
+  NAPI_CALL(env, napi_get_value_string_utf8(env, argument, name, sizeof name, &nameLength));
 
   ReaderState* state = readerState(env);
   if (state == nullptr) return throwError(env, "frame reader is not set up in this environment");
@@ -117,16 +124,14 @@ napi_value LatestSeq(napi_env env, napi_callback_info /*info*/) {
 napi_value CopyLatest(napi_env env, napi_callback_info info) {
   const RingMapping& mapping = currentMapping(env);
   if (mapping.base == nullptr) return throwError(env, "call open() first");
-  size_t argc = 1;
-  napi_value argv[1] = {nullptr};
-  NAPI_CALL(env, napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr));
-  if (argc < 1) return throwError(env, "copyLatest(buffer) needs a buffer");
+  napi_value argument = firstArgument(env, info, "copyLatest(buffer) needs a buffer");
+  if (argument == nullptr) return nullptr;
   bool isArrayBuffer = false;
-  NAPI_CALL(env, napi_is_arraybuffer(env, argv[0], &isArrayBuffer));
+  NAPI_CALL(env, napi_is_arraybuffer(env, argument, &isArrayBuffer));
   if (!isArrayBuffer) return throwError(env, "argument must be an ArrayBuffer");
   void* data = nullptr;
   size_t byteLength = 0;
-  NAPI_CALL(env, napi_get_arraybuffer_info(env, argv[0], &data, &byteLength));
+  NAPI_CALL(env, napi_get_arraybuffer_info(env, argument, &data, &byteLength));
   if (byteLength < mapping.frameBytes) return throwError(env, "buffer smaller than one frame");
 
   FrameCopy copy;

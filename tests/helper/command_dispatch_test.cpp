@@ -10,38 +10,36 @@
 #include <string>
 #include <thread>
 
+#include "../support/test_engine.h"
 #include "event_loop.h"
 
 using namespace frame_helper;
 
 namespace {
 
-// A real, initialised engine that plays nothing and outputs nothing.
-struct TestEngine {
-  mpv_handle* mpv = nullptr;
-  TestEngine() {
-    mpv = mpv_create();
-    mpv_set_option_string(mpv, "vo", "null");
-    mpv_set_option_string(mpv, "ao", "null");
-    mpv_set_option_string(mpv, "idle", "yes");
-    mpv_initialize(mpv);
-  }
-  ~TestEngine() { mpv_terminate_destroy(mpv); }
-  double getDouble(const char* name) {
-    double value = -12345;
-    mpv_get_property(mpv, name, MPV_FORMAT_DOUBLE, &value);
-    return value;
-  }
-  std::string getString(const char* name) {
-    char* text = mpv_get_property_string(mpv, name);
-    std::string out = text ? text : "<none>";
-    mpv_free(text);
-    return out;
-  }
-};
-
 void run(HelperState& state, const std::string& line) {
   handleCommand(state, parseCommandLine(line));
+}
+
+// Runs the command loop with `input` as its standard input, to its end.
+void runStdinLoopOn(HelperState& state, std::string input) {
+  std::FILE* stream = fmemopen(input.data(), input.size(), "r");
+  ASSERT_NE(stream, nullptr);
+  runStdinLoop(state, stream);
+  std::fclose(stream);
+}
+
+// The recorder's complaint about a path it cannot open, as the event loop
+// gets it; the lines it writes are swallowed.
+void deliverRecorderFailureLocked(HelperState& state) {
+  mpv_event_log_message message{"recorder", "error", "Failed opening output file.\n",
+                                MPV_LOG_LEVEL_ERROR};
+  mpv_event event{};
+  event.event_id = MPV_EVENT_LOG_MESSAGE;
+  event.data = &message;
+  testing::internal::CaptureStdout();
+  handleEngineEventLocked(state, event);
+  testing::internal::GetCapturedStdout();
 }
 
 }  // namespace
@@ -73,40 +71,44 @@ TEST(CommandDispatch, PropertyCommandsWithLimitsAndDefaults) {
   state.mpv = engine.mpv;
   state.snapshotDirty = false;
 
-  run(state, "volume\tvalue=0.5");
-  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 50);
-  run(state, "volume\tvalue=3");
-  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 100);
-  run(state, "volume\tvalue=-1");
-  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 0);
-  run(state, "volume");
-  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 100);
+  // Each command line, in order, then the engine property it set.
+  struct NumberStep {
+    const char* line;
+    const char* property;
+    double expected;
+  };
+  for (const NumberStep& step : {
+           NumberStep{"volume\tvalue=0.5", "volume", 50},
+           NumberStep{"volume\tvalue=3", "volume", 100},
+           NumberStep{"volume\tvalue=-1", "volume", 0},
+           NumberStep{"volume", "volume", 100},
+           NumberStep{"speed\tvalue=0", "speed", 0.25},
+           NumberStep{"speed\tvalue=9", "speed", 4},
+           NumberStep{"sub-scale\tvalue=10", "sub-scale", 4},
+           NumberStep{"sub-delay\tvalue=-100", "sub-delay", -60},
+           NumberStep{"sub-delay\tvalue=1.5", "sub-delay", 1.5},
+       }) {
+    run(state, step.line);
+    EXPECT_DOUBLE_EQ(engine.getDouble(step.property), step.expected) << step.line;
+  }
 
-  run(state, "speed\tvalue=0");
-  EXPECT_DOUBLE_EQ(engine.getDouble("speed"), 0.25);
-  run(state, "speed\tvalue=9");
-  EXPECT_DOUBLE_EQ(engine.getDouble("speed"), 4);
-  run(state, "sub-scale\tvalue=10");
-  EXPECT_DOUBLE_EQ(engine.getDouble("sub-scale"), 4);
-  run(state, "sub-delay\tvalue=-100");
-  EXPECT_DOUBLE_EQ(engine.getDouble("sub-delay"), -60);
-  run(state, "sub-delay\tvalue=1.5");
-  EXPECT_DOUBLE_EQ(engine.getDouble("sub-delay"), 1.5);
-
-  run(state, "pause\tvalue=1");
-  EXPECT_EQ(engine.getString("pause"), "yes");
-  run(state, "pause\tvalue=true");  // only "1" pauses
-  EXPECT_EQ(engine.getString("pause"), "no");
-  run(state, "pause\tvalue=1");
-  run(state, "pause");
-  EXPECT_EQ(engine.getString("pause"), "no");
-
-  run(state, "aid\tvalue=-1");
-  EXPECT_EQ(engine.getString("aid"), "no");
-  run(state, "sid\tvalue=-1");
-  EXPECT_EQ(engine.getString("sid"), "no");
-  run(state, "aid\tvalue=auto");
-  EXPECT_EQ(engine.getString("aid"), "auto");
+  struct TextStep {
+    const char* line;
+    const char* property;
+    const char* expected;
+  };
+  for (const TextStep& step : {
+           TextStep{"pause\tvalue=1", "pause", "yes"},
+           TextStep{"pause\tvalue=true", "pause", "no"},  // only "1" pauses
+           TextStep{"pause\tvalue=1", "pause", "yes"},
+           TextStep{"pause", "pause", "no"},  // a bare "pause" resumes
+           TextStep{"aid\tvalue=-1", "aid", "no"},
+           TextStep{"sid\tvalue=-1", "sid", "no"},
+           TextStep{"aid\tvalue=auto", "aid", "auto"},
+       }) {
+    run(state, step.line);
+    EXPECT_EQ(engine.getString(step.property), step.expected) << step.line;
+  }
 
   run(state, "aspect\tvalue=16:9");
   EXPECT_EQ(engine.getString("video-aspect-override").substr(0, 5), "1.777");
@@ -237,14 +239,7 @@ TEST(CommandDispatch, RecordRefusedBeforeItsUpdateStaysStopped) {
     for (int i = 0; i < 500 && engine.getString("stream-record") != "/nope/r.ts"; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    mpv_event_log_message message{"recorder", "error", "Failed opening output file.\n",
-                                  MPV_LOG_LEVEL_ERROR};
-    mpv_event event{};
-    event.event_id = MPV_EVENT_LOG_MESSAGE;
-    event.data = &message;
-    testing::internal::CaptureStdout();
-    handleEngineEventLocked(state, event);
-    testing::internal::GetCapturedStdout();
+    deliverRecorderFailureLocked(state);
   }
   command.join();
   EXPECT_FALSE(state.recordingActive);
@@ -268,14 +263,7 @@ TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
   run(state, "record\tpath=/nope/r.ts");
   {
     std::lock_guard<std::mutex> lock(state.stateMutex);
-    mpv_event_log_message message{"recorder", "error", "Failed opening output file.\n",
-                                  MPV_LOG_LEVEL_ERROR};
-    mpv_event event{};
-    event.event_id = MPV_EVENT_LOG_MESSAGE;
-    event.data = &message;
-    testing::internal::CaptureStdout();
-    handleEngineEventLocked(state, event);
-    testing::internal::GetCapturedStdout();
+    deliverRecorderFailureLocked(state);
     EXPECT_FALSE(state.recordingActive);
   }
   EXPECT_EQ(engine.getString("stream-record"), "/nope/r.ts");
@@ -303,10 +291,7 @@ TEST(StdinLoop, QuitEndsTheLoopBeforeLaterLines) {
   TestEngine engine;
   HelperState state;
   state.mpv = engine.mpv;
-  char input[] = "volume\tvalue=0.2\n\nquit\nvolume\tvalue=0.9\n";
-  std::FILE* stream = fmemopen(input, std::strlen(input), "r");
-  runStdinLoop(state, stream);
-  std::fclose(stream);
+  runStdinLoopOn(state, "volume\tvalue=0.2\n\nquit\nvolume\tvalue=0.9\n");
   EXPECT_FALSE(state.running.load());
   EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 20);
 }
@@ -315,10 +300,7 @@ TEST(StdinLoop, EndOfInputEndsTheLoop) {
   TestEngine engine;
   HelperState state;
   state.mpv = engine.mpv;
-  char input[] = "volume\tvalue=0.3";  // last line without a line feed
-  std::FILE* stream = fmemopen(input, std::strlen(input), "r");
-  runStdinLoop(state, stream);
-  std::fclose(stream);
+  runStdinLoopOn(state, "volume\tvalue=0.3");  // last line without a line feed
   EXPECT_FALSE(state.running.load());
   EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 30);
 }
@@ -326,9 +308,6 @@ TEST(StdinLoop, EndOfInputEndsTheLoop) {
 TEST(StdinLoop, ClosedEngineIsNeverTouched) {
   HelperState state;  // no engine at all: any engine call would crash
   closeEngineToCommands(state);
-  char input[] = "volume\tvalue=0.3\n";
-  std::FILE* stream = fmemopen(input, std::strlen(input), "r");
-  runStdinLoop(state, stream);
-  std::fclose(stream);
+  runStdinLoopOn(state, "volume\tvalue=0.3\n");
   EXPECT_TRUE(state.running.load());  // main owns the shutdown from here
 }

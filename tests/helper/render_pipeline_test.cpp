@@ -23,6 +23,7 @@
 
 #include "json_writer.h"
 #include "output_lines.h"
+#include "shm_view.h"
 #include "software_renderer.h"
 
 using namespace frame_helper;
@@ -34,17 +35,7 @@ namespace {
 constexpr const char* kSplitSource =
     "av://lavfi:color=c=red:s=320x120:r=30,pad=w=320:h=240:x=0:y=0:color=blue";
 
-std::string uniqueBase() {
-  static int counter = 0;
-  return "/ompv-test-" + std::to_string(getpid()) + "-pipeline-" + std::to_string(++counter);
-}
-
-bool nameExists(const std::string& name) {
-  int fd = shm_open(name.c_str(), O_RDONLY, 0);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
-}
+std::string uniqueBase() { return uniqueShmName("pipeline"); }
 
 // Polls `done` every 5 ms for up to `limit`.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
@@ -57,28 +48,8 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
 }
 
 // A read-only mapping of a ring by name, as the reader process has it.
-struct RingMapping {
-  uint8_t* bytes = nullptr;
-  size_t size = 0;
-
-  explicit RingMapping(const std::string& name) {
-    int fd = shm_open(name.c_str(), O_RDONLY, 0);
-    if (fd < 0) return;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && st.st_size > 0) {
-      void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
-      if (p != MAP_FAILED) {
-        bytes = static_cast<uint8_t*>(p);
-        size = static_cast<size_t>(st.st_size);
-      }
-    }
-    ::close(fd);
-  }
-  ~RingMapping() {
-    if (bytes) munmap(bytes, size);
-  }
-  RingMapping(const RingMapping&) = delete;
-  RingMapping& operator=(const RingMapping&) = delete;
+struct RingMapping : ShmView {
+  using ShmView::ShmView;
 
   const RingHeader& header() const { return *reinterpret_cast<const RingHeader*>(bytes); }
   uint64_t load(size_t offset) const {
@@ -282,7 +253,7 @@ static void checkPublishing(RendererChoice choice, ReadBack readBack) {
   EXPECT_EQ(second->name, h.pipeline.config.shmBase + "-g2");
   EXPECT_EQ(second->width, 480);
   EXPECT_EQ(second->height, 360);
-  EXPECT_FALSE(nameExists(first->name));
+  EXPECT_FALSE(shmNameExists(first->name));
   const uint64_t lastOfFirst = ring1->latestSeq();
   ring1.reset();
 
@@ -312,7 +283,7 @@ static void checkPublishing(RendererChoice choice, ReadBack readBack) {
 
   h.stop();
   EXPECT_EQ(h.pipeline.readyState.load(), 1);
-  EXPECT_FALSE(nameExists(second->name));
+  EXPECT_FALSE(shmNameExists(second->name));
   EXPECT_EQ(h.pipeline.gl.context, nullptr);
   EXPECT_EQ(h.pipeline.renderContext, nullptr);
 }
@@ -352,12 +323,12 @@ TEST(RenderPipelineEgl, StopDuringAWaitEndsTheThreadAtOnce) {
       << diagnostics;
   const std::optional<RingEvent> first = h.waitForRing(1);
   ASSERT_TRUE(first);
-  EXPECT_TRUE(nameExists(first->name));
+  EXPECT_TRUE(shmNameExists(first->name));
   const auto before = std::chrono::steady_clock::now();
   h.stop();
   // Far below the 100 ms wake interval, plus slack for slow sanitizer builds.
   EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
-  EXPECT_FALSE(nameExists(first->name));
+  EXPECT_FALSE(shmNameExists(first->name));
 }
 
 TEST(RenderPipelineEgl, FailedStartsWriteTheirFatalEvent) {
@@ -403,7 +374,7 @@ TEST(RenderPipelineEgl, FailedResizeEndsRenderingAndRemovesTheRing) {
   // Wider than any OpenGL texture may be.
   h.pipeline.requestSize(1 << 20, 16);
   // The thread ends by itself.
-  const bool ended = waitFor([&] { return !nameExists(first->name); });
+  const bool ended = waitFor([&] { return !shmNameExists(first->name); });
   h.stop();
   EXPECT_TRUE(ended);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),

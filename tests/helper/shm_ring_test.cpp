@@ -11,45 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "shm_view.h"
+
 using namespace frame_helper;
 
 namespace {
 
-std::string uniqueName(const char* what) {
-  static int counter = 0;
-  return "/ompv-test-" + std::to_string(getpid()) + "-" + what + "-" + std::to_string(++counter);
-}
-
-bool nameExists(const std::string& name) {
-  int fd = shm_open(name.c_str(), O_RDONLY, 0);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
-}
-
 // A second, read-only mapping of a segment by name, as another process sees it.
-struct ReaderView {
-  const uint8_t* bytes = nullptr;
-  uint64_t size = 0;
-
-  explicit ReaderView(const std::string& name) {
-    int fd = shm_open(name.c_str(), O_RDONLY, 0);
-    if (fd < 0) return;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && st.st_size > 0) {
-      void* p = mmap(nullptr, st.st_size, PROT_READ, MAP_SHARED, fd, 0);
-      if (p != MAP_FAILED) {
-        bytes = static_cast<const uint8_t*>(p);
-        size = st.st_size;
-      }
-    }
-    ::close(fd);
-  }
-  ~ReaderView() {
-    if (bytes != nullptr) munmap(const_cast<uint8_t*>(bytes), size);
-  }
-  ReaderView(const ReaderView&) = delete;
-  ReaderView& operator=(const ReaderView&) = delete;
+struct ReaderView : ShmView {
+  using ShmView::ShmView;
 
   // Little-endian integer of `width` bytes at `offset`, byte by byte.
   uint64_t le(size_t offset, int width) const {
@@ -66,7 +36,7 @@ std::vector<uint8_t> frameOf(uint64_t bytes, uint8_t fill) {
 }  // namespace
 
 TEST(ShmRing, HeaderBytesOfA1280x720Ring) {
-  const std::string name = uniqueName("hd");
+  const std::string name = uniqueShmName("hd");
   ShmRing ring;
   ASSERT_TRUE(ring.create(name, 1280, 720, 7));
   EXPECT_TRUE(ring.isMapped());
@@ -95,8 +65,8 @@ TEST(ShmRing, HeaderBytesOfA1280x720Ring) {
 }
 
 TEST(ShmRing, SequenceMapsToSlotsAndContinuesAcrossGenerations) {
-  const std::string first = uniqueName("g1");
-  const std::string second = uniqueName("g2");
+  const std::string first = uniqueShmName("g1");
+  const std::string second = uniqueShmName("g2");
   ShmRing ring;
   ASSERT_TRUE(ring.create(first, 8, 2, 1));
   const uint64_t frameBytes = 8 * 2 * 4;
@@ -117,7 +87,7 @@ TEST(ShmRing, SequenceMapsToSlotsAndContinuesAcrossGenerations) {
 
   // A new size: the old name goes, the sequence goes on.
   ASSERT_TRUE(ring.create(second, 4, 4, 2));
-  EXPECT_FALSE(nameExists(first));
+  EXPECT_FALSE(shmNameExists(first));
   for (uint8_t fill : {0x33, 0x44}) ring.publish(frameOf(frameBytes, fill).data(), nextSeq++);
   ReaderView view(second);
   ASSERT_NE(view.bytes, nullptr);
@@ -137,7 +107,7 @@ TEST(ShmRing, SequenceMapsToSlotsAndContinuesAcrossGenerations) {
 }
 
 TEST(ShmRing, AFrameWrittenInPlaceIsHiddenUntilFinished) {
-  const std::string name = uniqueName("inplace");
+  const std::string name = uniqueShmName("inplace");
   ShmRing ring;
   EXPECT_EQ(ring.beginFrame(1), nullptr);  // nothing mapped: nowhere to write
   ring.finishFrame(1);
@@ -165,7 +135,7 @@ TEST(ShmRing, AFrameWrittenInPlaceIsHiddenUntilFinished) {
 }
 
 TEST(ShmRing, HeartbeatIsStoredAndIgnoredWithoutASegment) {
-  const std::string name = uniqueName("hb");
+  const std::string name = uniqueShmName("hb");
   ShmRing ring;
   ring.storeHeartbeat(5);  // nothing mapped: no effect, no crash
   uint8_t pixel[4] = {1, 2, 3, 4};
@@ -182,7 +152,7 @@ TEST(ShmRing, HeartbeatIsStoredAndIgnoredWithoutASegment) {
 }
 
 TEST(ShmRing, ReplacesAStaleSegmentOfADeadProcess) {
-  const std::string name = uniqueName("stale");
+  const std::string name = uniqueShmName("stale");
   int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(ftruncate(fd, 50), 0);
@@ -201,12 +171,12 @@ TEST(ShmRing, ReplacesAStaleSegmentOfADeadProcess) {
 }
 
 TEST(ShmRing, CloseUnlinksAndClears) {
-  const std::string name = uniqueName("close");
+  const std::string name = uniqueShmName("close");
   ShmRing ring;
   ASSERT_TRUE(ring.create(name, 2, 2, 1));
-  ASSERT_TRUE(nameExists(name));
+  ASSERT_TRUE(shmNameExists(name));
   ring.close();
-  EXPECT_FALSE(nameExists(name));
+  EXPECT_FALSE(shmNameExists(name));
   EXPECT_FALSE(ring.isMapped());
   EXPECT_EQ(ring.base, nullptr);
   EXPECT_EQ(ring.mappedBytes, 0u);
@@ -216,8 +186,8 @@ TEST(ShmRing, CloseUnlinksAndClears) {
 }
 
 TEST(ShmRing, FailedCreateLeavesNothingMapped) {
-  const std::string first = uniqueName("ok");
-  const std::string huge = uniqueName("huge");
+  const std::string first = uniqueShmName("ok");
+  const std::string huge = uniqueShmName("huge");
   ShmRing ring;
   ASSERT_TRUE(ring.create(first, 2, 2, 1));
   // 4 x (2^32 - 1)^2 x 3 does not fit 64 bits: refused, not wrapped around
@@ -226,8 +196,8 @@ TEST(ShmRing, FailedCreateLeavesNothingMapped) {
   EXPECT_FALSE(ring.create(huge, 0x3FFFFFFFu, 0xFFFFFFFFu, 2));  // stride fits, 3 slots do not
   EXPECT_FALSE(ring.isMapped());
   EXPECT_TRUE(ring.shmName.empty());
-  EXPECT_FALSE(nameExists(first));  // the previous segment is gone
-  EXPECT_FALSE(nameExists(huge));
+  EXPECT_FALSE(shmNameExists(first));  // the previous segment is gone
+  EXPECT_FALSE(shmNameExists(huge));
   // A name shm_open refuses.
   EXPECT_FALSE(ring.create("/ompv/with/slashes", 2, 2, 3));
   EXPECT_FALSE(ring.isMapped());
@@ -244,11 +214,11 @@ TEST(ShmRing, RefusesARingLargerThanSharedMemory) {
   const uint64_t height = (capacity + (64u << 20)) / (uint64_t{width} * 12) + 1;
   ASSERT_LE(height, 0xFFFFFFFFu);
 
-  const std::string name = uniqueName("nospace");
+  const std::string name = uniqueShmName("nospace");
   ShmRing ring;
   EXPECT_FALSE(ring.create(name, width, static_cast<uint32_t>(height), 1));
   EXPECT_FALSE(ring.isMapped());
-  EXPECT_FALSE(nameExists(name));
+  EXPECT_FALSE(shmNameExists(name));
   // Room is still there for an ordinary ring afterwards.
   ASSERT_TRUE(ring.create(name, 64, 64, 2));
   ring.close();

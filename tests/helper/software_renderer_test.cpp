@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "../support/test_engine.h"
+
 using namespace frame_helper;
 
 TEST(SoftwareRenderer, DetectsSoftwareRasterisersByName) {
@@ -24,20 +26,9 @@ TEST(SoftwareRenderer, DetectsSoftwareRasterisersByName) {
 
 namespace {
 
-struct Engine {
-  mpv_handle* mpv = mpv_create();
-  Engine() {
-    mpv_set_option_string(mpv, "vo", "null");
-    mpv_set_option_string(mpv, "audio", "no");
-    mpv_initialize(mpv);
-  }
-  ~Engine() { mpv_terminate_destroy(mpv); }
-  std::string get(const char* name) {
-    char* value = mpv_get_property_string(mpv, name);
-    std::string text = value ? value : "";
-    mpv_free(value);
-    return text;
-  }
+// Software output and no audio, not idle.
+struct Engine : TestEngine {
+  Engine() : TestEngine({{"vo", "null"}, {"audio", "no"}}) {}
 };
 
 std::string applyCapturingStderr(mpv_handle* mpv, const std::set<std::string>& applied) {
@@ -54,10 +45,10 @@ TEST(SoftwareRenderer, SetsTheCheapScalersAndReportsThem) {
   EXPECT_EQ(applyCapturingStderr(engine.mpv, {}),
             "software renderer: applied [scale=bilinear, cscale=bilinear, dscale=bilinear, "
             "sigmoid-upscaling=no]; failed []\n");
-  EXPECT_EQ(engine.get("scale"), "bilinear");
-  EXPECT_EQ(engine.get("cscale"), "bilinear");
-  EXPECT_EQ(engine.get("dscale"), "bilinear");
-  EXPECT_EQ(engine.get("sigmoid-upscaling"), "no");
+  EXPECT_EQ(engine.getString("scale"), "bilinear");
+  EXPECT_EQ(engine.getString("cscale"), "bilinear");
+  EXPECT_EQ(engine.getString("dscale"), "bilinear");
+  EXPECT_EQ(engine.getString("sigmoid-upscaling"), "no");
 }
 
 TEST(SoftwareRenderer, LeavesOptionsThePreambleAppliedAlone) {
@@ -67,8 +58,8 @@ TEST(SoftwareRenderer, LeavesOptionsThePreambleAppliedAlone) {
   EXPECT_EQ(applyCapturingStderr(engine.mpv, {"scale", "hwdec"}),
             "software renderer: applied [cscale=bilinear, dscale=bilinear, "
             "sigmoid-upscaling=no]; failed []\n");
-  EXPECT_EQ(engine.get("scale"), "spline36");
-  EXPECT_EQ(engine.get("cscale"), "bilinear");
+  EXPECT_EQ(engine.getString("scale"), "spline36");
+  EXPECT_EQ(engine.getString("cscale"), "bilinear");
 
   EXPECT_EQ(applyCapturingStderr(engine.mpv, {"cscale", "dscale", "scale", "sigmoid-upscaling"}),
             "software renderer: applied []; failed []\n");

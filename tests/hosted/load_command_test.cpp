@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/test_engine.h"
+
 using namespace hosted_mpv;
 
 TEST(ReplaceAllInPlace, NeverSearchesInsertedText) {
@@ -29,16 +31,8 @@ TEST(FormatStartOption, WritesLikeADefaultStream) {
 
 namespace {
 
-struct Engine {
-  mpv_handle* mpv = mpv_create();
-  Engine() {
-    mpv_set_option_string(mpv, "vo", "null");
-    mpv_set_option_string(mpv, "ao", "null");
-    mpv_set_option_string(mpv, "idle", "yes");
-    mpv_initialize(mpv);
-  }
-  ~Engine() { mpv_terminate_destroy(mpv); }
-
+// The default test engine, and a wait for what a loadfile brings.
+struct Engine : TestEngine {
   // The first reply with `replyId` and the first start of a file, waiting up
   // to five seconds.
   void waitFor(uint64_t replyId, int& replyError, bool& started) {

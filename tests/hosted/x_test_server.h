@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "../tools/mapped_window.h"
+
 extern char** environ;
 
 namespace hosted_test {
@@ -83,15 +85,7 @@ struct XTestServer {
     XInitThreads();
     connection = XOpenDisplay(display.c_str());
     if (!connection) return false;
-    window = XCreateSimpleWindow(connection, DefaultRootWindow(connection), 0, 0, unsigned(width),
-                                 unsigned(height), 0, 0, background);
-    XSelectInput(connection, window, StructureNotifyMask);
-    XMapWindow(connection, window);
-    for (;;) {
-      XEvent event;
-      XNextEvent(connection, &event);
-      if (event.type == MapNotify) break;
-    }
+    window = createMappedWindow(connection, unsigned(width), unsigned(height), background);
     return true;
   }
 

@@ -7,7 +7,7 @@ const assert = require('node:assert/strict');
 const reader = require('../../lib/frame_reader');
 const { makeMedia, uniqueShmBase, startHelper, sleep } = require('./helper_fixtures');
 const {
-  randomSource, shmObjects, processResources, describeGrowth, underSanitizer,
+  randomSource, shmObjects, processResources, describeGrowth, underSanitizer, quitCleanly,
 } = require('./soak_fixtures');
 
 const TEST_SOURCE = 'av://lavfi:testsrc2=size=320x240:rate=30';
@@ -119,10 +119,7 @@ describe('helper faults', () => {
       assert.equal(playing.error, undefined);
       assert.deepEqual(helper.badLines, [], 'every output line is JSON');
 
-      helper.quit();
-      assert.deepEqual(await helper.waitForExit(), { code: 0, signal: null });
-      assert.equal(helper.events.at(-1).event, 'bye');
-      assert.deepEqual(shmObjects(base), []);
+      await quitCleanly(helper, base);
     } finally {
       await helper.close();
     }

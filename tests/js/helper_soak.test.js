@@ -10,7 +10,8 @@ const path = require('node:path');
 const reader = require('../../lib/frame_reader');
 const { makeMedia, uniqueShmBase, startHelper, sleep } = require('./helper_fixtures');
 const {
-  soakSeconds, underSanitizer, randomSource, processResources, describeGrowth, shmObjects,
+  soakSeconds, underSanitizer, randomSource, processResources, describeGrowth, assertGrowthWithin,
+  shmObjects, quitCleanly,
 } = require('./soak_fixtures');
 
 // Growth allowed from the first file's steady state to the last one's.
@@ -23,9 +24,7 @@ const {
 // short-lived per-file threads fragment the heap and the resident size
 // creeps up (about 80 MiB over 34 000 commands, none of it leaked:
 // LeakSanitizer finds nothing), which would hide a real leak.
-const MAX_THREAD_GROWTH = 3;
-const MAX_FD_GROWTH = 3;
-const MAX_RSS_GROWTH_KIB = underSanitizer() ? 512 * 1024 : 64 * 1024;
+const MAX_GROWTH = { threads: 3, fds: 3, rssKiB: underSanitizer() ? 512 * 1024 : 64 * 1024 };
 
 // Waits until the helper plays `clip` again after a load, with frames of
 // the box it was last given.
@@ -148,15 +147,10 @@ describe('helper soak', () => {
 
       const now = processResources(helper.pid);
       t.diagnostic(`resources: ${describeGrowth(baseline, now)}`);
-      assert.ok(now.threads <= baseline.threads + MAX_THREAD_GROWTH, describeGrowth(baseline, now));
-      assert.ok(now.fds <= baseline.fds + MAX_FD_GROWTH, describeGrowth(baseline, now));
-      assert.ok(now.rssKiB <= baseline.rssKiB + MAX_RSS_GROWTH_KIB, describeGrowth(baseline, now));
+      assertGrowthWithin(baseline, now, MAX_GROWTH);
       assert.deepEqual(helper.badLines, []);
 
-      helper.quit();
-      assert.deepEqual(await helper.waitForExit(), { code: 0, signal: null });
-      assert.equal(helper.events.at(-1).event, 'bye');
-      assert.deepEqual(shmObjects(base), []);
+      await quitCleanly(helper, base);
     } finally {
       await helper.close();
     }

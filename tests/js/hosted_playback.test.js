@@ -25,6 +25,25 @@ function create() {
   sessions.push(id);
   return id;
 }
+
+// A new session, playing the clip once it reports so; `playback` adds to the request.
+async function createPlaying(playback = {}) {
+  const id = create();
+  hosted.loadPlayback(id, { streamUrl: media.clip, ...playback });
+  await waitFor(statusIs(id, 'playing'), 'playback');
+  return id;
+}
+
+// A playing session that has recorded into `file` in the media folder for
+// 300 ms: [its id, the file's path].
+async function playingAndRecording(file) {
+  const id = await createPlaying();
+  const target = path.join(media.dir, file);
+  hosted.startRecording(id, target);
+  await sleep(300);
+  return [id, target];
+}
+
 const snap = (id) => hosted.getSessionSnapshot(id);
 const statusIs = (id, status) => () => snap(id).status === status && snap(id);
 
@@ -182,9 +201,7 @@ describe('hosted playback', () => {
   });
 
   it('starts at the given start time', async () => {
-    const other = create();
-    hosted.loadPlayback(other, { streamUrl: media.clip, startTime: 4 });
-    await waitFor(statusIs(other, 'playing'), 'playback');
+    const other = await createPlaying({ startTime: 4 });
     // The first reported position is already past the start time.
     const position = await waitFor(() => snap(other).positionSeconds, 'a position');
     assert.ok(position >= 3.9, `position ${position}`);
@@ -218,9 +235,7 @@ describe('hosted playback', () => {
 
   describe('recording', () => {
     it('records the stream into a file and keeps the path after stopping', async () => {
-      const other = create();
-      hosted.loadPlayback(other, { streamUrl: media.clip });
-      await waitFor(statusIs(other, 'playing'), 'playback');
+      const other = await createPlaying();
       const target = path.join(media.dir, 'recording.mkv');
       hosted.startRecording(other, target);
       assert.equal(snap(other).recording.active, true);
@@ -236,9 +251,7 @@ describe('hosted playback', () => {
     });
 
     it('ends a recording the player cannot write, and never records the next load into it', async () => {
-      const other = create();
-      hosted.loadPlayback(other, { streamUrl: media.clip });
-      await waitFor(statusIs(other, 'playing'), 'playback');
+      const other = await createPlaying();
       const dir = path.join(media.dir, 'not-yet');
       const target = path.join(dir, 'recording.mkv');
       hosted.startRecording(other, target);
@@ -258,12 +271,7 @@ describe('hosted playback', () => {
     });
 
     it('is stopped by a new load before it loads', async () => {
-      const other = create();
-      hosted.loadPlayback(other, { streamUrl: media.clip });
-      await waitFor(statusIs(other, 'playing'), 'playback');
-      const target = path.join(media.dir, 'before-load.mkv');
-      hosted.startRecording(other, target);
-      await sleep(300);
+      const [other, target] = await playingAndRecording('before-load.mkv');
       hosted.loadPlayback(other, { streamUrl: media.clip });
       assert.equal('recording' in snap(other), false);
       await waitFor(statusIs(other, 'playing'), 'the second playback');
@@ -273,12 +281,7 @@ describe('hosted playback', () => {
     });
 
     it('is ended by disposal', async () => {
-      const other = create();
-      hosted.loadPlayback(other, { streamUrl: media.clip });
-      await waitFor(statusIs(other, 'playing'), 'playback');
-      const target = path.join(media.dir, 'disposed.mkv');
-      hosted.startRecording(other, target);
-      await sleep(300);
+      const [other, target] = await playingAndRecording('disposed.mkv');
       hosted.disposeSession(other);
       assert.ok(fs.statSync(target).size > 0);
     });

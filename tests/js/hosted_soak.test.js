@@ -9,11 +9,12 @@
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { execFileSync } = require('node:child_process');
-const http = require('node:http');
 const { startXvfb, openHostWindow, sleep, waitFor, toolEnv } = require('./support/x11');
 const { makeClip } = require('./support/media');
+const { startStallServer } = require('./support/stall_server');
 const {
-  soakSeconds, underSanitizer, randomSource, processResources, describeGrowth, sysvShmSegments,
+  soakSeconds, underSanitizer, randomSource, processResources, describeGrowth, assertGrowthWithin,
+  sysvShmSegments,
 } = require('./soak_fixtures');
 
 // Growth allowed from the warm-up rounds' end to the last round's: a thread
@@ -22,18 +23,14 @@ const {
 // CTest and scripts/soak start Node with two malloc arenas (see
 // tests/CMakeLists.txt): with one per thread, the heap fragments and the
 // resident size creeps up without any leak.
-const MAX_THREAD_GROWTH = 3;
-const MAX_FD_GROWTH = 3;
-const MAX_RSS_GROWTH_KIB = underSanitizer() ? 768 * 1024 : 96 * 1024;
+const MAX_GROWTH = { threads: 3, fds: 3, rssKiB: underSanitizer() ? 768 * 1024 : 96 * 1024 };
 const STATUSES = new Set(['idle', 'loading', 'playing', 'paused', 'ended', 'error', 'closed']);
 
 let hosted;
 let xvfb;
 let host;
 let media;
-let server;
-let stallUrl;
-const stalled = [];
+let stall;
 const live = new Set();
 let peakShmImages = 0;
 
@@ -84,13 +81,13 @@ async function round(random, renderers = [0, 1, 2].map(() => random.pick(['sw', 
   const stuck = create(random, renderers[0]);
   const rendering = create(random, renderers[1]);
   const playing = create(random, renderers[2]);
-  hosted.loadPlayback(stuck, { streamUrl: stallUrl });
+  hosted.loadPlayback(stuck, { streamUrl: stall.url });
   hosted.loadPlayback(rendering, { streamUrl: media.clip });
   hosted.loadPlayback(playing, { streamUrl: media.clip, startTime: random.next() * 4 });
   let reads = hammerSnapshots(random.int(20, 120));
   assert.equal(hosted.getSessionSnapshot(stuck).status, 'loading');
   dispose(stuck);
-  for (const response of stalled.splice(0)) response.destroy();
+  for (const response of stall.stalled.splice(0)) response.destroy();
 
   await waitFor(() => hosted.getSessionSnapshot(rendering).status === 'playing', 'playback', 20000);
   reads += hammerSnapshots(random.int(0, 60));
@@ -112,19 +109,13 @@ before(async () => {
   host = await openHostWindow(640, 480, '20c040');
   media = await makeClip();
   // Holds every request: a load that never gets its data.
-  server = http.createServer((request, response) => stalled.push(response));
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  stallUrl = `http://127.0.0.1:${server.address().port}/stall.mkv`;
+  stall = await startStallServer();
   hosted = require('../../lib/hosted_mpv');
 });
 
 after(async () => {
   for (const id of live) hosted.disposeSession(id);
-  for (const response of stalled) response.destroy();
-  if (server) {
-    server.closeAllConnections();
-    await new Promise((resolve) => server.close(resolve));
-  }
+  if (stall) await stall.close();
   if (media) media.remove();
   if (host) await host.close();
   if (xvfb) await xvfb.stop();
@@ -166,8 +157,6 @@ describe('hosted soak', () => {
     await sleep(300);
     const now = processResources(process.pid);
     t.diagnostic(`resources: ${describeGrowth(baseline, now)}`);
-    assert.ok(now.threads <= baseline.threads + MAX_THREAD_GROWTH, describeGrowth(baseline, now));
-    assert.ok(now.fds <= baseline.fds + MAX_FD_GROWTH, describeGrowth(baseline, now));
-    assert.ok(now.rssKiB <= baseline.rssKiB + MAX_RSS_GROWTH_KIB, describeGrowth(baseline, now));
+    assertGrowthWithin(baseline, now, MAX_GROWTH);
   });
 });

@@ -12,11 +12,11 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const http = require('node:http');
 const { spawn } = require('node:child_process');
 const { artifactPath } = require('../../lib/native');
 const { startXvfb, openHostWindow, waitFor } = require('./support/x11');
 const { makeClip } = require('./support/media');
+const { startStallServer } = require('./support/stall_server');
 
 // Wider than the 8192 cap, so that both limits can be crossed: the cap in
 // width, the screen's size in height.
@@ -28,9 +28,7 @@ const NOT_FOUND = 'Hosted MPV session not found.';
 let xvfb;
 let host;
 let media;
-let server;
-let stallUrl;
-const stalled = [];
+let stall;
 const rings = [`/ompv-wk-${process.pid}-a`, `/ompv-wk-${process.pid}-b`];
 let scratch;
 
@@ -60,7 +58,7 @@ function runScenario(renderer) {
   const preload = [env.LD_PRELOAD, artifactPath('egl_counter.so')].filter(Boolean).join(':');
   env.LD_PRELOAD = preload;
   env.ORVANEL_EGL_COUNT_FILE = eglCountFile;
-  env.ORVANEL_WORKERS_CONFIG = JSON.stringify({ window: host.id, clip: media.clip, stallUrl,
+  env.ORVANEL_WORKERS_CONFIG = JSON.stringify({ window: host.id, clip: media.clip, stallUrl: stall.url,
     rings, eglCountFile });
   // Forced both ways: without a GPU the default is the software path.
   env.ORVANEL_HOSTED_MPV_RENDERER = renderer;
@@ -156,20 +154,14 @@ before(async () => {
   xvfb = await startXvfb(`${SCREEN_WIDTH}x${SCREEN_HEIGHT}x24`);
   host = await openHostWindow(640, 480, '20c040');
   media = await makeClip();
-  server = http.createServer((request, response) => stalled.push(response));
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  stallUrl = `http://127.0.0.1:${server.address().port}/stall.mkv`;
+  stall = await startStallServer();
   scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'hosted-workers-'));
   craftRing(rings[0], 4, 5);
   craftRing(rings[1], 8, 7);
 });
 
 after(async () => {
-  for (const response of stalled) response.destroy();
-  if (server) {
-    server.closeAllConnections();
-    await new Promise((resolve) => server.close(resolve));
-  }
+  if (stall) await stall.close();
   for (const name of rings) fs.rmSync(path.join('/dev/shm', name.slice(1)), { force: true });
   if (scratch) fs.rmSync(scratch, { recursive: true, force: true });
   if (media) media.remove();

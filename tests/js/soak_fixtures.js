@@ -1,7 +1,9 @@
 'use strict';
 // Shared by the soak and fault tests: how long to soak, a seeded random
 // source, and the resource counts of a running process that a leak would
-// make grow (threads, file descriptors, resident memory, /dev/shm objects).
+// make grow (threads, file descriptors, resident memory, /dev/shm objects),
+// with the checks on them.
+const assert = require('node:assert/strict');
 const fs = require('node:fs');
 
 /**
@@ -67,6 +69,16 @@ function describeGrowth(before, after) {
     `RSS ${before.rssKiB} -> ${after.rssKiB} KiB; fds now: ${after.fdTargets.join(' ')}`;
 }
 
+/**
+ * Asserts that threads, descriptors and resident memory grew from `before` to
+ * `after` by no more than `limits` ({threads, fds, rssKiB}).
+ */
+function assertGrowthWithin(before, after, limits) {
+  assert.ok(after.threads <= before.threads + limits.threads, describeGrowth(before, after));
+  assert.ok(after.fds <= before.fds + limits.fds, describeGrowth(before, after));
+  assert.ok(after.rssKiB <= before.rssKiB + limits.rssKiB, describeGrowth(before, after));
+}
+
 /** Names in /dev/shm that start with `prefix` (a leading slash is ignored). */
 function shmObjects(prefix) {
   const bare = prefix.replace(/^\//, '');
@@ -83,7 +95,18 @@ function sysvShmSegments(pid) {
     .length;
 }
 
+/**
+ * Quits the helper and asserts a clean end: exit status 0, "bye" as the last
+ * event, and no ring of `shmBase` left in /dev/shm.
+ */
+async function quitCleanly(helper, shmBase) {
+  helper.quit();
+  assert.deepEqual(await helper.waitForExit(), { code: 0, signal: null });
+  assert.equal(helper.events.at(-1).event, 'bye');
+  assert.deepEqual(shmObjects(shmBase), []);
+}
+
 module.exports = {
-  soakSeconds, underSanitizer, randomSource, processResources, describeGrowth, shmObjects,
-  sysvShmSegments,
+  soakSeconds, underSanitizer, randomSource, processResources, describeGrowth, assertGrowthWithin,
+  shmObjects, sysvShmSegments, quitCleanly,
 };

@@ -52,17 +52,19 @@ static void writeCountsLocked(void) {
   if (pwrite(gFd, line, (size_t)length, 0) != length) perror("egl_counter");
 }
 
+static void countContexts(int change) {
+  pthread_mutex_lock(&gLock);
+  gContexts += change;
+  writeCountsLocked();
+  pthread_mutex_unlock(&gLock);
+}
+
 EGLContext eglCreateContext(EGLDisplay display, EGLConfig config, EGLContext share,
                             const EGLint* attributes) {
   static EGLContext (*real)(EGLDisplay, EGLConfig, EGLContext, const EGLint*);
   if (!real) real = realFunction("libEGL.so.1", "eglCreateContext");
   EGLContext context = real(display, config, share, attributes);
-  if (context != EGL_NO_CONTEXT) {
-    pthread_mutex_lock(&gLock);
-    ++gContexts;
-    writeCountsLocked();
-    pthread_mutex_unlock(&gLock);
-  }
+  if (context != EGL_NO_CONTEXT) countContexts(1);
   return context;
 }
 
@@ -70,12 +72,7 @@ EGLBoolean eglDestroyContext(EGLDisplay display, EGLContext context) {
   static EGLBoolean (*real)(EGLDisplay, EGLContext);
   if (!real) real = realFunction("libEGL.so.1", "eglDestroyContext");
   EGLBoolean done = real(display, context);
-  if (done) {
-    pthread_mutex_lock(&gLock);
-    --gContexts;
-    writeCountsLocked();
-    pthread_mutex_unlock(&gLock);
-  }
+  if (done) countContexts(-1);
   return done;
 }
 

@@ -21,32 +21,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "mapped_window.h"
+#include "window_capture.h"
+
 static Display* display;
 static Window window;
 
 static void capture(const char* path) {
-  XWindowAttributes attributes;
-  XGetWindowAttributes(display, window, &attributes);
-  XImage* image = XGetImage(display, window, 0, 0, attributes.width, attributes.height, AllPlanes,
-                            ZPixmap);
-  FILE* file = fopen(path, "wb");
-  if (!image || !file) {
-    printf("error capture\n");
-    if (file) fclose(file);
-    if (image) XDestroyImage(image);
-    return;
-  }
-  fprintf(file, "P6\n%d %d\n255\n", image->width, image->height);
-  for (int y = 0; y < image->height; ++y) {
-    for (int x = 0; x < image->width; ++x) {
-      unsigned long pixel = XGetPixel(image, x, y);
-      unsigned char rgb[3] = {(pixel >> 16) & 0xff, (pixel >> 8) & 0xff, pixel & 0xff};
-      fwrite(rgb, 1, 3, file);
-    }
-  }
-  fclose(file);
-  XDestroyImage(image);
-  printf("ok\n");
+  printf(captureWindowPpm(display, window, path) ? "ok\n" : "error capture\n");
 }
 
 static void under(int x, int y) {
@@ -87,15 +69,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   unsigned long colour = strtoul(argv[3], NULL, 16);
-  window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0,
-                               (unsigned)atoi(argv[1]), (unsigned)atoi(argv[2]), 0, 0, colour);
-  XSelectInput(display, window, StructureNotifyMask);
-  XMapWindow(display, window);
-  for (;;) {
-    XEvent event;
-    XNextEvent(display, &event);
-    if (event.type == MapNotify) break;
-  }
+  window = createMappedWindow(display, (unsigned)atoi(argv[1]), (unsigned)atoi(argv[2]), colour);
   setvbuf(stdout, NULL, _IOLBF, 0);
   printf("window %lu\n", (unsigned long)window);
 

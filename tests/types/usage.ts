@@ -3,7 +3,7 @@
 // is in tests/js/types.test.js).
 import {
   HelperClient, FrameFollower, Frame, SnapshotEvent, ShmEvent, frameReader, hostedMpv, runtimeProbe,
-  ProbeVerdict, encodeBgraPng, buildPreamble, commandLine,
+  ProbeVerdict, encodeBgraPng, buildPreamble, commandLine, TrackSnapshot, PlaybackStatus,
 } from '../../lib';
 import type { SessionSnapshot, Track } from '../../lib/hosted_mpv';
 
@@ -57,6 +57,10 @@ function hosted(handle: Buffer): void {
   const snapshot: SessionSnapshot | null = hostedMpv.getSessionSnapshot(id);
   if (snapshot) {
     const tracks: Track[] = snapshot.audioTracks;
+    // Both players' snapshots share their track and status records.
+    const sameTracks: TrackSnapshot[] = tracks;
+    const status: PlaybackStatus = snapshot.status;
+    console.log(sameTracks.length, status);
     console.log(supported, snapshot.status, tracks.length, snapshot.rejectedOptionKeys?.length);
   }
   hostedMpv.disposeSession(id);

@@ -102,21 +102,17 @@ EGLDisplay eglDisplay() {
 // A config for window surfaces of `visual`, with 24 bits of colour and 8 of
 // alpha, that renders desktop OpenGL; null when there is none.
 EGLConfig chooseConfig(EGLDisplay display, VisualID visual) {
+  // clang-format off
   const EGLint attributes[] = {
-      EGL_SURFACE_TYPE,
-      EGL_WINDOW_BIT,
-      EGL_RENDERABLE_TYPE,
-      EGL_OPENGL_BIT,
-      EGL_RED_SIZE,
-      8,
-      EGL_GREEN_SIZE,
-      8,
-      EGL_BLUE_SIZE,
-      8,
-      EGL_ALPHA_SIZE,
-      8,
+      EGL_SURFACE_TYPE, EGL_WINDOW_BIT,
+      EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+      EGL_RED_SIZE, 8,
+      EGL_GREEN_SIZE, 8,
+      EGL_BLUE_SIZE, 8,
+      EGL_ALPHA_SIZE, 8,
       EGL_NONE,
   };
+  // clang-format on
   EGLint count = 0;
   if (!eglChooseConfig(display, attributes, nullptr, 0, &count) || count < 1) return nullptr;
   std::vector<EGLConfig> configs(size_t(count), nullptr);
@@ -178,15 +174,14 @@ double screenRefreshRate(Display* display, Window window) {
 
 // The context of `config`: OpenGL 3.2, core profile.
 EGLContext createContext(EGLDisplay display, EGLConfig config) {
+  // clang-format off
   const EGLint attributes[] = {
-      EGL_CONTEXT_MAJOR_VERSION,
-      3,
-      EGL_CONTEXT_MINOR_VERSION,
-      2,
-      EGL_CONTEXT_OPENGL_PROFILE_MASK,
-      EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+      EGL_CONTEXT_MAJOR_VERSION, 3,
+      EGL_CONTEXT_MINOR_VERSION, 2,
+      EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
       EGL_NONE,
   };
+  // clang-format on
   if (!eglBindAPI(EGL_OPENGL_API)) return EGL_NO_CONTEXT;
   return eglCreateContext(display, config, EGL_NO_CONTEXT, attributes);
 }

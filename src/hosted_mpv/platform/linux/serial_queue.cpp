@@ -1,55 +1,29 @@
 // Serial queues on Linux: one worker thread and a FIFO of tasks.
-// Threads: any thread queues; the worker runs. The queue's mutex is a leaf
-// lock; no task runs while it is held.
+// Threads: any thread queues; the worker runs (platform/linux/task_queue.h).
 #include "platform/serial_queue.h"
 
 #include <pthread.h>
 
-#include <condition_variable>
-#include <deque>
-#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "platform/linux/task_queue.h"
+
 namespace hosted_mpv {
 
 struct SerialQueueState {
-  std::mutex mutex;
-  std::condition_variable wake;             // pairs with mutex
-  std::deque<std::function<void()>> tasks;  // guarded by mutex
-  bool stopping = false;                    // guarded by mutex
-  std::thread::id workerId;                 // guarded by mutex
-  std::thread worker;                       // owner's thread only
+  TaskQueue queue;
+  std::thread::id workerId;  // guarded by queue.mutex
+  std::thread worker;        // owner's thread only
 };
-
-namespace {
-
-void runQueue(const std::shared_ptr<SerialQueueState>& state) {
-  for (;;) {
-    std::function<void()> task;
-    {
-      std::unique_lock lock(state->mutex);
-      state->wake.wait(lock, [&] { return state->stopping || !state->tasks.empty(); });
-      if (state->tasks.empty()) return;  // stopping, and everything queued has run
-      task = std::move(state->tasks.front());
-      state->tasks.pop_front();
-    }
-    try {
-      task();
-    } catch (...) {
-      // A task reports its own failures; nothing may end the worker.
-    }
-  }
-}
-
-}  // namespace
 
 std::shared_ptr<SerialQueue> createSerialQueue(const char* label) {
   auto queue = std::make_shared<SerialQueue>();
   queue->state = std::make_shared<SerialQueueState>();
-  std::lock_guard lock(queue->state->mutex);
-  queue->state->worker = std::thread(runQueue, queue->state);
+  std::lock_guard lock(queue->state->queue.mutex);
+  // The worker holds the state: it may outlive the last handle (see below).
+  queue->state->worker = std::thread([state = queue->state] { runTasks(state->queue, true); });
   queue->state->workerId = queue->state->worker.get_id();
   // Thread names are at most 15 bytes; the end of a reverse-DNS label says most.
   std::string name = label ? label : "serial-queue";
@@ -61,11 +35,10 @@ std::shared_ptr<SerialQueue> createSerialQueue(const char* label) {
 SerialQueue::~SerialQueue() {
   bool onWorker;
   {
-    std::lock_guard lock(state->mutex);
-    state->stopping = true;
+    std::lock_guard lock(state->queue.mutex);
     onWorker = std::this_thread::get_id() == state->workerId;
   }
-  state->wake.notify_one();
+  stopTasks(state->queue);
   // The last reference can go inside one of the queue's own tasks; the worker
   // then finishes the queue by itself (it holds the state).
   if (onWorker) {
@@ -78,40 +51,20 @@ SerialQueue::~SerialQueue() {
 void dispatchAsync(SerialQueue& queue, std::function<void()> task) {
   // The task may drop the queue's last handle before this call returns.
   std::shared_ptr<SerialQueueState> state = queue.state;
-  {
-    std::lock_guard lock(state->mutex);
-    state->tasks.push_back(std::move(task));
-  }
-  state->wake.notify_one();
+  pushTask(state->queue, std::move(task));
 }
 
 void dispatchSync(SerialQueue& queue, const std::function<void()>& task) {
   bool onWorker;
   {
-    std::lock_guard lock(queue.state->mutex);
+    std::lock_guard lock(queue.state->queue.mutex);
     onWorker = std::this_thread::get_id() == queue.state->workerId;
   }
   if (onWorker) {
     task();
     return;
   }
-  std::mutex doneMutex;
-  std::condition_variable doneChanged;  // pairs with doneMutex
-  bool done = false;
-  std::exception_ptr failure;
-  dispatchAsync(queue, [&] {
-    try {
-      task();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    std::lock_guard lock(doneMutex);
-    done = true;
-    doneChanged.notify_one();
-  });
-  std::unique_lock lock(doneMutex);
-  doneChanged.wait(lock, [&] { return done; });
-  if (failure) std::rethrow_exception(failure);
+  runAndWait([&](std::function<void()> wrapped) { dispatchAsync(queue, std::move(wrapped)); }, task);
 }
 
 }  // namespace hosted_mpv

@@ -1,20 +1,17 @@
 // The UI thread: stands in for the process main thread and its main queue.
 // It owns the module's X connection, runs view tasks in the order they were
 // queued, and handles the connection's events between tasks.
-// Threads: any thread queues tasks; only the UI thread touches X. The task
-// mutex is a leaf lock; no task runs while it is held.
+// Threads: any thread queues tasks (platform/linux/task_queue.h); only the UI
+// thread touches X.
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <exception>
-#include <mutex>
 #include <thread>
 
+#include "platform/linux/task_queue.h"
 #include "platform/linux/x_connection.h"
 #include "platform/main_thread.h"
 
@@ -22,10 +19,9 @@ namespace hosted_mpv {
 namespace {
 
 struct UiThread {
-  std::mutex mutex;
-  std::deque<std::function<void()>> tasks;  // guarded by mutex
-  int wakeFd = -1;                          // eventfd, written when a task is queued
-  std::thread::id threadId;                 // immutable once started
+  TaskQueue queue;           // drained between X events; the thread waits in poll()
+  int wakeFd = -1;           // eventfd, written when a task is queued
+  std::thread::id threadId;  // immutable once started
 };
 
 // UI thread only.
@@ -51,27 +47,10 @@ int onXIoError(Display* display) {
 // A lost X server must not end the application: views just stop working.
 void onConnectionLost(Display*, void*) { gConnectionLost = true; }
 
-void runTasks(UiThread& ui) {
-  for (;;) {
-    std::function<void()> task;
-    {
-      std::lock_guard lock(ui.mutex);
-      if (ui.tasks.empty()) return;
-      task = std::move(ui.tasks.front());
-      ui.tasks.pop_front();
-    }
-    try {
-      task();
-    } catch (...) {
-      // Tasks report their own failures; nothing may end the UI thread.
-    }
-  }
-}
-
 void runUiThread(UiThread* ui) {
   pthread_setname_np(pthread_self(), "hosted-mpv-ui");
   for (;;) {
-    runTasks(*ui);
+    runTasks(ui->queue, false);
     Display* display = gConnectionLost ? nullptr : gDisplay;
     while (display && !gConnectionLost && XPending(display) > 0) {  // XPending also flushes
       XEvent event;
@@ -129,10 +108,7 @@ bool isMainThread() { return std::this_thread::get_id() == uiThread().threadId; 
 
 void dispatchMainAsync(std::function<void()> task) {
   UiThread& ui = uiThread();
-  {
-    std::lock_guard lock(ui.mutex);
-    ui.tasks.push_back(std::move(task));
-  }
+  pushTask(ui.queue, std::move(task));
   uint64_t one = 1;
   [[maybe_unused]] ssize_t n = write(ui.wakeFd, &one, sizeof one);
 }
@@ -142,23 +118,7 @@ void runOnMainThread(const std::function<void()>& task) {
     task();
     return;
   }
-  std::mutex doneMutex;
-  std::condition_variable doneChanged;  // pairs with doneMutex
-  bool done = false;
-  std::exception_ptr failure;
-  dispatchMainAsync([&] {
-    try {
-      task();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    std::lock_guard lock(doneMutex);
-    done = true;
-    doneChanged.notify_one();
-  });
-  std::unique_lock lock(doneMutex);
-  doneChanged.wait(lock, [&] { return done; });
-  if (failure) std::rethrow_exception(failure);
+  runAndWait(dispatchMainAsync, task);
 }
 
 }  // namespace hosted_mpv
