@@ -53,38 +53,38 @@ void fillState(HelperState& s) {
   s.volume = 0.8;
   s.videoWidth = 1920;
   s.videoHeight = 1080;
-  s.fps = 29.97;
-  s.videoBitrateBps = 4.5e6;
-  s.audioBitrateBps = 128000;
-  s.videoCodec = "h264";
-  s.audioCodec = "aac";
-  s.audioChannels = "stereo";
-  s.audioSampleRateHz = 48000;
-  s.container = "hls";
-  s.bufferedAheadSeconds = 12.5;
-  s.droppedFrames = 3;
-  s.decoderDroppedFrames = 1;
+  s.stats.fps = 29.97;
+  s.stats.videoBitrateBps = 4.5e6;
+  s.stats.audioBitrateBps = 128000;
+  s.stats.videoCodec = "h264";
+  s.stats.audioCodec = "aac";
+  s.stats.audioChannels = "stereo";
+  s.stats.audioSampleRateHz = 48000;
+  s.stats.container = "hls";
+  s.stats.bufferedAheadSeconds = 12.5;
+  s.stats.frameDropCount = 3;
+  s.stats.decoderFrameDropCount = 1;
   s.streamUrl = "https://media.example.com/live/channel-42/master.m3u8?token=abcdef0123456789";
   const char* languages[] = {"eng", "deu", "fra", "spa", "ita", "jpn", "por", "nld"};
   for (int i = 0; i < 8; ++i) {
-    s.audioTracks.push_back(
+    s.media.audioTracks.push_back(
         {i + 1, std::string("Audio \"") + languages[i] + "\" 5.1", languages[i], i == 0, false});
   }
   for (int i = 0; i < 16; ++i) {
-    s.subtitleTracks.push_back({i + 1,
+    s.media.subtitleTracks.push_back({i + 1,
                                 "Subtitles " + std::to_string(i + 1) + (i % 2 ? " (SDH)" : ""),
                                 languages[i % 8], false, i == 15});
   }
   for (int i = 0; i < 64; ++i) {
-    s.chapters.push_back({i * 84.375, "Chapter " + std::to_string(i + 1) + ": \u00e9t\u00e9 \\ t"});
+    s.media.chapters.push_back({i * 84.375, "Chapter " + std::to_string(i + 1) + ": \u00e9t\u00e9 \\ t"});
   }
-  s.selectedAudioTrackId = 1;
-  s.selectedSubtitleTrackId = 3;
+  s.media.selectedAudioTrackId = 1;
+  s.media.selectedSubtitleTrackId = 3;
   s.playbackSpeed = 1.25;
   s.aspectOverride = "16:9";
-  s.recordingActive = true;
-  s.recordingTargetPath = "/home/user/Videos/recording 2024-01-01.ts";
-  s.recordingStartedAt = "2024-01-01T12:00:00Z";
+  s.recording.active = true;
+  s.recording.targetPath = "/home/user/Videos/recording 2024-01-01.ts";
+  s.recording.startedAt = "2024-01-01T12:00:00Z";
 }
 
 // The engine's "track-list" for the same 8 + 16 tracks plus one video track.

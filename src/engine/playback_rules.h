@@ -10,8 +10,11 @@
 
 #include <mpv/client.h>
 
+#include <atomic>
 #include <string>
 #include <string_view>
+
+#include "property_table.h"
 
 namespace engine {
 
@@ -126,6 +129,26 @@ void applyEofReached(LoadState<Status> load, const StatusRules<Word>& rules, boo
   if (!reached || !load.fileLoaded) return;
   if (rules.eofReachedNeedsRunning && !running) return;
   load.status = rules.ended;
+}
+
+// The rows of "pause" and "eof-reached" in a player's property table: the
+// rules above on the LoadState that `LoadStateOf(record)` gives, with the
+// player's `Rules`; "eof-reached" also reads the record's `running` flag.
+template <typename Record, auto LoadStateOf, const auto& Rules>
+constexpr PropertyRow<Record> pauseRow() {
+  return {"pause", MPV_FORMAT_FLAG,
+          [](Record& r, const void* d) { applyPause(LoadStateOf(r), Rules, flagValue(d)); },
+          nullptr, nullptr};
+}
+
+template <typename Record, auto LoadStateOf, const auto& Rules>
+constexpr PropertyRow<Record> eofReachedRow() {
+  return {"eof-reached", MPV_FORMAT_FLAG,
+          [](Record& r, const void* d) {
+            applyEofReached(LoadStateOf(r), Rules, flagValue(d),
+                            r.running.load(std::memory_order_acquire));
+          },
+          nullptr, nullptr};
 }
 
 }  // namespace engine

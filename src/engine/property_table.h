@@ -11,6 +11,8 @@
 
 #include <mpv/client.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -38,6 +40,16 @@ inline std::string stringValue(const void* data) {
   return text ? text : "";
 }
 inline const mpv_node& nodeValue(const void* data) { return *static_cast<const mpv_node*>(data); }
+
+// One table from consecutive runs of rows (a player's own rows around the
+// shared ones), in the order given.
+template <typename Row, size_t... N>
+constexpr std::array<Row, (N + ...)> joinRows(const std::array<Row, N>&... runs) {
+  std::array<Row, (N + ...)> table{};
+  size_t at = 0;
+  ((std::copy(runs.begin(), runs.end(), table.begin() + at), at += N), ...);
+  return table;
+}
 
 // Observes every row; the reply id of a row is its position plus one.
 template <typename Record>

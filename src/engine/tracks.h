@@ -31,6 +31,15 @@ struct Chapter {
   std::string title;       // at most kMaxChapterTitleBytes, cut on a character boundary
 };
 
+// The tracks and chapters of the file that plays, as a snapshot shows them.
+struct MediaLists {
+  std::vector<Track> audioTracks;
+  int64_t selectedAudioTrackId = -1;  // -1: none
+  std::vector<Track> subtitleTracks;
+  int64_t selectedSubtitleTrackId = -1;
+  std::vector<Chapter> chapters;
+};
+
 // How a player reads track and chapter lists.
 struct ListReading {
   NodeReading nodes = NodeReading::exact;

@@ -57,9 +57,9 @@ void handleLoad(HelperState& state, const Command& command) {
     // hold a path it failed to open, and would record this file there.
     mpv_set_property_string(state.mpv, "stream-record", "");
     state.failedRecordingToClear = false;
-    if (state.recordingActive) {
-      state.recordingActive = false;
-      state.recordingStartedAt.clear();
+    if (state.recording.active) {
+      state.recording.active = false;
+      state.recording.startedAt.clear();
     }
     state.streamUrl = url;
     state.error.clear();
@@ -209,22 +209,22 @@ void handleRecordCommand(HelperState& state, const Command& command) {
   const int result = mpv_set_property_string(state.mpv, "stream-record", path.c_str());
   std::lock_guard<std::mutex> lock(state.stateMutex);
   if (result < 0) {
-    state.recordingError = mpv_error_string(result);
+    state.recording.error = mpv_error_string(result);
   } else if (!path.empty() &&
              state.recorderFailures.load(std::memory_order_relaxed) != failuresBefore) {
-    state.recordingActive = false;
-    state.recordingTargetPath = path;
-    state.recordingStartedAt.clear();
-    state.recordingError = state.lastRecorderFailure;
+    state.recording.active = false;
+    state.recording.targetPath = path;
+    state.recording.startedAt.clear();
+    state.recording.error = state.lastRecorderFailure;
   } else if (!path.empty()) {
-    state.recordingActive = true;
-    state.recordingTargetPath = path;
-    state.recordingStartedAt = engine::formatUtcTimestamp(std::time(nullptr));
-    state.recordingError.clear();
+    state.recording.active = true;
+    state.recording.targetPath = path;
+    state.recording.startedAt = engine::formatUtcTimestamp(std::time(nullptr));
+    state.recording.error.clear();
   } else {
-    state.recordingActive = false;
-    state.recordingStartedAt.clear();
-    state.recordingError.clear();
+    state.recording.active = false;
+    state.recording.startedAt.clear();
+    state.recording.error.clear();
   }
   state.snapshotDirty = true;
 }
@@ -259,7 +259,7 @@ void clearFailedRecording(HelperState& state) {
   std::lock_guard<std::mutex> lock(state.stateMutex);
   if (!state.failedRecordingToClear) return;
   state.failedRecordingToClear = false;
-  if (!state.recordingActive) mpv_set_property_string(state.mpv, "stream-record", "");
+  if (!state.recording.active) mpv_set_property_string(state.mpv, "stream-record", "");
 }
 
 void closeEngineToCommands(HelperState& state) {

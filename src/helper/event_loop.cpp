@@ -26,10 +26,10 @@ void noteRecorderFailureLocked(HelperState& state, std::string_view text) {
   state.lastRecorderFailure = text;
   state.recorderFailures.fetch_add(1, std::memory_order_release);
   state.failedRecordingToClear = true;
-  if (!state.recordingActive) return;
-  state.recordingActive = false;
-  state.recordingStartedAt.clear();
-  state.recordingError = text;
+  if (!state.recording.active) return;
+  state.recording.active = false;
+  state.recording.startedAt.clear();
+  state.recording.error = text;
 }
 
 void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* message) {

@@ -4,6 +4,7 @@
 
 #include "render_size.h"
 #include "software_frame.h"
+#include "stream_stats.h"
 #include "tracks.h"
 
 namespace frame_helper {
@@ -68,8 +69,8 @@ constexpr Row pictureRow(const char* name, bool resetAtStart) {
 // A list that is not an array (never sent by the engine) keeps the tracks.
 void applyTrackListLocked(HelperState& state, const mpv_node& node) {
   if (node.format != MPV_FORMAT_NODE_ARRAY || node.u.list == nullptr) return;
-  state.audioTracks = engine::readTracks(node, "audio", kHelperListReading);
-  state.subtitleTracks = engine::readTracks(node, "sub", kHelperListReading);
+  state.media.audioTracks = engine::readTracks(node, "audio", kHelperListReading);
+  state.media.subtitleTracks = engine::readTracks(node, "sub", kHelperListReading);
 }
 
 // "no", "auto" and other texts select nothing.
@@ -84,14 +85,10 @@ std::string aspectOverrideFrom(const std::string& text) {
 
 }  // namespace
 
-const Row kHelperProperties[27] = {
+const std::array<Row, 27> kHelperProperties = engine::joinRows(std::array<Row, 13>{{
     engine::valueRow<&HelperState::positionSeconds>("time-pos"),
     engine::valueRow<&HelperState::durationSeconds>("duration"),
-    {"pause", MPV_FORMAT_FLAG,
-     [](HelperState& s, const void* d) {
-       engine::applyPause(loadStateOf(s), kHelperStatusRules, flagValue(d));
-     },
-     nullptr, nullptr},
+    engine::pauseRow<HelperState, loadStateOf, kHelperStatusRules>(),
     // The engine's scale is 0 to 100; the helper's 0 to 1.
     {"volume", MPV_FORMAT_DOUBLE,
      [](HelperState& s, const void* d) { s.volume = doubleValue(d) / 100.0; }, nullptr, nullptr},
@@ -99,46 +96,31 @@ const Row kHelperProperties[27] = {
     {"track-list", MPV_FORMAT_NODE,
      [](HelperState& s, const void* d) { applyTrackListLocked(s, nodeValue(d)); }, nullptr,
      [](HelperState& s) {
-       s.audioTracks.clear();
-       s.subtitleTracks.clear();
+       s.media.audioTracks.clear();
+       s.media.subtitleTracks.clear();
      }},
     // The selections come from "aid" / "sid" alone, not from the list.
     {"aid", MPV_FORMAT_STRING,
-     [](HelperState& s, const void* d) { s.selectedAudioTrackId = selectionOrNone(rawString(d)); },
-     nullptr, [](HelperState& s) { s.selectedAudioTrackId = -1; }},
+     [](HelperState& s, const void* d) { s.media.selectedAudioTrackId = selectionOrNone(rawString(d)); },
+     nullptr, [](HelperState& s) { s.media.selectedAudioTrackId = -1; }},
     {"sid", MPV_FORMAT_STRING,
      [](HelperState& s, const void* d) {
-       s.selectedSubtitleTrackId = selectionOrNone(rawString(d));
+       s.media.selectedSubtitleTrackId = selectionOrNone(rawString(d));
      },
-     nullptr, [](HelperState& s) { s.selectedSubtitleTrackId = -1; }},
+     nullptr, [](HelperState& s) { s.media.selectedSubtitleTrackId = -1; }},
     engine::valueRow<&HelperState::playbackSpeed>("speed"),
     {"video-aspect-override", MPV_FORMAT_STRING,
      [](HelperState& s, const void* d) { s.aspectOverride = aspectOverrideFrom(stringValue(d)); },
      nullptr, nullptr},
-    {"eof-reached", MPV_FORMAT_FLAG,
-     [](HelperState& s, const void* d) {
-       engine::applyEofReached(loadStateOf(s), kHelperStatusRules, flagValue(d),
-                               s.running.load(std::memory_order_acquire));
-     },
-     nullptr, nullptr},
+    engine::eofReachedRow<HelperState, loadStateOf, kHelperStatusRules>(),
     pictureRow<&HelperState::engineVideoWidth>("dwidth", true),
     pictureRow<&HelperState::engineVideoHeight>("dheight", true),
-    engine::statisticRow<0, &HelperState::fps>("estimated-vf-fps"),
-    engine::statisticRow<0, &HelperState::videoBitrateBps>("video-bitrate"),
-    engine::statisticRow<0, &HelperState::audioBitrateBps>("audio-bitrate"),
-    engine::textStatisticRow<&HelperState::videoCodec>("video-format"),
-    engine::textStatisticRow<&HelperState::audioCodec>("audio-codec-name"),
-    engine::textStatisticRow<&HelperState::container>("file-format"),
-    engine::statisticRow<-1, &HelperState::bufferedAheadSeconds>("demuxer-cache-duration"),
-    engine::statisticRow<-1, &HelperState::droppedFrames>("frame-drop-count"),
-    engine::statisticRow<-1, &HelperState::decoderDroppedFrames>("decoder-frame-drop-count"),
-    engine::textStatisticRow<&HelperState::audioChannels>("audio-params/channels"),
-    engine::statisticRow<0, &HelperState::audioSampleRateHz>("audio-params/samplerate"),
+}}, engine::streamStatsRows<&HelperState::stats>(), std::array<Row, 3>{{
     {"chapter-list", MPV_FORMAT_NODE,
      [](HelperState& s, const void* d) {
-       s.chapters = engine::readChapters(nodeValue(d), kHelperListReading);
+       s.media.chapters = engine::readChapters(nodeValue(d), kHelperListReading);
      },
-     nullptr, [](HelperState& s) { s.chapters.clear(); }},
+     nullptr, [](HelperState& s) { s.media.chapters.clear(); }},
     // The quarter turns the renderer still applies; other angles are turned
     // by a filter and already show in "dwidth" / "dheight".
     pictureRow<&HelperState::rotationDegrees>("video-out-params/rotate", false),
@@ -146,6 +128,6 @@ const Row kHelperProperties[27] = {
     // and turns the picture itself, by the stream's rotation plus the
     // caller's video-rotate.
     pictureRow<&HelperState::streamRotation>("current-tracks/video/demux-rotation", false),
-};
+}});
 
 }  // namespace frame_helper

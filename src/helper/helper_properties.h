@@ -3,13 +3,15 @@
 // observed in this order with the reply ids 1 to 27.
 #pragma once
 
+#include <array>
+
 #include "helper_state.h"
 #include "playback_rules.h"
 #include "property_table.h"
 
 namespace frame_helper {
 
-extern const engine::PropertyRow<HelperState> kHelperProperties[27];
+extern const std::array<engine::PropertyRow<HelperState>, 27> kHelperProperties;
 
 // The helper's playback rules: text statuses; "eof-reached" ends a loaded
 // file also once the loop is stopping.

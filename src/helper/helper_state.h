@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "recording_state.h"
 #include "render_pipeline.h"
+#include "stream_stats.h"
 #include "tracks.h"
 
 namespace frame_helper {
@@ -39,29 +41,12 @@ struct HelperState {
   int64_t engineVideoHeight = 0;
   int64_t rotationDegrees = 0;  // the engine's "video-out-params/rotate", clockwise
   int64_t streamRotation = 0;   // the video track's rotation metadata, clockwise
-  double fps = 0;
-  double videoBitrateBps = 0;
-  double audioBitrateBps = 0;
-  std::string videoCodec;
-  std::string audioCodec;
-  std::string audioChannels;
-  int64_t audioSampleRateHz = 0;
-  std::string container;
-  double bufferedAheadSeconds = -1;
-  int64_t droppedFrames = -1;
-  int64_t decoderDroppedFrames = -1;
+  engine::StreamStats stats;
   std::string streamUrl;
-  std::vector<engine::Track> audioTracks;
-  int64_t selectedAudioTrackId = -1;
-  std::vector<engine::Track> subtitleTracks;
-  int64_t selectedSubtitleTrackId = -1;
-  std::vector<engine::Chapter> chapters;
+  engine::MediaLists media;
   double playbackSpeed = 1.0;
   std::string aspectOverride = "no";
-  bool recordingActive = false;
-  std::string recordingTargetPath;
-  std::string recordingStartedAt;
-  std::string recordingError;
+  engine::RecordingState recording;
   std::string lastRecorderFailure;  // text of the engine recorder's last error
   // The engine failed a recording and its "stream-record" still holds the
   // path: it would record the next file. Cleared by clearFailedRecording.

@@ -24,33 +24,18 @@ std::string chaptersJson(const std::vector<engine::Chapter>& chapters) {
 
 std::string statsJson(const HelperState& state) {
   JsonWriter stats;
-  if (state.fps > 0) stats.num("fps", state.fps);
-  if (state.videoBitrateBps > 0) stats.num("videoBitrateBps", state.videoBitrateBps);
-  if (state.audioBitrateBps > 0) stats.num("audioBitrateBps", state.audioBitrateBps);
-  if (!state.videoCodec.empty()) stats.str("videoCodec", state.videoCodec);
-  if (!state.audioCodec.empty()) stats.str("audioCodec", state.audioCodec);
-  if (!state.audioChannels.empty()) stats.str("audioChannels", state.audioChannels);
-  if (state.audioSampleRateHz > 0) {
-    stats.num("audioSampleRateHz", static_cast<double>(state.audioSampleRateHz));
-  }
-  if (!state.container.empty()) stats.str("container", state.container);
-  if (state.bufferedAheadSeconds >= 0) {
-    stats.num("bufferedAheadSeconds", state.bufferedAheadSeconds);
-  }
-  if (state.droppedFrames >= 0 || state.decoderDroppedFrames >= 0) {
-    const int64_t dropped = std::max<int64_t>(state.droppedFrames, 0) +
-                            std::max<int64_t>(state.decoderDroppedFrames, 0);
-    stats.num("droppedFrames", static_cast<double>(dropped));
-  }
+  engine::forEachKnownStat(
+      state.stats, [&](const char* key, double value) { stats.num(key, value); },
+      [&](const char* key, const std::string& value) { stats.str(key, value); });
   return stats.finish();
 }
 
 std::string recordingJson(const HelperState& state) {
   JsonWriter recording;
-  recording.boolean("active", state.recordingActive);
-  if (!state.recordingTargetPath.empty()) recording.str("targetPath", state.recordingTargetPath);
-  if (!state.recordingStartedAt.empty()) recording.str("startedAt", state.recordingStartedAt);
-  if (!state.recordingError.empty()) recording.str("error", state.recordingError);
+  recording.boolean("active", state.recording.active);
+  if (!state.recording.targetPath.empty()) recording.str("targetPath", state.recording.targetPath);
+  if (!state.recording.startedAt.empty()) recording.str("startedAt", state.recording.startedAt);
+  if (!state.recording.error.empty()) recording.str("error", state.recording.error);
   return recording.finish();
 }
 
@@ -137,11 +122,11 @@ std::string snapshotBodyLocked(const HelperState& state) {
   }
   body.num("volume", std::clamp(state.volume, 0.0, 1.5));
   body.str("streamUrl", state.streamUrl);
-  body.raw("audioTracks", tracksJson(state.audioTracks, state.selectedAudioTrackId));
-  trackIdOrNull(body, "selectedAudioTrackId", state.selectedAudioTrackId);
-  body.raw("subtitleTracks", tracksJson(state.subtitleTracks, state.selectedSubtitleTrackId));
-  trackIdOrNull(body, "selectedSubtitleTrackId", state.selectedSubtitleTrackId);
-  body.raw("chapters", chaptersJson(state.chapters));
+  body.raw("audioTracks", tracksJson(state.media.audioTracks, state.media.selectedAudioTrackId));
+  trackIdOrNull(body, "selectedAudioTrackId", state.media.selectedAudioTrackId);
+  body.raw("subtitleTracks", tracksJson(state.media.subtitleTracks, state.media.selectedSubtitleTrackId));
+  trackIdOrNull(body, "selectedSubtitleTrackId", state.media.selectedSubtitleTrackId);
+  body.raw("chapters", chaptersJson(state.media.chapters));
   body.num("playbackSpeed", state.playbackSpeed);
   body.str("aspectOverride", state.aspectOverride);
   body.raw("stats", statsJson(state));

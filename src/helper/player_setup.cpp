@@ -6,6 +6,7 @@
 #include "helper_properties.h"
 #include "json_writer.h"
 #include "output_lines.h"
+#include "player_options.h"
 
 namespace frame_helper {
 
@@ -14,17 +15,8 @@ namespace {
 constexpr const char* kPreambleName = "mpv-options";
 
 void setFixedOptions(mpv_handle* mpv, const HelperArgs& args) {
-  mpv_set_option_string(mpv, "vo", "libmpv");
+  engine::setEmbeddedPlayerOptions(mpv);
   mpv_set_option_string(mpv, "hwdec", args.hwdec.c_str());
-  mpv_set_option_string(mpv, "keep-open", "yes");
-  // The engine would otherwise pause itself at the end of a file, a pause
-  // that carries over and brings the next load up paused. Pauses are the
-  // caller's only; the end still shows through "eof-reached".
-  mpv_set_option_string(mpv, "keep-open-pause", "no");
-  mpv_set_option_string(mpv, "idle", "yes");
-  mpv_set_option_string(mpv, "input-default-bindings", "no");
-  mpv_set_option_string(mpv, "osc", "no");
-  mpv_set_option_string(mpv, "ytdl", "no");
   if (!args.audioDelay.empty()) mpv_set_option_string(mpv, "audio-delay", args.audioDelay.c_str());
 }
 

@@ -9,6 +9,7 @@
 #include "engine_text.h"
 #include "event_thread.h"
 #include "platform/main_thread.h"
+#include "player_options.h"
 #include "render.h"
 #include "render_opengl.h"
 #include "rotation.h"
@@ -56,18 +57,12 @@ bool startDisplayLink(Session& session) {
 
 void setFixedOptions(Session& session) {
   mpv_handle* mpv = session.mpv;
+  engine::setEmbeddedPlayerOptions(mpv);
+  // In the application's process: no terminal, no user configuration, no
+  // keys taken from the application's window.
   mpv_set_option_string(mpv, "terminal", "no");
   mpv_set_option_string(mpv, "config", "no");
-  mpv_set_option_string(mpv, "osc", "no");
-  mpv_set_option_string(mpv, "idle", "yes");
-  mpv_set_option_string(mpv, "keep-open", "yes");
-  // Without this the engine pauses itself at the end of a file, and that
-  // pause would carry over to the next load: a pause is only ever the caller's.
-  mpv_set_option_string(mpv, "keep-open-pause", "no");
-  mpv_set_option_string(mpv, "input-default-bindings", "no");
   mpv_set_option_string(mpv, "input-vo-keyboard", "no");
-  mpv_set_option_string(mpv, "ytdl", "no");
-  mpv_set_option_string(mpv, "vo", "libmpv");
   // Several engines in one process probe their audio outputs at the same
   // time, and where no sound device opens the engine's own list goes on to
   // outputs whose libraries set themselves up process-wide without a lock:

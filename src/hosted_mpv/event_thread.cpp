@@ -19,7 +19,7 @@ void handleRecorderFailureLocked(Session& session, const std::string& text) {
   SessionSnapshot& snapshot = session.snapshot;
   // While a recording request is on its way, the line may belong to the target
   // that request replaces; its reply settles the state instead.
-  if (!snapshot.recordingActive || recordingReplyPending(session.replies)) return;
+  if (!snapshot.recording.active || recordingReplyPending(session.replies)) return;
   showRecordingStopped(snapshot, text.substr(0, text.find_last_not_of('\n') + 1));
   session.engineHoldsFailedRecording = true;
 }

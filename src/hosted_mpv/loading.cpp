@@ -30,7 +30,7 @@ int requestLoad(Session& session, const LoadRequest& request) {
     snapshot.error.clear();
     snapshot.errorFromEngine = false;
     snapshot.status = SessionStatus::loading;
-    snapshot.recordingTargetPath.clear();
+    snapshot.recording.targetPath.clear();
     showRecordingStopped(snapshot, "");
     expectLoad(session.replies, loadId);
   }

@@ -25,7 +25,7 @@ int queueRecordingStop(Session& session, bool showAtOnce) {
   {
     // Written before the request: its reply may come before the call returns.
     std::lock_guard lock(session.stateMutex);
-    expectRecordStop(session.replies, replyId, session.snapshot.recordingStartedAt);
+    expectRecordStop(session.replies, replyId, session.snapshot.recording.startedAt);
     session.engineHoldsFailedRecording = false;
     if (showAtOnce) showRecordingStopped(session.snapshot, "");
   }
@@ -51,7 +51,7 @@ int requestRecordingStart(Session& session, const std::string& path) {
     heldFailedRecording = session.engineHoldsFailedRecording;
     session.engineHoldsFailedRecording = false;  // the new target replaces it
     expectRecordStart(session.replies, replyId, path, startedAt);
-    session.snapshot.recordingTargetPath = path;
+    session.snapshot.recording.targetPath = path;
     showRecordingRunning(session.snapshot, startedAt, "");
   }
   int status = queueRecordTarget(session, replyId, path);
@@ -70,7 +70,7 @@ int stopRecordingBeforeLoad(Session& session) {
   bool recording;
   {
     std::lock_guard lock(session.stateMutex);
-    recording = session.snapshot.recordingActive || session.engineHoldsFailedRecording;
+    recording = session.snapshot.recording.active || session.engineHoldsFailedRecording;
     session.engineHoldsFailedRecording = false;
   }
   if (!recording) return 0;
@@ -83,14 +83,14 @@ void stopRecordingForTeardown(Session& session) {
   bool recording;
   {
     std::lock_guard lock(session.stateMutex);
-    recording = session.snapshot.recordingActive;
+    recording = session.snapshot.recording.active;
   }
   if (!recording) return;
   const char* value = "";
   mpv_set_property(session.mpv, kRecordTargetProperty, MPV_FORMAT_STRING, &value);
   std::lock_guard lock(session.stateMutex);
-  session.snapshot.recordingActive = false;
-  session.snapshot.recordingStartedAt.clear();
+  session.snapshot.recording.active = false;
+  session.snapshot.recording.startedAt.clear();
 }
 
 }  // namespace hosted_mpv

@@ -66,7 +66,7 @@ bool settleRecordStartLocked(PendingReplies& replies, SessionSnapshot& snapshot,
   std::string startedAt = std::move(replies.recordStartStartedAt);
   replies.recordStartTargetPath.clear();
   replies.recordStartStartedAt.clear();
-  snapshot.recordingTargetPath = path;
+  snapshot.recording.targetPath = path;
   if (error < 0) {
     showRecordingStopped(snapshot, engineText(error));
   } else {
@@ -97,15 +97,15 @@ bool settleReplyLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint6
 
 void showRecordingRunning(SessionSnapshot& snapshot, const std::string& startedAt,
                           const std::string& error) {
-  snapshot.recordingActive = true;
-  snapshot.recordingStartedAt = startedAt;
-  snapshot.recordingError = error;
+  snapshot.recording.active = true;
+  snapshot.recording.startedAt = startedAt;
+  snapshot.recording.error = error;
 }
 
 void showRecordingStopped(SessionSnapshot& snapshot, const std::string& error) {
-  snapshot.recordingActive = false;
-  snapshot.recordingStartedAt.clear();
-  snapshot.recordingError = error;
+  snapshot.recording.active = false;
+  snapshot.recording.startedAt.clear();
+  snapshot.recording.error = error;
 }
 
 }  // namespace hosted_mpv

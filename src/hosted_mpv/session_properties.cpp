@@ -45,10 +45,10 @@ void updateStreamRotationLocked(Session& session, const mpv_node& node) {
 // "aid" / "sid" value.
 void applyTrackListLocked(Session& session, const mpv_node& node) {
   SessionSnapshot& snapshot = session.snapshot;
-  snapshot.audioTracks =
-      engine::readTracks(node, "audio", kSessionListReading, &snapshot.selectedAudioTrackId);
-  snapshot.subtitleTracks =
-      engine::readTracks(node, "sub", kSessionListReading, &snapshot.selectedSubtitleTrackId);
+  snapshot.media.audioTracks =
+      engine::readTracks(node, "audio", kSessionListReading, &snapshot.media.selectedAudioTrackId);
+  snapshot.media.subtitleTracks =
+      engine::readTracks(node, "sub", kSessionListReading, &snapshot.media.selectedSubtitleTrackId);
   updateStreamRotationLocked(session, node);
 }
 
@@ -67,38 +67,34 @@ std::string normalizeAspectOverride(const std::string& value) {
 
 }  // namespace
 
-const Row kSessionProperties[23] = {
+const std::array<Row, 23> kSessionProperties = engine::joinRows(std::array<Row, 11>{{
     engine::valueRow<kSnapshot, &SessionSnapshot::positionSeconds>("time-pos"),
     engine::valueRow<kSnapshot, &SessionSnapshot::durationSeconds>("duration"),
-    {"pause", MPV_FORMAT_FLAG,
-     [](Session& s, const void* d) {
-       engine::applyPause(loadStateOf(s), kSessionStatusRules, flagValue(d));
-     },
-     nullptr, nullptr},
+    engine::pauseRow<Session, loadStateOf, kSessionStatusRules>(),
     // The engine's scale, 100 for full volume, as the snapshot keeps it.
     engine::valueRow<kSnapshot, &SessionSnapshot::volume>("volume"),
     engine::valueRow<kSnapshot, &SessionSnapshot::streamUrl>("path"),
     {"track-list", MPV_FORMAT_NODE,
      [](Session& s, const void* d) { applyTrackListLocked(s, nodeValue(d)); }, nullptr,
      [](Session& s) {
-       s.snapshot.audioTracks.clear();
-       s.snapshot.selectedAudioTrackId = -1;
-       s.snapshot.subtitleTracks.clear();
-       s.snapshot.selectedSubtitleTrackId = -1;
+       s.snapshot.media.audioTracks.clear();
+       s.snapshot.media.selectedAudioTrackId = -1;
+       s.snapshot.media.subtitleTracks.clear();
+       s.snapshot.media.selectedSubtitleTrackId = -1;
      }},
     // An audio id that reads as no number ("no", "auto") keeps the selection.
     {"aid", MPV_FORMAT_STRING,
      [](Session& s, const void* d) {
        int64_t id;
        if (readSelection(d, id)) {
-         engine::selectTrack(s.snapshot.audioTracks, s.snapshot.selectedAudioTrackId, id);
+         engine::selectTrack(s.snapshot.media.audioTracks, s.snapshot.media.selectedAudioTrackId, id);
        }
      },
      nullptr, nullptr},
     {"sid", MPV_FORMAT_STRING,
      [](Session& s, const void* d) {
        int64_t id;
-       engine::selectTrack(s.snapshot.subtitleTracks, s.snapshot.selectedSubtitleTrackId,
+       engine::selectTrack(s.snapshot.media.subtitleTracks, s.snapshot.media.selectedSubtitleTrackId,
                            readSelection(d, id) ? id : -1);
      },
      nullptr, nullptr},
@@ -108,31 +104,13 @@ const Row kSessionProperties[23] = {
        s.snapshot.aspectOverride = normalizeAspectOverride(stringValue(d));
      },
      nullptr, nullptr},
-    {"eof-reached", MPV_FORMAT_FLAG,
-     [](Session& s, const void* d) {
-       engine::applyEofReached(loadStateOf(s), kSessionStatusRules, flagValue(d),
-                               s.running.load(std::memory_order_acquire));
-     },
-     nullptr, nullptr},
-    engine::statisticRow<0, kSnapshot, &SessionSnapshot::fps>("estimated-vf-fps"),
-    engine::statisticRow<0, kSnapshot, &SessionSnapshot::videoBitrateBps>("video-bitrate"),
-    engine::statisticRow<0, kSnapshot, &SessionSnapshot::audioBitrateBps>("audio-bitrate"),
-    engine::textStatisticRow<kSnapshot, &SessionSnapshot::videoCodec>("video-format"),
-    engine::textStatisticRow<kSnapshot, &SessionSnapshot::audioCodec>("audio-codec-name"),
-    engine::textStatisticRow<kSnapshot, &SessionSnapshot::container>("file-format"),
-    engine::statisticRow<-1, kSnapshot, &SessionSnapshot::bufferedAheadSeconds>(
-        "demuxer-cache-duration"),
-    engine::statisticRow<-1, kSnapshot, &SessionSnapshot::frameDropCount>("frame-drop-count"),
-    engine::statisticRow<-1, kSnapshot, &SessionSnapshot::decoderFrameDropCount>(
-        "decoder-frame-drop-count"),
-    engine::textStatisticRow<kSnapshot, &SessionSnapshot::audioChannels>("audio-params/channels"),
-    engine::statisticRow<0, kSnapshot, &SessionSnapshot::audioSampleRateHz>(
-        "audio-params/samplerate"),
+    engine::eofReachedRow<Session, loadStateOf, kSessionStatusRules>(),
+}}, engine::streamStatsRows<kSnapshot, &SessionSnapshot::stats>(), std::array<Row, 1>{{
     {"chapter-list", MPV_FORMAT_NODE,
      [](Session& s, const void* d) {
-       s.snapshot.chapters = engine::readChapters(nodeValue(d), kSessionListReading);
+       s.snapshot.media.chapters = engine::readChapters(nodeValue(d), kSessionListReading);
      },
-     nullptr, [](Session& s) { s.snapshot.chapters.clear(); }},
-};
+     nullptr, [](Session& s) { s.snapshot.media.chapters.clear(); }},
+}});
 
 }  // namespace hosted_mpv

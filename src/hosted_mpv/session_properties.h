@@ -3,14 +3,17 @@
 // file do), observed by creation in this order with the reply ids 1 to 23.
 #pragma once
 
+#include <array>
+
 #include "playback_rules.h"
 #include "property_table.h"
 #include "session.h"
+#include "stream_stats.h"
 #include "tracks.h"
 
 namespace hosted_mpv {
 
-extern const engine::PropertyRow<Session> kSessionProperties[23];
+extern const std::array<engine::PropertyRow<Session>, 23> kSessionProperties;
 
 // The module's playback rules: enumerated statuses; "eof-reached" ends a
 // loaded file only while the session runs; a file that ends in error keeps

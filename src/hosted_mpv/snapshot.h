@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "recording_state.h"
+#include "stream_stats.h"
 #include "tracks.h"
 
 namespace hosted_mpv {
@@ -32,28 +34,11 @@ struct SessionSnapshot {
   std::string error;
   bool errorFromEngine = false;
   std::vector<std::string> rejectedOptionKeys;
-  std::vector<engine::Track> audioTracks;
-  int64_t selectedAudioTrackId = -1;
-  std::vector<engine::Track> subtitleTracks;
-  int64_t selectedSubtitleTrackId = -1;
-  std::vector<engine::Chapter> chapters;
+  engine::MediaLists media;
   double playbackSpeed = 1.0;
   std::string aspectOverride = "no";
-  double fps = 0;
-  double videoBitrateBps = 0;
-  double audioBitrateBps = 0;
-  std::string videoCodec;
-  std::string audioCodec;
-  std::string audioChannels;
-  int64_t audioSampleRateHz = 0;
-  std::string container;
-  double bufferedAheadSeconds = -1;
-  int64_t frameDropCount = -1;
-  int64_t decoderFrameDropCount = -1;
-  bool recordingActive = false;
-  std::string recordingTargetPath;
-  std::string recordingStartedAt;
-  std::string recordingError;
+  engine::StreamStats stats;
+  engine::RecordingState recording;
 };
 
 }  // namespace hosted_mpv

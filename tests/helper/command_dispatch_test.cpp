@@ -171,10 +171,10 @@ TEST(CommandDispatch, LoadStopsARecordingAndResetsTheError) {
   TestEngine engine;
   HelperState state;
   state.mpv = engine.mpv;
-  state.recordingActive = true;
-  state.recordingTargetPath = "/tmp/r.ts";
-  state.recordingStartedAt = "2024-01-01T00:00:00Z";
-  state.recordingError = "old";
+  state.recording.active = true;
+  state.recording.targetPath = "/tmp/r.ts";
+  state.recording.startedAt = "2024-01-01T00:00:00Z";
+  state.recording.error = "old";
   state.error = "x";
   state.errorFromEngine = true;
   state.snapshotDirty = false;
@@ -183,10 +183,10 @@ TEST(CommandDispatch, LoadStopsARecordingAndResetsTheError) {
   EXPECT_EQ(state.streamUrl, "av://lavfi:testsrc2");
   EXPECT_EQ(state.error, "");
   EXPECT_FALSE(state.errorFromEngine);
-  EXPECT_FALSE(state.recordingActive);
-  EXPECT_EQ(state.recordingStartedAt, "");
-  EXPECT_EQ(state.recordingTargetPath, "/tmp/r.ts");
-  EXPECT_EQ(state.recordingError, "old");
+  EXPECT_FALSE(state.recording.active);
+  EXPECT_EQ(state.recording.startedAt, "");
+  EXPECT_EQ(state.recording.targetPath, "/tmp/r.ts");
+  EXPECT_EQ(state.recording.error, "old");
   EXPECT_TRUE(state.snapshotDirty);
   EXPECT_EQ(engine.getString("stream-record"), "");
 }
@@ -205,23 +205,23 @@ TEST(CommandDispatch, RecordStartsAndStops) {
   TestEngine engine;
   HelperState state;
   state.mpv = engine.mpv;
-  state.recordingError = "old";
+  state.recording.error = "old";
   state.snapshotDirty = false;
   run(state, "record\tpath=/tmp/orvanel-record-test.ts");
-  EXPECT_TRUE(state.recordingActive);
-  EXPECT_EQ(state.recordingTargetPath, "/tmp/orvanel-record-test.ts");
-  EXPECT_EQ(state.recordingStartedAt.size(), std::strlen("2024-01-01T00:00:00Z"));
-  EXPECT_EQ(state.recordingStartedAt.back(), 'Z');
-  EXPECT_EQ(state.recordingError, "");
+  EXPECT_TRUE(state.recording.active);
+  EXPECT_EQ(state.recording.targetPath, "/tmp/orvanel-record-test.ts");
+  EXPECT_EQ(state.recording.startedAt.size(), std::strlen("2024-01-01T00:00:00Z"));
+  EXPECT_EQ(state.recording.startedAt.back(), 'Z');
+  EXPECT_EQ(state.recording.error, "");
   EXPECT_TRUE(state.snapshotDirty);
   EXPECT_EQ(engine.getString("stream-record"), "/tmp/orvanel-record-test.ts");
 
-  state.recordingError = "stale";
+  state.recording.error = "stale";
   run(state, "record");
-  EXPECT_FALSE(state.recordingActive);
-  EXPECT_EQ(state.recordingStartedAt, "");
-  EXPECT_EQ(state.recordingError, "");
-  EXPECT_EQ(state.recordingTargetPath, "/tmp/orvanel-record-test.ts");
+  EXPECT_FALSE(state.recording.active);
+  EXPECT_EQ(state.recording.startedAt, "");
+  EXPECT_EQ(state.recording.error, "");
+  EXPECT_EQ(state.recording.targetPath, "/tmp/orvanel-record-test.ts");
   EXPECT_EQ(engine.getString("stream-record"), "");
 }
 
@@ -242,15 +242,15 @@ TEST(CommandDispatch, RecordRefusedBeforeItsUpdateStaysStopped) {
     deliverRecorderFailureLocked(state);
   }
   command.join();
-  EXPECT_FALSE(state.recordingActive);
-  EXPECT_EQ(state.recordingTargetPath, "/nope/r.ts");
-  EXPECT_EQ(state.recordingStartedAt, "");
-  EXPECT_EQ(state.recordingError, "Failed opening output file.");
+  EXPECT_FALSE(state.recording.active);
+  EXPECT_EQ(state.recording.targetPath, "/nope/r.ts");
+  EXPECT_EQ(state.recording.startedAt, "");
+  EXPECT_EQ(state.recording.error, "Failed opening output file.");
 
   // A later recording that the engine takes starts as usual.
   run(state, "record\tpath=/tmp/orvanel-record-test.ts");
-  EXPECT_TRUE(state.recordingActive);
-  EXPECT_EQ(state.recordingError, "");
+  EXPECT_TRUE(state.recording.active);
+  EXPECT_EQ(state.recording.error, "");
   run(state, "record");
 }
 
@@ -264,7 +264,7 @@ TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
   {
     std::lock_guard<std::mutex> lock(state.stateMutex);
     deliverRecorderFailureLocked(state);
-    EXPECT_FALSE(state.recordingActive);
+    EXPECT_FALSE(state.recording.active);
   }
   EXPECT_EQ(engine.getString("stream-record"), "/nope/r.ts");
   clearFailedRecording(state);
@@ -277,7 +277,7 @@ TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
   }
   run(state, "record\tpath=/tmp/orvanel-record-test.ts");
   clearFailedRecording(state);
-  EXPECT_TRUE(state.recordingActive);
+  EXPECT_TRUE(state.recording.active);
   EXPECT_EQ(engine.getString("stream-record"), "/tmp/orvanel-record-test.ts");
   run(state, "record");
 

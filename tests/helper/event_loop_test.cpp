@@ -68,39 +68,39 @@ TEST(EventLoop, StartFileResetsPerFileStateOnly) {
   state.errorFromEngine = true;
   state.fileLoaded = true;
   state.videoWidth = 640;
-  state.fps = 30;
-  state.videoCodec = "h264";
-  state.bufferedAheadSeconds = 4;
-  state.droppedFrames = 3;
-  state.audioTracks = {{1, "", "", false, false}};
-  state.chapters = {{1, "c"}};
-  state.selectedAudioTrackId = 1;
+  state.stats.fps = 30;
+  state.stats.videoCodec = "h264";
+  state.stats.bufferedAheadSeconds = 4;
+  state.stats.frameDropCount = 3;
+  state.media.audioTracks = {{1, "", "", false, false}};
+  state.media.chapters = {{1, "c"}};
+  state.media.selectedAudioTrackId = 1;
   state.positionSeconds = 9;
   state.durationSeconds = 20;
   state.streamUrl = "u";
   state.volume = 0.5;
   state.paused = true;
-  state.recordingActive = true;
+  state.recording.active = true;
   handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
   EXPECT_EQ(state.status, "loading");
   EXPECT_EQ(state.error, "");
   EXPECT_FALSE(state.errorFromEngine);
   EXPECT_FALSE(state.fileLoaded);
   EXPECT_EQ(state.videoWidth, 0);
-  EXPECT_EQ(state.fps, 0);
-  EXPECT_EQ(state.videoCodec, "");
-  EXPECT_EQ(state.bufferedAheadSeconds, -1);
-  EXPECT_EQ(state.droppedFrames, -1);
-  EXPECT_TRUE(state.audioTracks.empty());
-  EXPECT_TRUE(state.chapters.empty());
-  EXPECT_EQ(state.selectedAudioTrackId, -1);
+  EXPECT_EQ(state.stats.fps, 0);
+  EXPECT_EQ(state.stats.videoCodec, "");
+  EXPECT_EQ(state.stats.bufferedAheadSeconds, -1);
+  EXPECT_EQ(state.stats.frameDropCount, -1);
+  EXPECT_TRUE(state.media.audioTracks.empty());
+  EXPECT_TRUE(state.media.chapters.empty());
+  EXPECT_EQ(state.media.selectedAudioTrackId, -1);
   // Kept across the start of a file.
   EXPECT_EQ(state.positionSeconds, 9);
   EXPECT_EQ(state.durationSeconds, 20);
   EXPECT_EQ(state.streamUrl, "u");
   EXPECT_EQ(state.volume, 0.5);
   EXPECT_TRUE(state.paused);
-  EXPECT_TRUE(state.recordingActive);
+  EXPECT_TRUE(state.recording.active);
 }
 
 TEST(EventLoop, FileLoadedFollowsPause) {
@@ -325,20 +325,20 @@ TEST(EventLoop, LateErrorLineOfAReplacedLoadNeverReachesTheNextFile) {
 
 TEST(EventLoop, RecorderErrorEndsAnActiveRecording) {
   HelperState state;
-  state.recordingActive = true;
-  state.recordingTargetPath = "/nope/r.ts";
-  state.recordingStartedAt = "2024-01-01T00:00:00Z";
+  state.recording.active = true;
+  state.recording.targetPath = "/nope/r.ts";
+  state.recording.startedAt = "2024-01-01T00:00:00Z";
   logEvent(state, "warn", "recorder", "experimental\n");
-  EXPECT_TRUE(state.recordingActive);
+  EXPECT_TRUE(state.recording.active);
   logEvent(state, "error", "recorder", "Failed opening output file.\n");
-  EXPECT_FALSE(state.recordingActive);
-  EXPECT_EQ(state.recordingStartedAt, "");
-  EXPECT_EQ(state.recordingTargetPath, "/nope/r.ts");
-  EXPECT_EQ(state.recordingError, "Failed opening output file.");
+  EXPECT_FALSE(state.recording.active);
+  EXPECT_EQ(state.recording.startedAt, "");
+  EXPECT_EQ(state.recording.targetPath, "/nope/r.ts");
+  EXPECT_EQ(state.recording.error, "Failed opening output file.");
   // Not recording: a recorder error leaves the recording fields alone.
-  state.recordingError.clear();
+  state.recording.error.clear();
   logEvent(state, "error", "recorder", "again\n");
-  EXPECT_EQ(state.recordingError, "");
+  EXPECT_EQ(state.recording.error, "");
 }
 
 TEST(EventLoop, PropertyValues) {
@@ -355,9 +355,9 @@ TEST(EventLoop, PropertyValues) {
   EXPECT_EQ(state.streamUrl, "");
   int64_t rate = 48000;
   change(state, "audio-params/samplerate", MPV_FORMAT_INT64, &rate);
-  EXPECT_EQ(state.audioSampleRateHz, 48000);
+  EXPECT_EQ(state.stats.audioSampleRateHz, 48000);
   changeString(state, "file-format", "mkv");
-  EXPECT_EQ(state.container, "mkv");
+  EXPECT_EQ(state.stats.container, "mkv");
 }
 
 TEST(EventLoop, WrongFormatOrMissingValueChangesNothing) {
@@ -374,7 +374,7 @@ TEST(EventLoop, UnavailableProperties) {
   state.positionSeconds = 7;
   state.durationSeconds = 9;
   state.volume = 0.3;
-  state.chapters = {{1, ""}};
+  state.media.chapters = {{1, ""}};
   for (const char* name :
        {"time-pos", "duration", "pause", "volume", "path", "track-list", "aid", "sid", "speed",
         "video-aspect-override", "eof-reached", "chapter-list"}) {
@@ -382,30 +382,30 @@ TEST(EventLoop, UnavailableProperties) {
   }
   EXPECT_EQ(state.positionSeconds, 7);
   EXPECT_EQ(state.durationSeconds, 9);
-  EXPECT_EQ(state.chapters.size(), 1u);
+  EXPECT_EQ(state.media.chapters.size(), 1u);
 
-  state.fps = 30;
-  state.videoBitrateBps = 1;
-  state.audioBitrateBps = 1;
-  state.bufferedAheadSeconds = 2;
-  state.audioSampleRateHz = 44100;
-  state.droppedFrames = 1;
-  state.decoderDroppedFrames = 1;
-  state.videoCodec = state.audioCodec = state.audioChannels = state.container = "x";
+  state.stats.fps = 30;
+  state.stats.videoBitrateBps = 1;
+  state.stats.audioBitrateBps = 1;
+  state.stats.bufferedAheadSeconds = 2;
+  state.stats.audioSampleRateHz = 44100;
+  state.stats.frameDropCount = 1;
+  state.stats.decoderFrameDropCount = 1;
+  state.stats.videoCodec = state.stats.audioCodec = state.stats.audioChannels = state.stats.container = "x";
   for (const char* name :
        {"estimated-vf-fps", "video-bitrate", "audio-bitrate", "demuxer-cache-duration",
         "audio-params/samplerate", "frame-drop-count", "decoder-frame-drop-count", "video-format",
         "audio-codec-name", "audio-params/channels", "file-format"}) {
     EXPECT_TRUE(change(state, name, MPV_FORMAT_NONE, nullptr)) << name;
   }
-  EXPECT_EQ(state.fps, 0);
-  EXPECT_EQ(state.videoBitrateBps, 0);
-  EXPECT_EQ(state.audioBitrateBps, 0);
-  EXPECT_EQ(state.bufferedAheadSeconds, -1);
-  EXPECT_EQ(state.audioSampleRateHz, 0);
-  EXPECT_EQ(state.droppedFrames, -1);
-  EXPECT_EQ(state.decoderDroppedFrames, -1);
-  EXPECT_EQ(state.videoCodec + state.audioCodec + state.audioChannels + state.container, "");
+  EXPECT_EQ(state.stats.fps, 0);
+  EXPECT_EQ(state.stats.videoBitrateBps, 0);
+  EXPECT_EQ(state.stats.audioBitrateBps, 0);
+  EXPECT_EQ(state.stats.bufferedAheadSeconds, -1);
+  EXPECT_EQ(state.stats.audioSampleRateHz, 0);
+  EXPECT_EQ(state.stats.frameDropCount, -1);
+  EXPECT_EQ(state.stats.decoderFrameDropCount, -1);
+  EXPECT_EQ(state.stats.videoCodec + state.stats.audioCodec + state.stats.audioChannels + state.stats.container, "");
 }
 
 TEST(EventLoop, AspectOverrideText) {
@@ -424,16 +424,16 @@ TEST(EventLoop, AspectOverrideText) {
 TEST(EventLoop, TrackSelections) {
   HelperState state;
   changeString(state, "aid", "3");
-  EXPECT_EQ(state.selectedAudioTrackId, 3);
+  EXPECT_EQ(state.media.selectedAudioTrackId, 3);
   for (const char* text : {"no", "auto", "3x"}) {
-    state.selectedAudioTrackId = 3;
+    state.media.selectedAudioTrackId = 3;
     changeString(state, "aid", text);
-    EXPECT_EQ(state.selectedAudioTrackId, -1) << text;
+    EXPECT_EQ(state.media.selectedAudioTrackId, -1) << text;
   }
   changeString(state, "sid", "2");
-  EXPECT_EQ(state.selectedSubtitleTrackId, 2);
+  EXPECT_EQ(state.media.selectedSubtitleTrackId, 2);
   EXPECT_TRUE(changeString(state, "sid", nullptr));
-  EXPECT_EQ(state.selectedSubtitleTrackId, -1);
+  EXPECT_EQ(state.media.selectedSubtitleTrackId, -1);
 }
 
 TEST(EventLoop, TrackAndChapterLists) {
@@ -447,23 +447,23 @@ TEST(EventLoop, TrackAndChapterLists) {
       b.integer(5),
   });
   EXPECT_TRUE(change(state, "track-list", MPV_FORMAT_NODE, &tracks));
-  ASSERT_EQ(state.audioTracks.size(), 2u);
-  EXPECT_EQ(state.audioTracks[1].language, "deu");
-  ASSERT_EQ(state.subtitleTracks.size(), 1u);
-  EXPECT_TRUE(state.subtitleTracks[0].forced);
+  ASSERT_EQ(state.media.audioTracks.size(), 2u);
+  EXPECT_EQ(state.media.audioTracks[1].language, "deu");
+  ASSERT_EQ(state.media.subtitleTracks.size(), 1u);
+  EXPECT_TRUE(state.media.subtitleTracks[0].forced);
 
   // Not an array: both lists stay, yet the change counts.
   mpv_node notArray = b.map({{"type", b.string("audio")}, {"id", b.integer(9)}});
   EXPECT_TRUE(change(state, "track-list", MPV_FORMAT_NODE, &notArray));
-  EXPECT_EQ(state.audioTracks.size(), 2u);
-  EXPECT_EQ(state.subtitleTracks.size(), 1u);
+  EXPECT_EQ(state.media.audioTracks.size(), 2u);
+  EXPECT_EQ(state.media.subtitleTracks.size(), 1u);
 
   mpv_node chapters = b.array({b.map({{"time", b.number(1)}, {"title", b.string("One")}})});
   change(state, "chapter-list", MPV_FORMAT_NODE, &chapters);
-  ASSERT_EQ(state.chapters.size(), 1u);
+  ASSERT_EQ(state.media.chapters.size(), 1u);
   // Not an array: the chapters are emptied.
   EXPECT_TRUE(change(state, "chapter-list", MPV_FORMAT_NODE, &notArray));
-  EXPECT_TRUE(state.chapters.empty());
+  EXPECT_TRUE(state.media.chapters.empty());
 }
 
 TEST(EventLoop, VideoSizeChangesRequestANewRenderSize) {

@@ -32,24 +32,24 @@ TEST(SnapshotBody, EveryKeyInOrderWithPresenceRules) {
   state.durationSeconds = 0;
   state.volume = 2;  // engine volume 200
   state.streamUrl = "http://h/a\"b";
-  state.audioTracks = {{1, "Main", "eng", true, false}, {2, "", "", false, false}};
-  state.selectedAudioTrackId = 1;
-  state.subtitleTracks = {{3, "Forced", "", false, true}};
-  state.selectedSubtitleTrackId = -1;
-  state.chapters = {{0, "Intro"}, {2500000, ""}};
+  state.media.audioTracks = {{1, "Main", "eng", true, false}, {2, "", "", false, false}};
+  state.media.selectedAudioTrackId = 1;
+  state.media.subtitleTracks = {{3, "Forced", "", false, true}};
+  state.media.selectedSubtitleTrackId = -1;
+  state.media.chapters = {{0, "Intro"}, {2500000, ""}};
   state.playbackSpeed = 1.5;
   state.aspectOverride = "16:9";
-  state.fps = 29.97;
-  state.videoBitrateBps = 2500000;
-  state.audioCodec = "aac";
-  state.audioSampleRateHz = 48000;
-  state.container = "matroska";
-  state.bufferedAheadSeconds = 0;
-  state.droppedFrames = -1;
-  state.decoderDroppedFrames = 5;
-  state.recordingActive = true;
-  state.recordingTargetPath = "/tmp/r.ts";
-  state.recordingStartedAt = "2024-01-02T03:04:05Z";
+  state.stats.fps = 29.97;
+  state.stats.videoBitrateBps = 2500000;
+  state.stats.audioCodec = "aac";
+  state.stats.audioSampleRateHz = 48000;
+  state.stats.container = "matroska";
+  state.stats.bufferedAheadSeconds = 0;
+  state.stats.frameDropCount = -1;
+  state.stats.decoderFrameDropCount = 5;
+  state.recording.active = true;
+  state.recording.targetPath = "/tmp/r.ts";
+  state.recording.startedAt = "2024-01-02T03:04:05Z";
   state.error = "x";
   state.errorFromEngine = true;
   EXPECT_EQ(
@@ -82,19 +82,19 @@ TEST(SnapshotBody, ClampsAndOmissions) {
 
   // Every statistic and recording detail present, then the error without
   // an engine origin; a stopped recording keeps its last path.
-  state.fps = 25;
-  state.videoBitrateBps = 1;
-  state.audioBitrateBps = 2;
-  state.videoCodec = "h264";
-  state.audioCodec = "opus";
-  state.audioChannels = "stereo";
-  state.audioSampleRateHz = 44100;
-  state.container = "mp4";
-  state.bufferedAheadSeconds = 3.5;
-  state.droppedFrames = 2;
-  state.decoderDroppedFrames = 3;
-  state.recordingTargetPath = "/r.ts";
-  state.recordingError = "refused";
+  state.stats.fps = 25;
+  state.stats.videoBitrateBps = 1;
+  state.stats.audioBitrateBps = 2;
+  state.stats.videoCodec = "h264";
+  state.stats.audioCodec = "opus";
+  state.stats.audioChannels = "stereo";
+  state.stats.audioSampleRateHz = 44100;
+  state.stats.container = "mp4";
+  state.stats.bufferedAheadSeconds = 3.5;
+  state.stats.frameDropCount = 2;
+  state.stats.decoderFrameDropCount = 3;
+  state.recording.targetPath = "/r.ts";
+  state.recording.error = "refused";
   state.error = "Playback failed.";
   const std::string body = snapshotBodyLocked(state);
   EXPECT_NE(body.find(R"("stats":{"fps":25,"videoBitrateBps":1,"audioBitrateBps":2,)"

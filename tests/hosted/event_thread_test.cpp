@@ -144,20 +144,20 @@ TEST_F(EventThreadTest, AFailedFileKeepsItsFatalLineAndTakesTheWordsThatFollow) 
 
 TEST_F(EventThreadTest, TheRecorderFailingEndsTheRecordingAndMarksTheEngineTarget) {
   snap().status = SessionStatus::playing;
-  snap().recordingActive = true;
-  snap().recordingTargetPath = "/nope/a.mkv";
-  snap().recordingStartedAt = "2024-05-01T18:30:00Z";
+  snap().recording.active = true;
+  snap().recording.targetPath = "/nope/a.mkv";
+  snap().recording.startedAt = "2024-05-01T18:30:00Z";
   session->replies.recordStopId = 9;  // a request on its way settles it instead
   log("recorder", "error", "Failed opening output file.\n");
-  EXPECT_TRUE(snap().recordingActive);
+  EXPECT_TRUE(snap().recording.active);
   EXPECT_FALSE(session->engineHoldsFailedRecording);
 
   session->replies.recordStopId = 0;
   log("recorder", "error", "Failed opening output file.\n");
-  EXPECT_FALSE(snap().recordingActive);
-  EXPECT_EQ(snap().recordingTargetPath, "/nope/a.mkv");
-  EXPECT_EQ(snap().recordingStartedAt, "");
-  EXPECT_EQ(snap().recordingError, "Failed opening output file.");
+  EXPECT_FALSE(snap().recording.active);
+  EXPECT_EQ(snap().recording.targetPath, "/nope/a.mkv");
+  EXPECT_EQ(snap().recording.startedAt, "");
+  EXPECT_EQ(snap().recording.error, "Failed opening output file.");
   EXPECT_TRUE(session->engineHoldsFailedRecording);
   EXPECT_EQ(snap().error, "");
   EXPECT_EQ(snap().status, SessionStatus::playing);
@@ -197,9 +197,9 @@ TEST_F(EventThreadTest, RecordingStartReplies) {
   session->replies.recordStartTargetPath = "/tmp/a.ts";
   session->replies.recordStartStartedAt = "2024-05-01T18:30:00Z";
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 3, 0);
-  EXPECT_TRUE(snap().recordingActive);
-  EXPECT_EQ(snap().recordingTargetPath, "/tmp/a.ts");
-  EXPECT_EQ(snap().recordingStartedAt, "2024-05-01T18:30:00Z");
+  EXPECT_TRUE(snap().recording.active);
+  EXPECT_EQ(snap().recording.targetPath, "/tmp/a.ts");
+  EXPECT_EQ(snap().recording.startedAt, "2024-05-01T18:30:00Z");
   EXPECT_EQ(session->replies.recordStartId, 0u);
   EXPECT_EQ(session->replies.recordStartTargetPath, "");
 
@@ -207,50 +207,50 @@ TEST_F(EventThreadTest, RecordingStartReplies) {
   session->replies.recordStartTargetPath = "/nope/b.ts";
   session->replies.recordStartStartedAt = "2024-05-01T18:31:00Z";
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 4, MPV_ERROR_PROPERTY_ERROR);
-  EXPECT_FALSE(snap().recordingActive);
-  EXPECT_EQ(snap().recordingTargetPath, "/nope/b.ts");
-  EXPECT_EQ(snap().recordingStartedAt, "");
-  EXPECT_EQ(snap().recordingError, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
+  EXPECT_FALSE(snap().recording.active);
+  EXPECT_EQ(snap().recording.targetPath, "/nope/b.ts");
+  EXPECT_EQ(snap().recording.startedAt, "");
+  EXPECT_EQ(snap().recording.error, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
   EXPECT_EQ(snap().error, "");  // recording failures stay in the recording fields
 }
 
 TEST_F(EventThreadTest, RecordingStopReplies) {
-  snap().recordingTargetPath = "/tmp/a.ts";
+  snap().recording.targetPath = "/tmp/a.ts";
   session->replies.recordStopId = 5;
   session->replies.recordStopStartedAt = "2024-05-01T18:30:00Z";
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 5, MPV_ERROR_PROPERTY_ERROR);
-  EXPECT_TRUE(snap().recordingActive);
-  EXPECT_EQ(snap().recordingStartedAt, "2024-05-01T18:30:00Z");
-  EXPECT_EQ(snap().recordingError, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
+  EXPECT_TRUE(snap().recording.active);
+  EXPECT_EQ(snap().recording.startedAt, "2024-05-01T18:30:00Z");
+  EXPECT_EQ(snap().recording.error, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
   EXPECT_EQ(session->replies.recordStopStartedAt, "");
 
   session->replies.recordStopId = 6;
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 6, 0);
-  EXPECT_FALSE(snap().recordingActive);
-  EXPECT_EQ(snap().recordingStartedAt, "");
-  EXPECT_EQ(snap().recordingError, "");
-  EXPECT_EQ(snap().recordingTargetPath, "/tmp/a.ts");
+  EXPECT_FALSE(snap().recording.active);
+  EXPECT_EQ(snap().recording.startedAt, "");
+  EXPECT_EQ(snap().recording.error, "");
+  EXPECT_EQ(snap().recording.targetPath, "/tmp/a.ts");
 }
 
 TEST_F(EventThreadTest, StartOfFileResetsStreamStateOnly) {
   snap().positionSeconds = 12;
   snap().durationSeconds = 60;
-  snap().fps = 30;
-  snap().container = "mkv";
-  snap().frameDropCount = 4;
-  snap().audioTracks.resize(2);
-  snap().selectedAudioTrackId = 1;
-  snap().chapters.resize(3);
+  snap().stats.fps = 30;
+  snap().stats.container = "mkv";
+  snap().stats.frameDropCount = 4;
+  snap().media.audioTracks.resize(2);
+  snap().media.selectedAudioTrackId = 1;
+  snap().media.chapters.resize(3);
   snap().streamUrl = "http://x";
   session->fileLoaded = true;
   handle(MPV_EVENT_START_FILE);
   EXPECT_EQ(snap().status, SessionStatus::loading);
-  EXPECT_EQ(snap().fps, 0);
-  EXPECT_EQ(snap().container, "");
-  EXPECT_EQ(snap().frameDropCount, -1);
-  EXPECT_TRUE(snap().audioTracks.empty());
-  EXPECT_EQ(snap().selectedAudioTrackId, -1);
-  EXPECT_TRUE(snap().chapters.empty());
+  EXPECT_EQ(snap().stats.fps, 0);
+  EXPECT_EQ(snap().stats.container, "");
+  EXPECT_EQ(snap().stats.frameDropCount, -1);
+  EXPECT_TRUE(snap().media.audioTracks.empty());
+  EXPECT_EQ(snap().media.selectedAudioTrackId, -1);
+  EXPECT_TRUE(snap().media.chapters.empty());
   EXPECT_FALSE(session->fileLoaded);
   EXPECT_EQ(snap().positionSeconds, 12);
   EXPECT_EQ(snap().durationSeconds, 60);
@@ -347,9 +347,9 @@ TEST_F(EventThreadTest, ValuesAndMissingValues) {
   EXPECT_EQ(snap().durationSeconds, 90);
   EXPECT_EQ(snap().volume, 55);
   EXPECT_EQ(snap().playbackSpeed, 1.5);
-  EXPECT_EQ(snap().frameDropCount, 3);
-  EXPECT_EQ(snap().audioSampleRateHz, 48000);
-  EXPECT_EQ(snap().videoCodec, "h264");
+  EXPECT_EQ(snap().stats.frameDropCount, 3);
+  EXPECT_EQ(snap().stats.audioSampleRateHz, 48000);
+  EXPECT_EQ(snap().stats.videoCodec, "h264");
   EXPECT_EQ(snap().streamUrl, "");
 
   change("duration", MPV_FORMAT_NONE, nullptr);
@@ -360,10 +360,10 @@ TEST_F(EventThreadTest, ValuesAndMissingValues) {
   change("demuxer-cache-duration", MPV_FORMAT_NONE, nullptr);
   EXPECT_EQ(snap().durationSeconds, 90);
   EXPECT_EQ(snap().positionSeconds, 3.5);
-  EXPECT_EQ(snap().videoCodec, "");
-  EXPECT_EQ(snap().frameDropCount, -1);
-  EXPECT_EQ(snap().audioSampleRateHz, 0);
-  EXPECT_EQ(snap().bufferedAheadSeconds, -1);
+  EXPECT_EQ(snap().stats.videoCodec, "");
+  EXPECT_EQ(snap().stats.frameDropCount, -1);
+  EXPECT_EQ(snap().stats.audioSampleRateHz, 0);
+  EXPECT_EQ(snap().stats.bufferedAheadSeconds, -1);
 
   // Wrong formats and null values are ignored.
   change("time-pos", MPV_FORMAT_DOUBLE, nullptr);
@@ -403,31 +403,31 @@ TEST_F(EventThreadTest, TrackListAndSelections) {
       b.string("not a map"),
   });
   changeNode("track-list", list);
-  ASSERT_EQ(snap().audioTracks.size(), 3u);
-  EXPECT_EQ(snap().audioTracks[0].id, 1);
-  EXPECT_EQ(snap().audioTracks[0].language, "eng");
-  EXPECT_EQ(snap().audioTracks[0].title, "Main");
-  EXPECT_TRUE(snap().audioTracks[0].defaultTrack);
-  EXPECT_EQ(snap().audioTracks[1].id, 2);
-  EXPECT_TRUE(snap().audioTracks[1].selected);
-  EXPECT_EQ(snap().audioTracks[2].id, 4);
-  EXPECT_TRUE(snap().audioTracks[2].forced);
-  EXPECT_EQ(snap().selectedAudioTrackId, 2);
-  ASSERT_EQ(snap().subtitleTracks.size(), 1u);
-  EXPECT_EQ(snap().selectedSubtitleTrackId, 1);
+  ASSERT_EQ(snap().media.audioTracks.size(), 3u);
+  EXPECT_EQ(snap().media.audioTracks[0].id, 1);
+  EXPECT_EQ(snap().media.audioTracks[0].language, "eng");
+  EXPECT_EQ(snap().media.audioTracks[0].title, "Main");
+  EXPECT_TRUE(snap().media.audioTracks[0].defaultTrack);
+  EXPECT_EQ(snap().media.audioTracks[1].id, 2);
+  EXPECT_TRUE(snap().media.audioTracks[1].selected);
+  EXPECT_EQ(snap().media.audioTracks[2].id, 4);
+  EXPECT_TRUE(snap().media.audioTracks[2].forced);
+  EXPECT_EQ(snap().media.selectedAudioTrackId, 2);
+  ASSERT_EQ(snap().media.subtitleTracks.size(), 1u);
+  EXPECT_EQ(snap().media.selectedSubtitleTrackId, 1);
 
   changeString("aid", "no");
-  EXPECT_EQ(snap().selectedAudioTrackId, 2);
+  EXPECT_EQ(snap().media.selectedAudioTrackId, 2);
   changeString("aid", "1");
-  EXPECT_EQ(snap().selectedAudioTrackId, 1);
-  EXPECT_TRUE(snap().audioTracks[0].selected);
-  EXPECT_FALSE(snap().audioTracks[1].selected);
+  EXPECT_EQ(snap().media.selectedAudioTrackId, 1);
+  EXPECT_TRUE(snap().media.audioTracks[0].selected);
+  EXPECT_FALSE(snap().media.audioTracks[1].selected);
   changeString("sid", "no");
-  EXPECT_EQ(snap().selectedSubtitleTrackId, -1);
-  EXPECT_FALSE(snap().subtitleTracks[0].selected);
+  EXPECT_EQ(snap().media.selectedSubtitleTrackId, -1);
+  EXPECT_FALSE(snap().media.subtitleTracks[0].selected);
 
   changeNode("track-list", b.string("not a list"));
-  EXPECT_TRUE(snap().audioTracks.empty());
+  EXPECT_TRUE(snap().media.audioTracks.empty());
 }
 
 TEST_F(EventThreadTest, StreamRotationIsTheSelectedVideoTracks) {
@@ -450,7 +450,7 @@ TEST_F(EventThreadTest, StreamRotationIsTheSelectedVideoTracks) {
   EXPECT_EQ(session->streamRotation, 90);
   changeNode("track-list", b.array({video(1, true, b.string("x"))}));
   EXPECT_EQ(session->streamRotation, 0);
-  EXPECT_EQ(snap().selectedAudioTrackId, -1);
+  EXPECT_EQ(snap().media.selectedAudioTrackId, -1);
 }
 
 TEST_F(EventThreadTest, ChapterListShapesAndLimit) {
@@ -462,14 +462,14 @@ TEST_F(EventThreadTest, ChapterListShapesAndLimit) {
   entries.push_back(b.map({{"time", b.integer(2)}, {"title", b.string("Two")}}));
   for (int i = 0; i < 300; ++i) entries.push_back(b.map({{"time", b.number(10.0 + i)}}));
   changeNode("chapter-list", b.array(entries));
-  ASSERT_EQ(snap().chapters.size(), 256u);
-  EXPECT_EQ(snap().chapters[0].timeSeconds, 2);
-  EXPECT_EQ(snap().chapters[0].title, "Two");
-  EXPECT_EQ(snap().chapters[1].timeSeconds, 10);
-  EXPECT_EQ(snap().chapters[255].timeSeconds, 264);
+  ASSERT_EQ(snap().media.chapters.size(), 256u);
+  EXPECT_EQ(snap().media.chapters[0].timeSeconds, 2);
+  EXPECT_EQ(snap().media.chapters[0].title, "Two");
+  EXPECT_EQ(snap().media.chapters[1].timeSeconds, 10);
+  EXPECT_EQ(snap().media.chapters[255].timeSeconds, 264);
 
   changeNode("chapter-list", b.array({}));
-  EXPECT_TRUE(snap().chapters.empty());
+  EXPECT_TRUE(snap().media.chapters.empty());
 }
 
 TEST_F(EventThreadTest, ChapterTitlesAreCutBeforeContinuationBytes) {
@@ -486,11 +486,11 @@ TEST_F(EventThreadTest, ChapterTitlesAreCutBeforeContinuationBytes) {
                       b.map({{"time", b.number(1)}, {"title", b.string(split)}}),
                       b.map({{"time", b.number(2)}, {"title", b.string(allContinuation)}}),
                       b.map({{"time", b.number(3)}, {"title", b.string(exact)}})}));
-  ASSERT_EQ(snap().chapters.size(), 4u);
-  EXPECT_EQ(snap().chapters[0].title.size(), 256u);
-  EXPECT_EQ(snap().chapters[1].title.size(), 254u);
-  EXPECT_EQ(snap().chapters[2].title, "");
-  EXPECT_EQ(snap().chapters[3].title, exact);
+  ASSERT_EQ(snap().media.chapters.size(), 4u);
+  EXPECT_EQ(snap().media.chapters[0].title.size(), 256u);
+  EXPECT_EQ(snap().media.chapters[1].title.size(), 254u);
+  EXPECT_EQ(snap().media.chapters[2].title, "");
+  EXPECT_EQ(snap().media.chapters[3].title, exact);
 }
 
 }  // namespace

@@ -10,11 +10,11 @@ TEST(SessionSnapshot, StartsWithTheUnknownValues) {
   EXPECT_EQ(s.durationSeconds, -1);
   EXPECT_EQ(s.volume, 100);
   EXPECT_EQ(s.aspectOverride, "no");
-  EXPECT_EQ(s.selectedAudioTrackId, -1);
-  EXPECT_EQ(s.selectedSubtitleTrackId, -1);
-  EXPECT_EQ(s.bufferedAheadSeconds, -1);
-  EXPECT_EQ(s.frameDropCount, -1);
-  EXPECT_EQ(s.decoderFrameDropCount, -1);
+  EXPECT_EQ(s.media.selectedAudioTrackId, -1);
+  EXPECT_EQ(s.media.selectedSubtitleTrackId, -1);
+  EXPECT_EQ(s.stats.bufferedAheadSeconds, -1);
+  EXPECT_EQ(s.stats.frameDropCount, -1);
+  EXPECT_EQ(s.stats.decoderFrameDropCount, -1);
 }
 
 TEST(SessionStatusText, NamesEveryStatusAndIdleForOthers) {

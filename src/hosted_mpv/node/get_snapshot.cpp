@@ -44,26 +44,11 @@ Napi::Array chapterArray(Napi::Env env, const std::vector<engine::Chapter>& chap
 
 Napi::Object statsObject(Napi::Env env, const SessionSnapshot& s) {
   Napi::Object stats = Napi::Object::New(env);
-  if (s.fps > 0) stats.Set("fps", Napi::Number::New(env, s.fps));
-  if (s.videoBitrateBps > 0)
-    stats.Set("videoBitrateBps", Napi::Number::New(env, s.videoBitrateBps));
-  if (s.audioBitrateBps > 0)
-    stats.Set("audioBitrateBps", Napi::Number::New(env, s.audioBitrateBps));
-  if (!s.videoCodec.empty()) stats.Set("videoCodec", Napi::String::New(env, s.videoCodec));
-  if (!s.audioCodec.empty()) stats.Set("audioCodec", Napi::String::New(env, s.audioCodec));
-  if (!s.audioChannels.empty()) stats.Set("audioChannels", Napi::String::New(env, s.audioChannels));
-  if (s.audioSampleRateHz >= 1) {
-    stats.Set("audioSampleRateHz", Napi::Number::New(env, double(s.audioSampleRateHz)));
-  }
-  if (!s.container.empty()) stats.Set("container", Napi::String::New(env, s.container));
-  if (s.bufferedAheadSeconds >= 0) {
-    stats.Set("bufferedAheadSeconds", Napi::Number::New(env, s.bufferedAheadSeconds));
-  }
-  if (s.frameDropCount >= 0 || s.decoderFrameDropCount >= 0) {
-    int64_t dropped =
-        std::max<int64_t>(s.frameDropCount, 0) + std::max<int64_t>(s.decoderFrameDropCount, 0);
-    stats.Set("droppedFrames", Napi::Number::New(env, double(dropped)));
-  }
+  engine::forEachKnownStat(
+      s.stats, [&](const char* key, double value) { stats.Set(key, Napi::Number::New(env, value)); },
+      [&](const char* key, const std::string& value) {
+        stats.Set(key, Napi::String::New(env, value));
+      });
   return stats;
 }
 
@@ -84,25 +69,25 @@ Napi::Value GetSessionSnapshot(const Napi::CallbackInfo& info) {
   result.Set("durationSeconds", numberOrNull(env, s.durationSeconds));
   result.Set("volume", Napi::Number::New(env, s.volume / 100));
   result.Set("streamUrl", Napi::String::New(env, s.streamUrl));
-  result.Set("selectedAudioTrackId", numberOrNull(env, double(s.selectedAudioTrackId)));
-  result.Set("audioTracks", trackArray(env, s.audioTracks));
-  result.Set("selectedSubtitleTrackId", numberOrNull(env, double(s.selectedSubtitleTrackId)));
-  result.Set("subtitleTracks", trackArray(env, s.subtitleTracks));
-  result.Set("chapters", chapterArray(env, s.chapters));
+  result.Set("selectedAudioTrackId", numberOrNull(env, double(s.media.selectedAudioTrackId)));
+  result.Set("audioTracks", trackArray(env, s.media.audioTracks));
+  result.Set("selectedSubtitleTrackId", numberOrNull(env, double(s.media.selectedSubtitleTrackId)));
+  result.Set("subtitleTracks", trackArray(env, s.media.subtitleTracks));
+  result.Set("chapters", chapterArray(env, s.media.chapters));
   result.Set("playbackSpeed", Napi::Number::New(env, s.playbackSpeed));
   result.Set("aspectOverride", Napi::String::New(env, s.aspectOverride));
   Napi::Object stats = statsObject(env, s);
   if (stats.GetPropertyNames().Length() > 0) result.Set("stats", stats);
-  if (s.recordingActive || !s.recordingTargetPath.empty() || !s.recordingError.empty()) {
+  if (s.recording.active || !s.recording.targetPath.empty() || !s.recording.error.empty()) {
     Napi::Object recording = Napi::Object::New(env);
-    recording.Set("active", Napi::Boolean::New(env, s.recordingActive));
-    if (!s.recordingTargetPath.empty()) {
-      recording.Set("targetPath", Napi::String::New(env, s.recordingTargetPath));
+    recording.Set("active", Napi::Boolean::New(env, s.recording.active));
+    if (!s.recording.targetPath.empty()) {
+      recording.Set("targetPath", Napi::String::New(env, s.recording.targetPath));
     }
-    if (!s.recordingStartedAt.empty()) {
-      recording.Set("startedAt", Napi::String::New(env, s.recordingStartedAt));
+    if (!s.recording.startedAt.empty()) {
+      recording.Set("startedAt", Napi::String::New(env, s.recording.startedAt));
     }
-    if (!s.recordingError.empty()) recording.Set("error", Napi::String::New(env, s.recordingError));
+    if (!s.recording.error.empty()) recording.Set("error", Napi::String::New(env, s.recording.error));
     result.Set("recording", recording);
   }
   if (!s.error.empty()) {
