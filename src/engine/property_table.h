@@ -150,8 +150,8 @@ constexpr PropertyRow<RecordAt<Path...>> valueRow(const char* name) {
 }
 
 // A statistic of the playing file (an integer `Reset` also for doubles): back
-// to `Reset` when the engine has no
-// value and when a new file starts (rates 0, counts and buffer -1).
+// to `Reset` when the engine has no value and when a new file starts (rates
+// 0, counts and buffer -1).
 template <auto Reset, auto... Path>
 void resetField(RecordAt<Path...>& record) {
   fieldAt<Path...>(record) = Reset;
