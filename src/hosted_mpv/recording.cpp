@@ -34,7 +34,7 @@ int queueRecordingStop(Session& session, bool showAtOnce) {
     std::lock_guard lock(session.stateMutex);
     std::string startedAt = session.replies.recordStopStartedAt;
     withdrawRecordStop(session.replies, replyId);
-    if (showAtOnce) showRecordingRunning(session.snapshot, startedAt, engineText(status));
+    if (showAtOnce) showRecordingRefusedStop(session.snapshot, startedAt, engineText(status));
   }
   return status;
 }

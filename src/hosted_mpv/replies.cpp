@@ -81,7 +81,7 @@ bool settleRecordStopLocked(PendingReplies& replies, SessionSnapshot& snapshot, 
   std::string startedAt = std::move(replies.recordStopStartedAt);
   replies.recordStopStartedAt.clear();
   if (error < 0) {
-    showRecordingRunning(snapshot, startedAt, engineText(error));
+    showRecordingRefusedStop(snapshot, startedAt, engineText(error));
   } else {
     showRecordingStopped(snapshot, "");
   }
@@ -100,6 +100,15 @@ void showRecordingRunning(SessionSnapshot& snapshot, const std::string& startedA
   snapshot.recording.active = true;
   snapshot.recording.startedAt = startedAt;
   snapshot.recording.error = error;
+}
+
+void showRecordingRefusedStop(SessionSnapshot& snapshot, const std::string& startedAt,
+                              const std::string& error) {
+  if (startedAt.empty()) {
+    showRecordingStopped(snapshot, error);
+  } else {
+    showRecordingRunning(snapshot, startedAt, error);
+  }
 }
 
 void showRecordingStopped(SessionSnapshot& snapshot, const std::string& error) {

@@ -63,5 +63,9 @@ bool settleReplyLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint6
 void showRecordingRunning(SessionSnapshot& snapshot, const std::string& startedAt,
                           const std::string& error);
 void showRecordingStopped(SessionSnapshot& snapshot, const std::string& error);
+// A stop the engine refused leaves the recording as it was before the stop:
+// running since `startedAt`, or stopped when nothing ran (no start time).
+void showRecordingRefusedStop(SessionSnapshot& snapshot, const std::string& startedAt,
+                              const std::string& error);
 
 }  // namespace hosted_mpv

@@ -230,6 +230,13 @@ TEST_F(EventThreadTest, RecordingStopReplies) {
   EXPECT_EQ(snap().recording.startedAt, "");
   EXPECT_EQ(snap().recording.error, "");
   EXPECT_EQ(snap().recording.targetPath, "/tmp/a.ts");
+
+  // A refused stop of nothing running leaves nothing running.
+  session->replies.recordStopId = 7;
+  handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 7, MPV_ERROR_PROPERTY_ERROR);
+  EXPECT_FALSE(snap().recording.active);
+  EXPECT_EQ(snap().recording.startedAt, "");
+  EXPECT_EQ(snap().recording.error, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
 }
 
 TEST_F(EventThreadTest, StartOfFileResetsStreamStateOnly) {
