@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace hosted_mpv {
 namespace {
@@ -90,10 +91,18 @@ int requestAspect(Session& session, std::string aspect) {
   // No override is "-1" to every engine; "no" means square pixels to engines
   // before 0.36. The snapshot says "no" either way.
   if (aspect.empty()) aspect = "no";
+  std::string shown;
+  {
+    // Shown before the request goes out, so that the engine's report of it
+    // (in its own words: "1.777778" for "16:9") comes after and stays.
+    std::lock_guard lock(session.stateMutex);
+    shown = std::exchange(session.snapshot.aspectOverride, aspect);
+  }
   int status = setStringProperty(session, "video-aspect-override", aspect == "no" ? "-1" : aspect);
-  if (status < 0) return status;
-  std::lock_guard lock(session.stateMutex);
-  session.snapshot.aspectOverride = aspect;
+  if (status < 0) {
+    std::lock_guard lock(session.stateMutex);
+    if (session.snapshot.aspectOverride == aspect) session.snapshot.aspectOverride = shown;
+  }
   return status;
 }
 

@@ -32,6 +32,7 @@ int requestLoad(Session& session, const LoadRequest& request) {
     snapshot.status = SessionStatus::loading;
     snapshot.recording.targetPath.clear();
     showRecordingStopped(snapshot, "");
+    forgetRecordingReplies(session.replies);
     expectLoad(session.replies, loadId);
   }
   // An engine without the index argument would refuse the index form and log

@@ -1,5 +1,7 @@
 #include "replies.h"
 
+#include <algorithm>
+
 #include "engine_text.h"
 
 namespace hosted_mpv {
@@ -41,6 +43,17 @@ void withdrawRecordStart(PendingReplies& replies, uint64_t replyId) {
 
 void withdrawRecordStop(PendingReplies& replies, uint64_t replyId) {
   if (replies.recordStopId != replyId) return;
+  replies.recordStopId = 0;
+  replies.recordStopStartedAt.clear();
+}
+
+void forgetRecordingReplies(PendingReplies& replies) {
+  for (uint64_t id : {replies.recordStartId, replies.recordStopId}) {
+    if (id != 0) replies.mootIds.push_back(id);
+  }
+  replies.recordStartId = 0;
+  replies.recordStartTargetPath.clear();
+  replies.recordStartStartedAt.clear();
   replies.recordStopId = 0;
   replies.recordStopStartedAt.clear();
 }
@@ -90,6 +103,11 @@ bool settleRecordStopLocked(PendingReplies& replies, SessionSnapshot& snapshot, 
 
 bool settleReplyLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
                        int error) {
+  auto moot = std::find(replies.mootIds.begin(), replies.mootIds.end(), replyId);
+  if (replyId != 0 && moot != replies.mootIds.end()) {
+    replies.mootIds.erase(moot);
+    return true;
+  }
   return settleLoadLocked(replies, snapshot, replyId, error) ||
          settleRecordStartLocked(replies, snapshot, replyId, error) ||
          settleRecordStopLocked(replies, snapshot, replyId, error);

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "snapshot.h"
 
@@ -26,6 +27,8 @@ struct PendingReplies {
   // The start time the snapshot showed before the stop, shown again if the
   // engine fails the stop.
   std::string recordStopStartedAt;
+  // Recording requests a load made moot: their replies settle nothing.
+  std::vector<uint64_t> mootIds;
 };
 
 void expectLoad(PendingReplies& replies, uint64_t replyId);
@@ -38,6 +41,12 @@ void expectRecordStop(PendingReplies& replies, uint64_t replyId, const std::stri
 void withdrawLoad(PendingReplies& replies, uint64_t replyId);
 void withdrawRecordStart(PendingReplies& replies, uint64_t replyId);
 void withdrawRecordStop(PendingReplies& replies, uint64_t replyId);
+
+// A load ends whatever recording the requests on their way would settle (the
+// engine takes them, and the load, in order): their replies are forgotten and
+// settle nothing, so a late reply cannot bring back the recording the load
+// cleared from the snapshot.
+void forgetRecordingReplies(PendingReplies& replies);
 
 // Whether a recording start or stop is on its way.
 bool recordingReplyPending(const PendingReplies& replies);
@@ -53,7 +62,8 @@ bool settleRecordStartLocked(PendingReplies& replies, SessionSnapshot& snapshot,
                              int error);
 bool settleRecordStopLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
                             int error);
-// The three above, in that order: true when one of them took the reply.
+// The three above, in that order, after the forgotten ones: true when the
+// reply was expected or forgotten.
 bool settleReplyLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
                        int error);
 

@@ -239,6 +239,24 @@ TEST_F(EventThreadTest, RecordingStopReplies) {
   EXPECT_EQ(snap().recording.error, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
 }
 
+TEST_F(EventThreadTest, RecordingRepliesALoadMadeMootSettleNothing) {
+  // Start and stop on their way, then a load: the engine takes all three in
+  // order and ends up not recording, whatever order the replies come in.
+  session->replies.recordStartId = 3;
+  session->replies.recordStartTargetPath = "/tmp/a.ts";
+  session->replies.recordStartStartedAt = "2024-05-01T18:30:00Z";
+  session->replies.recordStopId = 4;
+  forgetRecordingReplies(session->replies);
+  EXPECT_FALSE(recordingReplyPending(session->replies));
+  handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 3, 0);
+  handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 4, MPV_ERROR_PROPERTY_ERROR);
+  EXPECT_FALSE(snap().recording.active);
+  EXPECT_EQ(snap().recording.targetPath, "");
+  EXPECT_EQ(snap().recording.error, "");
+  EXPECT_EQ(snap().error, "");
+  EXPECT_TRUE(session->replies.mootIds.empty());
+}
+
 TEST_F(EventThreadTest, StartOfFileResetsStreamStateOnly) {
   snap().positionSeconds = 12;
   snap().durationSeconds = 60;
