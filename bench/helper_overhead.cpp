@@ -71,12 +71,13 @@ void fillState(HelperState& s) {
         {i + 1, std::string("Audio \"") + languages[i] + "\" 5.1", languages[i], i == 0, false});
   }
   for (int i = 0; i < 16; ++i) {
-    s.media.subtitleTracks.push_back({i + 1,
-                                "Subtitles " + std::to_string(i + 1) + (i % 2 ? " (SDH)" : ""),
-                                languages[i % 8], false, i == 15});
+    s.media.subtitleTracks.push_back(
+        {i + 1, "Subtitles " + std::to_string(i + 1) + (i % 2 ? " (SDH)" : ""), languages[i % 8],
+         false, i == 15});
   }
   for (int i = 0; i < 64; ++i) {
-    s.media.chapters.push_back({i * 84.375, "Chapter " + std::to_string(i + 1) + ": \u00e9t\u00e9 \\ t"});
+    s.media.chapters.push_back(
+        {i * 84.375, "Chapter " + std::to_string(i + 1) + ": \u00e9t\u00e9 \\ t"});
   }
   s.media.selectedAudioTrackId = 1;
   s.media.selectedSubtitleTrackId = 3;

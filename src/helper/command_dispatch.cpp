@@ -212,19 +212,14 @@ void handleRecordCommand(HelperState& state, const Command& command) {
     state.recording.error = mpv_error_string(result);
   } else if (!path.empty() &&
              state.recorderFailures.load(std::memory_order_relaxed) != failuresBefore) {
-    state.recording.active = false;
     state.recording.targetPath = path;
-    state.recording.startedAt.clear();
-    state.recording.error = state.lastRecorderFailure;
+    engine::showRecordingStopped(state.recording, state.lastRecorderFailure);
   } else if (!path.empty()) {
-    state.recording.active = true;
     state.recording.targetPath = path;
-    state.recording.startedAt = engine::formatUtcTimestamp(std::time(nullptr));
-    state.recording.error.clear();
+    engine::showRecordingRunning(state.recording, engine::formatUtcTimestamp(std::time(nullptr)),
+                                 "");
   } else {
-    state.recording.active = false;
-    state.recording.startedAt.clear();
-    state.recording.error.clear();
+    engine::showRecordingStopped(state.recording, "");
   }
   state.snapshotDirty = true;
 }

@@ -21,15 +21,12 @@ bool isRunning(const HelperState& state) { return state.running.load(std::memory
 // The engine accepts any "stream-record" path and only reports a file it
 // cannot open through its recorder's log; without this a refused recording
 // would show as active.
-void noteRecorderFailureLocked(HelperState& state, std::string_view text) {
-  while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+void noteRecorderFailureLocked(HelperState& state, std::string_view line) {
+  const std::string_view text = engine::recorderFailureText(line);
   state.lastRecorderFailure = text;
   state.recorderFailures.fetch_add(1, std::memory_order_release);
   state.failedRecordingToClear = true;
-  if (!state.recording.active) return;
-  state.recording.active = false;
-  state.recording.startedAt.clear();
-  state.recording.error = text;
+  if (state.recording.active) engine::showRecordingStopped(state.recording, text);
 }
 
 void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* message) {

@@ -83,9 +83,8 @@ std::string aspectOverrideFrom(const std::string& text) {
   return !text.empty() && std::atof(text.c_str()) > 0 ? text : "no";
 }
 
-}  // namespace
-
-const std::array<Row, 27> kHelperProperties = engine::joinRows(std::array<Row, 13>{{
+// The rows before the statistics: playback, tracks, the picture's size.
+const std::array<Row, 13> kPlaybackRows{{
     engine::valueRow<&HelperState::positionSeconds>("time-pos"),
     engine::valueRow<&HelperState::durationSeconds>("duration"),
     engine::pauseRow<HelperState, loadStateOf, kHelperStatusRules>(),
@@ -101,7 +100,9 @@ const std::array<Row, 27> kHelperProperties = engine::joinRows(std::array<Row, 1
      }},
     // The selections come from "aid" / "sid" alone, not from the list.
     {"aid", MPV_FORMAT_STRING,
-     [](HelperState& s, const void* d) { s.media.selectedAudioTrackId = selectionOrNone(rawString(d)); },
+     [](HelperState& s, const void* d) {
+       s.media.selectedAudioTrackId = selectionOrNone(rawString(d));
+     },
      nullptr, [](HelperState& s) { s.media.selectedAudioTrackId = -1; }},
     {"sid", MPV_FORMAT_STRING,
      [](HelperState& s, const void* d) {
@@ -115,7 +116,10 @@ const std::array<Row, 27> kHelperProperties = engine::joinRows(std::array<Row, 1
     engine::eofReachedRow<HelperState, loadStateOf, kHelperStatusRules>(),
     pictureRow<&HelperState::engineVideoWidth>("dwidth", true),
     pictureRow<&HelperState::engineVideoHeight>("dheight", true),
-}}, engine::streamStatsRows<&HelperState::stats>(), std::array<Row, 3>{{
+}};
+
+// The rows after the statistics: chapters and the picture's rotation.
+const std::array<Row, 3> kChapterAndRotationRows{{
     {"chapter-list", MPV_FORMAT_NODE,
      [](HelperState& s, const void* d) {
        s.media.chapters = engine::readChapters(nodeValue(d), kHelperListReading);
@@ -128,6 +132,11 @@ const std::array<Row, 27> kHelperProperties = engine::joinRows(std::array<Row, 1
     // and turns the picture itself, by the stream's rotation plus the
     // caller's video-rotate.
     pictureRow<&HelperState::streamRotation>("current-tracks/video/demux-rotation", false),
-}});
+}};
+
+}  // namespace
+
+const std::array<Row, 27> kHelperProperties = engine::joinRows(
+    kPlaybackRows, engine::streamStatsRows<&HelperState::stats>(), kChapterAndRotationRows);
 
 }  // namespace frame_helper

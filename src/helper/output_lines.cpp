@@ -124,7 +124,8 @@ std::string snapshotBodyLocked(const HelperState& state) {
   body.str("streamUrl", state.streamUrl);
   body.raw("audioTracks", tracksJson(state.media.audioTracks, state.media.selectedAudioTrackId));
   trackIdOrNull(body, "selectedAudioTrackId", state.media.selectedAudioTrackId);
-  body.raw("subtitleTracks", tracksJson(state.media.subtitleTracks, state.media.selectedSubtitleTrackId));
+  body.raw("subtitleTracks",
+           tracksJson(state.media.subtitleTracks, state.media.selectedSubtitleTrackId));
   trackIdOrNull(body, "selectedSubtitleTrackId", state.media.selectedSubtitleTrackId);
   body.raw("chapters", chaptersJson(state.media.chapters));
   body.num("playbackSpeed", state.playbackSpeed);

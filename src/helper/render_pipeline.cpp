@@ -12,13 +12,21 @@ namespace frame_helper {
 namespace {
 
 constexpr auto kWakeInterval = std::chrono::milliseconds(100);
-constexpr std::chrono::milliseconds kReadyPollInterval{5};
 
 void reportFatal(RenderPipeline& p, const std::string& error) {
   RenderReport report;
   report.kind = RenderReport::Kind::fatal;
   report.error = error;
   if (p.config.report) p.config.report(report);
+}
+
+// Tells start() how the set-up ended: 1 ready, -1 failed.
+void announceReady(RenderPipeline& p, int32_t state) {
+  {
+    std::lock_guard<std::mutex> lock(p.mutex);
+    p.readyState.store(state, std::memory_order_release);
+  }
+  p.readyChanged.notify_all();
 }
 
 // Settles the path and the read-back from what the context says it is, and
@@ -83,8 +91,7 @@ bool setUp(RenderPipeline& p, std::string& error) {
     error = "framebuffer setup failed";
     return false;
   }
-  return p.renderPath == RenderPath::software ? setUpSoftwarePath(p, error)
-                                               : setUpGlPath(p, error);
+  return p.renderPath == RenderPath::software ? setUpSoftwarePath(p, error) : setUpGlPath(p, error);
 }
 
 // A pass with a new frame to draw, on the settled path and read-back.
@@ -133,11 +140,11 @@ void runRenderThread(RenderPipeline& p) {
   std::string error;
   if (!setUp(p, error)) {
     reportFatal(p, "render init failed: " + error);
-    p.readyState.store(-1, std::memory_order_release);
+    announceReady(p, -1);
     releaseAll(p);
     return;
   }
-  p.readyState.store(1, std::memory_order_release);
+  announceReady(p, 1);
 
   for (;;) {
     int32_t requestedWidth = 0;
@@ -200,8 +207,10 @@ bool createRing(RenderPipeline& p) {
 bool RenderPipeline::start() {
   thread = std::thread(runRenderThread, std::ref(*this));
   int32_t ready;
-  while ((ready = readyState.load(std::memory_order_acquire)) == 0) {
-    std::this_thread::sleep_for(kReadyPollInterval);
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    readyChanged.wait(lock,
+                      [&] { return (ready = readyState.load(std::memory_order_acquire)) != 0; });
   }
   if (ready > 0) return true;
   // The thread has made its fatal report and freed its resources.

@@ -143,8 +143,10 @@ struct RenderPipeline {
   int32_t pendingHeight = 0;
 
   // 0 starting, 1 ready, -1 failed to start. Stored once by the render
-  // thread (release), polled by start() (acquire).
+  // thread under `mutex` (release), which then notifies `readyChanged`;
+  // start() waits on it (acquire).
   std::atomic<int32_t> readyState{0};
+  std::condition_variable readyChanged;  // pairs with `mutex`
 
   // Runs the render thread and waits until it is ready: true, or false when
   // its set-up failed (the fatal report made, everything freed, the thread

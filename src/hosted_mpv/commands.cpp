@@ -65,7 +65,8 @@ int requestAudioTrack(Session& session, int64_t trackId) {
   int status = setProperty(session, "aid", MPV_FORMAT_INT64, &trackId);
   if (status < 0) return status;
   std::lock_guard lock(session.stateMutex);
-  engine::selectTrack(session.snapshot.media.audioTracks, session.snapshot.media.selectedAudioTrackId, trackId);
+  engine::selectTrack(session.snapshot.media.audioTracks,
+                      session.snapshot.media.selectedAudioTrackId, trackId);
   return status;
 }
 
@@ -74,7 +75,8 @@ int requestSubtitleTrack(Session& session, int64_t trackId) {
                            : setProperty(session, "sid", MPV_FORMAT_INT64, &trackId);
   if (status < 0) return status;
   std::lock_guard lock(session.stateMutex);
-  engine::selectTrack(session.snapshot.media.subtitleTracks, session.snapshot.media.selectedSubtitleTrackId, trackId);
+  engine::selectTrack(session.snapshot.media.subtitleTracks,
+                      session.snapshot.media.selectedSubtitleTrackId, trackId);
   return status;
 }
 

@@ -20,7 +20,7 @@ void handleRecorderFailureLocked(Session& session, const std::string& text) {
   // While a recording request is on its way, the line may belong to the target
   // that request replaces; its reply settles the state instead.
   if (!snapshot.recording.active || recordingReplyPending(session.replies)) return;
-  showRecordingStopped(snapshot, text.substr(0, text.find_last_not_of('\n') + 1));
+  engine::showRecordingStopped(snapshot.recording, engine::recorderFailureText(text));
   session.engineHoldsFailedRecording = true;
 }
 

@@ -31,7 +31,7 @@ int requestLoad(Session& session, const LoadRequest& request) {
     snapshot.errorFromEngine = false;
     snapshot.status = SessionStatus::loading;
     snapshot.recording.targetPath.clear();
-    showRecordingStopped(snapshot, "");
+    engine::showRecordingStopped(snapshot.recording, "");
     forgetRecordingReplies(session.replies);
     expectLoad(session.replies, loadId);
   }

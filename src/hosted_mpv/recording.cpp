@@ -27,14 +27,15 @@ int queueRecordingStop(Session& session, bool showAtOnce) {
     std::lock_guard lock(session.stateMutex);
     expectRecordStop(session.replies, replyId, session.snapshot.recording.startedAt);
     session.engineHoldsFailedRecording = false;
-    if (showAtOnce) showRecordingStopped(session.snapshot, "");
+    if (showAtOnce) engine::showRecordingStopped(session.snapshot.recording, "");
   }
   int status = queueRecordTarget(session, replyId, "");
   if (status < 0) {
     std::lock_guard lock(session.stateMutex);
     std::string startedAt = session.replies.recordStopStartedAt;
     withdrawRecordStop(session.replies, replyId);
-    if (showAtOnce) showRecordingRefusedStop(session.snapshot, startedAt, engineText(status));
+    if (showAtOnce)
+      showRecordingRefusedStop(session.snapshot.recording, startedAt, engineText(status));
   }
   return status;
 }
@@ -52,14 +53,14 @@ int requestRecordingStart(Session& session, const std::string& path) {
     session.engineHoldsFailedRecording = false;  // the new target replaces it
     expectRecordStart(session.replies, replyId, path, startedAt);
     session.snapshot.recording.targetPath = path;
-    showRecordingRunning(session.snapshot, startedAt, "");
+    engine::showRecordingRunning(session.snapshot.recording, startedAt, "");
   }
   int status = queueRecordTarget(session, replyId, path);
   if (status < 0) {
     std::lock_guard lock(session.stateMutex);
     withdrawRecordStart(session.replies, replyId);
     session.engineHoldsFailedRecording = heldFailedRecording;
-    showRecordingStopped(session.snapshot, engineText(status));
+    engine::showRecordingStopped(session.snapshot.recording, engineText(status));
   }
   return status;
 }

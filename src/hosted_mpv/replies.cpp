@@ -81,9 +81,9 @@ bool settleRecordStartLocked(PendingReplies& replies, SessionSnapshot& snapshot,
   replies.recordStartStartedAt.clear();
   snapshot.recording.targetPath = path;
   if (error < 0) {
-    showRecordingStopped(snapshot, engineText(error));
+    engine::showRecordingStopped(snapshot.recording, engineText(error));
   } else {
-    showRecordingRunning(snapshot, startedAt, "");
+    engine::showRecordingRunning(snapshot.recording, startedAt, "");
   }
   return true;
 }
@@ -94,9 +94,9 @@ bool settleRecordStopLocked(PendingReplies& replies, SessionSnapshot& snapshot, 
   std::string startedAt = std::move(replies.recordStopStartedAt);
   replies.recordStopStartedAt.clear();
   if (error < 0) {
-    showRecordingRefusedStop(snapshot, startedAt, engineText(error));
+    showRecordingRefusedStop(snapshot.recording, startedAt, engineText(error));
   } else {
-    showRecordingStopped(snapshot, "");
+    engine::showRecordingStopped(snapshot.recording, "");
   }
   return true;
 }
@@ -113,26 +113,13 @@ bool settleReplyLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint6
          settleRecordStopLocked(replies, snapshot, replyId, error);
 }
 
-void showRecordingRunning(SessionSnapshot& snapshot, const std::string& startedAt,
-                          const std::string& error) {
-  snapshot.recording.active = true;
-  snapshot.recording.startedAt = startedAt;
-  snapshot.recording.error = error;
-}
-
-void showRecordingRefusedStop(SessionSnapshot& snapshot, const std::string& startedAt,
+void showRecordingRefusedStop(engine::RecordingState& recording, const std::string& startedAt,
                               const std::string& error) {
   if (startedAt.empty()) {
-    showRecordingStopped(snapshot, error);
+    engine::showRecordingStopped(recording, error);
   } else {
-    showRecordingRunning(snapshot, startedAt, error);
+    engine::showRecordingRunning(recording, startedAt, error);
   }
-}
-
-void showRecordingStopped(SessionSnapshot& snapshot, const std::string& error) {
-  snapshot.recording.active = false;
-  snapshot.recording.startedAt.clear();
-  snapshot.recording.error = error;
 }
 
 }  // namespace hosted_mpv

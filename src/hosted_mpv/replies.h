@@ -67,15 +67,9 @@ bool settleRecordStopLocked(PendingReplies& replies, SessionSnapshot& snapshot, 
 bool settleReplyLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
                        int error);
 
-// The snapshot's recording as a request or its reply leaves it: running since
-// `startedAt`, or stopped (no start time); `error` says why it is not as
-// asked ("" when it is).
-void showRecordingRunning(SessionSnapshot& snapshot, const std::string& startedAt,
-                          const std::string& error);
-void showRecordingStopped(SessionSnapshot& snapshot, const std::string& error);
 // A stop the engine refused leaves the recording as it was before the stop:
 // running since `startedAt`, or stopped when nothing ran (no start time).
-void showRecordingRefusedStop(SessionSnapshot& snapshot, const std::string& startedAt,
+void showRecordingRefusedStop(engine::RecordingState& recording, const std::string& startedAt,
                               const std::string& error);
 
 }  // namespace hosted_mpv

@@ -65,9 +65,8 @@ std::string normalizeAspectOverride(const std::string& value) {
   return end == value.c_str() + value.size() && number < 0 ? "no" : value;
 }
 
-}  // namespace
-
-const std::array<Row, 23> kSessionProperties = engine::joinRows(std::array<Row, 11>{{
+// The rows before the statistics: playback and tracks.
+const std::array<Row, 11> kPlaybackRows{{
     engine::valueRow<kSnapshot, &SessionSnapshot::positionSeconds>("time-pos"),
     engine::valueRow<kSnapshot, &SessionSnapshot::durationSeconds>("duration"),
     engine::pauseRow<Session, loadStateOf, kSessionStatusRules>(),
@@ -87,14 +86,16 @@ const std::array<Row, 23> kSessionProperties = engine::joinRows(std::array<Row, 
      [](Session& s, const void* d) {
        int64_t id;
        if (readSelection(d, id)) {
-         engine::selectTrack(s.snapshot.media.audioTracks, s.snapshot.media.selectedAudioTrackId, id);
+         engine::selectTrack(s.snapshot.media.audioTracks, s.snapshot.media.selectedAudioTrackId,
+                             id);
        }
      },
      nullptr, nullptr},
     {"sid", MPV_FORMAT_STRING,
      [](Session& s, const void* d) {
        int64_t id;
-       engine::selectTrack(s.snapshot.media.subtitleTracks, s.snapshot.media.selectedSubtitleTrackId,
+       engine::selectTrack(s.snapshot.media.subtitleTracks,
+                           s.snapshot.media.selectedSubtitleTrackId,
                            readSelection(d, id) ? id : -1);
      },
      nullptr, nullptr},
@@ -105,12 +106,19 @@ const std::array<Row, 23> kSessionProperties = engine::joinRows(std::array<Row, 
      },
      nullptr, nullptr},
     engine::eofReachedRow<Session, loadStateOf, kSessionStatusRules>(),
-}}, engine::streamStatsRows<kSnapshot, &SessionSnapshot::stats>(), std::array<Row, 1>{{
+}};
+
+const std::array<Row, 1> kChapterRows{{
     {"chapter-list", MPV_FORMAT_NODE,
      [](Session& s, const void* d) {
        s.snapshot.media.chapters = engine::readChapters(nodeValue(d), kSessionListReading);
      },
      nullptr, [](Session& s) { s.snapshot.media.chapters.clear(); }},
-}});
+}};
+
+}  // namespace
+
+const std::array<Row, 23> kSessionProperties = engine::joinRows(
+    kPlaybackRows, engine::streamStatsRows<kSnapshot, &SessionSnapshot::stats>(), kChapterRows);
 
 }  // namespace hosted_mpv

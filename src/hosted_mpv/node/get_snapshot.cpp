@@ -45,7 +45,8 @@ Napi::Array chapterArray(Napi::Env env, const std::vector<engine::Chapter>& chap
 Napi::Object statsObject(Napi::Env env, const SessionSnapshot& s) {
   Napi::Object stats = Napi::Object::New(env);
   engine::forEachKnownStat(
-      s.stats, [&](const char* key, double value) { stats.Set(key, Napi::Number::New(env, value)); },
+      s.stats,
+      [&](const char* key, double value) { stats.Set(key, Napi::Number::New(env, value)); },
       [&](const char* key, const std::string& value) {
         stats.Set(key, Napi::String::New(env, value));
       });
@@ -87,7 +88,8 @@ Napi::Value GetSessionSnapshot(const Napi::CallbackInfo& info) {
     if (!s.recording.startedAt.empty()) {
       recording.Set("startedAt", Napi::String::New(env, s.recording.startedAt));
     }
-    if (!s.recording.error.empty()) recording.Set("error", Napi::String::New(env, s.recording.error));
+    if (!s.recording.error.empty())
+      recording.Set("error", Napi::String::New(env, s.recording.error));
     result.Set("recording", recording);
   }
   if (!s.error.empty()) {
