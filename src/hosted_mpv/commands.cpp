@@ -24,6 +24,16 @@ int queueSeek(Session& session, double seconds, const char* flags) {
   return mpv_command_async(session.mpv, takeAsyncRequestId(), args);
 }
 
+// A selection the engine queued (`status` not negative) shows at once in
+// `tracks` (fields of the session's snapshot). Returns `status`.
+int showSelectedTrack(Session& session, int status, std::vector<engine::Track>& tracks,
+                      int64_t& selectedId, int64_t trackId) {
+  if (status < 0) return status;
+  std::lock_guard lock(session.stateMutex);
+  engine::selectTrack(tracks, selectedId, trackId);
+  return status;
+}
+
 }  // namespace
 
 int requestPause(Session& session, bool paused) {
@@ -63,21 +73,16 @@ int requestVolume(Session& session, double requested) {
 
 int requestAudioTrack(Session& session, int64_t trackId) {
   int status = setProperty(session, "aid", MPV_FORMAT_INT64, &trackId);
-  if (status < 0) return status;
-  std::lock_guard lock(session.stateMutex);
-  engine::selectTrack(session.snapshot.media.audioTracks,
-                      session.snapshot.media.selectedAudioTrackId, trackId);
-  return status;
+  engine::MediaLists& media = session.snapshot.media;
+  return showSelectedTrack(session, status, media.audioTracks, media.selectedAudioTrackId, trackId);
 }
 
 int requestSubtitleTrack(Session& session, int64_t trackId) {
   int status = trackId < 0 ? setStringProperty(session, "sid", "no")
                            : setProperty(session, "sid", MPV_FORMAT_INT64, &trackId);
-  if (status < 0) return status;
-  std::lock_guard lock(session.stateMutex);
-  engine::selectTrack(session.snapshot.media.subtitleTracks,
-                      session.snapshot.media.selectedSubtitleTrackId, trackId);
-  return status;
+  engine::MediaLists& media = session.snapshot.media;
+  return showSelectedTrack(session, status, media.subtitleTracks, media.selectedSubtitleTrackId,
+                           trackId);
 }
 
 int requestSpeed(Session& session, double requested) {
