@@ -24,7 +24,8 @@ constexpr engine::ListReading kHelperListReading{engine::NodeReading::exact,
 
 // The part of `state` the shared playback rules change.
 inline engine::LoadState<std::string> loadStateOf(HelperState& state) {
-  return {state.status, state.error, state.errorFromEngine, state.fileLoaded, state.paused};
+  return {state.status,     state.error,  state.errorFromEngine,
+          state.fileLoaded, state.paused, state.streamWatch};
 }
 
 }  // namespace frame_helper

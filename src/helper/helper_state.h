@@ -17,6 +17,7 @@
 
 #include "recording_state.h"
 #include "render_pipeline.h"
+#include "stream_end.h"
 #include "stream_stats.h"
 #include "tracks.h"
 
@@ -55,6 +56,7 @@ struct HelperState {
   bool errorFromEngine = false;
   bool paused = false;
   bool fileLoaded = false;
+  engine::StreamWatch streamWatch;  // what the current file's stream went through
   bool snapshotDirty = true;
   std::string lastSnapshotStatus;
   int64_t lastSnapshotNs = 0;

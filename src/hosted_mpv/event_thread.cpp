@@ -35,6 +35,8 @@ void handleLogLocked(Session& session, const mpv_event_log_message* message) {
   if (level != "warn" && level != "error" && level != "fatal") return;
   std::fprintf(stderr, "[hosted-mpv][%s][%s] %s: %s", session.id.c_str(), message->level,
                message->prefix ? message->prefix : "mpv", message->text);
+  engine::noteStreamLine(session.streamWatch, level, message->prefix ? message->prefix : "mpv",
+                         message->text);
   if (level == "warn") return;
   if (message->prefix && std::strcmp(message->prefix, "recorder") == 0) {
     handleRecorderFailureLocked(session, message->text);
@@ -87,13 +89,22 @@ void handleSessionEventLocked(Session& session, const mpv_event& event) {
   }
 }
 
+void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts) {
+  engine::applyStreamEnd(loadStateOf(session), kSessionStatusRules, facts);
+}
+
 void runEventLoop(SessionRef session) {
   if (!session->running.load(std::memory_order_acquire)) return;
   do {
     mpv_event* event = mpv_wait_event(session->mpv, 0.1);
     if (event && event->event_id != MPV_EVENT_NONE) {
+      // Read before the lock: the engine is never called under stateMutex.
+      const bool streamEnds = engine::reportsStreamEnd(*event);
+      const engine::StreamEndFacts facts =
+          streamEnds ? engine::readStreamEndFacts(session->mpv) : engine::StreamEndFacts{};
       std::lock_guard lock(session->stateMutex);
       handleSessionEventLocked(*session, *event);
+      if (streamEnds) handleStreamEndLocked(*session, facts);
     }
   } while (session->running.load(std::memory_order_acquire));
 }

@@ -26,6 +26,7 @@
 #include "platform/serial_queue.h"
 #include "replies.h"
 #include "snapshot.h"
+#include "stream_end.h"
 
 namespace hosted_mpv {
 
@@ -91,6 +92,7 @@ struct Session {
   uint64_t surfaceGeneration = 0;
   bool paused = false;
   bool fileLoaded = false;
+  engine::StreamWatch streamWatch;  // what the current file's stream went through
   // Rotation metadata of the selected video track (clockwise degrees).
   int streamRotation = 0;
   // The engine failed a recording and still holds its target in
