@@ -82,6 +82,11 @@ struct RenderConfig {
   std::function<void(const RenderReport&)> report;  // may be empty
   std::function<void()> onSoftwareRenderer;         // OpenGL is a software rasteriser
   std::function<void()> onSoftwarePath;             // the software path is chosen
+  // Runs `create`, which replaces the ring by the one of `generation` (the
+  // old name unlinked, the new one made), and returns its result. The owner
+  // uses it to keep an exit that unlinks the ring from running halfway
+  // through. May be empty: `create` then runs as it is.
+  std::function<bool(uint32_t generation, const std::function<bool()>& create)> changeRing;
 };
 
 struct RenderPipeline {

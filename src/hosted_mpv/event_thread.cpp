@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "engine_text.h"
 #include "session_properties.h"
@@ -17,10 +18,13 @@ namespace {
 // playing without recording, but keeps the target in "stream-record".
 void handleRecorderFailureLocked(Session& session, const std::string& text) {
   SessionSnapshot& snapshot = session.snapshot;
-  // While a recording request is on its way, the line may belong to the target
-  // that request replaces; its reply settles the state instead.
+  const std::string why(engine::recorderFailureText(text));
+  // The engine opens a new target as it takes it and may log its failure
+  // before the start's reply is queued: the reply settles with it.
+  if (noteRecorderFailureForStart(session.replies, why)) return;
+  // While a stop is on its way, its reply settles the state instead.
   if (!snapshot.recording.active || recordingReplyPending(session.replies)) return;
-  engine::showRecordingStopped(snapshot.recording, engine::recorderFailureText(text));
+  engine::showRecordingStopped(snapshot.recording, why);
   session.engineHoldsFailedRecording = true;
 }
 
@@ -45,7 +49,12 @@ void handleLogLocked(Session& session, const mpv_event_log_message* message) {
 }
 
 void handleReplyLocked(Session& session, uint64_t replyId, int error) {
-  if (settleReplyLocked(session.replies, session.snapshot, replyId, error)) return;
+  if (settleReplyLocked(session.replies, session.snapshot, replyId, error)) {
+    if (std::exchange(session.replies.startFailedInEngine, false)) {
+      session.engineHoldsFailedRecording = true;
+    }
+    return;
+  }
   if (error < 0) session.snapshot.error = engineText(error);
 }
 

@@ -63,6 +63,10 @@ struct Session {
   // Set by creation before any render or callback can run, then immutable.
   std::shared_ptr<SerialQueue> renderQueue;
   bool softwareRenderer = false;
+  // ORVANEL_TRACE_HOSTED_MPV as it was at creation: the render queue and the
+  // event thread never read the environment, which JavaScript may change
+  // (and reallocate) under them at any time.
+  bool traceEnabled = false;
   // Software path: the engine's video-rotate taken over at creation (-1 for
   // "no") (rotation.h).
   int requestedRotation = 0;

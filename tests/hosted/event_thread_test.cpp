@@ -218,6 +218,40 @@ TEST_F(EventThreadTest, RecordingStartReplies) {
   EXPECT_EQ(snap().error, "");  // recording failures stay in the recording fields
 }
 
+// The engine opens the target as it takes it: its failure line may come
+// before or after the start's (successful) reply. Either way the snapshot
+// shows a stopped recording with the recorder's words, and the engine's
+// target is marked for clearing.
+TEST_F(EventThreadTest, ARecorderFailureSettlesTheStartInEitherOrder) {
+  for (bool lineFirst : {true, false}) {
+    SetUp();
+    snap().status = SessionStatus::playing;
+    expectRecordStart(session->replies, 6, "/nope/c.ts", "2024-05-01T18:32:00Z");
+    if (lineFirst) {
+      log("recorder", "error", "Failed opening output file.\n");
+      EXPECT_FALSE(snap().recording.active) << "not before the reply";
+      EXPECT_FALSE(session->engineHoldsFailedRecording);
+    }
+    handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 6, 0);
+    if (!lineFirst) {
+      EXPECT_TRUE(snap().recording.active);
+      log("recorder", "error", "Failed opening output file.\n");
+    }
+    EXPECT_FALSE(snap().recording.active) << lineFirst;
+    EXPECT_EQ(snap().recording.targetPath, "/nope/c.ts");
+    EXPECT_EQ(snap().recording.startedAt, "");
+    EXPECT_EQ(snap().recording.error, "Failed opening output file.") << lineFirst;
+    EXPECT_TRUE(session->engineHoldsFailedRecording) << lineFirst;
+    EXPECT_FALSE(session->replies.startFailedInEngine);
+
+    // The next start to a good target is not marked by the old failure.
+    expectRecordStart(session->replies, 7, "/tmp/d.ts", "2024-05-01T18:33:00Z");
+    handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 7, 0);
+    EXPECT_TRUE(snap().recording.active);
+    EXPECT_EQ(snap().recording.error, "");
+  }
+}
+
 TEST_F(EventThreadTest, RecordingStopReplies) {
   snap().recording.targetPath = "/tmp/a.ts";
   session->replies.recordStopId = 5;
