@@ -41,7 +41,6 @@ struct HelperState {
   int64_t engineVideoWidth = 0;  // the engine's "dwidth" / "dheight", before the renderer's turn
   int64_t engineVideoHeight = 0;
   int64_t rotationDegrees = 0;  // the engine's "video-out-params/rotate", clockwise
-  int64_t streamRotation = 0;   // the video track's rotation metadata, clockwise
   engine::StreamStats stats;
   std::string streamUrl;
   engine::MediaLists media;

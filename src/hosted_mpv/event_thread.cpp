@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine_text.h"
+#include "rotation.h"
 #include "session_properties.h"
 
 namespace hosted_mpv {
@@ -106,15 +107,25 @@ void runEventLoop(SessionRef session) {
   if (!session->running.load(std::memory_order_acquire)) return;
   do {
     mpv_event* event = mpv_wait_event(session->mpv, 0.1);
-    if (event && event->event_id != MPV_EVENT_NONE) {
-      // Read before the lock: the engine is never called under stateMutex.
-      const bool streamEnds = engine::reportsStreamEnd(*event);
-      const engine::StreamEndFacts facts =
-          streamEnds ? engine::readStreamEndFacts(session->mpv) : engine::StreamEndFacts{};
+    if (!event || event->event_id == MPV_EVENT_NONE) continue;
+    if (event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kTurnHookId) {
+      turnForFile(*session, *static_cast<const mpv_event_hook*>(event->data));
+      continue;
+    }
+    // The engine is called only outside stateMutex: the facts of an end are
+    // read before it, a new turn queued after it.
+    const bool streamEnds = engine::reportsStreamEnd(*event);
+    const engine::StreamEndFacts facts =
+        streamEnds ? engine::readStreamEndFacts(session->mpv) : engine::StreamEndFacts{};
+    int trackRotation = -1;
+    {
       std::lock_guard lock(session->stateMutex);
+      const int rotationBefore = session->streamRotation;
       handleSessionEventLocked(*session, *event);
       if (streamEnds) handleStreamEndLocked(*session, facts);
+      if (session->streamRotation != rotationBefore) trackRotation = session->streamRotation;
     }
+    if (session->softwareRenderer && trackRotation >= 0) followVideoTrack(*session, trackRotation);
   } while (session->running.load(std::memory_order_acquire));
 }
 

@@ -71,6 +71,10 @@ struct Session {
   // "no") (rotation.h).
   int requestedRotation = 0;
 
+  // Event thread only: the turn the software path's filter chain was last
+  // given (rotation.h).
+  int turnDegrees = 0;
+
   // No lock: release stores, acquire loads, acquire-release exchanges.
   std::atomic<bool> running{false};
   std::atomic<bool> renderScheduled{false};
