@@ -89,9 +89,9 @@ int64_t upcomingVideoRotation(mpv_handle* mpv) {
   return rotation;
 }
 
-void queueTurnFilter(mpv_handle* mpv, int quarterDegrees) {
-  // Removing a label that is not there only fails that request.
-  queue(mpv, "remove", kTurnLabel);
+void queueTurnFilter(mpv_handle* mpv, int previousDegrees, int quarterDegrees) {
+  // Removing a label that is not there would log a warning.
+  if (previousDegrees != 0) queue(mpv, "remove", kTurnLabel);
   const std::string graph = turnFilterGraph(quarterDegrees);
   if (graph.empty()) return;
   const std::string filter = std::string(kTurnLabel) + ":lavfi=[" + graph + "]";

@@ -36,10 +36,11 @@ std::string turnFilterGraph(int quarterDegrees);
 // there is none. Calls the engine.
 int64_t upcomingVideoRotation(mpv_handle* mpv);
 
-// Replaces this module's labelled filter in "vf" by the turn for
-// `quarterDegrees` (none for 0), leaving the caller's own filters alone.
+// Replaces this module's labelled filter in "vf", there when `previousDegrees`
+// is not 0, by the turn for `quarterDegrees` (none for 0), leaving the
+// caller's own filters alone.
 // Asynchronous (reply id 0), so it never waits for the engine: the requests
 // are taken in order, before a hook answer sent after them.
-void queueTurnFilter(mpv_handle* mpv, int quarterDegrees);
+void queueTurnFilter(mpv_handle* mpv, int previousDegrees, int quarterDegrees);
 
 }  // namespace engine

@@ -103,9 +103,10 @@ void readRotationEvents(RenderPipeline& p) {
     if (event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kTurnHookReply) {
       // Queued before the answer, so the engine builds the file's filter
       // chain with it: the first frame is already upright.
-      p.turnDegrees =
+      const int turn =
           engine::effectiveTurn(engine::upcomingVideoRotation(p.rotationWatch), p.fileRotation);
-      engine::queueTurnFilter(p.rotationWatch, p.turnDegrees);
+      engine::queueTurnFilter(p.rotationWatch, p.turnDegrees, turn);
+      p.turnDegrees = turn;
       mpv_hook_continue(p.rotationWatch, static_cast<const mpv_event_hook*>(event->data)->id);
       continue;
     }
@@ -119,8 +120,8 @@ void readRotationEvents(RenderPipeline& p) {
     const int turn =
         engine::effectiveTurn(*static_cast<int64_t*>(property->data), p.fileRotation);
     if (turn == p.turnDegrees) continue;
+    engine::queueTurnFilter(p.rotationWatch, p.turnDegrees, turn);
     p.turnDegrees = turn;
-    engine::queueTurnFilter(p.rotationWatch, turn);
   }
 }
 
@@ -133,7 +134,11 @@ void renderSoftwareFrame(RenderPipeline& p) {
   uint8_t* slot = p.ring.beginFrame(seq);
 
   bool rendered = false;
-  if (p.directSoftwareTarget) {
+  // libswscale writes rows in whole SIMD blocks, past a row's end when its
+  // bytes are not a multiple of 64; upward, the picture's top row is the
+  // slot's last, so that would write past the slot (past the mapping, for
+  // the last slot). Such widths go through the padded scratch picture.
+  if (p.directSoftwareTarget && frameStride % kSoftwareRowAlignment == 0) {
     // Bottom row first without a copy: the engine starts at the slot's last
     // row and steps upward, a stride of minus one row (as size_t, which the
     // engine adds with wrap-around). An engine that refuses it gets the

@@ -22,17 +22,18 @@ void takeOverRotation(Session& session) {
 void turnForFile(Session& session, const mpv_event_hook& hook) {
   // The engine waits for the answer and serves these calls meanwhile; the
   // filter requests are taken before the answer that follows them.
-  session.turnDegrees = engine::effectiveTurn(engine::upcomingVideoRotation(session.mpv),
-                                              session.requestedRotation);
-  engine::queueTurnFilter(session.mpv, session.turnDegrees);
+  const int turn = engine::effectiveTurn(engine::upcomingVideoRotation(session.mpv),
+                                         session.requestedRotation);
+  engine::queueTurnFilter(session.mpv, session.turnDegrees, turn);
+  session.turnDegrees = turn;
   mpv_hook_continue(session.mpv, hook.id);
 }
 
 void followVideoTrack(Session& session, int streamRotation) {
   const int turn = engine::effectiveTurn(streamRotation, session.requestedRotation);
   if (turn == session.turnDegrees) return;
+  engine::queueTurnFilter(session.mpv, session.turnDegrees, turn);
   session.turnDegrees = turn;
-  engine::queueTurnFilter(session.mpv, turn);
 }
 
 }  // namespace hosted_mpv
