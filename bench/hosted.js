@@ -12,8 +12,8 @@
 //   the first and the last trace line of the whole 20-second clip. The path that
 //   really ran is taken from the trace ("renderer=sw|gl"): without OpenGL
 //   the module falls back to software silently.
-// - The cost of rotated video on the software path (the module turns each
-//   frame itself there): untimed frames per second and CPU per frame of the
+// - The cost of rotated video on the software path (the engine's filter chain
+//   turns the decoded picture there): untimed frames per second and CPU per frame of the
 //   1280 × 720 clip with rotation metadata 90 and 180, as ratios to the same
 //   clip upright, measured in the same run.
 // - The cost of one getSessionSnapshot call on a session whose clip has 8

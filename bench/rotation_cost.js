@@ -1,7 +1,7 @@
 'use strict';
 // What rotation metadata costs the helper's software render path, where the
-// engine is kept from turning frames and the helper turns them while writing
-// the slot.
+// engine's renderer is kept from turning frames and the engine's filter chain
+// turns the decoded picture instead.
 //
 //   node bench/rotation_cost.js [--quick]
 //

@@ -119,6 +119,9 @@ async function playHosted(opts, source, printer, { statusLine }) {
           result = { code: 1, message: `orvanel-play: cannot play ${opts.url ?? 'the test pattern'}: ${(s.error || '').trim() || 'unknown error'}` };
           resolve();
         } else if (s.status === 'ended' || windowClosed || Date.now() >= deadline) {
+          if (s.status === 'ended' && s.error) {
+            result = { code: 1, message: `orvanel-play: the stream was cut short: ${s.error.trim()}` };
+          }
           resolve();
         }
       }, 100);

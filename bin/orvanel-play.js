@@ -223,6 +223,7 @@ async function playOffscreen(opts, source, printer) {
         result = { code: 1, message: `orvanel-play: cannot play ${opts.url ?? 'the test pattern'}: ${describeError(s)}` };
         resolve();
       } else if (s.status === 'ended') {
+        if (s.error) result = { code: 1, message: `orvanel-play: the stream was cut short: ${s.error.trim()}` };
         resolve();
       }
     });

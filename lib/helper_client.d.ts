@@ -60,6 +60,7 @@ export interface SnapshotEvent {
   aspectOverride: string;
   stats: StatsSnapshot;
   recording: RecordingSnapshot;
+  /** Why the load failed ("error"), or why the stream was cut short ("ended"). */
   error?: string;
   errorOrigin?: 'engine';
 }

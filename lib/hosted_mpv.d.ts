@@ -51,6 +51,7 @@ export interface SessionSnapshot {
   aspectOverride: string;
   stats?: PlaybackStats;
   recording?: RecordingState;
+  /** Why the load failed ("error"), or why the stream was cut short ("ended"). */
   error?: string;
   /** "engine" when the error came from the player itself. */
   errorOrigin?: 'engine';

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "property_table.h"
+#include "stream_end.h"
 
 namespace engine {
 
@@ -45,6 +46,7 @@ struct LoadState {
   bool& errorFromEngine;
   bool& fileLoaded;
   bool& paused;
+  StreamWatch& watch;
 };
 
 // Error and fatal lines may name the failure of a load; other levels never.
@@ -52,13 +54,22 @@ inline bool isFailureLevel(std::string_view level) { return level == "error" || 
 
 // The engine logs while it probes (audio outputs, hardware decoders) and
 // delivers log lines after the events that followed them, so a line never
-// changes the status. It names the failure only while the current load has
-// not started playing; once playing, the engine recovered.
+// changes the status. While a file loads, a line may still be a late one of
+// the load before it: a fatal line is held and names this load's failure
+// only if it fails, and nothing shows while it loads. Once the load failed,
+// the lines that follow are its own words; once playing, the engine recovered.
 template <typename Status, typename Word>
 void applyFailureLine(LoadState<Status> load, const StatusRules<Word>& rules,
                       std::string_view level, const char* text) {
   if (!isFailureLevel(level)) return;
-  if (load.status != rules.loading && load.status != rules.error) return;
+  if (load.status == rules.loading) {
+    if (level == "fatal") {
+      load.watch.heldFatalLine = text;
+      load.watch.heldFatal = true;
+    }
+    return;
+  }
+  if (load.status != rules.error) return;
   load.error = text;
   if (level == "fatal") load.errorFromEngine = true;
 }
@@ -69,6 +80,7 @@ void applyStartFile(LoadState<Status> load, const StatusRules<Word>& rules) {
   load.error.clear();
   load.errorFromEngine = false;
   load.fileLoaded = false;
+  load.watch = StreamWatch{};
 }
 
 // Whatever the engine complained about while opening (outputs and decoders
@@ -79,6 +91,8 @@ void applyFileLoaded(LoadState<Status> load, const StatusRules<Word>& rules) {
   load.status = load.paused ? rules.paused : rules.playing;
   load.error.clear();
   load.errorFromEngine = false;
+  load.watch.heldFatalLine.clear();
+  load.watch.heldFatal = false;
 }
 
 // `running` is false once the player is being torn down: then only an error
@@ -93,6 +107,11 @@ void applyEndFile(LoadState<Status> load, const StatusRules<Word>& rules,
       break;
     case MPV_END_FILE_REASON_ERROR:
       // A fatal line of this load (the engine's own words) is kept.
+      if (load.watch.heldFatal) {
+        load.error = load.watch.heldFatalLine;
+        load.errorFromEngine = true;
+        load.watch.heldFatal = false;
+      }
       if (!load.errorFromEngine || load.error.empty()) {
         load.error = endFile->error < 0 ? mpv_error_string(endFile->error) : "Playback failed.";
         if (rules.failedEndClearsEngineMark) load.errorFromEngine = false;
@@ -111,6 +130,17 @@ void applyEndFile(LoadState<Status> load, const StatusRules<Word>& rules,
       if (running) load.status = rules.idle;
       break;
   }
+}
+
+// At the end of a stream ("ended"), one cut short carries why in `error`;
+// the status stays "ended" as for any end, so the last frame stays and the
+// next load plays. A stream that played out carries no error.
+template <typename Status, typename Word>
+void applyStreamEnd(LoadState<Status> load, const StatusRules<Word>& rules,
+                    const StreamEndFacts& facts) {
+  if (load.status != rules.ended) return;
+  std::string text = cutStreamText(load.watch, facts);
+  if (!text.empty()) load.error = std::move(text);
 }
 
 // A pause moves only a loaded file that plays or is paused.

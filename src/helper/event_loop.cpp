@@ -33,6 +33,7 @@ void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* mes
   if (message == nullptr || message->level == nullptr || message->text == nullptr) return;
   const std::string_view level = message->level;
   const char* prefix = message->prefix ? message->prefix : "mpv";
+  engine::noteStreamLine(state.streamWatch, level, prefix, message->text);
   if (engine::isFailureLevel(level)) {
     engine::applyFailureLine(loadStateOf(state), kHelperStatusRules, level, message->text);
     if (std::string_view(prefix) == "recorder") noteRecorderFailureLocked(state, message->text);
@@ -84,14 +85,24 @@ void handleEngineEventLocked(HelperState& state, const mpv_event& event) {
   }
 }
 
+void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& facts) {
+  engine::applyStreamEnd(loadStateOf(state), kHelperStatusRules, facts);
+  state.snapshotDirty = true;
+}
+
 void runEventLoop(HelperState& state) {
   while (isRunning(state)) {
     mpv_event* event = mpv_wait_event(state.mpv, kEventWaitSeconds);
     if (event == nullptr) continue;
     bool clearRecording = false;
     if (event->event_id != MPV_EVENT_NONE) {
+      // Read before the lock: the engine is never called under stateMutex.
+      const bool streamEnds = engine::reportsStreamEnd(*event);
+      const engine::StreamEndFacts facts =
+          streamEnds ? engine::readStreamEndFacts(state.mpv) : engine::StreamEndFacts{};
       std::lock_guard<std::mutex> lock(state.stateMutex);
       handleEngineEventLocked(state, *event);
+      if (streamEnds) handleStreamEndLocked(state, facts);
       clearRecording = state.failedRecordingToClear;
     }
     if (clearRecording) clearFailedRecording(state);

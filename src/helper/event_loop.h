@@ -18,6 +18,11 @@ namespace frame_helper {
 // state's box for the state's pipeline. Caller holds stateMutex.
 void handleEngineEventLocked(HelperState& state, const mpv_event& event);
 
+// After an event that reports the end of the stream (engine::reportsStreamEnd),
+// with the engine's facts read just before: a stream cut short carries why in
+// `error`. Caller holds stateMutex.
+void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& facts);
+
 // Waits for engine events (0.1 s at most per turn) and handles them until
 // `running` is cleared; after every turn the snapshot rule may write a
 // snapshot, and a recording the engine failed is cleared in the engine

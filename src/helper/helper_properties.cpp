@@ -32,17 +32,10 @@ using Row = engine::PropertyRow<HelperState>;
 // The picture as displayed: the renderer turns it by the engine's rotation,
 // a quarter or three quarters of a turn swapping its sides. The engine turns
 // any other angle with a filter before "dwidth" / "dheight", and reports no
-// rotation left for the renderer then.
-//
-// The software path turns the picture itself, by the nearest quarter turn
-// of the stream's rotation plus the caller's video-rotate (none for "no"),
-// while the engine reports no rotation at all.
+// rotation left for the renderer then; so does the software path, whose
+// filter chain makes every turn (turn_filter.h).
 void applyDisplayedSizeLocked(HelperState& state) {
-  bool sideways = ((state.rotationDegrees % 180) + 180) % 180 == 90;
-  if (state.pipeline.renderPath == RenderPath::software) {
-    const int64_t caller = state.pipeline.publishedFileRotation.load(std::memory_order_acquire);
-    sideways = caller >= 0 && quarterTurnsFor(state.streamRotation + caller) % 2 == 1;
-  }
+  const bool sideways = ((state.rotationDegrees % 180) + 180) % 180 == 90;
   state.videoWidth = sideways ? state.engineVideoHeight : state.engineVideoWidth;
   state.videoHeight = sideways ? state.engineVideoWidth : state.engineVideoHeight;
   applyRenderSizeLocked(state);
@@ -119,7 +112,7 @@ const std::array<Row, 13> kPlaybackRows{{
 }};
 
 // The rows after the statistics: chapters and the picture's rotation.
-const std::array<Row, 3> kChapterAndRotationRows{{
+const std::array<Row, 2> kChapterAndRotationRows{{
     {"chapter-list", MPV_FORMAT_NODE,
      [](HelperState& s, const void* d) {
        s.media.chapters = engine::readChapters(nodeValue(d), kHelperListReading);
@@ -128,15 +121,11 @@ const std::array<Row, 3> kChapterAndRotationRows{{
     // The quarter turns the renderer still applies; other angles are turned
     // by a filter and already show in "dwidth" / "dheight".
     pictureRow<&HelperState::rotationDegrees>("video-out-params/rotate", false),
-    // The software path keeps the engine from turning (its renderer cannot)
-    // and turns the picture itself, by the stream's rotation plus the
-    // caller's video-rotate.
-    pictureRow<&HelperState::streamRotation>("current-tracks/video/demux-rotation", false),
 }};
 
 }  // namespace
 
-const std::array<Row, 27> kHelperProperties = engine::joinRows(
+const std::array<Row, 26> kHelperProperties = engine::joinRows(
     kPlaybackRows, engine::streamStatsRows<&HelperState::stats>(), kChapterAndRotationRows);
 
 }  // namespace frame_helper

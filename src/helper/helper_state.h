@@ -17,6 +17,7 @@
 
 #include "recording_state.h"
 #include "render_pipeline.h"
+#include "stream_end.h"
 #include "stream_stats.h"
 #include "tracks.h"
 
@@ -40,7 +41,6 @@ struct HelperState {
   int64_t engineVideoWidth = 0;  // the engine's "dwidth" / "dheight", before the renderer's turn
   int64_t engineVideoHeight = 0;
   int64_t rotationDegrees = 0;  // the engine's "video-out-params/rotate", clockwise
-  int64_t streamRotation = 0;   // the video track's rotation metadata, clockwise
   engine::StreamStats stats;
   std::string streamUrl;
   engine::MediaLists media;
@@ -55,6 +55,7 @@ struct HelperState {
   bool errorFromEngine = false;
   bool paused = false;
   bool fileLoaded = false;
+  engine::StreamWatch streamWatch;  // what the current file's stream went through
   bool snapshotDirty = true;
   std::string lastSnapshotStatus;
   int64_t lastSnapshotNs = 0;

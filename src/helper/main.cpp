@@ -89,11 +89,9 @@ int main(int argc, char** argv) {
   config.width = firstSize.width;
   config.height = firstSize.height;
   config.rendererChoice = rendererChoiceFromEnvironment();
-  config.report = [](const RenderReport& report) {
-    if (report.kind == RenderReport::Kind::ring) {
-      noteRingAnnounced(signalWatch, report.generation);
-    }
-    emitLine(renderReportLine(report));
+  config.report = [](const RenderReport& report) { emitLine(renderReportLine(report)); };
+  config.changeRing = [](uint32_t generation, const std::function<bool()>& create) {
+    return changeRingExclusively(signalWatch, generation, create);
   };
   config.onSoftwareRenderer = [mpv = state.mpv, applied = appliedSessionOptions] {
     applySoftwareRendererOptions(mpv, applied);

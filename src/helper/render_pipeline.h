@@ -82,6 +82,11 @@ struct RenderConfig {
   std::function<void(const RenderReport&)> report;  // may be empty
   std::function<void()> onSoftwareRenderer;         // OpenGL is a software rasteriser
   std::function<void()> onSoftwarePath;             // the software path is chosen
+  // Runs `create`, which replaces the ring by the one of `generation` (the
+  // old name unlinked, the new one made), and returns its result. The owner
+  // uses it to keep an exit that unlinks the ring from running halfway
+  // through. May be empty: `create` then runs as it is.
+  std::function<bool(uint32_t generation, const std::function<bool()>& create)> changeRing;
 };
 
 struct RenderPipeline {
@@ -115,18 +120,16 @@ struct RenderPipeline {
 
   // Software path only (software_path.h). The engine's software renderer
   // cannot turn frames (it aborts the process on a quarter turn), so the
-  // engine is told not to (video-rotate=no) and the turn is made while
-  // writing the slot. The stream's rotation comes from a client handle of its
-  // own, whose property events the render thread reads without blocking; on
-  // the same handle, an on_load hook takes over a load's own video-rotate.
+  // engine is told not to (video-rotate=no) and turns the picture in its
+  // video filter chain instead (turn_filter.h), so that subtitles and the OSD
+  // are drawn over the upright picture. A client handle of its own carries
+  // the hooks that choose the turn (on_load takes over a load's own
+  // video-rotate, on_preloaded sets the filter) and the rotation of the
+  // video track, read by the render thread without blocking.
   mpv_handle* rotationWatch = nullptr;
-  int64_t streamRotation = 0;  // the current video track's rotation metadata
   int64_t callerRotation = 0;  // video-rotate as set before; -1 for "no"
   int64_t fileRotation = 0;    // the same, or the current load's own
-  // fileRotation as published for the event loop, which fits the ring to the
-  // turned picture: stored before the load may go on (the engine waits for
-  // the hook's answer), so it is current when the load's track list arrives.
-  std::atomic<int64_t> publishedFileRotation{0};
+  int turnDegrees = 0;         // the turn the filter chain was last given
   bool directSoftwareTarget = true;  // the engine writes upward into the slot
   // The largest side OpenGL would take here: the software path refuses the
   // sizes the OpenGL path would, so both fail a resize alike.

@@ -60,20 +60,20 @@ void enterStopping(SignalWatch& watch) {
   watch.onStop = nullptr;
 }
 
-void noteRingAnnounced(SignalWatch& watch, uint32_t generation) {
+bool changeRingExclusively(SignalWatch& watch, uint32_t generation,
+                           const std::function<bool()>& create) {
   std::lock_guard<std::mutex> lock(watch.mutex);
-  watch.announcedGeneration = generation;
+  if (!create()) return false;
+  watch.ringGeneration = generation;
+  return true;
 }
 
 void unlinkRingsLocked(const SignalWatch& watch) {
-  // The render thread may be between creating the next ring and announcing
-  // it, so the name after the newest announced one goes too. Replaced rings
-  // were unlinked by the render thread already.
-  for (uint32_t generation : {watch.announcedGeneration, watch.announcedGeneration + 1}) {
-    if (generation == 0) continue;
-    const std::string name = watch.shmBase + "-g" + std::to_string(generation);
-    shm_unlink(name.c_str());
-  }
+  // Replaced rings were unlinked by the render thread already, and no new one
+  // is made while the caller holds the lock.
+  if (watch.ringGeneration == 0) return;
+  const std::string name = watch.shmBase + "-g" + std::to_string(watch.ringGeneration);
+  shm_unlink(name.c_str());
 }
 
 }  // namespace frame_helper

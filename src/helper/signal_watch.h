@@ -11,10 +11,10 @@
 // further one ends the process at once. Ending at once still unlinks the
 // frame ring, then exits with status 128 + the signal number.
 //
-// Threads: the watch thread runs watchLoop; main calls the other functions.
-// `mutex` guards every member below it and is a leaf lock, except that
-// onStop runs under it (so main never tears down what onStop uses while it
-// runs).
+// Threads: the watch thread runs watchLoop; main calls the other functions,
+// the render thread changeRingExclusively. `mutex` guards every member below
+// it and is a leaf lock, except that onStop runs under it (so main never
+// tears down what onStop uses while it runs) and a ring is made under it.
 #pragma once
 
 #include <csignal>
@@ -33,7 +33,7 @@ struct SignalWatch {
   std::mutex mutex;
   ShutdownPhase phase = ShutdownPhase::starting;
   std::function<void()> onStop;  // asks the event loop to end; only called while running
-  uint32_t announcedGeneration = 0;  // newest ring announced by a "shm" event; 0 none
+  uint32_t ringGeneration = 0;  // newest ring made (changeRingExclusively); 0 none
 };
 
 // The signals that end the helper. Main thread, before any other thread.
@@ -50,11 +50,15 @@ void enterRunning(SignalWatch& watch, std::function<void()> onStop);
 // at once. After this returns, onStop is never called again.
 void enterStopping(SignalWatch& watch);
 
-// Render thread (through the "shm" callback): a ring of this generation exists.
-void noteRingAnnounced(SignalWatch& watch, uint32_t generation);
+// Render thread: runs `create`, which replaces the ring by the one of
+// `generation`, under `mutex`, and notes the generation when it succeeds.
+// Ending at once holds `mutex` from the unlink to the exit, so a ring is
+// either made and noted before it, or never made: none outlives the process.
+bool changeRingExclusively(SignalWatch& watch, uint32_t generation,
+                           const std::function<bool()>& create);
 
-// What ending at once does, apart from exiting: unlinks the newest announced
-// ring and the one that may be in the making after it. Caller holds `mutex`.
+// What ending at once does, apart from exiting: unlinks the newest ring.
+// Caller holds `mutex`.
 void unlinkRingsLocked(const SignalWatch& watch);
 
 }  // namespace frame_helper

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "software_frame.h"
+#include "turn_filter.h"
 
 namespace frame_helper {
 namespace {
@@ -15,6 +16,7 @@ char kSoftwareFormat[] = "bgr0";
 constexpr size_t kSoftwareRowAlignment = 64;
 constexpr uint64_t kRotationReply = 1;
 constexpr uint64_t kLoadHookReply = 2;
+constexpr uint64_t kTurnHookReply = 3;
 
 // video-rotate's value as the turn adds it: degrees, or -1 for "no".
 int64_t rotationOption(mpv_handle* mpv, const char* name) {
@@ -51,7 +53,6 @@ bool setUpSoftwarePath(RenderPipeline& p, std::string& error) {
   // slot writer.
   p.callerRotation = rotationOption(mpv, "video-rotate");
   p.fileRotation = p.callerRotation;
-  p.publishedFileRotation.store(p.fileRotation, std::memory_order_release);
   if (const int result = mpv_set_property_string(mpv, "video-rotate", "no"); result < 0) {
     error = std::string("video-rotate: ") + mpv_error_string(result);
     return false;
@@ -68,6 +69,8 @@ bool setUpSoftwarePath(RenderPipeline& p, std::string& error) {
   // A load's own video-rotate would reach the renderer: it is taken over
   // in the hook that runs after per-file options are applied.
   mpv_hook_add(p.rotationWatch, kLoadHookReply, "on_load", 0);
+  // The turn, in the engine's filter chain, once the file's tracks are known.
+  mpv_hook_add(p.rotationWatch, kTurnHookReply, engine::kTurnHook, 0);
 
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
@@ -94,23 +97,36 @@ void readRotationEvents(RenderPipeline& p) {
         p.fileRotation = rotationOption(p.rotationWatch, "video-rotate");
         mpv_set_property_string(p.rotationWatch, "file-local-options/video-rotate", "no");
       }
-      p.publishedFileRotation.store(p.fileRotation, std::memory_order_release);
+      mpv_hook_continue(p.rotationWatch, static_cast<const mpv_event_hook*>(event->data)->id);
+      continue;
+    }
+    if (event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kTurnHookReply) {
+      // Queued before the answer, so the engine builds the file's filter
+      // chain with it: the first frame is already upright.
+      const int turn =
+          engine::effectiveTurn(engine::upcomingVideoRotation(p.rotationWatch), p.fileRotation);
+      engine::queueTurnFilter(p.rotationWatch, p.turnDegrees, turn);
+      p.turnDegrees = turn;
       mpv_hook_continue(p.rotationWatch, static_cast<const mpv_event_hook*>(event->data)->id);
       continue;
     }
     if (event->event_id != MPV_EVENT_PROPERTY_CHANGE || event->reply_userdata != kRotationReply) {
       continue;
     }
+    // Another video track chosen while playing. "Unavailable" (between
+    // files, delivered late) changes nothing: the hook has chosen already.
     const auto* property = static_cast<const mpv_event_property*>(event->data);
-    // No video track, or one without the metadata: no turn.
-    p.streamRotation =
-        property->format == MPV_FORMAT_INT64 ? *static_cast<int64_t*>(property->data) : 0;
+    if (property->format != MPV_FORMAT_INT64) continue;
+    const int turn =
+        engine::effectiveTurn(*static_cast<int64_t*>(property->data), p.fileRotation);
+    if (turn == p.turnDegrees) continue;
+    engine::queueTurnFilter(p.rotationWatch, p.turnDegrees, turn);
+    p.turnDegrees = turn;
   }
 }
 
 void renderSoftwareFrame(RenderPipeline& p) {
   if (!p.ring.isMapped()) return;
-  const int turns = p.fileRotation < 0 ? 0 : quarterTurnsFor(p.streamRotation + p.fileRotation);
   const size_t frameStride = static_cast<size_t>(p.width) * 4;
   // The number is taken only by a frame that is published: a failed render
   // leaves its slot empty (seq 0) and the next frame goes to the same slot.
@@ -118,7 +134,11 @@ void renderSoftwareFrame(RenderPipeline& p) {
   uint8_t* slot = p.ring.beginFrame(seq);
 
   bool rendered = false;
-  if (turns == 0 && p.directSoftwareTarget) {
+  // libswscale writes rows in whole SIMD blocks, past a row's end when its
+  // bytes are not a multiple of 64; upward, the picture's top row is the
+  // slot's last, so that would write past the slot (past the mapping, for
+  // the last slot). Such widths go through the padded scratch picture.
+  if (p.directSoftwareTarget && frameStride % kSoftwareRowAlignment == 0) {
     // Bottom row first without a copy: the engine starts at the slot's last
     // row and steps upward, a stride of minus one row (as size_t, which the
     // engine adds with wrap-around). An engine that refuses it gets the
@@ -132,20 +152,17 @@ void renderSoftwareFrame(RenderPipeline& p) {
     }
   }
   if (!rendered) {
-    const bool sideways = turns % 2 == 1;
-    const int32_t sourceWidth = sideways ? p.height : p.width;
-    const int32_t sourceHeight = sideways ? p.width : p.height;
-    const size_t stride = (static_cast<size_t>(sourceWidth) * 4 + kSoftwareRowAlignment - 1) /
+    const size_t stride = (static_cast<size_t>(p.width) * 4 + kSoftwareRowAlignment - 1) /
                           kSoftwareRowAlignment * kSoftwareRowAlignment;
-    const size_t bytes = stride * static_cast<size_t>(sourceHeight) + kSoftwareRowAlignment;
+    const size_t bytes = stride * static_cast<size_t>(p.height) + kSoftwareRowAlignment;
     if (p.scratch.size() < bytes) p.scratch.assign(bytes, 0);
     // Aligned inside the vector: its own alignment is only that of new.
     const size_t misalignment =
         reinterpret_cast<uintptr_t>(p.scratch.data()) % kSoftwareRowAlignment;
     uint8_t* source = p.scratch.data() + (misalignment ? kSoftwareRowAlignment - misalignment : 0);
-    rendered = renderInto(p, source, sourceWidth, sourceHeight, stride);
+    rendered = renderInto(p, source, p.width, p.height, stride);
     if (rendered) {
-      writeTurnedFrame(source, stride, sourceWidth, sourceHeight, turns, slot, p.width, p.height);
+      writeFrame(source, stride, slot, p.width, p.height);
     }
   }
   mpv_render_context_report_swap(p.renderContext);

@@ -1,6 +1,6 @@
 // The render thread's software path: the engine's software renderer draws
-// each frame straight into its ring slot (turned there, since the renderer
-// cannot turn), and publishes it in the same pass. Its pair: the set-up, and
+// each frame straight into its ring slot (a rotated picture already turned
+// in the engine's filter chain), and publishes it in the same pass. Its pair: the set-up, and
 // a pass that renders one frame; a pass without a new frame has nothing to
 // publish.
 //
@@ -13,14 +13,15 @@
 
 namespace frame_helper {
 
-// Takes over the engine's rotation (video-rotate=no, the caller's value
-// kept for the slot writer), runs onSoftwarePath, opens the rotationWatch
-// handle with its on_load hook and creates the software render context. On
-// failure false, with the reason in `error`.
+// Takes over the engine's rotation (video-rotate=no, the caller's value kept
+// for the turn filter), runs onSoftwarePath, opens the rotationWatch handle
+// with its on_load and on_preloaded hooks and creates the software render
+// context. On failure false, with the reason in `error`.
 bool setUpSoftwarePath(RenderPipeline& pipeline, std::string& error);
 
-// Drains rotationWatch without blocking: the stream's rotation, and each
-// load's own video-rotate, taken over before the load goes on.
+// Drains rotationWatch without blocking: each load's own video-rotate, taken
+// over before the load goes on; each file's turn, set in the filter chain
+// before its tracks decode; a video track chosen later, turned anew.
 void readRotationEvents(RenderPipeline& pipeline);
 
 // Renders the next frame into the next slot and publishes it; a failed

@@ -165,6 +165,7 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
 SessionRef createSession(const SessionSettings& settings) {
   auto session = std::make_shared<Session>();
   session->id = takeSessionId();
+  session->traceEnabled = isHostedMpvTraceEnabled();
   runOnMainThread([&] {
     session->nativeView = viewForNativeHandle(settings.windowHandle);
     if (session->nativeView) session->hostView = hostViewFor(session->nativeView);

@@ -5,8 +5,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "engine_text.h"
+#include "rotation.h"
 #include "session_properties.h"
 
 namespace hosted_mpv {
@@ -17,10 +19,13 @@ namespace {
 // playing without recording, but keeps the target in "stream-record".
 void handleRecorderFailureLocked(Session& session, const std::string& text) {
   SessionSnapshot& snapshot = session.snapshot;
-  // While a recording request is on its way, the line may belong to the target
-  // that request replaces; its reply settles the state instead.
+  const std::string why(engine::recorderFailureText(text));
+  // The engine opens a new target as it takes it and may log its failure
+  // before the start's reply is queued: the reply settles with it.
+  if (noteRecorderFailureForStart(session.replies, why)) return;
+  // While a stop is on its way, its reply settles the state instead.
   if (!snapshot.recording.active || recordingReplyPending(session.replies)) return;
-  engine::showRecordingStopped(snapshot.recording, engine::recorderFailureText(text));
+  engine::showRecordingStopped(snapshot.recording, why);
   session.engineHoldsFailedRecording = true;
 }
 
@@ -35,6 +40,8 @@ void handleLogLocked(Session& session, const mpv_event_log_message* message) {
   if (level != "warn" && level != "error" && level != "fatal") return;
   std::fprintf(stderr, "[hosted-mpv][%s][%s] %s: %s", session.id.c_str(), message->level,
                message->prefix ? message->prefix : "mpv", message->text);
+  engine::noteStreamLine(session.streamWatch, level, message->prefix ? message->prefix : "mpv",
+                         message->text);
   if (level == "warn") return;
   if (message->prefix && std::strcmp(message->prefix, "recorder") == 0) {
     handleRecorderFailureLocked(session, message->text);
@@ -43,7 +50,12 @@ void handleLogLocked(Session& session, const mpv_event_log_message* message) {
 }
 
 void handleReplyLocked(Session& session, uint64_t replyId, int error) {
-  if (settleReplyLocked(session.replies, session.snapshot, replyId, error)) return;
+  if (settleReplyLocked(session.replies, session.snapshot, replyId, error)) {
+    if (std::exchange(session.replies.startFailedInEngine, false)) {
+      session.engineHoldsFailedRecording = true;
+    }
+    return;
+  }
   if (error < 0) session.snapshot.error = engineText(error);
 }
 
@@ -87,14 +99,33 @@ void handleSessionEventLocked(Session& session, const mpv_event& event) {
   }
 }
 
+void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts) {
+  engine::applyStreamEnd(loadStateOf(session), kSessionStatusRules, facts);
+}
+
 void runEventLoop(SessionRef session) {
   if (!session->running.load(std::memory_order_acquire)) return;
   do {
     mpv_event* event = mpv_wait_event(session->mpv, 0.1);
-    if (event && event->event_id != MPV_EVENT_NONE) {
-      std::lock_guard lock(session->stateMutex);
-      handleSessionEventLocked(*session, *event);
+    if (!event || event->event_id == MPV_EVENT_NONE) continue;
+    if (event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kTurnHookId) {
+      turnForFile(*session, *static_cast<const mpv_event_hook*>(event->data));
+      continue;
     }
+    // The engine is called only outside stateMutex: the facts of an end are
+    // read before it, a new turn queued after it.
+    const bool streamEnds = engine::reportsStreamEnd(*event);
+    const engine::StreamEndFacts facts =
+        streamEnds ? engine::readStreamEndFacts(session->mpv) : engine::StreamEndFacts{};
+    int trackRotation = -1;
+    {
+      std::lock_guard lock(session->stateMutex);
+      const int rotationBefore = session->streamRotation;
+      handleSessionEventLocked(*session, *event);
+      if (streamEnds) handleStreamEndLocked(*session, facts);
+      if (session->streamRotation != rotationBefore) trackRotation = session->streamRotation;
+    }
+    if (session->softwareRenderer && trackRotation >= 0) followVideoTrack(*session, trackRotation);
   } while (session->running.load(std::memory_order_acquire));
 }
 

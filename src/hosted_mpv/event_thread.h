@@ -14,4 +14,9 @@ void runEventLoop(SessionRef session);
 // Folds one event into the session. Caller holds session.stateMutex.
 void handleSessionEventLocked(Session& session, const mpv_event& event);
 
+// After an event that reports the end of the stream (engine::reportsStreamEnd),
+// with the engine's facts read just before: a stream cut short carries why in
+// the snapshot's error. Caller holds session.stateMutex.
+void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts);
+
 }  // namespace hosted_mpv

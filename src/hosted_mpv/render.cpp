@@ -61,7 +61,7 @@ void recordRenderedFrame(const SessionRef& session, std::chrono::nanoseconds dur
   auto nanos = uint64_t(duration.count() > 0 ? duration.count() : 0);
   uint64_t frames = session->renderedFrameCount.fetch_add(1) + 1;
   uint64_t total = session->totalRenderNanos.fetch_add(nanos) + nanos;
-  if (frames % 120 != 0 || !isHostedMpvTraceEnabled()) return;
+  if (frames % 120 != 0 || !session->traceEnabled) return;
   std::fprintf(stderr,
                "[hosted-mpv][%s][trace] renderer=%s frames=%llu avgRenderMs=%.2f skipped=%llu\n",
                session->id.c_str(), session->softwareRenderer ? "sw" : "gl",

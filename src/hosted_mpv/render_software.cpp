@@ -10,7 +10,6 @@
 
 #include "platform/main_thread.h"
 #include "render.h"
-#include "rotation.h"
 
 namespace hosted_mpv {
 
@@ -19,7 +18,7 @@ size_t softwareStride(int width) { return (size_t(width) * 4 + 63) / 64 * 64; }
 void renderSoftwareBranch(const SessionRef& session) {
   if (!session->renderContext) return;  // released by teardown
   auto t0 = std::chrono::steady_clock::now();
-  int width, height, rotation;
+  int width, height;
   double scale;
   {
     std::lock_guard lock(session->stateMutex);
@@ -28,29 +27,21 @@ void renderSoftwareBranch(const SessionRef& session) {
     width = std::min(session->surfaceWidth, session->maxFrameWidth);
     height = std::min(session->surfaceHeight, session->maxFrameHeight);
     scale = session->backingScale;
-    rotation = effectiveRotation(session->streamRotation, session->requestedRotation);
   }
   if (width < 1 || height < 1) return;
 
-  // The engine draws the picture as stored (it never rotates on this path),
-  // into a surface turned back by the rotation, so that turning its frame
-  // fills the real surface exactly as the engine's own rotation would.
-  bool sideways = rotation == 90 || rotation == 270;
-  int drawWidth = sideways ? height : width;
-  int drawHeight = sideways ? width : height;
-  auto allocate = [](size_t size) {
-    // 64-byte aligned rows and start let the engine take its fast paths.
-    return std::unique_ptr<uint8_t, decltype(&std::free)>(
-        static_cast<uint8_t*>(std::aligned_alloc(64, size)), &std::free);
-  };
-  size_t stride = softwareStride(drawWidth);
-  size_t size = stride * size_t(drawHeight);
+  // 64-byte aligned rows and start let the engine take its fast paths. A
+  // rotated picture comes already turned by the engine's filter chain
+  // (rotation.h).
+  size_t stride = softwareStride(width);
+  size_t size = stride * size_t(height);
+  auto buffer = std::unique_ptr<uint8_t, decltype(&std::free)>(
+      static_cast<uint8_t*>(std::aligned_alloc(64, size)), &std::free);
   // A buffer that cannot be had ends the render like an image that cannot be made.
-  auto buffer = allocate(size);
   if (!buffer) return;
   std::memset(buffer.get(), 0, size);
 
-  int surfaceSize[2] = {drawWidth, drawHeight};
+  int surfaceSize[2] = {width, height};
   char format[] = "bgr0";
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_SW_SIZE, surfaceSize}, {MPV_RENDER_PARAM_SW_FORMAT, format},
@@ -62,18 +53,6 @@ void renderSoftwareBranch(const SessionRef& session) {
     updateSessionError(*session, std::string("Failed to render frame: ") + mpv_error_string(result),
                        true);
     return;
-  }
-  if (rotation != 0) {
-    size_t turnedStride = softwareStride(width);
-    auto turned = allocate(turnedStride * size_t(height));
-    if (!turned) return;
-    size_t rowBytes = size_t(width) * 4;
-    for (int y = 0; y < height; ++y) {  // the row padding, which the turn does not write
-      std::memset(turned.get() + size_t(y) * turnedStride + rowBytes, 0, turnedStride - rowBytes);
-    }
-    rotatePixels(buffer.get(), stride, drawWidth, drawHeight, rotation, turned.get(), turnedStride);
-    buffer = std::move(turned);
-    stride = turnedStride;
   }
   PixelImageRef image = createPixelImage(width, height, stride, buffer.get());
   if (!image) return;

@@ -23,6 +23,7 @@ void expectRecordStart(PendingReplies& replies, uint64_t replyId, const std::str
   replies.recordStartId = replyId;
   replies.recordStartTargetPath = targetPath;
   replies.recordStartStartedAt = startedAt;
+  replies.recordStartFailure.clear();
 }
 
 void expectRecordStop(PendingReplies& replies, uint64_t replyId, const std::string& startedAt) {
@@ -39,6 +40,7 @@ void withdrawRecordStart(PendingReplies& replies, uint64_t replyId) {
   replies.recordStartId = 0;
   replies.recordStartTargetPath.clear();
   replies.recordStartStartedAt.clear();
+  replies.recordStartFailure.clear();
 }
 
 void withdrawRecordStop(PendingReplies& replies, uint64_t replyId) {
@@ -54,12 +56,19 @@ void forgetRecordingReplies(PendingReplies& replies) {
   replies.recordStartId = 0;
   replies.recordStartTargetPath.clear();
   replies.recordStartStartedAt.clear();
+  replies.recordStartFailure.clear();
   replies.recordStopId = 0;
   replies.recordStopStartedAt.clear();
 }
 
 bool recordingReplyPending(const PendingReplies& replies) {
   return replies.recordStartId != 0 || replies.recordStopId != 0;
+}
+
+bool noteRecorderFailureForStart(PendingReplies& replies, const std::string& text) {
+  if (replies.recordStartId == 0) return false;
+  replies.recordStartFailure = text;
+  return true;
 }
 
 bool settleLoadLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64_t replyId,
@@ -77,11 +86,16 @@ bool settleRecordStartLocked(PendingReplies& replies, SessionSnapshot& snapshot,
   if (!takeExpected(replies.recordStartId, replyId)) return false;
   std::string path = std::move(replies.recordStartTargetPath);
   std::string startedAt = std::move(replies.recordStartStartedAt);
+  std::string failure = std::move(replies.recordStartFailure);
   replies.recordStartTargetPath.clear();
   replies.recordStartStartedAt.clear();
+  replies.recordStartFailure.clear();
   snapshot.recording.targetPath = path;
   if (error < 0) {
     engine::showRecordingStopped(snapshot.recording, engineText(error));
+  } else if (!failure.empty()) {
+    engine::showRecordingStopped(snapshot.recording, failure);
+    replies.startFailedInEngine = true;
   } else {
     engine::showRecordingRunning(snapshot.recording, startedAt, "");
   }

@@ -23,6 +23,14 @@ struct PendingReplies {
   uint64_t recordStartId = 0;
   std::string recordStartTargetPath;
   std::string recordStartStartedAt;
+  // The engine's recorder failed while the start was on its way: the engine
+  // logs that as soon as it takes the target, which can be before the reply
+  // is queued. The reply, though it succeeds, then settles a failed start.
+  std::string recordStartFailure;
+  // Set when a start settled failed that way: the engine keeps the target in
+  // "stream-record", which the event thread must have cleared (it moves the
+  // mark to the session and resets this).
+  bool startFailedInEngine = false;
   uint64_t recordStopId = 0;
   // The start time the snapshot showed before the stop, shown again if the
   // engine fails the stop.
@@ -50,6 +58,10 @@ void forgetRecordingReplies(PendingReplies& replies);
 
 // Whether a recording start or stop is on its way.
 bool recordingReplyPending(const PendingReplies& replies);
+
+// The recorder failed with `text` while a start is on its way: returns true
+// and keeps it for the start's reply; false when no start is expected.
+bool noteRecorderFailureForStart(PendingReplies& replies, const std::string& text);
 
 // Each applies the reply `replyId` (with the engine's `error` status) to the
 // snapshot when it is the one expected of its kind, forgets the expectation

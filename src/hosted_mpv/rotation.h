@@ -2,32 +2,38 @@
 // frame's rotation, and on a quarter turn it aborts the whole process (an
 // assertion in mp_image_crop), while its video output tells the engine that
 // it rotates. So a software session never lets the engine rotate
-// (video-rotate=no) and turns the picture itself when it hands the frame over.
+// (video-rotate=no) and has the picture turned in the engine's video filter
+// chain instead (engine/turn_filter.h), chosen for each file before its first
+// frame: the renderer then draws subtitles and the OSD over an upright
+// picture.
+//
+// Threads: takeOverRotation on the calling thread at creation; the others on
+// the session's event thread, without the session's lock (they call the
+// engine).
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <mpv/client.h>
 
 #include "session.h"
 
 namespace hosted_mpv {
 
+// The reply id of the hook in which a software session chooses each file's turn.
+inline constexpr uint64_t kTurnHookId = 1;
+
 // Takes rotation over from the engine on a software session: keeps the
 // engine's video-rotate (the default or the caller's extra option) as
-// requestedRotation and sets the engine's to "no". Calling thread, after
-// mpv_initialize and before anything is loaded.
+// requestedRotation, sets the engine's to "no" and adds the hook that turns
+// each file. Calling thread, after mpv_initialize and before anything is
+// loaded.
 void takeOverRotation(Session& session);
 
-// The clockwise quarter turn (0, 90, 180 or 270) that the engine would give a
-// stream with rotation metadata `streamRotation` under video-rotate
-// `requested` (-1 for "no"): their sum, rounded to the nearest quarter turn
-// (the engine turns other angles with a filter the software path does not have).
-int effectiveRotation(int streamRotation, int requested);
+// The hook event `hook` of a software session: queues the turn of the file
+// about to play, then lets the engine go on.
+void turnForFile(Session& session, const mpv_event_hook& hook);
 
-// Writes `source` (sourceWidth × sourceHeight "bgr0" pixels) turned clockwise
-// by `rotation` (90, 180 or 270) into `target`, whose size is the turned one.
-// Any thread.
-void rotatePixels(const uint8_t* source, size_t sourceStride, int sourceWidth, int sourceHeight,
-                  int rotation, uint8_t* target, size_t targetStride);
+// Another video track was chosen while playing (its rotation metadata
+// `streamRotation`): turns the picture anew if the turn differs.
+void followVideoTrack(Session& session, int streamRotation);
 
 }  // namespace hosted_mpv

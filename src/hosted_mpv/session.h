@@ -26,6 +26,7 @@
 #include "platform/serial_queue.h"
 #include "replies.h"
 #include "snapshot.h"
+#include "stream_end.h"
 
 namespace hosted_mpv {
 
@@ -62,9 +63,17 @@ struct Session {
   // Set by creation before any render or callback can run, then immutable.
   std::shared_ptr<SerialQueue> renderQueue;
   bool softwareRenderer = false;
+  // ORVANEL_TRACE_HOSTED_MPV as it was at creation: the render queue and the
+  // event thread never read the environment, which JavaScript may change
+  // (and reallocate) under them at any time.
+  bool traceEnabled = false;
   // Software path: the engine's video-rotate taken over at creation (-1 for
   // "no") (rotation.h).
   int requestedRotation = 0;
+
+  // Event thread only: the turn the software path's filter chain was last
+  // given (rotation.h).
+  int turnDegrees = 0;
 
   // No lock: release stores, acquire loads, acquire-release exchanges.
   std::atomic<bool> running{false};
@@ -91,6 +100,7 @@ struct Session {
   uint64_t surfaceGeneration = 0;
   bool paused = false;
   bool fileLoaded = false;
+  engine::StreamWatch streamWatch;  // what the current file's stream went through
   // Rotation metadata of the selected video track (clockwise degrees).
   int streamRotation = 0;
   // The engine failed a recording and still holds its target in

@@ -28,7 +28,7 @@ bool isOpenGLRendererRequested() {
 }
 
 void traceSession(const Session* session, const std::string& message) {
-  if (!isHostedMpvTraceEnabled()) return;
+  if (session ? !session->traceEnabled : !isHostedMpvTraceEnabled()) return;
   std::fprintf(stderr, "[hosted-mpv][%s][trace] %s\n", session ? session->id.c_str() : "unknown",
                message.c_str());
 }

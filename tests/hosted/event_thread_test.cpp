@@ -86,7 +86,7 @@ TEST_F(EventThreadTest, ErrorLinesDescribeOnlyALoadThatHasNotStartedPlaying) {
   }
   snap().status = SessionStatus::loading;
   log("vd", "error", "no CUDA\n");
-  EXPECT_EQ(snap().error, "no CUDA\n");
+  EXPECT_EQ(snap().error, "");  // while loading, a line may be a late one of the load before
   EXPECT_FALSE(snap().errorFromEngine);
   EXPECT_EQ(snap().status, SessionStatus::loading);
   handle(MPV_EVENT_START_FILE);
@@ -97,8 +97,8 @@ TEST_F(EventThreadTest, FatalLinesWithoutPrefixSayMpvAndKeepTheStatus) {
   snap().status = SessionStatus::loading;
   EXPECT_EQ(log(nullptr, "fatal", "gone"), "[hosted-mpv][hosted-mpv-test][fatal] mpv: gone");
   EXPECT_EQ(snap().status, SessionStatus::loading);
-  EXPECT_EQ(snap().error, "gone");
-  EXPECT_TRUE(snap().errorFromEngine);
+  EXPECT_EQ(snap().error, "");  // held until the load's outcome
+  EXPECT_FALSE(snap().errorFromEngine);
   // The engine recovered from it: the file loads and plays.
   handle(MPV_EVENT_FILE_LOADED);
   EXPECT_EQ(snap().status, SessionStatus::playing);
@@ -112,6 +112,10 @@ TEST_F(EventThreadTest, ALateErrorLineOfAReplacedLoadNeverShowsInTheNextFile) {
   snap().status = SessionStatus::error;  // A was refused
   handle(MPV_EVENT_START_FILE);           // B
   log("cplayer", "error", "Failed to open /nonexistent/a.mkv.\n");
+  log("cplayer", "fatal", "late fatal of a\n");
+  EXPECT_EQ(snap().status, SessionStatus::loading);
+  EXPECT_EQ(snap().error, "");  // not while B is loading either
+  EXPECT_FALSE(snap().errorFromEngine);
   handle(MPV_EVENT_FILE_LOADED);
   EXPECT_EQ(snap().status, SessionStatus::playing);
   EXPECT_EQ(snap().error, "");
@@ -212,6 +216,40 @@ TEST_F(EventThreadTest, RecordingStartReplies) {
   EXPECT_EQ(snap().recording.startedAt, "");
   EXPECT_EQ(snap().recording.error, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
   EXPECT_EQ(snap().error, "");  // recording failures stay in the recording fields
+}
+
+// The engine opens the target as it takes it: its failure line may come
+// before or after the start's (successful) reply. Either way the snapshot
+// shows a stopped recording with the recorder's words, and the engine's
+// target is marked for clearing.
+TEST_F(EventThreadTest, ARecorderFailureSettlesTheStartInEitherOrder) {
+  for (bool lineFirst : {true, false}) {
+    SetUp();
+    snap().status = SessionStatus::playing;
+    expectRecordStart(session->replies, 6, "/nope/c.ts", "2024-05-01T18:32:00Z");
+    if (lineFirst) {
+      log("recorder", "error", "Failed opening output file.\n");
+      EXPECT_FALSE(snap().recording.active) << "not before the reply";
+      EXPECT_FALSE(session->engineHoldsFailedRecording);
+    }
+    handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 6, 0);
+    if (!lineFirst) {
+      EXPECT_TRUE(snap().recording.active);
+      log("recorder", "error", "Failed opening output file.\n");
+    }
+    EXPECT_FALSE(snap().recording.active) << lineFirst;
+    EXPECT_EQ(snap().recording.targetPath, "/nope/c.ts");
+    EXPECT_EQ(snap().recording.startedAt, "");
+    EXPECT_EQ(snap().recording.error, "Failed opening output file.") << lineFirst;
+    EXPECT_TRUE(session->engineHoldsFailedRecording) << lineFirst;
+    EXPECT_FALSE(session->replies.startFailedInEngine);
+
+    // The next start to a good target is not marked by the old failure.
+    expectRecordStart(session->replies, 7, "/tmp/d.ts", "2024-05-01T18:33:00Z");
+    handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 7, 0);
+    EXPECT_TRUE(snap().recording.active);
+    EXPECT_EQ(snap().recording.error, "");
+  }
 }
 
 TEST_F(EventThreadTest, RecordingStopReplies) {

@@ -23,14 +23,14 @@ TEST(RecordRenderedFrame, TracesEvery120thFrame) {
   auto session = std::make_shared<Session>();
   session->id = "hosted-mpv-7";
   session->softwareRenderer = true;
-  setenv("ORVANEL_TRACE_HOSTED_MPV", "1", 1);
+  session->traceEnabled = true;
+  unsetenv("ORVANEL_TRACE_HOSTED_MPV");  // the session's switch counts, not the environment
   testing::internal::CaptureStderr();
   for (int i = 0; i < 239; ++i) recordRenderedFrame(session, std::chrono::milliseconds(2));
   std::string first = testing::internal::GetCapturedStderr();
   testing::internal::CaptureStderr();
   recordRenderedFrame(session, std::chrono::milliseconds(2));
   std::string second = testing::internal::GetCapturedStderr();
-  unsetenv("ORVANEL_TRACE_HOSTED_MPV");
   EXPECT_EQ(
       first,
       "[hosted-mpv][hosted-mpv-7][trace] renderer=sw frames=120 avgRenderMs=2.00 skipped=0\n");

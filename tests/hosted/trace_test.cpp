@@ -35,18 +35,22 @@ TEST(Environment, RendererChoiceAndTraceSwitch) {
   }
 }
 
+// A session traces by the switch it was created with, whatever the
+// environment says later; without a session the environment decides.
 TEST(TraceSession, WritesOnlyWhenEnabled) {
   Session session;
   session.id = "hosted-mpv-9";
-  setenv("ORVANEL_TRACE_HOSTED_MPV", "1", 1);
-  testing::internal::CaptureStderr();
-  traceSession(&session, "hello");
-  traceSession(nullptr, "no session");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "[hosted-mpv][hosted-mpv-9][trace] hello\n[hosted-mpv][unknown][trace] no session\n");
+  session.traceEnabled = true;
   setenv("ORVANEL_TRACE_HOSTED_MPV", "0", 1);
   testing::internal::CaptureStderr();
+  traceSession(&session, "hello");
+  traceSession(nullptr, "hidden without a session");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "[hosted-mpv][hosted-mpv-9][trace] hello\n");
+  setenv("ORVANEL_TRACE_HOSTED_MPV", "1", 1);
+  session.traceEnabled = false;
+  testing::internal::CaptureStderr();
   traceSession(&session, "hidden");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  traceSession(nullptr, "no session");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "[hosted-mpv][unknown][trace] no session\n");
   unsetenv("ORVANEL_TRACE_HOSTED_MPV");
 }

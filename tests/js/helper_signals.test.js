@@ -82,6 +82,33 @@ describe('helper signals', () => {
     }
   });
 
+  it('leaves no ring when signals come while the ring changes size again and again', async () => {
+    // The second signal ends it at once, unlinking the ring of the moment,
+    // while the render thread may be making the next one.
+    for (let round = 0; round < 6; round += 1) {
+      const { base, helper } = await playingHelper(`resizing-${round}`);
+      try {
+        let big = false;
+        const resize = setInterval(() => {
+          big = !big;
+          helper.size(big ? 640 : 320, big ? 480 : 240);
+        }, 2);
+        const rings = () => helper.events.filter((e) => e.event === 'shm').length;
+        const first = rings();
+        while (rings() < first + 2 + round) await new Promise((resolve) => setTimeout(resolve, 5));
+        process.kill(helper.pid, 'SIGTERM');
+        process.kill(helper.pid, 'SIGHUP');
+        const status = await helper.waitForExit();
+        clearInterval(resize);
+        assert.ok(status.code === 0 || status.code === 128 + SIGNAL_NUMBERS.SIGTERM ||
+          status.code === 128 + SIGNAL_NUMBERS.SIGHUP, JSON.stringify(status));
+        assert.deepEqual(shmLeftovers(base), [], `round ${round}`);
+      } finally {
+        await helper.close();
+      }
+    }
+  });
+
   it('leaves no ring when the Node process owning it exits or is killed without closing it', async () => {
     const client = require.resolve('../../lib/helper_client');
     for (const ending of ['process.exit(0)', "process.kill(process.pid, 'SIGKILL')"]) {
