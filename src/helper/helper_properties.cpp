@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "buffering.h"
 #include "render_size.h"
 #include "software_frame.h"
 #include "stream_stats.h"
@@ -136,7 +137,8 @@ const std::array<Row, 3> kChapterAndRotationRows{{
 
 }  // namespace
 
-const std::array<Row, 27> kHelperProperties = engine::joinRows(
-    kPlaybackRows, engine::streamStatsRows<&HelperState::stats>(), kChapterAndRotationRows);
+const std::array<Row, 29> kHelperProperties =
+    engine::joinRows(kPlaybackRows, engine::streamStatsRows<&HelperState::stats>(),
+                     kChapterAndRotationRows, engine::bufferingRows<&HelperState::buffering>());
 
 }  // namespace frame_helper

@@ -3,6 +3,7 @@
 // (never while waiting for the engine). Log lines are written under the lock.
 #include "event_thread.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -70,11 +71,14 @@ void handleSessionEventLocked(Session& session, const mpv_event& event) {
     case MPV_EVENT_START_FILE:
       handleStartFileLocked(session);
       break;
-    case MPV_EVENT_END_FILE:
-      engine::applyEndFile(loadStateOf(session), kSessionStatusRules,
-                           static_cast<const mpv_event_end_file*>(event.data),
-                           session.running.load(std::memory_order_acquire));
+    case MPV_EVENT_END_FILE: {
+      const auto* endFile = static_cast<const mpv_event_end_file*>(event.data);
+      if (!engine::isEndOfStalledLoad(session.snapshot.buffering, endFile)) {
+        engine::applyEndFile(loadStateOf(session), kSessionStatusRules, endFile,
+                             session.running.load(std::memory_order_acquire));
+      }
       break;
+    }
     case MPV_EVENT_FILE_LOADED:
       engine::applyFileLoaded(loadStateOf(session), kSessionStatusRules);
       break;
@@ -87,13 +91,37 @@ void handleSessionEventLocked(Session& session, const mpv_event& event) {
   }
 }
 
+namespace {
+
+// A wait for data that made no progress for the bound ends the load.
+bool expireStalledLoadLocked(Session& session, int64_t nowNs) {
+  const auto timeoutNs = static_cast<int64_t>(session.stallTimeoutSeconds * 1e9);
+  if (!engine::stallExpired(session.snapshot.buffering, nowNs, timeoutNs)) return false;
+  engine::applyStreamStopped(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
+                             session.stallTimeoutSeconds);
+  return true;
+}
+
+}  // namespace
+
 void runEventLoop(SessionRef session) {
   if (!session->running.load(std::memory_order_acquire)) return;
   do {
     mpv_event* event = mpv_wait_event(session->mpv, 0.1);
-    if (event && event->event_id != MPV_EVENT_NONE) {
+    const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    bool stopStalled = false;
+    {
       std::lock_guard lock(session->stateMutex);
-      handleSessionEventLocked(*session, *event);
+      if (event && event->event_id != MPV_EVENT_NONE) handleSessionEventLocked(*session, *event);
+      stopStalled = expireStalledLoadLocked(*session, nowNs);
+    }
+    // Queued, not waited for; its end of file keeps the error. A load the
+    // application sends in the instant between the two would be stopped too.
+    if (stopStalled) {
+      const char* stop[] = {"stop", nullptr};
+      mpv_command_async(session->mpv, 0, stop);
     }
   } while (session->running.load(std::memory_order_acquire));
 }

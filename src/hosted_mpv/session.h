@@ -62,6 +62,9 @@ struct Session {
   // Set by creation before any render or callback can run, then immutable.
   std::shared_ptr<SerialQueue> renderQueue;
   bool softwareRenderer = false;
+  // The bound on a wait for data without progress (0: none), from the
+  // stall-timeout extra option.
+  double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
   // Software path: the engine's video-rotate taken over at creation (-1 for
   // "no") (rotation.h).
   int requestedRotation = 0;
