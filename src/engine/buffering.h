@@ -98,11 +98,13 @@ constexpr std::array<PropertyRow<RecordAt<Path...>>, 2> bufferingRows() {
 }
 
 // What a snapshot shows: "buffering" always, "bufferingPercent" while
-// waiting with a known fill.
+// waiting with a known fill. The engine reports the wait before the fill
+// that goes with it; a full cache is never waited for, so 100 is the fill
+// from before the wait.
 template <typename Flag, typename Number>
 void forEachBufferingKey(const Buffering& b, Flag flag, Number number) {
   flag("buffering", b.active);
-  if (b.active && b.percent >= 0) number("bufferingPercent", double(b.percent));
+  if (b.active && b.percent >= 0 && b.percent < 100) number("bufferingPercent", double(b.percent));
 }
 
 }  // namespace engine
