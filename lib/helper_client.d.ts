@@ -28,7 +28,7 @@ export interface HelperOptions {
   /**
    * Session options: the helper is started with --mpv-options-stdin and this preamble.
    * "stall-timeout" (seconds, "no" for none; default 10) is the helper's own: a wait for
-   * data without progress that long ends the load in error. A "deinterlace" or "vf..."
+   * data without progress that long ends the load in error. A "deinterlace" or "vf"
    * option replaces the default deinterlacing of interlaced frames.
    */
   mpvOptions?: EngineOptions;

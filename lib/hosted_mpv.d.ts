@@ -70,7 +70,7 @@ export function createSession(
   /**
    * Engine options "key=value". "stall-timeout=<seconds>" ("no" for none; default 10) is
    * the module's own: a wait for data without progress that long ends the load in error.
-   * A "deinterlace" or "vf..." option replaces the default deinterlacing.
+   * A "deinterlace" or "vf" option replaces the default deinterlacing.
    */
   extraOptions?: string[],
 ): string;

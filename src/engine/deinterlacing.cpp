@@ -3,7 +3,7 @@
 namespace engine {
 
 bool decidesDeinterlacing(std::string_view optionName) {
-  return optionName == "deinterlace" || optionName == "vf" || optionName.starts_with("vf-");
+  return optionName == "deinterlace" || optionName == "vf";
 }
 
 void setDefaultDeinterlacing(mpv_handle* mpv, bool callerDecides) {

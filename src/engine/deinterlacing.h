@@ -16,9 +16,9 @@ namespace engine {
 
 inline constexpr const char* kDefaultVideoFilter = "bwdif=mode=send_field:deint=interlaced";
 
-// A caller's option that decides the deinterlacing itself: "deinterlace",
-// or any of the engine's video filter list options ("vf", "vf-add", ...),
-// which the default would otherwise replace or run beside.
+// A caller's option that decides the deinterlacing itself: "deinterlace", or
+// the engine's video filter list "vf", which the default would replace. (The
+// list's "vf-add" forms are command-line only: the engine refuses them here.)
 bool decidesDeinterlacing(std::string_view optionName);
 
 // Sets the default filter unless `callerDecides`. After the caller's own
