@@ -25,7 +25,12 @@ export interface HelperOptions {
   hwdec?: string;
   /** Engine "audio-delay" value; not set when absent. */
   audioDelay?: string;
-  /** Session options: the helper is started with --mpv-options-stdin and this preamble. */
+  /**
+   * Session options: the helper is started with --mpv-options-stdin and this preamble.
+   * "stall-timeout" (seconds, "no" for none; default 10) is the helper's own: a wait for
+   * data without progress that long ends the load in error. A "deinterlace" or "vf"
+   * option replaces the default deinterlacing of interlaced frames.
+   */
   mpvOptions?: EngineOptions;
   /** Start in runtime probe mode. */
   runtimeProbe?: boolean;
@@ -60,6 +65,10 @@ export interface SnapshotEvent {
   aspectOverride: string;
   stats: StatsSnapshot;
   recording: RecordingSnapshot;
+  /** Playback waits for data (the status stays what it was); a change is sent at once. */
+  buffering: boolean;
+  /** While buffering: how far the cache has refilled toward resuming, 0 to 99. */
+  bufferingPercent?: number;
   /** Why the load failed ("error"), or why the stream was cut short ("ended"). */
   error?: string;
   errorOrigin?: 'engine';

@@ -51,6 +51,10 @@ export interface SessionSnapshot {
   aspectOverride: string;
   stats?: PlaybackStats;
   recording?: RecordingState;
+  /** Playback waits for data; the status stays what it was. */
+  buffering: boolean;
+  /** While buffering: how far the cache has refilled toward resuming, 0 to 99. */
+  bufferingPercent?: number;
   /** Why the load failed ("error"), or why the stream was cut short ("ended"). */
   error?: string;
   /** "engine" when the error came from the player itself. */
@@ -64,6 +68,11 @@ export function createSession(
   bounds: Bounds,
   unused?: unknown,
   initialVolume?: number | null,
+  /**
+   * Engine options "key=value". "stall-timeout=<seconds>" ("no" for none; default 10) is
+   * the module's own: a wait for data without progress that long ends the load in error.
+   * A "deinterlace" or "vf" option replaces the default deinterlacing.
+   */
   extraOptions?: string[],
 ): string;
 export function loadPlayback(sessionId: string, playback: Playback): void;

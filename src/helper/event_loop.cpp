@@ -8,6 +8,7 @@
 #include "json_writer.h"
 #include "output_lines.h"
 #include "playback_rules.h"
+#include "ring_clock.h"
 #include "snapshot.h"
 
 namespace frame_helper {
@@ -69,11 +70,14 @@ void handleEngineEventLocked(HelperState& state, const mpv_event& event) {
       engine::applyFileLoaded(loadStateOf(state), kHelperStatusRules);
       state.snapshotDirty = true;
       break;
-    case MPV_EVENT_END_FILE:
-      engine::applyEndFile(loadStateOf(state), kHelperStatusRules,
-                           static_cast<const mpv_event_end_file*>(event.data), isRunning(state));
+    case MPV_EVENT_END_FILE: {
+      const auto* endFile = static_cast<const mpv_event_end_file*>(event.data);
+      if (!engine::isEndOfStalledLoad(state.buffering, endFile)) {
+        engine::applyEndFile(loadStateOf(state), kHelperStatusRules, endFile, isRunning(state));
+      }
       state.snapshotDirty = true;
       break;
+    }
     case MPV_EVENT_PROPERTY_CHANGE:
       if (engine::applyPropertyChange<HelperState>(
               kHelperProperties, state, static_cast<const mpv_event_property*>(event.data))) {
@@ -90,22 +94,53 @@ void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& fac
   state.snapshotDirty = true;
 }
 
+namespace {
+
+// A wait for data that made no progress for the bound ends the load.
+bool expireStalledLoadLocked(HelperState& state, int64_t nowNs) {
+  const auto timeoutNs = static_cast<int64_t>(state.stallTimeoutSeconds * 1e9);
+  if (!engine::stallExpired(state.buffering, nowNs, timeoutNs)) return false;
+  engine::applyStreamStopped(loadStateOf(state), kHelperStatusRules, state.buffering,
+                             state.stallTimeoutSeconds);
+  state.snapshotDirty = true;
+  return true;
+}
+
+// commandMutex keeps a new load out until "stop" is sent; the engine is
+// called outside stateMutex.
+void stopStalledLoad(HelperState& state) {
+  std::lock_guard<std::mutex> gate(state.commandMutex);
+  if (state.engineClosedToCommands) return;
+  {
+    std::lock_guard<std::mutex> lock(state.stateMutex);
+    // A load that came in since the bound ran out replaced the stalled one.
+    if (!state.buffering.stalled || state.status != kHelperStatusRules.error) return;
+  }
+  const char* stop[] = {"stop", nullptr};
+  mpv_command(state.mpv, stop);
+}
+
+}  // namespace
+
 void runEventLoop(HelperState& state) {
   while (isRunning(state)) {
     mpv_event* event = mpv_wait_event(state.mpv, kEventWaitSeconds);
     if (event == nullptr) continue;
     bool clearRecording = false;
-    if (event->event_id != MPV_EVENT_NONE) {
+    bool stopStalled = false;
+    {
       // Read before the lock: the engine is never called under stateMutex.
       const bool streamEnds = engine::reportsStreamEnd(*event);
       const engine::StreamEndFacts facts =
           streamEnds ? engine::readStreamEndFacts(state.mpv) : engine::StreamEndFacts{};
       std::lock_guard<std::mutex> lock(state.stateMutex);
-      handleEngineEventLocked(state, *event);
+      if (event->event_id != MPV_EVENT_NONE) handleEngineEventLocked(state, *event);
       if (streamEnds) handleStreamEndLocked(state, facts);
       clearRecording = state.failedRecordingToClear;
+      stopStalled = expireStalledLoadLocked(state, static_cast<int64_t>(monotonicNowNs()));
     }
     if (clearRecording) clearFailedRecording(state);
+    if (stopStalled) stopStalledLoad(state);
     maybeEmitSnapshot(state, false);
   }
 }

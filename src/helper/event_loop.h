@@ -25,8 +25,9 @@ void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& fac
 
 // Waits for engine events (0.1 s at most per turn) and handles them until
 // `running` is cleared; after every turn the snapshot rule may write a
-// snapshot, and a recording the engine failed is cleared in the engine
-// (clearFailedRecording). Main thread.
+// snapshot, a recording the engine failed is cleared in the engine
+// (clearFailedRecording), and a wait for data without progress for the stall
+// bound ends the load in error and stops the engine's file. Main thread.
 void runEventLoop(HelperState& state);
 
 }  // namespace frame_helper

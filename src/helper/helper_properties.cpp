@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "buffering.h"
 #include "render_size.h"
 #include "software_frame.h"
 #include "stream_stats.h"
@@ -125,7 +126,8 @@ const std::array<Row, 2> kChapterAndRotationRows{{
 
 }  // namespace
 
-const std::array<Row, 26> kHelperProperties = engine::joinRows(
-    kPlaybackRows, engine::streamStatsRows<&HelperState::stats>(), kChapterAndRotationRows);
+const std::array<Row, 28> kHelperProperties =
+    engine::joinRows(kPlaybackRows, engine::streamStatsRows<&HelperState::stats>(),
+                     kChapterAndRotationRows, engine::bufferingRows<&HelperState::buffering>());
 
 }  // namespace frame_helper

@@ -1,6 +1,6 @@
 // The helper's table of observed engine properties: one row per property
 // (name, format, what a value sets, what "unavailable" and a new file do),
-// observed in this order with the reply ids 1 to 26.
+// observed in this order with the reply ids 1 to 28.
 #pragma once
 
 #include <array>
@@ -11,7 +11,7 @@
 
 namespace frame_helper {
 
-extern const std::array<engine::PropertyRow<HelperState>, 26> kHelperProperties;
+extern const std::array<engine::PropertyRow<HelperState>, 28> kHelperProperties;
 
 // The helper's playback rules: text statuses; "eof-reached" ends a loaded
 // file also once the loop is stopping.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "buffering.h"
 #include "recording_state.h"
 #include "render_pipeline.h"
 #include "stream_end.h"
@@ -26,6 +27,9 @@ namespace frame_helper {
 struct HelperState {
   // Set before any thread but main runs, then read-only.
   mpv_handle* mpv = nullptr;
+  // The bound on a wait for data without progress (0: none), from the
+  // preamble's stall-timeout.
+  double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
 
   // The render thread's object; its own comments say who touches what.
   RenderPipeline pipeline;
@@ -47,6 +51,7 @@ struct HelperState {
   double playbackSpeed = 1.0;
   std::string aspectOverride = "no";
   engine::RecordingState recording;
+  engine::Buffering buffering;
   std::string lastRecorderFailure;  // text of the engine recorder's last error
   // The engine failed a recording and its "stream-record" still holds the
   // path: it would record the next file. Cleared by clearFailedRecording.
@@ -58,6 +63,7 @@ struct HelperState {
   engine::StreamWatch streamWatch;  // what the current file's stream went through
   bool snapshotDirty = true;
   std::string lastSnapshotStatus;
+  bool lastSnapshotBuffering = false;
   int64_t lastSnapshotNs = 0;
   int32_t renderWidth = 0;
   int32_t renderHeight = 0;

@@ -132,6 +132,9 @@ std::string snapshotBodyLocked(const HelperState& state) {
   body.str("aspectOverride", state.aspectOverride);
   body.raw("stats", statsJson(state));
   body.raw("recording", recordingJson(state));
+  engine::forEachBufferingKey(
+      state.buffering, [&](const char* key, bool value) { body.boolean(key, value); },
+      [&](const char* key, double value) { body.num(key, value); });
   if (!state.error.empty()) {
     body.str("error", state.error);
     if (state.errorFromEngine) body.str("errorOrigin", "engine");

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "buffering.h"
+#include "deinterlacing.h"
 #include "helper_properties.h"
 #include "json_writer.h"
 #include "output_lines.h"
@@ -34,9 +36,18 @@ bool readPreamble(std::FILE* input, Command& preamble, std::string& error) {
   return true;
 }
 
-void applySessionOptions(mpv_handle* mpv, const Command& preamble,
+// The stall bound is the helper's own and never reaches the engine; a value
+// it cannot read is rejected as the engine rejects one.
+void applySessionOptions(HelperState& state, const Command& preamble,
                          std::set<std::string>& appliedSessionOptions) {
+  mpv_handle* mpv = state.mpv;
   for (const SessionOption& option : sessionOptionsFromPreamble(preamble)) {
+    if (option.name == engine::kStallTimeoutOption) {
+      if (!engine::parseStallTimeout(option.value, state.stallTimeoutSeconds)) {
+        emitLine(rejectedSessionOptionLine(option.name, mpv_error_string(MPV_ERROR_OPTION_FORMAT)));
+      }
+      continue;
+    }
     const int result = mpv_set_option_string(mpv, option.name.c_str(), option.value.c_str());
     if (result < 0) {
       emitLine(rejectedSessionOptionLine(option.name, mpv_error_string(result)));
@@ -81,8 +92,11 @@ bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
   if (args.mpvOptionsStdin) {
     Command preamble;
     if (!readPreamble(input, preamble, error)) return abandonEngine(state);
-    applySessionOptions(state.mpv, preamble, appliedSessionOptions);
+    applySessionOptions(state, preamble, appliedSessionOptions);
   }
+  engine::setDefaultDeinterlacing(
+      state.mpv, std::any_of(appliedSessionOptions.begin(), appliedSessionOptions.end(),
+                             [](const std::string& name) { return engine::decidesDeinterlacing(name); }));
   if (mpv_initialize(state.mpv) < 0) {
     error = "mpv_initialize failed";
     return abandonEngine(state);

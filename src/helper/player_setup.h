@@ -34,7 +34,9 @@ double initialEngineVolume(double volume);
 // Creates state.mpv and runs every set-up step. `input` is read for the
 // preamble when args.mpvOptionsStdin is set. Names of the accepted preamble
 // options go into `appliedSessionOptions`; a rejected one becomes a "log"
-// line. On failure returns false with the fatal text in `error` and leaves
+// line. The preamble's stall-timeout sets state.stallTimeoutSeconds instead;
+// unless an accepted option decides the deinterlacing, the default filter is
+// set (deinterlacing.h). On failure returns false with the fatal text in `error` and leaves
 // no engine behind.
 bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
                  std::set<std::string>& appliedSessionOptions, std::string& error);

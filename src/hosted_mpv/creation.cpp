@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "buffering.h"
+#include "deinterlacing.h"
 #include "engine_text.h"
 #include "event_thread.h"
 #include "platform/main_thread.h"
@@ -102,13 +104,22 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
   session->mpv = mpv_create();
   if (!session->mpv) throw fail("Failed to create libmpv handle.");
   setFixedOptions(*session);
+  bool callerDecidesDeinterlacing = false;
   for (const auto& [key, value] : settings.extraOptions) {
-    int result = mpv_set_option_string(session->mpv, key.c_str(), value.c_str());
+    // The stall bound is the module's own and never reaches the engine.
+    int result = key == engine::kStallTimeoutOption
+                     ? (engine::parseStallTimeout(value, session->stallTimeoutSeconds)
+                            ? 0
+                            : MPV_ERROR_OPTION_FORMAT)
+                     : mpv_set_option_string(session->mpv, key.c_str(), value.c_str());
     if (result < 0) {
       traceSession(session.get(), "rejected session option " + key + ": " + engineText(result));
       session->snapshot.rejectedOptionKeys.push_back(key);
+    } else if (engine::decidesDeinterlacing(key)) {
+      callerDecidesDeinterlacing = true;
     }
   }
+  engine::setDefaultDeinterlacing(session->mpv, callerDecidesDeinterlacing);
   mpv_request_log_messages(session->mpv, "warn");
   int result = mpv_initialize(session->mpv);
   if (result < 0) throw fail("Failed to initialize libmpv: " + engineText(result));

@@ -3,6 +3,7 @@
 // (never while waiting for the engine). Log lines are written under the lock.
 #include "event_thread.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -82,11 +83,14 @@ void handleSessionEventLocked(Session& session, const mpv_event& event) {
     case MPV_EVENT_START_FILE:
       handleStartFileLocked(session);
       break;
-    case MPV_EVENT_END_FILE:
-      engine::applyEndFile(loadStateOf(session), kSessionStatusRules,
-                           static_cast<const mpv_event_end_file*>(event.data),
-                           session.running.load(std::memory_order_acquire));
+    case MPV_EVENT_END_FILE: {
+      const auto* endFile = static_cast<const mpv_event_end_file*>(event.data);
+      if (!engine::isEndOfStalledLoad(session.snapshot.buffering, endFile)) {
+        engine::applyEndFile(loadStateOf(session), kSessionStatusRules, endFile,
+                             session.running.load(std::memory_order_acquire));
+      }
       break;
+    }
     case MPV_EVENT_FILE_LOADED:
       engine::applyFileLoaded(loadStateOf(session), kSessionStatusRules);
       break;
@@ -103,27 +107,51 @@ void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts
   engine::applyStreamEnd(loadStateOf(session), kSessionStatusRules, facts);
 }
 
+namespace {
+
+// A wait for data that made no progress for the bound ends the load.
+bool expireStalledLoadLocked(Session& session, int64_t nowNs) {
+  const auto timeoutNs = static_cast<int64_t>(session.stallTimeoutSeconds * 1e9);
+  if (!engine::stallExpired(session.snapshot.buffering, nowNs, timeoutNs)) return false;
+  engine::applyStreamStopped(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
+                             session.stallTimeoutSeconds);
+  return true;
+}
+
+}  // namespace
+
 void runEventLoop(SessionRef session) {
   if (!session->running.load(std::memory_order_acquire)) return;
   do {
     mpv_event* event = mpv_wait_event(session->mpv, 0.1);
-    if (!event || event->event_id == MPV_EVENT_NONE) continue;
-    if (event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kTurnHookId) {
+    const bool hasEvent = event && event->event_id != MPV_EVENT_NONE;
+    if (hasEvent && event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kTurnHookId) {
       turnForFile(*session, *static_cast<const mpv_event_hook*>(event->data));
       continue;
     }
     // The engine is called only outside stateMutex: the facts of an end are
-    // read before it, a new turn queued after it.
-    const bool streamEnds = engine::reportsStreamEnd(*event);
+    // read before it, a new turn queued and a stalled load stopped after it.
+    const bool streamEnds = hasEvent && engine::reportsStreamEnd(*event);
     const engine::StreamEndFacts facts =
         streamEnds ? engine::readStreamEndFacts(session->mpv) : engine::StreamEndFacts{};
+    const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
     int trackRotation = -1;
+    bool stopStalled = false;
     {
       std::lock_guard lock(session->stateMutex);
       const int rotationBefore = session->streamRotation;
-      handleSessionEventLocked(*session, *event);
+      if (hasEvent) handleSessionEventLocked(*session, *event);
       if (streamEnds) handleStreamEndLocked(*session, facts);
       if (session->streamRotation != rotationBefore) trackRotation = session->streamRotation;
+      stopStalled = expireStalledLoadLocked(*session, nowNs);
+    }
+    // Queued, not waited for; its end of file keeps the error. A load the
+    // application sends in the instant between the two would be stopped too.
+    if (stopStalled) {
+      const char* stop[] = {"stop", nullptr};
+      mpv_command_async(session->mpv, 0, stop);
     }
     if (session->softwareRenderer && trackRotation >= 0) followVideoTrack(*session, trackRotation);
   } while (session->running.load(std::memory_order_acquire));

@@ -67,6 +67,9 @@ struct Session {
   // event thread never read the environment, which JavaScript may change
   // (and reallocate) under them at any time.
   bool traceEnabled = false;
+  // The bound on a wait for data without progress (0: none), from the
+  // stall-timeout extra option.
+  double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
   // Software path: the engine's video-rotate taken over at creation (-1 for
   // "no") (rotation.h).
   int requestedRotation = 0;

@@ -118,7 +118,8 @@ const std::array<Row, 1> kChapterRows{{
 
 }  // namespace
 
-const std::array<Row, 23> kSessionProperties = engine::joinRows(
-    kPlaybackRows, engine::streamStatsRows<kSnapshot, &SessionSnapshot::stats>(), kChapterRows);
+const std::array<Row, 25> kSessionProperties = engine::joinRows(
+    kPlaybackRows, engine::streamStatsRows<kSnapshot, &SessionSnapshot::stats>(), kChapterRows,
+    engine::bufferingRows<kSnapshot, &SessionSnapshot::buffering>());
 
 }  // namespace hosted_mpv

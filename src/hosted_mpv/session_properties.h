@@ -1,6 +1,6 @@
 // The hosted module's table of observed engine properties: one row per
 // property (name, format, what a value sets, what "unavailable" and a new
-// file do), observed by creation in this order with the reply ids 1 to 23.
+// file do), observed by creation in this order with the reply ids 1 to 25.
 #pragma once
 
 #include <array>
@@ -13,7 +13,7 @@
 
 namespace hosted_mpv {
 
-extern const std::array<engine::PropertyRow<Session>, 23> kSessionProperties;
+extern const std::array<engine::PropertyRow<Session>, 25> kSessionProperties;
 
 // The module's playback rules: enumerated statuses; "eof-reached" ends a
 // loaded file only while the session runs; a file that ends in error keeps

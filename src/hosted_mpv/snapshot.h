@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "buffering.h"
 #include "recording_state.h"
 #include "stream_stats.h"
 #include "tracks.h"
@@ -39,6 +40,7 @@ struct SessionSnapshot {
   std::string aspectOverride = "no";
   engine::StreamStats stats;
   engine::RecordingState recording;
+  engine::Buffering buffering;
 };
 
 }  // namespace hosted_mpv

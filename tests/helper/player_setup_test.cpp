@@ -15,6 +15,7 @@ struct SetupResult {
   std::string error;
   std::string output;  // standard output during set-up
   std::set<std::string> applied;
+  double stallTimeoutSeconds = -1;
 };
 
 // Runs the whole set-up with `input` as standard input; `inspect` sees the
@@ -30,6 +31,7 @@ SetupResult setUp(HelperArgs args, const std::string& input, Inspect inspect) {
   result.ok = setupPlayer(state, args, stream, result.applied, result.error);
   result.output = testing::internal::GetCapturedStdout();
   std::fclose(stream);
+  result.stallTimeoutSeconds = state.stallTimeoutSeconds;
   if (result.ok) {
     inspect(state.mpv);
     mpv_terminate_destroy(state.mpv);
@@ -127,4 +129,37 @@ TEST(SetupPlayer, WithoutPreambleStdinIsNotRead) {
   });
   EXPECT_TRUE(result.ok);
   EXPECT_TRUE(result.applied.empty());
+}
+
+TEST(SetupPlayer, DeinterlacesByDefaultUnlessTheCallerDecides) {
+  std::string vf;
+  const auto readVf = [&](mpv_handle* mpv) { vf = property(mpv, "vf"); };
+  ASSERT_TRUE(setUp(HelperArgs{}, "", readVf).ok);
+  EXPECT_EQ(vf, "bwdif=mode=send_field:deint=interlaced");
+  ASSERT_TRUE(setUp(withPreamble(), "mpv-options\t1=cache%3Dno\n", readVf).ok);
+  EXPECT_EQ(vf, "bwdif=mode=send_field:deint=interlaced");
+  ASSERT_TRUE(setUp(withPreamble(), "mpv-options\t1=deinterlace%3Dno\n", readVf).ok);
+  EXPECT_EQ(vf, "");
+  ASSERT_TRUE(setUp(withPreamble(), "mpv-options\t1=vf%3Dhflip\n", readVf).ok);
+  EXPECT_EQ(vf, "hflip");
+  // A refused filter decides nothing: the default stays.
+  SetupResult refused = setUp(withPreamble(), "mpv-options\t1=vf%3Dno-such-filter\n", readVf);
+  EXPECT_EQ(vf, "bwdif=mode=send_field:deint=interlaced") << refused.output;
+}
+
+TEST(SetupPlayer, StallTimeoutIsTheHelpersOwn) {
+  SetupResult byDefault = setUp(HelperArgs{}, "");
+  EXPECT_EQ(byDefault.stallTimeoutSeconds, 10);
+  SetupResult set = setUp(withPreamble(), "mpv-options\t1=stall-timeout%3D2.5\n");
+  ASSERT_TRUE(set.ok);
+  EXPECT_EQ(set.stallTimeoutSeconds, 2.5);
+  EXPECT_EQ(set.output, "");  // never handed to the engine, which would refuse it
+  EXPECT_EQ(set.applied.count("stall-timeout"), 0u);
+  SetupResult none = setUp(withPreamble(), "mpv-options\t1=stall-timeout%3Dno\n");
+  EXPECT_EQ(none.stallTimeoutSeconds, 0);
+  SetupResult bad = setUp(withPreamble(), "mpv-options\t1=stall-timeout%3Dsoon\n");
+  ASSERT_TRUE(bad.ok);
+  EXPECT_EQ(bad.stallTimeoutSeconds, 10);
+  EXPECT_NE(bad.output.find(R"("text":"rejected session option stall-timeout: )"), std::string::npos)
+      << bad.output;
 }

@@ -14,7 +14,7 @@ const char kIdleSnapshot[] =
     R"("durationSeconds":null,"volume":1,"streamUrl":"","audioTracks":[],)"
     R"("selectedAudioTrackId":null,"subtitleTracks":[],"selectedSubtitleTrackId":null,)"
     R"("chapters":[],"playbackSpeed":1,"aspectOverride":"no","stats":{},)"
-    R"("recording":{"active":false}})";
+    R"("recording":{"active":false},"buffering":false})";
 
 }  // namespace
 
@@ -50,6 +50,8 @@ TEST(SnapshotBody, EveryKeyInOrderWithPresenceRules) {
   state.recording.active = true;
   state.recording.targetPath = "/tmp/r.ts";
   state.recording.startedAt = "2024-01-02T03:04:05Z";
+  state.buffering.active = true;
+  state.buffering.percent = 40;
   state.error = "x";
   state.errorFromEngine = true;
   EXPECT_EQ(
@@ -66,7 +68,8 @@ TEST(SnapshotBody, EveryKeyInOrderWithPresenceRules) {
       R"("stats":{"fps":29.97,"videoBitrateBps":2.5e+06,"audioCodec":"aac",)"
       R"("audioSampleRateHz":48000,"container":"matroska","bufferedAheadSeconds":0,)"
       R"("droppedFrames":5},"recording":{"active":true,"targetPath":"/tmp/r.ts",)"
-      R"("startedAt":"2024-01-02T03:04:05Z"},"error":"x","errorOrigin":"engine"})");
+      R"("startedAt":"2024-01-02T03:04:05Z"},"buffering":true,"bufferingPercent":40,)"
+      R"("error":"x","errorOrigin":"engine"})");
 }
 
 TEST(SnapshotBody, ClampsAndOmissions) {
@@ -95,6 +98,7 @@ TEST(SnapshotBody, ClampsAndOmissions) {
   state.stats.decoderFrameDropCount = 3;
   state.recording.targetPath = "/r.ts";
   state.recording.error = "refused";
+  state.buffering.percent = 100;  // the fill is shown only while waiting
   state.error = "Playback failed.";
   const std::string body = snapshotBodyLocked(state);
   EXPECT_NE(body.find(R"("stats":{"fps":25,"videoBitrateBps":1,"audioBitrateBps":2,)"
@@ -106,7 +110,7 @@ TEST(SnapshotBody, ClampsAndOmissions) {
   EXPECT_NE(body.find(R"("recording":{"active":false,"targetPath":"/r.ts","error":"refused"})"),
             std::string::npos)
       << body;
-  EXPECT_TRUE(body.ends_with(R"(,"error":"Playback failed."})")) << body;
+  EXPECT_TRUE(body.ends_with(R"(,"buffering":false,"error":"Playback failed."})")) << body;
 }
 
 TEST(TracksJson, EmptyAndSelected) {
@@ -144,8 +148,18 @@ TEST(SnapshotPacing, FirstCallWritesThenOnlyChangesWithinTheInterval) {
   ASSERT_TRUE(loading.has_value());
   EXPECT_NE(loading->find(R"("status":"loading")"), std::string::npos);
 
+  // A wait for data starting or ending goes out at once too.
+  state.buffering.active = true;
+  state.snapshotDirty = true;
+  auto waiting = takeSnapshotLocked(state, false, t1 + 2);
+  ASSERT_TRUE(waiting.has_value());
+  EXPECT_NE(waiting->find(R"("buffering":true)"), std::string::npos);
+  state.buffering.active = false;
+  state.snapshotDirty = true;
+  EXPECT_TRUE(takeSnapshotLocked(state, false, t1 + 3));
+
   // Forced: written even when clean and young.
-  EXPECT_TRUE(takeSnapshotLocked(state, true, t1 + 2));
+  EXPECT_TRUE(takeSnapshotLocked(state, true, t1 + 4));
 }
 
 TEST(SnapshotPacing, PositionUpdatesEvery50msGiveAtMostFourPerSecond) {

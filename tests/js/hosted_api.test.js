@@ -91,12 +91,12 @@ describe('hosted_mpv', () => {
       assert.deepEqual(Object.keys(snapshot), [
         'status', 'positionSeconds', 'durationSeconds', 'volume', 'streamUrl',
         'selectedAudioTrackId', 'audioTracks', 'selectedSubtitleTrackId', 'subtitleTracks',
-        'chapters', 'playbackSpeed', 'aspectOverride',
+        'chapters', 'playbackSpeed', 'aspectOverride', 'buffering',
       ]);
       assert.deepEqual(snapshot, {
         status: 'idle', positionSeconds: 0, durationSeconds: null, volume: 1, streamUrl: '',
         selectedAudioTrackId: null, audioTracks: [], selectedSubtitleTrackId: null,
-        subtitleTracks: [], chapters: [], playbackSpeed: 1, aspectOverride: 'no',
+        subtitleTracks: [], chapters: [], playbackSpeed: 1, aspectOverride: 'no', buffering: false,
       });
     });
 
@@ -112,11 +112,14 @@ describe('hosted_mpv', () => {
     it('applies only well-formed extra options and lists the refused keys', () => {
       const id = create({
         extra: ['ao=null', 'cache=yes', '=x', 'demuxer-max-bytes=', 'noequals', 7, 'a=b=c',
-          'no-such-option=1'],
+          'no-such-option=1', 'stall-timeout=soon', 'stall-timeout=2.5'],
       });
       // Malformed entries are never handed to the player (it would refuse
-      // an empty key or value); "a" was handed over with the value "b=c".
-      assert.deepEqual(hosted.getSessionSnapshot(id).rejectedOptionKeys, ['a', 'no-such-option']);
+      // an empty key or value); "a" was handed over with the value "b=c". The
+      // stall bound is read by the module, which refuses a value that is no
+      // number of seconds.
+      assert.deepEqual(hosted.getSessionSnapshot(id).rejectedOptionKeys,
+        ['a', 'no-such-option', 'stall-timeout']);
       const plain = create({ extra: 'cache=yes' });  // not an array: no extra options
       assert.equal('rejectedOptionKeys' in hosted.getSessionSnapshot(plain), false);
     });

@@ -15,10 +15,12 @@ async function offscreen(): Promise<void> {
   const playing: SnapshotEvent = await helper.waitForSnapshot((s) => s.status === 'playing');
   const duration: number | null = playing.durationSeconds;
   const fps: number | undefined = playing.stats.fps;
+  const waiting: boolean = playing.buffering;
+  const fill: number | undefined = playing.bufferingPercent;
   const frame: Frame | null = frames.poll({ includeTorn: false });
   if (frame) {
     const png: Buffer = encodeBgraPng(frame.pixels, frame.width, frame.height, { bottomUp: true });
-    console.log(png.length, frame.seq, frame.ageMs, duration, fps);
+    console.log(png.length, frame.seq, frame.ageMs, duration, fps, waiting, fill);
   }
   helper.seek(10);
   helper.pause(true);
@@ -62,6 +64,7 @@ function hosted(handle: Buffer): void {
     const status: PlaybackStatus = snapshot.status;
     console.log(sameTracks.length, status);
     console.log(supported, snapshot.status, tracks.length, snapshot.rejectedOptionKeys?.length);
+    console.log(snapshot.buffering === true, snapshot.bufferingPercent ?? 0);
   }
   hostedMpv.disposeSession(id);
 }

@@ -92,6 +92,10 @@ Napi::Value GetSessionSnapshot(const Napi::CallbackInfo& info) {
       recording.Set("error", Napi::String::New(env, s.recording.error));
     result.Set("recording", recording);
   }
+  engine::forEachBufferingKey(
+      s.buffering,
+      [&](const char* key, bool value) { result.Set(key, Napi::Boolean::New(env, value)); },
+      [&](const char* key, double value) { result.Set(key, Napi::Number::New(env, value)); });
   if (!s.error.empty()) {
     result.Set("error", Napi::String::New(env, s.error));
     if (s.errorFromEngine) result.Set("errorOrigin", Napi::String::New(env, "engine"));

@@ -82,4 +82,51 @@ async function makeRotatedClips(oddAngles = []) {
   return { dir, quarter, odd, remove: () => fs.rmSync(dir, { recursive: true, force: true }) };
 }
 
-module.exports = { makeClip, makeRotatedClips };
+/**
+ * Four-second H.264 MPEG-TS clips of a white bar, as tall as the picture,
+ * crossing a black one at 400 pixels a second, in a new temporary directory:
+ * `i576` and `i1080` interlaced, top field first (25 frames of two fields
+ * each, the fields 1/50 s apart, flagged interlaced by the decoder), and
+ * `p576` progressive at 25 frames a second. Woven, an interlaced frame shows
+ * the bar's edges combed, 8 pixels wide; nothing else in the picture has
+ * any vertical detail.
+ */
+async function makeInterlacedClips() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'interlaced-'));
+  const run = (args) => promisify(execFile)('ffmpeg', ['-v', 'error', '-y', ...args], { env: toolEnv() });
+  const bar = (width, height, rate) => `color=black:s=${width}x${height}:r=${rate}[bg];`
+    + `color=white:s=80x${height}:r=${rate}[bar];`
+    + `[bg][bar]overlay=x='mod(t*400,${width - 80})':y=0:shortest=1`;
+  const clips = { dir, remove: () => fs.rmSync(dir, { recursive: true, force: true }) };
+  for (const [name, width, height] of [['i576', 720, 576], ['i1080', 1920, 1080]]) {
+    clips[name] = path.join(dir, `${name}.ts`);
+    await run(['-f', 'lavfi', '-i', `${bar(width, height, 50)},tinterlace=interleave_top,setfield=tff`,
+      '-t', '4', '-c:v', 'libx264', '-preset', 'ultrafast', '-flags', '+ildct+ilme', '-x264opts', 'tff=1',
+      '-pix_fmt', 'yuv420p', '-f', 'mpegts', clips[name]]);
+  }
+  clips.p576 = path.join(dir, 'p576.ts');
+  await run(['-f', 'lavfi', '-i', bar(720, 576, 25), '-t', '4', '-c:v', 'libx264', '-preset', 'ultrafast',
+    '-pix_fmt', 'yuv420p', '-f', 'mpegts', clips.p576]);
+  return clips;
+}
+
+/**
+ * Pixels of a picture whose vertical neighbours differ the way a woven frame's
+ * moving edges do (the middle row off both its neighbours by more than 120,
+ * in the same direction), over the picture's middle third of rows.
+ * `green(x, y)` reads one pixel's green channel.
+ */
+function combedPixels(width, height, green) {
+  let count = 0;
+  for (let y = Math.floor(height / 3); y < Math.floor((2 * height) / 3); y++) {
+    for (let x = 0; x < width; x++) {
+      const above = green(x, y - 1);
+      const here = green(x, y);
+      const below = green(x, y + 1);
+      if ((here - above > 120 && here - below > 120) || (above - here > 120 && below - here > 120)) count++;
+    }
+  }
+  return count;
+}
+
+module.exports = { makeClip, makeRotatedClips, makeInterlacedClips, combedPixels };

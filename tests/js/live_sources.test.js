@@ -1,0 +1,134 @@
+'use strict';
+// Live sources in both players, with the options users get (no ao=null,
+// default hwdec): MPEG-TS over UDP pushed by ffmpeg in real time, whose
+// signal is cut for 5 s and comes back (the snapshot shows the wait, playback
+// goes on), then cut for good (the load ends in error once the default bound
+// of 10 s runs out); and HLS live whose window slides on every 2 s, one
+// segment arriving late. Each runs about 15 to 25 s; bench/live_soak.js plays
+// them for minutes.
+const { describe, it, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { HelperClient } = require('../../lib/helper_client');
+const { uniqueShmBase } = require('./helper_fixtures');
+const { startXvfb, openHostWindow, waitFor, sleep } = require('./support/x11');
+const { startUdpSource, startHlsLive } = require('./support/live_sources');
+
+const BOUND_SECONDS = 10;
+let xvfb;
+let host;
+let hosted;
+
+before(async () => {
+  xvfb = await startXvfb();
+  host = await openHostWindow(640, 480, '000000');
+  hosted = require('../../lib/hosted_mpv');
+});
+
+after(async () => {
+  await host?.close();
+  await xvfb?.stop();
+});
+
+// The two players behind one face: load a URL, then wait for a snapshot.
+async function helperPlayer() {
+  const helper = HelperClient.spawn({ shmBase: uniqueShmBase('live'), width: 320, height: 240 });
+  return {
+    load: (url) => helper.load(url),
+    until: (predicate, what, timeoutMs) => helper.waitForSnapshot(predicate, timeoutMs)
+      .catch((error) => { throw new Error(`${what}: ${error.message}`); }),
+    latest: () => helper.lastSnapshot,
+    close: () => helper.close(),
+  };
+}
+
+async function hostedPlayer() {
+  const id = hosted.createSession(host.handle(), { x: 0, y: 0, width: 320, height: 240 }, null, 1);
+  return {
+    load: (url) => hosted.loadPlayback(id, { streamUrl: url }),
+    until: (predicate, what, timeoutMs) => waitFor(() => {
+      const s = hosted.getSessionSnapshot(id);
+      return predicate(s) && s;
+    }, () => `${what}: ${JSON.stringify(hosted.getSessionSnapshot(id))}`, timeoutMs),
+    latest: () => hosted.getSessionSnapshot(id),
+    close: async () => hosted.disposeSession(id),
+  };
+}
+
+const drops = (s) => s.stats?.droppedFrames ?? 0;
+// The helper's engine drops a few frames on HLS live (2 to 6 in 15 s here, as
+// late at its output: none with framedrop=no), none on the same segments
+// played as a fixed playlist, and the hosted module none: not settled yet.
+const HELPER_HLS_DROPS = 'the helper drops a few late frames on HLS live';
+const seconds = (since) => ((Date.now() - since) / 1000).toFixed(2);
+
+for (const [name, open] of [['helper', helperPlayer], ['hosted module', hostedPlayer]]) {
+  describe(`live sources in the ${name}`, () => {
+    it('shows a cut UDP signal as a wait, plays on when it returns and ends in error when it never does',
+      async (t) => {
+        const source = await startUdpSource();
+        const player = await open();
+        try {
+          player.load(source.url);
+          const steady = await player.until((s) => s.status === 'playing' && s.positionSeconds > 1,
+            'playing', 20000);
+          const before = await player.until((s) => s.positionSeconds > steady.positionSeconds + 3,
+            '3 s of steady playback', 10000);
+          assert.equal(before.buffering, false);
+          assert.equal(drops(before), drops(steady), 'frames dropped while the source was steady');
+
+          let cut = Date.now();
+          source.cut();
+          const waiting = await player.until((s) => s.buffering === true, 'the wait for data', 5000);
+          t.diagnostic(`buffering ${seconds(cut)} s after the cut, fill ${waiting.bufferingPercent}`);
+          assert.equal(waiting.status, 'playing');
+          await sleep(5000 - (Date.now() - cut));
+          assert.equal(player.latest().status, 'playing', 'a wait within the bound is no end');
+          const restored = Date.now();
+          source.restore();
+          await player.until((s) => s.buffering === false, 'the wait to end', 5000);
+          t.diagnostic(`buffering over ${seconds(restored)} s after the signal returned`);
+          const resumed = player.latest().positionSeconds;
+          const playing = await player.until((s) => s.status === 'playing' && !s.buffering
+            && s.positionSeconds > resumed + 2, 'playback after the wait', 10000);
+          assert.equal('error' in playing, false, playing.error);
+
+          cut = Date.now();
+          source.cut();
+          const ended = await player.until((s) => s.status === 'error', 'the end of a silent source',
+            (BOUND_SECONDS + 5) * 1000);
+          t.diagnostic(`error ${seconds(cut)} s after the signal stopped for good: ${ended.error}`);
+          assert.equal(ended.error, `Stream stopped: no data for ${BOUND_SECONDS} s.`);
+          assert.equal(ended.buffering, false);
+        } finally {
+          await player.close();
+          await source.stop();
+        }
+      });
+
+    let hlsDrops = null;
+    it('plays HLS live with a sliding window, one segment arriving late', async (t) => {
+      const live = await startHlsLive({ window: 4, late: 5, lateMs: 2500 });
+      const player = await open();
+      try {
+        player.load(live.url);
+        const start = await player.until((s) => s.status === 'playing' && s.positionSeconds > 0,
+          'playing', 20000);
+        // Past the late segment and beyond, over segments that came and went.
+        const end = await player.until((s) => s.status !== 'playing' || (live.servedLate()
+          && s.positionSeconds > start.positionSeconds + 10), 'ten seconds of live playback', 30000);
+        t.diagnostic(`${JSON.stringify({ from: start.positionSeconds, to: end.positionSeconds,
+          droppedFrames: drops(end), buffering: end.buffering })}`);
+        assert.equal(end.status, 'playing', end.error);
+        assert.equal('error' in end, false, end.error);
+        hlsDrops = drops(end);
+      } finally {
+        await player.close();
+        await live.close();
+      }
+    });
+
+    it('drops no frames of HLS live', { todo: name === 'helper' && HELPER_HLS_DROPS }, () => {
+      assert.equal(hlsDrops, 0, 'frames dropped');
+    });
+  });
+}
