@@ -13,7 +13,7 @@ export type FieldValue = string | number | boolean;
 export type EngineOptions = Record<string, FieldValue> | Array<[string, FieldValue]>;
 
 export interface HelperOptions {
-  /** Base name of the frame ring objects (helper default "/ompv"). */
+  /** Base name of the frame ring objects (helper default "/ompv"); different for helpers running at once. */
   shmBase?: string;
   /** Output box width (helper default 1280; below 16 becomes 16). */
   width?: number;

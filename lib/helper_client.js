@@ -115,7 +115,8 @@ function helperArgs(options) {
 
 /**
  * @typedef {object} HelperOptions
- * @property {string} [shmBase] base name of the frame ring objects (helper default "/ompv")
+ * @property {string} [shmBase] base name of the frame ring objects (helper default "/ompv");
+ *   helpers that run at the same time need different ones, or each takes the other's ring name
  * @property {number} [width] output box width (helper default 1280)
  * @property {number} [height] output box height (helper default 720)
  * @property {number} [volume] initial volume, 0 to 1

@@ -10,7 +10,8 @@ const { FrameFollower } = require('../../lib/frame_follower');
 const { startHelper, uniqueShmBase, sleep } = require('./helper_fixtures');
 const { makeRotatedClips } = require('./support/media');
 const { chromiumPath, launchChromium, serveRoutes } = require('./support/browser');
-const { PAGE_HTML, HARNESS, WORKER } = require('./support/renderer_page');
+const { PAGE_HTML, HARNESS, WORKER, README_PAGE_SHIM } = require('./support/renderer_page');
+const { readmeBlocks } = require('./support/readme');
 
 const root = path.join(__dirname, '..', '..');
 const skip = fs.existsSync(chromiumPath) ? false
@@ -91,7 +92,12 @@ describe('frame renderer in Chromium', { skip }, () => {
       await helper.close();
     }
     chromium = await launchChromium();
+    const readme = readmeBlocks('electron');
     server = await serveRoutes({
+      '/readme/index.html': { text: readme['index.html'], file: 'index.html' },
+      '/readme/renderer.mjs': { text: readme['renderer.mjs'], file: 'renderer.mjs' },
+      '/readme/node_modules/orvanel-video-backend/lib/frame_renderer.mjs':
+        { file: path.join(root, 'lib', 'frame_renderer.mjs') },
       '/': { text: PAGE_HTML, file: 'index.html' },
       '/harness.mjs': { text: HARNESS, file: 'harness.mjs' },
       '/worker.mjs': { text: WORKER, file: 'worker.mjs' },
@@ -157,5 +163,44 @@ describe('frame renderer in Chromium', { skip }, () => {
       'TypeError: frame.pixels must be an ArrayBuffer or a typed array',
       'Error: frame renderer: draw after dispose',
     ]);
+  });
+
+  it('runs the README page: four helpers\' frames in a 2x2 grid, each tile right', async (t) => {
+    const sources = [clips.quarter[0], 'av://lavfi:testsrc2=size=320x240:rate=25', clips.quarter[90],
+      'av://lavfi:color=c=0x00ff00:size=160x128:rate=25'];
+    const helpers = sources.map((_, i) => startHelper({ shmBase: uniqueShmBase(`grid${i}`) }));
+    const followers = helpers.map((helper) => new FrameFollower(helper));
+    let tiles;
+    try {
+      tiles = await Promise.all(sources.map((url, i) => frameOf(helpers[i], followers[i], url)));
+    } finally {
+      followers.forEach((f) => f.close());
+      await Promise.all(helpers.map((h) => h.close()));
+    }
+    const grid = await chromium.browser.newPage();
+    try {
+      await grid.evaluateOnNewDocument(README_PAGE_SHIM);
+      await grid.goto(`${server.origin}/readme/index.html`);
+      await grid.waitForFunction(() => window.video.loads.length === 4);
+      for (const [i, tile] of tiles.entries()) {
+        await grid.evaluate((index, frame) => window.pushFrame(index, frame), i,
+          { seq: 10 + i, width: tile.width, height: tile.height, bgra: tile.bgra.toString('base64') });
+      }
+      await grid.waitForFunction(() => [0, 1, 2, 3].every((i) => window.video.handed[i] === 10 + i));
+      await grid.evaluate(() => [0, 1, 2, 3].forEach((i) => window.video.statusCallback(i, 'playing')));
+      const page = await grid.evaluate(() => ({
+        loads: window.video.loads, contexts: window.contexts, title: document.title,
+        shown: [...document.querySelectorAll('canvas')].map(window.readBack),
+      }));
+      const urls = [...readmeBlocks('electron')['index.html'].matchAll(/data-src="([^"]+)"/g)].map((m) => m[1]);
+      assert.deepEqual(page.loads, urls.map((url, i) => [i, url]));
+      assert.deepEqual(page.contexts, ['webgl2', 'webgl2', 'webgl2', 'webgl2']);
+      assert.equal(page.title, 'playing playing playing playing');
+      const differences = page.shown.map((shown, i) => largestDifference(shown, tiles[i]));
+      t.diagnostic(`tiles ${tiles.map((f) => `${f.width}x${f.height}`)}: largest channel difference ${differences}`);
+      assert.ok(differences.every((d) => d <= 2), `${differences}`);
+    } finally {
+      await grid.close();
+    }
   });
 });

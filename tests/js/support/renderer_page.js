@@ -109,4 +109,38 @@ onmessage = ({ data: { prefer, frames } }) => {
 };
 `;
 
-module.exports = { PAGE_HTML, HARNESS, WORKER };
+// Stands in for the README's preload in the README's own page: frames pushed
+// from the test, loads and statuses recorded. WebGL canvases keep their
+// drawing buffer, so that a tile can be read back after it was shown.
+const README_PAGE_SHIM = `
+window.contexts = [];
+const getContext = HTMLCanvasElement.prototype.getContext;
+HTMLCanvasElement.prototype.getContext = function (type, attributes) {
+  window.contexts.push(type);
+  const keep = type.startsWith('webgl') ? { ...attributes, preserveDrawingBuffer: true } : attributes;
+  return getContext.call(this, type, keep);
+};
+window.video = {
+  loads: [], frames: [], handed: [], statusCallback: null,
+  load(index, url) { this.loads.push([index, url]); },
+  onStatus(callback) { this.statusCallback = callback; },
+  latestFrame(index, lastSeq) {
+    const frame = this.frames[index];
+    if (!frame || frame.seq === lastSeq) return null;
+    this.handed[index] = frame.seq;
+    return frame;
+  },
+};
+window.pushFrame = (index, { seq, width, height, bgra }) => {
+  window.video.frames[index] = { seq, width, height, pixels: Uint8Array.from(atob(bgra), (c) => c.charCodeAt(0)) };
+};
+${SHARED.slice(SHARED.indexOf('const encode'), SHARED.indexOf('// Typed arrays'))}
+window.readBack = (canvas) => {
+  const copy = new OffscreenCanvas(canvas.width, canvas.height).getContext('2d');
+  copy.drawImage(canvas, 0, 0);
+  return { width: canvas.width, height: canvas.height,
+    rgba: encode(copy.getImageData(0, 0, canvas.width, canvas.height).data) };
+};
+`;
+
+module.exports = { PAGE_HTML, HARNESS, WORKER, README_PAGE_SHIM };
