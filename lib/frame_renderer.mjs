@@ -14,9 +14,12 @@
  *   a 2D context through a transform that turns it upside down.
  * - `'2d'`: rows swapped and turned in a loop, then `putImageData`.
  *
- * The first path the browser offers is taken, in that order, unless
- * `options.prefer` names one. A lost WebGL context draws nothing until the
- * browser restores it; the next frame after that is drawn again.
+ * Without `options.prefer`, WebGL is taken when the browser runs it on a GPU,
+ * else the 2D path when it has only a software WebGL (no GPU: there WebGL
+ * and VideoFrame draw in software too and cost several times the 2D loop,
+ * bench/frame_renderer.js), else VideoFrame, else 2D. `options.prefer` forces
+ * a path, software WebGL included. A lost WebGL context draws nothing until
+ * the browser restores it; the next frame after that is drawn again.
  * @module frame_renderer
  * @example
  * import { createFrameRenderer } from 'orvanel-video-backend/frame-renderer';
@@ -209,6 +212,37 @@ function create2dDrawer(canvas) {
 
 const kDrawers = { webgl: createWebglDrawer, videoframe: createVideoFrameDrawer, '2d': create2dDrawer };
 
+// Renderers that draw WebGL on the CPU (Chromium's fallback without a GPU,
+// Mesa's, Windows'); failIfMajorPerformanceCaveat does not refuse them all.
+const kSoftwareRenderer = /SwiftShader|llvmpipe|softpipe|Software|Basic Render/i;
+
+// 'hardware', 'software' or 'none': how this browser runs WebGL, asked once,
+// on a canvas of its own (a canvas keeps the first context it gives out).
+let webglKind = null;
+function probeWebgl() {
+  if (webglKind) return webglKind;
+  const probe = typeof OffscreenCanvas === 'function' ? new OffscreenCanvas(1, 1)
+    : globalThis.document?.createElement('canvas');
+  if (!probe) return 'hardware';  // cannot tell: try WebGL on the canvas itself
+  const gl = probe.getContext('webgl', { failIfMajorPerformanceCaveat: true });
+  if (!gl) {
+    webglKind = probe.getContext('webgl') ? 'software' : 'none';
+  } else {
+    const info = gl.getExtension('WEBGL_debug_renderer_info');
+    const renderer = String(gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER));
+    webglKind = kSoftwareRenderer.test(renderer) ? 'software' : 'hardware';
+  }
+  probe.getContext('webgl')?.getExtension('WEBGL_lose_context')?.loseContext();
+  return webglKind;
+}
+
+function fastestDrawer(canvas) {
+  const kind = probeWebgl();
+  if (kind === 'hardware') return createWebglDrawer(canvas) || createVideoFrameDrawer(canvas) || create2dDrawer(canvas);
+  if (kind === 'software') return create2dDrawer(canvas);
+  return createVideoFrameDrawer(canvas) || create2dDrawer(canvas);
+}
+
 // The frame's rows as a Uint8Array of exactly width × height × 4 bytes.
 function pixelsOf(frame) {
   const { width, height, pixels } = frame ?? {};
@@ -236,7 +270,8 @@ function pixelsOf(frame) {
  */
 
 /**
- * Makes a renderer for `canvas` on the fastest path the browser offers.
+ * Makes a renderer for `canvas` on the fastest path the browser offers (see
+ * the module's notes).
  * @param {HTMLCanvasElement | OffscreenCanvas} canvas without a context yet
  *   (a canvas keeps the first kind of context it gives out)
  * @param {{prefer?: 'webgl' | 'videoframe' | '2d'}} [options] force one path
@@ -257,10 +292,7 @@ export function createFrameRenderer(canvas, options = {}) {
     drawer = kDrawers[prefer](canvas);
     if (!drawer) throw new Error(`frame renderer: the ${prefer} path is not available for this canvas`);
   } else {
-    for (const make of Object.values(kDrawers)) {
-      drawer = make(canvas);
-      if (drawer) break;
-    }
+    drawer = fastestDrawer(canvas);
     if (!drawer) throw new Error('frame renderer: this canvas gives no context to draw with');
   }
   let disposed = false;

@@ -125,13 +125,16 @@ describe('frame renderer in Chromium', { skip }, () => {
   for (const where of ['page', 'worker']) {
     it(`draws each frame upright, in RGB order and at its size on every path (${where})`, async (t) => {
       assert.equal(new Set(sizes()).size, 3, `sizes ${sizes()}`);
+      // Its own choice without a GPU (--disable-gpu: WebGL on SwiftShader) is
+      // the 2D path, which costs a fraction of software WebGL.
+      const chosen = '2d';
       for (const prefer of [undefined, 'webgl', 'videoframe', '2d']) {
         const shown = await page.evaluate(where === 'page' ? (p, f) => window.drawFrames(p, f)
           : (p, f) => window.drawInWorker(p, f), prefer ?? null, wire());
-        assert.deepEqual(shown.map((s) => s.path), Array(6).fill(prefer ?? 'webgl'));
+        assert.deepEqual(shown.map((s) => s.path), Array(6).fill(prefer ?? chosen));
         assert.ok(shown.every((s) => s.drew), `${prefer} did not draw`);
         const differences = shown.map((s, i) => largestDifference(s, sequence()[i]));
-        t.diagnostic(`${prefer ?? 'first offered'}: largest channel difference per frame ${differences}`);
+        t.diagnostic(`${prefer ?? `own choice (${chosen})`}: largest channel difference per frame ${differences}`);
         assert.ok(differences.every((d) => d <= 2), `${prefer}: ${differences}`);
         // Independent of the comparison: red on top, blue below; turned a
         // quarter, red and blue side by side.
@@ -189,12 +192,11 @@ describe('frame renderer in Chromium', { skip }, () => {
       await grid.waitForFunction(() => [0, 1, 2, 3].every((i) => window.video.handed[i] === 10 + i));
       await grid.evaluate(() => [0, 1, 2, 3].forEach((i) => window.video.statusCallback(i, 'playing')));
       const page = await grid.evaluate(() => ({
-        loads: window.video.loads, contexts: window.contexts, title: document.title,
+        loads: window.video.loads, title: document.title,
         shown: [...document.querySelectorAll('canvas')].map(window.readBack),
       }));
       const urls = [...readmeBlocks('electron')['index.html'].matchAll(/data-src="([^"]+)"/g)].map((m) => m[1]);
       assert.deepEqual(page.loads, urls.map((url, i) => [i, url]));
-      assert.deepEqual(page.contexts, ['webgl2', 'webgl2', 'webgl2', 'webgl2']);
       assert.equal(page.title, 'playing playing playing playing');
       const differences = page.shown.map((shown, i) => largestDifference(shown, tiles[i]));
       t.diagnostic(`tiles ${tiles.map((f) => `${f.width}x${f.height}`)}: largest channel difference ${differences}`);

@@ -113,10 +113,8 @@ onmessage = ({ data: { prefer, frames } }) => {
 // from the test, loads and statuses recorded. WebGL canvases keep their
 // drawing buffer, so that a tile can be read back after it was shown.
 const README_PAGE_SHIM = `
-window.contexts = [];
 const getContext = HTMLCanvasElement.prototype.getContext;
 HTMLCanvasElement.prototype.getContext = function (type, attributes) {
-  window.contexts.push(type);
   const keep = type.startsWith('webgl') ? { ...attributes, preserveDrawingBuffer: true } : attributes;
   return getContext.call(this, type, keep);
 };
