@@ -70,7 +70,11 @@ class BrowserWindow extends EventEmitter {
   loadFile(file) {
     require(this.options.webPreferences.preload);
     page.tiles = JSON.parse(process.env.STREAM_URLS).map(canvasFor);
-    page.document = { title: '', querySelectorAll: (selector) => (selector === 'canvas' ? page.tiles : []) };
+    page.document = {
+      title: '',
+      querySelectorAll: (selector) => (selector === 'canvas' ? page.tiles : []),
+      createElement: (tag) => (tag === 'canvas' ? canvasFor('') : null),
+    };
     globalThis.window = page.world;
     globalThis.document = page.document;
     globalThis.requestAnimationFrame = (callback) => setTimeout(callback, 16);

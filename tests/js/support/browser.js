@@ -18,10 +18,14 @@ const chromiumPath = '/usr/bin/chromium';
 async function launchChromium() {
   const puppeteer = require('puppeteer-core');
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'orvanel-chromium-'));
+  // The sanitizer builds preload their runtime into Node; not into Chromium.
+  const env = Object.fromEntries(Object.entries(process.env)
+    .filter(([key]) => key !== 'LD_PRELOAD' && !/SAN_OPTIONS$/.test(key)));
   const browser = await puppeteer.launch({
     executablePath: chromiumPath,
     headless: true,
     userDataDir: profile,
+    env,
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
       '--enable-unsafe-swiftshader'],
