@@ -1,5 +1,5 @@
 import { HelperClient } from './helper_client';
-import { FrameRingInfo } from './frame_reader';
+import { FrameRing } from './frame_reader';
 
 /** One frame handed out by FrameFollower.poll. */
 export interface Frame {
@@ -16,18 +16,22 @@ export interface Frame {
   pixels: ArrayBuffer;
 }
 
-/** Opens every ring a helper announces and hands out its newest frames. */
+/**
+ * Opens every ring a helper announces, in ring objects of its own, and hands
+ * out its newest frames: one process follows any number of helpers, one
+ * FrameFollower each.
+ */
 export class FrameFollower {
   constructor(client: HelperClient);
   readonly client: HelperClient;
   /** Geometry of the ring being followed, null before the first "shm" event. */
-  readonly ring: FrameRingInfo | null;
+  readonly ring: FrameRing | null;
   /** The last failure to open an announced ring. */
   readonly openError: Error | null;
   /** The newest frame when it is newer than the last one handed out, else null. */
   poll(options?: { includeTorn?: boolean }): Frame | null;
   /** Milliseconds since the helper's last render pass, -1 when unknown. */
   producerAliveMs(): number;
-  /** Stops following and unmaps the ring. */
+  /** Stops following and unmaps its ring; other followers are untouched. */
   close(): void;
 }

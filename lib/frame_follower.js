@@ -3,8 +3,9 @@
  * Follows a helper's frame rings: opens every ring the helper announces in a
  * "shm" event and hands out the newest frame on each poll.
  *
- * The reader module keeps one mapping per process, so one FrameFollower per
- * process is the intended use.
+ * Each follower maps its rings into ring objects of its own (`openRing`), so
+ * one process (and one page's preload) can follow any number of helpers, one
+ * FrameFollower each.
  * @module frame_follower
  */
 const reader = require('./frame_reader');
@@ -26,7 +27,7 @@ class FrameFollower {
    */
   constructor(client) {
     this.client = client;
-    /** @type {{width: number, height: number, stride: number, frameBytes: number, generation: number}|null} */
+    /** @type {import('./frame_reader').FrameRing|null} the ring being followed */
     this.ring = null;
     this.pixels = null;
     this.lastSeq = 0;
@@ -40,8 +41,9 @@ class FrameFollower {
 
   /** @private */
   _open(name) {
+    let ring;
     try {
-      this.ring = reader.open(name);
+      ring = reader.openRing(name);
       this.openError = null;
     } catch (err) {
       // The helper may have replaced the ring again already; the next "shm"
@@ -49,6 +51,9 @@ class FrameFollower {
       this.openError = err;
       return;
     }
+    // Only a ring that opened replaces the one followed so far.
+    if (this.ring) this.ring.close();
+    this.ring = ring;
     if (!this.pixels || this.pixels.byteLength !== this.ring.frameBytes) {
       this.pixels = new ArrayBuffer(this.ring.frameBytes);
     }
@@ -62,8 +67,8 @@ class FrameFollower {
    */
   poll(options = {}) {
     if (!this.ring) return null;
-    if (reader.latestSeq() === this.lastSeq) return null;
-    const copy = reader.copyLatest(this.pixels);
+    if (this.ring.latestSeq() === this.lastSeq) return null;
+    const copy = this.ring.copyLatest(this.pixels);
     if (!copy || (copy.torn && !options.includeTorn)) return null;
     this.lastSeq = copy.seq;
     return {
@@ -79,13 +84,13 @@ class FrameFollower {
 
   /** @returns {number} milliseconds since the helper's last render pass, or -1 */
   producerAliveMs() {
-    return reader.producerAliveMs();
+    return this.ring ? this.ring.producerAliveMs() : -1;
   }
 
   /** Stops following and unmaps the ring. */
   close() {
     this.client.off('shm', this._onShm);
-    reader.close();
+    if (this.ring) this.ring.close();
     this.ring = null;
   }
 }

@@ -28,3 +28,18 @@ export function copyLatest(buffer: ArrayBuffer): FrameCopy | null;
 export function producerAliveMs(): number;
 /** Unmaps the open ring; never throws. */
 export function close(): void;
+
+/** A ring of its own, from openRing; any number may be open at once. */
+export interface FrameRing extends FrameRingInfo {
+  /** Newest complete frame's sequence number; 0 when none or closed. */
+  latestSeq(): number;
+  /** Copies the newest frame into `buffer`; null when there is none to take. Throws once closed. */
+  copyLatest(buffer: ArrayBuffer): FrameCopy | null;
+  /** Milliseconds since the helper's last render pass; -1 when unknown or closed. */
+  producerAliveMs(): number;
+  /** Unmaps now (collection or the environment's end would later); never throws. */
+  close(): void;
+}
+
+/** Maps the named ring into an object of its own, beside every other open ring. */
+export function openRing(name: string): FrameRing;

@@ -5,8 +5,10 @@
  * The helper announces the ring's name in its "shm" event; `open` maps that
  * ring read-only, `copyLatest` copies the newest complete frame (BGRA, rows
  * bottom-up, `stride` = width × 4) into an ArrayBuffer of the caller's.
- * One ring is open at a time in each Node environment (the main thread and
- * each worker have their own); it is unmapped when the environment goes away.
+ * The five module-level functions act on one current ring per Node environment
+ * (the main thread and each worker have their own); `openRing` gives a ring
+ * object of its own per call, so one environment can follow any number of
+ * helpers. Every mapping is unmapped when the environment goes away.
  * @module frame_reader
  */
 const { loadNativeFunctions } = require('./native');
@@ -64,6 +66,38 @@ const { loadNativeFunctions } = require('./native');
  * @returns {undefined}
  */
 
+/**
+ * Maps the named frame ring read-only into an object of its own, beside the
+ * module's current ring and any other ring object: open as many as there are
+ * helpers to follow. Its methods have the rules and messages of the
+ * module-level functions; a closed object behaves like the closed module.
+ * Its mapping is released by `close()`, when the object is garbage-collected,
+ * or when the environment goes away, whichever comes first.
+ * @function openRing
+ * @param {string} name the shm name from the helper's "shm" event
+ * @returns {FrameRing}
+ * @throws {Error} the messages of `open`
+ * @example
+ * const rings = names.map((name) => reader.openRing(name));
+ * const frame = new ArrayBuffer(rings[0].frameBytes);
+ * if (rings[0].copyLatest(frame)) draw(frame);
+ * rings.forEach((ring) => ring.close());
+ */
+
+/**
+ * @typedef {object} FrameRing
+ * @property {number} width
+ * @property {number} height
+ * @property {number} stride bytes per row: width × 4
+ * @property {number} frameBytes bytes per frame: width × height × 4
+ * @property {number} generation
+ * @property {() => number} latestSeq newest complete frame's sequence number, 0 when none or closed
+ * @property {(buffer: ArrayBuffer) => ({seq: number, ageMs: number, torn: boolean} | null)} copyLatest
+ *   as the module's `copyLatest`; throws "call open() first" once closed
+ * @property {() => number} producerAliveMs -1 when closed or before the first heartbeat
+ * @property {() => undefined} close unmaps now; never throws, may be repeated
+ */
+
 module.exports = loadNativeFunctions('hosted_mpv_frame_reader', [
-  'open', 'latestSeq', 'copyLatest', 'producerAliveMs', 'close',
+  'open', 'latestSeq', 'copyLatest', 'producerAliveMs', 'close', 'openRing',
 ]);

@@ -13,7 +13,7 @@ export type FieldValue = string | number | boolean;
 export type EngineOptions = Record<string, FieldValue> | Array<[string, FieldValue]>;
 
 export interface HelperOptions {
-  /** Base name of the frame ring objects (helper default "/ompv"). */
+  /** Base name of the frame ring objects (helper default "/ompv"); different for helpers running at once. */
   shmBase?: string;
   /** Output box width (helper default 1280; below 16 becomes 16). */
   width?: number;
@@ -39,6 +39,11 @@ export interface HelperOptions {
   env?: NodeJS.ProcessEnv;
   /** Keep every event in `events` (default true); long-running programs pass false. */
   keepEvents?: boolean;
+  /**
+   * The URL schemes load and subAdd accept, e.g. ['http', 'https']; a local path
+   * counts as "file". Absent: everything. Set it when URLs come from a page.
+   */
+  allowedSchemes?: string[];
 }
 
 export interface HelloEvent { event: 'hello'; pid: number; protocolVersion: number; }
@@ -120,6 +125,9 @@ export class HelperClient extends EventEmitter {
   waitForSnapshot(predicate: (snapshot: SnapshotEvent) => boolean, timeoutMs?: number): Promise<SnapshotEvent>;
   waitForExit(timeoutMs?: number): Promise<ExitStatus>;
 
+  /** The schemes load and subAdd accept; null when all are. */
+  readonly allowedSchemes: ReadonlySet<string> | null;
+  /** Throws "URL refused: …", sending nothing, when the scheme is not allowed. */
   load(url: string, options?: Record<string, FieldValue>): void;
   seek(seconds: number): void;
   seekBy(seconds: number): void;

@@ -21,6 +21,7 @@ const fs = require('node:fs');
 const { spawn } = require('node:child_process');
 const readline = require('node:readline');
 const { helperPath } = require('./native');
+const { allowedSchemeSet, checkUrlAllowed } = require('./url_policy');
 
 /** Most bytes of the helper's standard error kept in `stderrText`. */
 const STDERR_LIMIT = 64 * 1024;
@@ -114,7 +115,8 @@ function helperArgs(options) {
 
 /**
  * @typedef {object} HelperOptions
- * @property {string} [shmBase] base name of the frame ring objects (helper default "/ompv")
+ * @property {string} [shmBase] base name of the frame ring objects (helper default "/ompv");
+ *   helpers that run at the same time need different ones, or each takes the other's ring name
  * @property {number} [width] output box width (helper default 1280)
  * @property {number} [height] output box height (helper default 720)
  * @property {number} [volume] initial volume, 0 to 1
@@ -127,6 +129,9 @@ function helperArgs(options) {
  * @property {NodeJS.ProcessEnv} [env] environment of the helper
  * @property {boolean} [keepEvents=true] keep every event in `events`; long-running
  *   programs pass false so memory does not grow with the snapshots
+ * @property {string[]} [allowedSchemes] the URL schemes `load` and `subAdd` accept, e.g.
+ *   `['http', 'https']`; a local path counts as "file". Absent: every URL and path.
+ *   Set it whenever the URL comes from a page or a remote source.
  */
 
 /**
@@ -145,6 +150,8 @@ class HelperClient extends EventEmitter {
   /** @param {HelperOptions} [options] */
   constructor(options = {}) {
     super();
+    /** @type {Set<string>|null} the schemes load and subAdd accept; null: all */
+    this.allowedSchemes = allowedSchemeSet(options.allowedSchemes);
     /** @type {object[]} every event received, in order (empty with keepEvents false) */
     this.events = [];
     this.keepEvents = options.keepEvents !== false;
@@ -298,8 +305,10 @@ class HelperClient extends EventEmitter {
    * @param {string} url
    * @param {Record<string, string|number|boolean>} [options] per-file engine options
    *   (sent as `opt.<name>` fields), e.g. `{ 'user-agent': 'x', start: 10 }`
+   * @throws {Error} "URL refused: …" when its scheme is not in `allowedSchemes`; nothing is sent
    */
   load(url, options = {}) {
+    checkUrlAllowed(url, this.allowedSchemes);
     const fields = { url };
     for (const [name, value] of Object.entries(options)) fields[`opt.${name}`] = value;
     this.send('load', fields);
@@ -329,8 +338,14 @@ class HelperClient extends EventEmitter {
   /** @param {string} value e.g. "16:9", or "no" */
   aspect(value) { this.send('aspect', { value }); }
 
-  /** @param {string} path subtitle file to add and select */
-  subAdd(path) { this.send('sub-add', { path }); }
+  /**
+   * @param {string} path subtitle file or URL to add and select
+   * @throws {Error} "URL refused: …" when its scheme is not in `allowedSchemes`; nothing is sent
+   */
+  subAdd(path) {
+    checkUrlAllowed(path, this.allowedSchemes);
+    this.send('sub-add', { path });
+  }
 
   /** @param {number} seconds -60 to 60 */
   subDelay(seconds) { this.send('sub-delay', { value: seconds }); }

@@ -75,7 +75,13 @@ export function createSession(
    */
   extraOptions?: string[],
 ): string;
-export function loadPlayback(sessionId: string, playback: Playback): void;
+/** Options of the package's loadPlayback wrapper. */
+export interface LoadOptions {
+  /** The URL schemes accepted, e.g. ['http', 'https']; a local path counts as "file". Absent: all. */
+  allowedSchemes?: string[];
+}
+/** Throws "URL refused: …", with nothing sent to the player, when the scheme is not allowed. */
+export function loadPlayback(sessionId: string, playback: Playback, options?: LoadOptions): void;
 export function setBounds(sessionId: string, bounds: Bounds): void;
 export function setPaused(sessionId: string, paused: boolean): void;
 export function seek(sessionId: string, seconds: number): void;

@@ -20,6 +20,7 @@
  * @module hosted_mpv
  */
 const { loadNativeFunctions } = require('./native');
+const { allowedSchemeSet, checkUrlAllowed } = require('./url_policy');
 
 /**
  * Whether the module is present and usable on this platform.
@@ -60,9 +61,13 @@ const { loadNativeFunctions } = require('./native');
  * @param {string} sessionId
  * @param {{streamUrl: string, title?: string, userAgent?: string, referer?: string,
  *   startTime?: number, headers?: Object<string, string|number>}} playback
+ * @param {{allowedSchemes?: string[]}} [options] the URL schemes accepted, e.g.
+ *   `['http', 'https']` (a local path counts as "file"); absent: all. Set it
+ *   whenever the URL comes from a page or a remote source.
  * @returns {undefined}
- * @throws {TypeError} "Expected session id and playback object."
- * @throws {Error} "Hosted MPV session not found.",
+ * @throws {TypeError} "Expected session id and playback object.", an `allowedSchemes`
+ *   that is not an array of schemes
+ * @throws {Error} "URL refused: …" (nothing reaches the player), "Hosted MPV session not found.",
  *   "Hosted MPV playback requires a stream URL.",
  *   "Failed to stop recording before loading playback: …", "Failed to load playback: …"
  * @example
@@ -199,8 +204,24 @@ const { loadNativeFunctions } = require('./native');
  * @throws {TypeError} "Expected session id."
  */
 
-module.exports = loadNativeFunctions('hosted_mpv', [
+const native = loadNativeFunctions('hosted_mpv', [
   'isSupported', 'createSession', 'loadPlayback', 'setBounds', 'setPaused', 'seek', 'seekBy',
   'setVolume', 'setAudioTrack', 'setSubtitleTrack', 'setSpeed', 'setAspect', 'startRecording',
   'stopRecording', 'getSessionSnapshot', 'disposeSession',
 ]);
+
+// The player reads streamUrl once; the wrapper checks the value it will read:
+// the playback object stays the prototype (for headers and the rest) of an
+// object whose own streamUrl is the checked string.
+function loadPlayback(sessionId, playback, options = {}) {
+  const allowed = allowedSchemeSet(options?.allowedSchemes);
+  if (!allowed || playback === null || (typeof playback !== 'object' && typeof playback !== 'function')) {
+    return native.loadPlayback(sessionId, playback);
+  }
+  const streamUrl = playback.streamUrl;
+  if (typeof streamUrl === 'string' && streamUrl !== '') checkUrlAllowed(streamUrl, allowed);
+  return native.loadPlayback(sessionId,
+    Object.create(playback, { streamUrl: { value: streamUrl, enumerable: true } }));
+}
+
+module.exports = { ...native, loadPlayback };

@@ -8,6 +8,7 @@ export type {
   EngineOptions, FieldValue,
 } from './helper_client';
 export { FrameFollower, Frame } from './frame_follower';
+export type { FrameRing, FrameRingInfo, FrameCopy } from './frame_reader';
 export { encodeBgraPng } from './png';
 
 /** The hosted_mpv_frame_reader module. */

@@ -1,9 +1,11 @@
 // Registration of the frame reader module: Node-API version 8, the state of
-// the loading environment, five exports.
+// the loading environment, the five functions around its one current ring and
+// openRing for rings of their own.
 #include <node_api.h>
 
 #include "frame_reader_exports.h"
 #include "napi_call.h"
+#include "ring_object.h"
 
 namespace {
 
@@ -18,6 +20,7 @@ constexpr ExportEntry kExports[] = {
     {"copyLatest", orvanel::CopyLatest},
     {"producerAliveMs", orvanel::ProducerAliveMs},
     {"close", orvanel::Close},
+    {"openRing", orvanel::OpenRing},
 };
 
 }  // namespace

@@ -360,6 +360,80 @@ describe('frame reader', () => {
     });
   });
 
+  describe('openRing', () => {
+    it('refuses what open refuses, with the same messages, and leaves the module ring alone', () => {
+      const current = craft(uniqueName('current'), { latestSeq: 5 });
+      reader.open(current);
+      assert.throws(() => reader.openRing(), { message: 'open(name) requires the shm name' });
+      assert.throws(() => reader.openRing(42), { message: 'shm name must be a string' });
+      const failures = [
+        [uniqueName('missing'), 'shm_open failed (helper gone?)'],
+        [craft(uniqueName('small'), {}, { size: 50 }), 'shm segment too small'],
+        [craft(uniqueName('zero'), {}, { size: 104, blank: true }), 'frame ring not initialized yet'],
+        [craft(uniqueName('lie'), { stride: 3 }), 'frame ring header is inconsistent'],
+        [craft(uniqueName('short'), {}, { size: 4100 }), 'shm segment smaller than its frames'],
+      ];
+      for (const [name, message] of failures) {
+        assert.throws(() => reader.openRing(name), { message });
+      }
+      // A ring object of the same segment does not replace the module's ring.
+      const ring = reader.openRing(current);
+      assert.equal(reader.latestSeq(), 5);
+      ring.close();
+      assert.equal(reader.latestSeq(), 5);
+      reader.close();
+    });
+
+    it('keeps any number of rings open, each with its own geometry and frames', () => {
+      const rings = [1, 2, 3].map((n) => {
+        const frameBytes = 4 * n * 2 * 4;
+        const name = craft(uniqueName(`many${n}`),
+          { width: 4 * n, height: 2, generation: n, latestSeq: n, heartbeatNs: nowNs(),
+            slots: [{ seq: 3 }, { seq: 1 }, { seq: 2 }].map((slot) => ({ ...slot, timestampNs: nowNs() })) },
+          { pixels: [[4096 + (n % 3) * frameBytes, Array(frameBytes).fill(0x40 + n)]] });
+        return reader.openRing(name);
+      });
+      rings.forEach((ring, i) => {
+        const n = i + 1;
+        assert.deepEqual(Object.keys(ring), ['width', 'height', 'stride', 'frameBytes', 'generation']);
+        assert.deepEqual({ ...ring }, { width: 4 * n, height: 2, stride: 16 * n, frameBytes: 32 * n, generation: n });
+        assert.equal(ring.latestSeq(), n);
+        assert.ok(ring.producerAliveMs() >= 0);
+      });
+      // Copies in reverse order: each object reads only its own mapping.
+      for (const [i, ring] of [...rings.entries()].reverse()) {
+        const frame = new ArrayBuffer(ring.frameBytes);
+        const got = ring.copyLatest(frame);
+        assert.deepEqual([got.seq, got.torn], [i + 1, false]);
+        assert.ok(new Uint8Array(frame).every((b) => b === 0x41 + i));
+        assert.throws(() => ring.copyLatest(new ArrayBuffer(ring.frameBytes - 1)),
+          { message: 'buffer smaller than one frame' });
+        assert.throws(() => ring.copyLatest(new Uint8Array(ring.frameBytes)),
+          { message: 'argument must be an ArrayBuffer' });
+        assert.throws(() => ring.copyLatest(), { message: 'copyLatest(buffer) needs a buffer' });
+      }
+      rings[1].close();
+      assert.equal(rings[0].latestSeq(), 1);
+      assert.equal(rings[2].latestSeq(), 3);
+      rings[0].close();
+      rings[2].close();
+    });
+
+    it('behaves like the closed module once closed, and for a method taken off its object', () => {
+      const name = craft(uniqueName('closed'), { latestSeq: 3, heartbeatNs: nowNs(), slots: [{ seq: 3 }] });
+      const ring = reader.openRing(name);
+      const { copyLatest, latestSeq } = ring;
+      assert.equal(latestSeq.call({}), 0);
+      assert.throws(() => copyLatest.call(undefined, new ArrayBuffer(32)), { message: 'call open() first' });
+      assert.equal(ring.close(), undefined);
+      assert.equal(ring.close(), undefined);
+      assert.equal(ring.latestSeq(), 0);
+      assert.equal(ring.producerAliveMs(), -1);
+      assert.throws(() => ring.copyLatest(), { message: 'call open() first' });
+      assert.equal(ring.width, 4, 'the geometry stays readable');
+    });
+  });
+
   describe('with a writer process', () => {
     it('sees a fresh 1280x720 ring empty, then each published frame', async () => {
       const writer = startWriter();

@@ -3,6 +3,7 @@
 // from a file and from a local HTTP server, driven by every command.
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
+const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
@@ -15,6 +16,7 @@ let host;
 let media;
 let server;
 let baseUrl;
+let playlist = '';    // what /list.m3u serves
 const requests = [];  // [url, headers] of every request the server saw
 const stalled = [];   // responses the server holds back
 const sessions = [];
@@ -55,6 +57,10 @@ before(async () => {
     requests.push([request.url, request.headers]);
     if (request.url === '/stall') {
       stalled.push(response);
+      return;
+    }
+    if (request.url === '/list.m3u') {
+      response.writeHead(200, { 'Content-Type': 'audio/x-mpegurl' }).end(playlist);
       return;
     }
     if (request.url === '/missing.mkv') {
@@ -387,6 +393,49 @@ describe('hosted playback', () => {
       await waitFor(statusIs(other, 'playing'), 'the second load');
       assert.equal(snap(other).streamUrl, media.clip);
       hosted.disposeSession(other);
+    });
+  });
+
+  describe('only the URLs the application allows', () => {
+    it('refuses, with allowedSchemes, a URL of another scheme before the player sees it', async () => {
+      const id = create();
+      const allowed = { allowedSchemes: ['http', 'https'] };
+      for (const [url, scheme] of [[media.clip, 'file'], [`file://${media.clip}`, 'file'], ['av://lavfi:testsrc2', 'av']]) {
+        assert.throws(() => hosted.loadPlayback(id, { streamUrl: url }, allowed),
+          { message: `URL refused: scheme "${scheme}" is not in allowedSchemes (http, https)` });
+      }
+      assert.deepEqual([snap(id).status, snap(id).streamUrl], ['idle', '']);
+      // An allowed URL plays with the rest of its request.
+      hosted.loadPlayback(id, { streamUrl: `${baseUrl}/clip.mkv?policy`, headers: { 'X-Policy': 'kept' } }, allowed);
+      await waitFor(statusIs(id, 'playing'), 'the allowed stream');
+      const request = requests.find(([url]) => url === '/clip.mkv?policy');
+      assert.equal(request?.[1]['x-policy'], 'kept');
+      hosted.disposeSession(id);
+    });
+
+    it('shows neither entry of a remote playlist naming a local picture and a lavfi graph, by default', async () => {
+      const picture = path.join(media.dir, 'picture.png');
+      execFileSync('ffmpeg', ['-v', 'error', '-y', '-f', 'lavfi', '-i', 'color=c=0xff00ff:size=64x64',
+        '-frames:v', '1', picture]);
+      playlist = `#EXTM3U\n${picture}\nav://lavfi:color=c=0xffff00:size=64x64:rate=25\n`;
+      const id = hosted.createSession(host.handle(), { x: 320, y: 240, width: 320, height: 240 }, null, 1,
+        ['ao=null']);
+      sessions.push(id);
+      const seen = new Set();
+      hosted.loadPlayback(id, { streamUrl: `${baseUrl}/list.m3u` });
+      await waitFor(() => { seen.add(snap(id).status); return snap(id).status === 'error'; }, 'the refusal');
+      await sleep(1000);  // the second entry is refused after the first, with no event of its own here
+      seen.add(snap(id).status);
+      assert.ok(!seen.has('playing'), `statuses ${[...seen]}`);
+      const image = await host.capture();
+      const shown = [];
+      for (let y = 250; y < 470; y += 20) {
+        for (let x = 330; x < 630; x += 20) {
+          const [r, g, b] = image.at(x, y);
+          if (r > 160 && (b > 160 || g > 160)) shown.push([x, y, r, g, b]);
+        }
+      }
+      assert.deepEqual(shown, [], 'magenta or yellow in the view');
     });
   });
 });

@@ -2,10 +2,10 @@
 // The package as an application gets it: packed, installed from the tarball
 // into a fresh project outside the repository (dependencies from the npm
 // registry, npm's install step building with CMake), and run from there: the
-// runtime probe, the README's off-screen example, `npx orvanel-play`, and the
-// README's Electron files against a stand-in for the electron module. Then
-// the install step's two other roads: missing Debian packages and prebuilt
-// artifacts.
+// runtime probe, the README's off-screen example and `npx orvanel-play`.
+// Then the install step's two other roads: missing Debian packages and
+// prebuilt artifacts. (The README's Electron files run in
+// readme_examples.test.js.)
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { execFile } = require('node:child_process');
@@ -54,80 +54,6 @@ function assertTestPattern(image) {
   const stamp = pixel(image, 4, 4);
   assert.ok(stamp[0] + stamp[1] + stamp[2] < 250, `top left ${stamp}`);
 }
-
-// The electron module as far as the README's files use it: one window whose
-// page runs in this process, IPC as events, contextBridge as a plain object.
-const ELECTRON_STAND_IN = `'use strict';
-const { EventEmitter } = require('node:events');
-const path = require('node:path');
-const toMain = new EventEmitter();
-const toPage = new EventEmitter();
-const handlers = new Map();
-const page = { world: {}, drawn: 0, image: null, rings: [], document: null, window: null };
-toPage.on('video:ring', (_event, name) => page.rings.push(name));
-const app = Object.assign(new EventEmitter(), {
-  whenReady: () => Promise.resolve(),
-  quit() { app.emit('quit'); },
-});
-const ipcMain = { handle: (channel, fn) => handlers.set(channel, fn), on: (channel, fn) => toMain.on(channel, fn) };
-const ipcRenderer = {
-  invoke: async (channel, ...args) => handlers.get(channel)({}, ...args),
-  send: (channel, ...args) => toMain.emit(channel, {}, ...args),
-  on: (channel, fn) => toPage.on(channel, fn),
-};
-const contextBridge = { exposeInMainWorld: (key, api) => { page.world[key] = api; } };
-class BrowserWindow extends EventEmitter {
-  constructor(options) {
-    super();
-    this.options = options;
-    this.webContents = { send: (channel, ...args) => toPage.emit(channel, {}, ...args) };
-    page.window = this;
-  }
-  loadFile(file) {
-    require(this.options.webPreferences.preload);
-    const canvas = {
-      width: 300, height: 150,
-      getContext: () => ({
-        createImageData: (width, height) => ({ width, height, data: new Uint8ClampedArray(width * height * 4) }),
-        putImageData: (image) => { page.image = image; page.drawn++; },
-      }),
-    };
-    page.document = { title: '', getElementById: (id) => (id === 'video' ? canvas : null) };
-    globalThis.window = page.world;
-    globalThis.document = page.document;
-    globalThis.requestAnimationFrame = (callback) => setTimeout(callback, 16);
-    require(path.join(path.dirname(this.options.webPreferences.preload), 'renderer.js'));
-  }
-  close() { this.emit('closed'); }
-}
-module.exports = { app, BrowserWindow, ipcMain, ipcRenderer, contextBridge, page };
-`;
-
-// Plays until the page has drawn frames and says "playing", closes the
-// window, waits for the application to quit; saves what the page drew.
-const ELECTRON_DRIVER = `'use strict';
-const fs = require('node:fs');
-const electron = require('electron');
-require('./main.js');
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-(async () => {
-  const { page } = electron;
-  const deadline = Date.now() + 30000;
-  while (page.drawn < 10 || page.document.title !== 'playing') {
-    if (Date.now() > deadline) throw new Error('drew ' + page.drawn + ' frames, title ' + page.document.title);
-    await sleep(20);
-  }
-  const { width, height, data } = page.image;
-  const quit = new Promise((resolve) => electron.app.once('quit', resolve));
-  page.window.close();
-  await quit;
-  const ring = page.rings.at(-1);
-  fs.writeFileSync('page.rgba', data);
-  fs.writeFileSync('page.json', JSON.stringify({ width, height, drawn: page.drawn, title: page.document.title,
-    ring, ringLeft: fs.existsSync('/dev/shm' + ring) }));
-  process.exit(0);  // the page's animation frames would go on
-})().catch((err) => { console.error(err.stack); process.exit(1); });
-`;
 
 describe('the package installed into an application', () => {
   let tmp;
@@ -205,35 +131,6 @@ describe('the package installed into an application', () => {
     assert.match(r.stdout.trim().split('\n').at(-1), /^playing +\d\d:\d\d .* 1280x720$/);
     const png = decodeRgbPng(fs.readFileSync(path.join(app, 'f.png')));
     assertTestPattern({ width: png.width, channels: 3, data: png.rgb });
-  });
-
-  it('runs the README Electron files: the page draws upright frames, closing ends the helper', async () => {
-    const files = readmeBlocks('electron');
-    assert.deepEqual(Object.keys(files).sort(), ['main.js', 'preload.js', 'renderer.js']);
-    for (const [name, code] of Object.entries(files)) fs.writeFileSync(path.join(app, name), code);
-    fs.mkdirSync(path.join(app, 'node_modules', 'electron'));
-    fs.writeFileSync(path.join(app, 'node_modules', 'electron', 'index.js'), ELECTRON_STAND_IN);
-    // The main process and preload files against the package's declarations
-    // (the in-window function included, which needs a real window to run).
-    fs.writeFileSync(path.join(app, 'tsconfig.json'), JSON.stringify({
-      compilerOptions: { allowJs: true, checkJs: true, noEmit: true, target: 'ES2022', module: 'commonjs',
-        moduleResolution: 'node', lib: ['ES2022'], types: ['node'], typeRoots: [path.join(root, 'node_modules', '@types')],
-        maxNodeModuleJsDepth: 1 },
-      files: ['main.js', 'preload.js'],
-    }));
-    const tsc = await run(process.execPath, [path.join(root, 'node_modules', 'typescript', 'bin', 'tsc'), '-p', '.'],
-      { cwd: app });
-    assert.equal(tsc.code, 0, tsc.stdout + tsc.stderr);
-    fs.writeFileSync(path.join(app, 'electron-run.js'), ELECTRON_DRIVER);
-    const r = await run(process.execPath, ['electron-run.js'], { cwd: app });
-    assert.equal(r.code, 0, r.stderr);
-    const page = JSON.parse(fs.readFileSync(path.join(app, 'page.json'), 'utf8'));
-    assert.equal(page.width, 1280);
-    assert.equal(page.height, 720);
-    assert.equal(page.title, 'playing');
-    assert.match(page.ring, /^\/ompv-g\d+$/);
-    assert.equal(page.ringLeft, false);
-    assertTestPattern({ width: page.width, channels: 4, data: fs.readFileSync(path.join(app, 'page.rgba')) });
   });
 
   it('stops before compiling when Debian packages are missing, naming them and the retry', async () => {

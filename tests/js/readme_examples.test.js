@@ -1,6 +1,8 @@
 'use strict';
 // Runs the examples of README.md (code blocks after an "example:" marker) as
-// a user would: as programs that require the package by its name.
+// a user would: as programs that require the package by its name; and the
+// Electron files (after "electron:" markers) under plain Node, with a
+// stand-in for the electron module and real helpers playing over HTTP.
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { execFile, spawn } = require('node:child_process');
@@ -10,6 +12,8 @@ const path = require('node:path');
 const readline = require('node:readline');
 const { artifactPath } = require('../../lib/native');
 const { startXvfb, toolEnv } = require('./support/x11');
+const { serveDirectory } = require('./helper_fixtures');
+const { readmeBlocks } = require('./support/readme');
 
 const root = path.join(__dirname, '..', '..');
 
@@ -18,6 +22,119 @@ function readmeExamples() {
   const examples = {};
   for (const m of text.matchAll(/<!-- example: (\w+) -->\n```js\n([\s\S]*?)```/g)) examples[m[1]] = m[2];
   return examples;
+}
+
+// The electron module as far as the README's files use it: one window whose
+// page runs in this process (canvases with the stream URLs of STREAM_URLS),
+// IPC as events, contextBridge as a plain object.
+const ELECTRON_STAND_IN = `'use strict';
+const { EventEmitter } = require('node:events');
+const path = require('node:path');
+const { pathToFileURL } = require('node:url');
+const toMain = new EventEmitter();
+const toPage = new EventEmitter();
+const handlers = new Map();
+const page = { world: {}, tiles: [], statuses: [], refused: [], rings: [], document: null, window: null };
+toPage.on('video:ring', (_event, index, name) => { (page.rings[index] ??= []).push(name); });
+toPage.on('video:status', (_event, index, status) => {
+  page.statuses[index] = status;
+  if (status.startsWith('refused')) page.refused.push([index, status]);
+});
+const app = Object.assign(new EventEmitter(), {
+  whenReady: () => Promise.resolve(),
+  quit() { app.emit('quit'); },
+});
+const ipcMain = { handle: (channel, fn) => handlers.set(channel, fn), on: (channel, fn) => toMain.on(channel, fn) };
+const ipcRenderer = {
+  invoke: async (channel, ...args) => handlers.get(channel)({}, ...args),
+  send: (channel, ...args) => toMain.emit(channel, {}, ...args),
+  on: (channel, fn) => toPage.on(channel, fn),
+};
+const contextBridge = { exposeInMainWorld: (key, api) => { page.world[key] = api; } };
+// A canvas as far as a 2D frame renderer uses it (Node has no WebGL or VideoFrame).
+function canvasFor(src) {
+  const canvas = { dataset: { src }, width: 300, height: 150, drawn: 0, image: null };
+  canvas.getContext = (type) => (type !== '2d' ? null : {
+    createImageData: (width, height) => ({ width, height, data: new Uint8ClampedArray(width * height * 4) }),
+    putImageData: (image) => { canvas.image = image; canvas.drawn++; },
+  });
+  return canvas;
+}
+class BrowserWindow extends EventEmitter {
+  constructor(options) {
+    super();
+    this.options = options;
+    this.webContents = { send: (channel, ...args) => toPage.emit(channel, {}, ...args) };
+    page.window = this;
+  }
+  loadFile(file) {
+    require(this.options.webPreferences.preload);
+    page.tiles = JSON.parse(process.env.STREAM_URLS).map(canvasFor);
+    page.document = {
+      title: '',
+      querySelectorAll: (selector) => (selector === 'canvas' ? page.tiles : []),
+      createElement: (tag) => (tag === 'canvas' ? canvasFor('') : null),
+    };
+    globalThis.window = page.world;
+    globalThis.document = page.document;
+    globalThis.requestAnimationFrame = (callback) => setTimeout(callback, 16);
+    const dir = path.dirname(this.options.webPreferences.preload);
+    page.loaded = import(pathToFileURL(path.join(dir, 'renderer.mjs')).href);
+  }
+  close() { this.emit('closed'); }
+}
+module.exports = { app, BrowserWindow, ipcMain, ipcRenderer, contextBridge, page };
+`;
+
+// Plays until every tile has drawn frames and says "playing", asks for a
+// local file (refused), closes the window, waits for the application to
+// quit; saves what the page drew.
+const ELECTRON_DRIVER = `'use strict';
+const fs = require('node:fs');
+const electron = require('electron');
+require('./main.js');
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+async function until(what, done) {
+  const deadline = Date.now() + 30000;
+  while (!done()) {
+    if (Date.now() > deadline) throw new Error(what + ': ' + JSON.stringify(electron.page.statuses));
+    await sleep(20);
+  }
+}
+(async () => {
+  const { page } = electron;
+  await until('four tiles playing', () => page.tiles.length > 0 && page.tiles.every((t) => t.drawn >= 5)
+    && page.document.title === page.tiles.map(() => 'playing').join(' '));
+  page.world.video.load(0, process.env.LOCAL_FILE);
+  await until('the local file refused', () => page.refused.length > 0);
+  const quit = new Promise((resolve) => electron.app.once('quit', resolve));
+  page.window.close();
+  await quit;
+  page.tiles.forEach((tile, i) => fs.writeFileSync('tile' + i + '.rgba', tile.image.data));
+  const rings = page.rings.map((names) => names.at(-1));
+  fs.writeFileSync('page.json', JSON.stringify({
+    tiles: page.tiles.map((t) => ({ width: t.image.width, height: t.image.height, drawn: t.drawn })),
+    title: page.document.title, refused: page.refused, rings,
+    ringsLeft: rings.filter((ring) => fs.existsSync('/dev/shm' + ring)),
+  }));
+  process.exit(0);  // the page's animation frames would go on
+})().catch((err) => { console.error(err.stack); process.exit(1); });
+`;
+
+// Upright and in the right channel order at any size: testsrc2's red bar on
+// the left, its blue bar in the middle, its dark time stamp box at the top left.
+function assertTestPattern({ width, height, data }, what) {
+  const at = (x, y) => {
+    const i = (Math.round(y * height) * width + Math.round(x * width)) * 4;
+    return [data[i], data[i + 1], data[i + 2]];
+  };
+  const near = (p, rgb) => p.every((v, i) => Math.abs(v - rgb[i]) <= 40);
+  for (const [x, rgb] of [[0.08, [255, 0, 0]], [0.59, [0, 0, 255]]]) {
+    const points = [0.28, 0.44, 0.61, 0.78, 0.96].map((y) => at(x, y));
+    assert.ok(points.filter((p) => near(p, rgb)).length >= 3, `${what}: bar at x=${x}: ${points}`);
+  }
+  const stamp = at(0.005, 0.01);
+  assert.ok(stamp[0] + stamp[1] + stamp[2] < 250, `${what}: top left ${stamp}`);
 }
 
 // A directory where `require('orvanel-video-backend')` resolves to this package.
@@ -44,6 +161,53 @@ describe('README examples', () => {
 
   it('are all found', () => {
     assert.deepEqual(Object.keys(examples).sort(), ['hosted', 'offscreen', 'probe']);
+    assert.deepEqual(Object.keys(readmeBlocks('electron')).sort(),
+      ['index.html', 'main.js', 'preload.js', 'renderer.mjs']);
+  });
+
+  it('Electron: four streams in one page, upright; a local file refused; closing ends the helpers', async () => {
+    const files = readmeBlocks('electron');
+    for (const [name, code] of Object.entries(files)) fs.writeFileSync(path.join(dir, name), code);
+    fs.mkdirSync(path.join(dir, 'node_modules', 'electron'));
+    fs.writeFileSync(path.join(dir, 'node_modules', 'electron', 'index.js'), ELECTRON_STAND_IN);
+    // The main process and preload files against the package's declarations
+    // (the in-window function included, which needs a real window to run).
+    fs.writeFileSync(path.join(dir, 'tsconfig.json'), JSON.stringify({
+      compilerOptions: { allowJs: true, checkJs: true, noEmit: true, target: 'ES2022', module: 'commonjs',
+        moduleResolution: 'node', lib: ['ES2022'], types: ['node'], typeRoots: [path.join(root, 'node_modules', '@types')],
+        maxNodeModuleJsDepth: 1, preserveSymlinks: true },
+      files: ['main.js', 'preload.js'],
+    }));
+    const tsc = await new Promise((resolve) => execFile(process.execPath,
+      [path.join(root, 'node_modules', 'typescript', 'bin', 'tsc'), '-p', '.'], { cwd: dir },
+      (err, stdout, stderr) => resolve({ code: err ? err.code : 0, out: stdout + stderr })));
+    assert.equal(tsc.code, 0, tsc.out);
+
+    const media = fs.mkdtempSync(path.join(os.tmpdir(), 'readme-electron-'));
+    await new Promise((resolve, reject) => execFile('ffmpeg', ['-v', 'error', '-y', '-f', 'lavfi',
+      '-i', 'testsrc2=size=640x360:rate=30', '-t', '20', '-c:v', 'mpeg4', '-q:v', '3', path.join(media, 'clip.mkv')],
+    (err) => (err ? reject(err) : resolve())));
+    const server = await serveDirectory(media);
+    try {
+      fs.writeFileSync(path.join(dir, 'electron-run.js'), ELECTRON_DRIVER);
+      const urls = [0, 1, 2, 3].map((i) => `${server.url('clip.mkv')}?tile=${i}`);
+      const r = await run(dir, fs.readFileSync(path.join(dir, 'electron-run.js'), 'utf8'),
+        { STREAM_URLS: JSON.stringify(urls), LOCAL_FILE: path.join(media, 'clip.mkv') });
+      assert.equal(r.code, 0, r.stderr);
+    } finally {
+      await server.close();
+      fs.rmSync(media, { recursive: true, force: true });
+    }
+    const page = JSON.parse(fs.readFileSync(path.join(dir, 'page.json'), 'utf8'));
+    assert.equal(page.title, 'playing playing playing playing');
+    assert.deepEqual(page.refused,
+      [[0, 'refused: URL refused: scheme "file" is not in allowedSchemes (http, https)']]);
+    assert.equal(new Set(page.rings).size, 4, `rings ${page.rings}`);
+    assert.deepEqual(page.ringsLeft, []);
+    page.tiles.forEach((tile, i) => {
+      assert.deepEqual([tile.width, tile.height], [640, 360]);
+      assertTestPattern({ ...tile, data: fs.readFileSync(path.join(dir, `tile${i}.rgba`)) }, `tile ${i}`);
+    });
   });
 
   it('off-screen: plays, reads a frame and writes a PNG', async () => {

@@ -3,7 +3,7 @@
 // is in tests/js/types.test.js).
 import {
   HelperClient, FrameFollower, Frame, SnapshotEvent, ShmEvent, frameReader, hostedMpv, runtimeProbe,
-  ProbeVerdict, encodeBgraPng, buildPreamble, commandLine, TrackSnapshot, PlaybackStatus,
+  ProbeVerdict, encodeBgraPng, buildPreamble, commandLine, TrackSnapshot, PlaybackStatus, FrameRing,
 } from '../../lib';
 import type { SessionSnapshot, Track } from '../../lib/hosted_mpv';
 
@@ -34,6 +34,15 @@ async function offscreen(): Promise<void> {
   const copy = frameReader.copyLatest(new ArrayBuffer(ring.frameBytes));
   if (copy !== null) console.log(copy.seq, copy.torn, frameReader.latestSeq(), frameReader.producerAliveMs());
   frameReader.close();
+  // Rings of their own, any number at once.
+  const rings: FrameRing[] = ['/ompv-a-g1', '/ompv-b-g1'].map((name) => frameReader.openRing(name));
+  for (const r of rings) {
+    const got = r.copyLatest(new ArrayBuffer(r.frameBytes));
+    console.log(r.width, r.height, r.stride, r.generation, r.latestSeq(), r.producerAliveMs(), got?.seq);
+    r.close();
+  }
+  const guarded = HelperClient.spawn({ allowedSchemes: ['http', 'https'] });
+  console.log(guarded.allowedSchemes?.has('https'));
 
   const verdict: ProbeVerdict = await runtimeProbe();
   if (!verdict.usable) console.log(verdict.reason, verdict.detail);
@@ -45,6 +54,7 @@ function hosted(handle: Buffer): void {
     ['ao=null']);
   hostedMpv.loadPlayback(id, { streamUrl: 'https://example.invalid/a.m3u8', headers: { Cookie: 'a=1' },
     startTime: 5, title: 't', userAgent: 'u', referer: 'r' });
+  hostedMpv.loadPlayback(id, { streamUrl: 'https://example.invalid/b.m3u8' }, { allowedSchemes: ['https'] });
   hostedMpv.setBounds(id, { x: 1, y: 2, width: 3, height: 4 });
   hostedMpv.setPaused(id, true);
   hostedMpv.seek(id, 1);
