@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "deinterlacing.h"
+#include "stream_end.h"
 
 using namespace engine;
 
@@ -17,6 +18,7 @@ struct Player {
   bool errorFromEngine = true;
   bool fileLoaded = true;
   bool paused = false;
+  StreamWatch watch;
 };
 
 const StatusRules<const char*> kRules{"idle", "loading", "playing", "paused",
@@ -25,7 +27,7 @@ const auto kRows = bufferingRows<&Player::buffering>();
 constexpr int64_t kSecond = 1'000'000'000;
 
 LoadState<std::string> loadOf(Player& p) {
-  return {p.status, p.error, p.errorFromEngine, p.fileLoaded, p.paused};
+  return {p.status, p.error, p.errorFromEngine, p.fileLoaded, p.paused, p.watch};
 }
 
 void waiting(Player& p, bool active) {
