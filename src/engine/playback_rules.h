@@ -70,6 +70,8 @@ void applyFailureLine(LoadState<Status> load, const StatusRules<Word>& rules,
     return;
   }
   if (load.status != rules.error) return;
+  // The engine separates its messages with blank lines: they say nothing.
+  if (std::string_view(text).find_first_not_of(" \t\r\n") == std::string_view::npos) return;
   load.error = text;
   if (level == "fatal") load.errorFromEngine = true;
 }

@@ -89,6 +89,8 @@ TEST(PlaybackRules, AFailedEndKeepsAFatalLineAndTakesLaterWords) {
   EXPECT_EQ(r.error, "No such file");
   applyFailureLine(load(r), rules, "error", "words after the event");
   EXPECT_EQ(r.error, "words after the event");
+  applyFailureLine(load(r), rules, "error", "\n");
+  EXPECT_EQ(r.error, "words after the event");
 
   Record plain;
   applyStartFile(load(plain), rules);
