@@ -18,6 +18,10 @@ struct RingObject {
   RingMapping mapping;
 };
 
+// Marks ring objects, so that no other module's wrapped object is ever taken
+// for one (a method can be called with any `this`).
+constexpr napi_type_tag kRingTag = {0x6f7276616e656c00ULL, 0x72696e676f626a01ULL};
+
 // Unmaps when the environment goes away with the object still open (worker
 // exit, reload); Node erases the hook once it has run.
 void unmapOnCleanup(void* arg) { unmapRing(static_cast<RingObject*>(arg)->mapping); }
@@ -39,41 +43,42 @@ void finalizeRing(napi_env /*env*/, void* data, void* /*hint*/) {
   delete ring;
 }
 
-const RingMapping kClosed{};
-
-// The mapping of the call's `this`; a closed one when `this` is no ring
-// object (a method called on something else behaves like a closed ring).
-const RingMapping& thisMapping(napi_env env, napi_value self) {
-  void* data = nullptr;
-  if (self == nullptr || napi_unwrap(env, self, &data) != napi_ok || data == nullptr) return kClosed;
-  return static_cast<RingObject*>(data)->mapping;
-}
-
-napi_value callThis(napi_env env, napi_callback_info info) {
+// The record of the call's `this`; null when `this` is no ring object (a
+// method called on something else then behaves like a closed ring).
+RingObject* thisRing(napi_env env, napi_callback_info info) {
   napi_value self = nullptr;
   size_t argc = 0;
-  if (napi_get_cb_info(env, info, &argc, nullptr, &self, nullptr) != napi_ok) return nullptr;
-  return self;
+  bool isRing = false;
+  void* data = nullptr;
+  if (napi_get_cb_info(env, info, &argc, nullptr, &self, nullptr) != napi_ok || self == nullptr ||
+      napi_check_object_type_tag(env, self, &kRingTag, &isRing) != napi_ok || !isRing ||
+      napi_unwrap(env, self, &data) != napi_ok) {
+    return nullptr;
+  }
+  return static_cast<RingObject*>(data);
+}
+
+const RingMapping kClosed{};
+
+const RingMapping& thisMapping(napi_env env, napi_callback_info info) {
+  RingObject* ring = thisRing(env, info);
+  return ring != nullptr ? ring->mapping : kClosed;
 }
 
 napi_value RingLatestSeq(napi_env env, napi_callback_info info) {
-  return latestSeqResult(env, thisMapping(env, callThis(env, info)));
+  return latestSeqResult(env, thisMapping(env, info));
 }
 
 napi_value RingCopyLatest(napi_env env, napi_callback_info info) {
-  return copyLatestResult(env, info, thisMapping(env, callThis(env, info)));
+  return copyLatestResult(env, info, thisMapping(env, info));
 }
 
 napi_value RingProducerAliveMs(napi_env env, napi_callback_info info) {
-  return producerAliveResult(env, thisMapping(env, callThis(env, info)));
+  return producerAliveResult(env, thisMapping(env, info));
 }
 
 napi_value RingClose(napi_env env, napi_callback_info info) {
-  void* data = nullptr;
-  napi_value self = callThis(env, info);
-  if (self != nullptr && napi_unwrap(env, self, &data) == napi_ok && data != nullptr) {
-    closeRing(*static_cast<RingObject*>(data));
-  }
+  if (RingObject* ring = thisRing(env, info)) closeRing(*ring);
   return nullptr;  // undefined
 }
 
@@ -106,12 +111,13 @@ napi_value OpenRing(napi_env env, napi_callback_info info) {
     throwNapiFailure(env);
     return nullptr;
   }
+  NAPI_CALL(env, napi_type_tag_object(env, result, &kRingTag));
   NAPI_CALL(env, napi_add_env_cleanup_hook(env, unmapOnCleanup, ring));
   // The collector sees only a small object; telling it about the mapping
   // lets forgotten rings be collected before address space runs short.
   int64_t ignored = 0;
-  NAPI_CALL(env, napi_adjust_external_memory(env, static_cast<int64_t>(ring->mapping.length),
-                                             &ignored));
+  NAPI_CALL(env,
+            napi_adjust_external_memory(env, static_cast<int64_t>(ring->mapping.length), &ignored));
   return result;
 }
 

@@ -106,8 +106,13 @@ describe('ring objects', () => {
           }
         }
       };
+      const deadline = Date.now() + 60000;
+      const inTime = () => {
+        if (Date.now() > deadline) assert.fail(`frames per stream after 60 s: ${counts}`);
+        return true;
+      };
       // Warm up until every stream has shown a frame, then measure.
-      while (counts.some((c) => c === 0)) {
+      while (counts.some((c) => c === 0) && inTime()) {
         followers.forEach((f, i) => { const frame = f.poll(); if (frame) { check(i, frame); counts[i]++; } });
         await sleep(5);
       }
@@ -115,7 +120,7 @@ describe('ring objects', () => {
       const cpuBefore = helpers.map((h) => cpuSeconds(h.pid));
       const ownBefore = process.cpuUsage();
       const started = process.hrtime.bigint();
-      while (counts.some((c) => c < 45)) {
+      while (counts.some((c) => c < 45) && inTime()) {
         followers.forEach((f, i) => { const frame = f.poll(); if (frame) { check(i, frame); counts[i]++; } });
         await sleep(5);
       }

@@ -417,15 +417,19 @@ describe('hosted playback', () => {
       const picture = path.join(media.dir, 'picture.png');
       execFileSync('ffmpeg', ['-v', 'error', '-y', '-f', 'lavfi', '-i', 'color=c=0xff00ff:size=64x64',
         '-frames:v', '1', picture]);
-      playlist = `#EXTM3U\n${picture}\nav://lavfi:color=c=0xffff00:size=64x64:rate=25\n`;
+      const graph = 'av://lavfi:color=c=0xffff00:size=64x64:rate=25';
+      playlist = `#EXTM3U\n${picture}\n${graph}\n`;
       const id = hosted.createSession(host.handle(), { x: 320, y: 240, width: 320, height: 240 }, null, 1,
         ['ao=null']);
       sessions.push(id);
       const seen = new Set();
       hosted.loadPlayback(id, { streamUrl: `${baseUrl}/list.m3u` });
-      await waitFor(() => { seen.add(snap(id).status); return snap(id).status === 'error'; }, 'the refusal');
-      await sleep(1000);  // the second entry is refused after the first, with no event of its own here
-      seen.add(snap(id).status);
+      // The snapshot follows the playlist's entries; the graph is the last.
+      await waitFor(() => {
+        const s = snap(id);
+        seen.add(s.status);
+        return s.status === 'error' && s.streamUrl === graph;
+      }, 'the refusal of both entries');
       assert.ok(!seen.has('playing'), `statuses ${[...seen]}`);
       const image = await host.capture();
       const shown = [];

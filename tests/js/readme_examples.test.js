@@ -145,10 +145,10 @@ function sandbox() {
   return dir;
 }
 
-function run(dir, code, env = {}) {
+function run(dir, code, env = {}, timeoutMs = 30000) {
   fs.writeFileSync(path.join(dir, 'example.js'), code);
   return new Promise((resolve) => {
-    execFile(process.execPath, ['example.js'], { cwd: dir, env: { ...process.env, ...env }, timeout: 30000 },
+    execFile(process.execPath, ['example.js'], { cwd: dir, env: { ...process.env, ...env }, timeout: timeoutMs },
       (err, stdout, stderr) => resolve({ code: err ? err.code : 0, stdout, stderr }));
   });
 }
@@ -191,8 +191,10 @@ describe('README examples', () => {
     try {
       fs.writeFileSync(path.join(dir, 'electron-run.js'), ELECTRON_DRIVER);
       const urls = [0, 1, 2, 3].map((i) => `${server.url('clip.mkv')}?tile=${i}`);
+      // Four helpers starting at once on a busy machine: the driver's own
+      // waits (30 s each) end it first.
       const r = await run(dir, fs.readFileSync(path.join(dir, 'electron-run.js'), 'utf8'),
-        { STREAM_URLS: JSON.stringify(urls), LOCAL_FILE: path.join(media, 'clip.mkv') });
+        { STREAM_URLS: JSON.stringify(urls), LOCAL_FILE: path.join(media, 'clip.mkv') }, 90000);
       assert.equal(r.code, 0, r.stderr);
     } finally {
       await server.close();

@@ -66,7 +66,7 @@ window.loseAndRestore = async (first, second) => {
   const control = gl.getExtension('WEBGL_lose_context');
   const event = (name) => new Promise((resolve) => {
     canvas.addEventListener(name, () => resolve(name), { once: true });
-    setTimeout(() => resolve('no ' + name), 5000);
+    setTimeout(() => resolve('no ' + name), 15000);
   });
   const lost = event('webglcontextlost');
   control.loseContext();
