@@ -1,6 +1,7 @@
 // The per-session event thread.
 // Threads: the event thread; it takes the session's stateMutex for each event
-// (never while waiting for the engine). Log lines are written under the lock.
+// and after each wait (never while waiting for the engine). Log lines are
+// written under the lock, and the stall rule's stop is queued under it.
 #include "event_thread.h"
 
 #include <chrono>
@@ -94,12 +95,16 @@ void handleSessionEventLocked(Session& session, const mpv_event& event) {
 namespace {
 
 // A wait for data that made no progress for the bound ends the load.
-bool expireStalledLoadLocked(Session& session, int64_t nowNs) {
+// The stop is queued under the lock: a load marks the snapshot under it before
+// it queues its own command, so the engine gets the stop before any later
+// load and never stops one. Queuing an asynchronous command waits for nothing.
+void expireStalledLoadLocked(Session& session, int64_t nowNs) {
   const auto timeoutNs = static_cast<int64_t>(session.stallTimeoutSeconds * 1e9);
-  if (!engine::stallExpired(session.snapshot.buffering, nowNs, timeoutNs)) return false;
+  if (!engine::stallExpired(session.snapshot.buffering, nowNs, timeoutNs)) return;
   engine::applyStreamStopped(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
                              session.stallTimeoutSeconds);
-  return true;
+  const char* stop[] = {"stop", nullptr};
+  mpv_command_async(session.mpv, 0, stop);
 }
 
 }  // namespace
@@ -111,18 +116,9 @@ void runEventLoop(SessionRef session) {
     const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                               std::chrono::steady_clock::now().time_since_epoch())
                               .count();
-    bool stopStalled = false;
-    {
-      std::lock_guard lock(session->stateMutex);
-      if (event && event->event_id != MPV_EVENT_NONE) handleSessionEventLocked(*session, *event);
-      stopStalled = expireStalledLoadLocked(*session, nowNs);
-    }
-    // Queued, not waited for; its end of file keeps the error. A load the
-    // application sends in the instant between the two would be stopped too.
-    if (stopStalled) {
-      const char* stop[] = {"stop", nullptr};
-      mpv_command_async(session->mpv, 0, stop);
-    }
+    std::lock_guard lock(session->stateMutex);
+    if (event && event->event_id != MPV_EVENT_NONE) handleSessionEventLocked(*session, *event);
+    expireStalledLoadLocked(*session, nowNs);
   } while (session->running.load(std::memory_order_acquire));
 }
 

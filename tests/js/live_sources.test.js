@@ -100,6 +100,12 @@ for (const [name, open] of [['helper', helperPlayer], ['hosted module', hostedPl
           t.diagnostic(`error ${seconds(cut)} s after the signal stopped for good: ${ended.error}`);
           assert.equal(ended.error, `Stream stopped: no data for ${BOUND_SECONDS} s.`);
           assert.equal(ended.buffering, false);
+          // Ended for good: the engine let the source go, so data coming
+          // back later plays nothing.
+          source.restore();
+          await sleep(1500);
+          assert.equal(player.latest().status, 'error');
+          assert.equal(player.latest().positionSeconds, ended.positionSeconds);
         } finally {
           await player.close();
           await source.stop();
