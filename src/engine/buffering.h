@@ -70,7 +70,8 @@ void clearBuffering(RecordAt<Path...>& record) {
 }
 
 // The two rows, reaching a Buffering through `Path`. A change of either value
-// is progress: the stall clock starts again. A new file starts unknown.
+// is progress: the stall clock starts again (the same value again is none).
+// A new file starts unknown.
 template <auto... Path>
 constexpr std::array<PropertyRow<RecordAt<Path...>>, 2> bufferingRows() {
   using Record = RecordAt<Path...>;
@@ -78,8 +79,8 @@ constexpr std::array<PropertyRow<RecordAt<Path...>>, 2> bufferingRows() {
       {"paused-for-cache", MPV_FORMAT_FLAG,
        [](Record& r, const void* d) {
          Buffering& b = fieldAt<Path...>(r);
+         if (b.active != flagValue(d)) b.progressNs = 0;
          b.active = flagValue(d);
-         b.progressNs = 0;
        },
        [](Record& r) {
          Buffering& b = fieldAt<Path...>(r);

@@ -1,6 +1,7 @@
 // The per-session event thread.
 // Threads: the event thread; it takes the session's stateMutex for each event
-// (never while waiting for the engine). Log lines are written under the lock.
+// and after each wait (never while waiting for the engine). Log lines are
+// written under the lock, and the stall rule's stop is queued under it.
 #include "event_thread.h"
 
 #include <chrono>
@@ -110,12 +111,16 @@ void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts
 namespace {
 
 // A wait for data that made no progress for the bound ends the load.
-bool expireStalledLoadLocked(Session& session, int64_t nowNs) {
+// The stop is queued under the lock: a load marks the snapshot under it before
+// it queues its own command, so the engine gets the stop before any later
+// load and never stops one. Queuing an asynchronous command waits for nothing.
+void expireStalledLoadLocked(Session& session, int64_t nowNs) {
   const auto timeoutNs = static_cast<int64_t>(session.stallTimeoutSeconds * 1e9);
-  if (!engine::stallExpired(session.snapshot.buffering, nowNs, timeoutNs)) return false;
+  if (!engine::stallExpired(session.snapshot.buffering, nowNs, timeoutNs)) return;
   engine::applyStreamStopped(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
                              session.stallTimeoutSeconds);
-  return true;
+  const char* stop[] = {"stop", nullptr};
+  mpv_command_async(session.mpv, 0, stop);
 }
 
 }  // namespace
@@ -129,8 +134,9 @@ void runEventLoop(SessionRef session) {
       turnForFile(*session, *static_cast<const mpv_event_hook*>(event->data));
       continue;
     }
-    // The engine is called only outside stateMutex: the facts of an end are
-    // read before it, a new turn queued and a stalled load stopped after it.
+    // The engine is called outside stateMutex (but for the queued stop of a
+    // stalled load): the facts of an end are read before it, a new turn
+    // queued after it.
     const bool streamEnds = hasEvent && engine::reportsStreamEnd(*event);
     const engine::StreamEndFacts facts =
         streamEnds ? engine::readStreamEndFacts(session->mpv) : engine::StreamEndFacts{};
@@ -138,20 +144,13 @@ void runEventLoop(SessionRef session) {
                               std::chrono::steady_clock::now().time_since_epoch())
                               .count();
     int trackRotation = -1;
-    bool stopStalled = false;
     {
       std::lock_guard lock(session->stateMutex);
       const int rotationBefore = session->streamRotation;
       if (hasEvent) handleSessionEventLocked(*session, *event);
       if (streamEnds) handleStreamEndLocked(*session, facts);
       if (session->streamRotation != rotationBefore) trackRotation = session->streamRotation;
-      stopStalled = expireStalledLoadLocked(*session, nowNs);
-    }
-    // Queued, not waited for; its end of file keeps the error. A load the
-    // application sends in the instant between the two would be stopped too.
-    if (stopStalled) {
-      const char* stop[] = {"stop", nullptr};
-      mpv_command_async(session->mpv, 0, stop);
+      expireStalledLoadLocked(*session, nowNs);
     }
     if (session->softwareRenderer && trackRotation >= 0) followVideoTrack(*session, trackRotation);
   } while (session->running.load(std::memory_order_acquire));

@@ -6,7 +6,8 @@
 // callback), the display link thread and the session's event thread.
 // Lock order: a registry's mutex is never held together with any other lock;
 // a session's stateMutex is a leaf lock. Neither is held while the engine is
-// called (mpv_error_string aside) or while work is dispatched.
+// called (mpv_error_string aside, and the event thread queuing the stop of a
+// stalled load, which waits for nothing) or while work is dispatched.
 #pragma once
 
 #include <mpv/client.h>

@@ -55,7 +55,8 @@ TEST(Buffering, AWaitWithoutProgressRunsOutOnlyAfterTheBound) {
   fill(p, 30);
   EXPECT_FALSE(stallExpired(p.buffering, 15 * kSecond, bound));
   EXPECT_FALSE(stallExpired(p.buffering, 24 * kSecond, bound));
-  fill(p, 30);  // the same fill again is no progress
+  fill(p, 30);  // the same values again are no progress
+  waiting(p, true);
   EXPECT_TRUE(stallExpired(p.buffering, 25 * kSecond, bound));
   // A wait that ended in time and a new one: the clock starts afresh.
   waiting(p, false);

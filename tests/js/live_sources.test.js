@@ -55,10 +55,11 @@ async function hostedPlayer() {
 }
 
 const drops = (s) => s.stats?.droppedFrames ?? 0;
-// The helper's engine drops a few frames on HLS live (2 to 6 in 15 s here, as
-// late at its output: none with framedrop=no), none on the same segments
-// played as a fixed playlist, and the hosted module none: not settled yet.
-const HELPER_HLS_DROPS = 'the helper drops a few late frames on HLS live';
+// The helper's engine drops late frames when the machine is loaded, whatever
+// the source: 2 to 6 in 15 s of HLS live here (none with framedrop=no), and
+// in bench/live_soak at load 6.5 over 60 s 27 on a local file, 4 on UDP, 0 on
+// HLS live; the hosted module none. Not the live sources' doing, not settled.
+const HELPER_HLS_DROPS = 'the helper drops late frames on a loaded machine, from any source';
 const seconds = (since) => ((Date.now() - since) / 1000).toFixed(2);
 
 for (const [name, open] of [['helper', helperPlayer], ['hosted module', hostedPlayer]]) {
@@ -99,6 +100,12 @@ for (const [name, open] of [['helper', helperPlayer], ['hosted module', hostedPl
           t.diagnostic(`error ${seconds(cut)} s after the signal stopped for good: ${ended.error}`);
           assert.equal(ended.error, `Stream stopped: no data for ${BOUND_SECONDS} s.`);
           assert.equal(ended.buffering, false);
+          // Ended for good: the engine let the source go, so data coming
+          // back later plays nothing.
+          source.restore();
+          await sleep(1500);
+          assert.equal(player.latest().status, 'error');
+          assert.equal(player.latest().positionSeconds, ended.positionSeconds);
         } finally {
           await player.close();
           await source.stop();
