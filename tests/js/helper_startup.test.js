@@ -12,7 +12,7 @@ const IDLE_SNAPSHOT = {
   event: 'snapshot', status: 'idle', positionSeconds: 0, videoWidth: 0, videoHeight: 0,
   durationSeconds: null, volume: 1, streamUrl: '', audioTracks: [], selectedAudioTrackId: null,
   subtitleTracks: [], selectedSubtitleTrackId: null, chapters: [], playbackSpeed: 1,
-  aspectOverride: 'no', stats: {}, recording: { active: false },
+  aspectOverride: 'no', stats: {}, recording: { active: false }, buffering: false,
 };
 
 describe('helper start-up', () => {
