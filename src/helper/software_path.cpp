@@ -50,7 +50,7 @@ bool setUpSoftwarePath(RenderPipeline& p, std::string& error) {
   mpv_handle* mpv = p.config.mpv;
   // Read before it is overridden: the caller's own video-rotate (a number of
   // degrees added to the stream's, or "no") still applies, made by the
-  // slot writer.
+  // turn filter.
   p.callerRotation = rotationOption(mpv, "video-rotate");
   p.fileRotation = p.callerRotation;
   if (const int result = mpv_set_property_string(mpv, "video-rotate", "no"); result < 0) {
