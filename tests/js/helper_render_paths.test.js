@@ -57,15 +57,20 @@ async function frameOf(renderer, file, loadOptions = {}) {
     await helper.waitForSnapshot((s) => s.status === 'idle');
     helper.load(file, loadOptions);
     await helper.waitForSnapshot((s) => s.status === 'playing' && s.videoWidth > 0);
-    await sleep(300); // a ring fitted to the video follows its size
-    const shm = helper.lastShm;
-    const info = reader.open(shm.name);
-    const buffer = new ArrayBuffer(info.frameBytes);
+    // A ring fitted to the video follows its size, later on a slow build:
+    // follow whichever ring the helper announced last.
+    let shm = null;
+    let buffer = null;
     let frame = null;
     const deadline = Date.now() + 10_000;
     while (Date.now() < deadline) {
+      if (helper.lastShm !== shm) {
+        if (shm) reader.close();
+        shm = helper.lastShm;
+        buffer = new ArrayBuffer(reader.open(shm.name).frameBytes);
+      }
       const got = reader.copyLatest(buffer);
-      if (got && !got.torn && got.seq > 5) {
+      if (got && !got.torn && got.seq > 5 && helper.lastShm === shm) {
         frame = got;
         break;
       }

@@ -62,6 +62,10 @@ function runScenario(renderer) {
     rings, eglCountFile });
   // Forced both ways: without a GPU the default is the software path.
   env.ORVANEL_HOSTED_MPV_RENDERER = renderer;
+  // Mesa's shader disk cache runs threads per screen ("disk$N") that the
+  // driver ends when it sees fit, not when a context goes: they would count
+  // as ours. The cache plays no part in what is checked here.
+  env.MESA_SHADER_CACHE_DISABLE = 'true';
   const child = spawn(process.execPath, [path.join(__dirname, 'support/hosted_workers_child.js')],
     { env, stdio: ['ignore', 'pipe', 'pipe'] });
   let stdout = '';
