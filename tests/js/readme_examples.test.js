@@ -153,6 +153,12 @@ function run(dir, code, env = {}, timeoutMs = 30000) {
   });
 }
 
+// The thread sanitizer build's hosted module needs the sanitizer's runtime in
+// Node, which runs as it is there: the cases that load it are left to the
+// other builds.
+const hostedSkip = process.env.ORVANEL_SANITIZER === 'thread'
+  ? 'the hosted module of the thread sanitizer build does not load in Node' : false;
+
 describe('README examples', () => {
   const examples = readmeExamples();
   let dir;
@@ -165,7 +171,8 @@ describe('README examples', () => {
       ['index.html', 'main.js', 'preload.js', 'renderer.mjs']);
   });
 
-  it('Electron: four streams in one page, upright; a local file refused; closing ends the helpers', async () => {
+  it('Electron: four streams in one page, upright; a local file refused; closing ends the helpers',
+    { skip: hostedSkip }, async () => {
     const files = readmeBlocks('electron');
     for (const [name, code] of Object.entries(files)) fs.writeFileSync(path.join(dir, name), code);
     fs.mkdirSync(path.join(dir, 'node_modules', 'electron'));
@@ -225,7 +232,7 @@ describe('README examples', () => {
     assert.equal(r.stdout, 'usable: libmpv 2.0, egl\n');
   });
 
-  it('hosted: plays in a window and disposes the session', async () => {
+  it('hosted: plays in a window and disposes the session', { skip: hostedSkip }, async () => {
     const xvfb = await startXvfb();
     const window = spawn(artifactPath('orvanel_window'), ['640', '360', 'readme'],
       { stdio: ['pipe', 'pipe', 'inherit'], env: { ...toolEnv(), DISPLAY: xvfb.display } });
