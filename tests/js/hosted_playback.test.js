@@ -427,12 +427,20 @@ describe('hosted playback', () => {
       sessions.push(id);
       const seen = new Set();
       hosted.loadPlayback(id, { streamUrl: `${baseUrl}/list.m3u` });
-      // The snapshot follows the playlist's entries; the graph is the last.
-      await waitFor(() => {
+      // The snapshot follows the playlist's entries, but the engine may refuse
+      // the graph before it reports its path: an error at either entry, then
+      // time for the rest of the list.
+      const watch = () => {
         const s = snap(id);
         seen.add(s.status);
-        return s.status === 'error' && s.streamUrl === graph;
-      }, 'the refusal of both entries');
+        return s.status === 'error' && [picture, graph].includes(s.streamUrl);
+      };
+      await waitFor(watch, 'the refusal of the entries');
+      const until = Date.now() + 1000;
+      while (Date.now() < until) {
+        watch();
+        await sleep(20);
+      }
       assert.ok(!seen.has('playing'), `statuses ${[...seen]}`);
       const image = await host.capture();
       const shown = [];
