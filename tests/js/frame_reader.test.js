@@ -113,6 +113,19 @@ function craft(name, fields, extra) {
   crafted.add(name);
   return craftSegment(name, fields, extra);
 }
+
+// Segments open refuses, each with its message: both the module's open and
+// openRing must refuse them alike.
+function unopenableRings() {
+  return [
+    [uniqueName('missing'), 'shm_open failed (helper gone?)'],
+    [craft(uniqueName('small'), {}, { size: 50 }), 'shm segment too small'],
+    [craft(uniqueName('zero'), {}, { size: 104, blank: true }), 'frame ring not initialized yet'],
+    [craft(uniqueName('lie'), { stride: 3 }), 'frame ring header is inconsistent'],
+    [craft(uniqueName('short'), {}, { size: 4100 }), 'shm segment smaller than its frames'],
+  ];
+}
+
 function startWriter() {
   const writer = new RingWriter();
   writers.add(writer);
@@ -228,13 +241,7 @@ describe('frame reader', () => {
       const first = craft(uniqueName('first'), { latestSeq: 5, generation: 1 });
       const second = craft(uniqueName('second'), { latestSeq: 8, generation: 2 });
       reader.open(first);
-      const failures = [
-        [uniqueName('missing'), 'shm_open failed (helper gone?)'],
-        [craft(uniqueName('small'), {}, { size: 50 }), 'shm segment too small'],
-        [craft(uniqueName('zero'), {}, { size: 104, blank: true }), 'frame ring not initialized yet'],
-        [craft(uniqueName('lie'), { stride: 3 }), 'frame ring header is inconsistent'],
-        [craft(uniqueName('short'), {}, { size: 4100 }), 'shm segment smaller than its frames'],
-      ];
+      const failures = unopenableRings();
       for (const [name, message] of failures) {
         assert.throws(() => reader.open(name), { message });
         assert.equal(reader.latestSeq(), 5);
@@ -366,13 +373,7 @@ describe('frame reader', () => {
       reader.open(current);
       assert.throws(() => reader.openRing(), { message: 'open(name) requires the shm name' });
       assert.throws(() => reader.openRing(42), { message: 'shm name must be a string' });
-      const failures = [
-        [uniqueName('missing'), 'shm_open failed (helper gone?)'],
-        [craft(uniqueName('small'), {}, { size: 50 }), 'shm segment too small'],
-        [craft(uniqueName('zero'), {}, { size: 104, blank: true }), 'frame ring not initialized yet'],
-        [craft(uniqueName('lie'), { stride: 3 }), 'frame ring header is inconsistent'],
-        [craft(uniqueName('short'), {}, { size: 4100 }), 'shm segment smaller than its frames'],
-      ];
+      const failures = unopenableRings();
       for (const [name, message] of failures) {
         assert.throws(() => reader.openRing(name), { message });
       }
