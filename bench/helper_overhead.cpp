@@ -29,9 +29,10 @@
 #include "command_dispatch.h"
 #include "event_loop.h"
 #include "json_writer.h"
-#include "snapshot.h"
+#include "snapshot_timing.h"
 
 using namespace frame_helper;
+using namespace frame_ring;
 
 namespace {
 

@@ -22,7 +22,7 @@
 
 namespace {
 
-using namespace frame_helper;
+using namespace frame_ring;
 
 struct Mapping {
   const uint8_t* base = nullptr;

@@ -23,6 +23,7 @@
 #include "software_renderer.h"
 
 using namespace frame_helper;
+using namespace frame_ring;
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include "property_check.h"
 #include "ring_reader.h"
 
-using frame_helper::RingHeader;
+using frame_ring::RingHeader;
 using fuzz_check::check;
 
 extern "C" void* __real_mmap(void* address, size_t length, int protection, int flags, int fd,
@@ -71,7 +71,7 @@ std::vector<uint8_t> makeHeader(FuzzedDataProvider& data, uint64_t& segmentBytes
   const uint32_t height = data.ConsumeIntegralInRange<uint32_t>(0, 64);
   uint32_t stride = width * 4;
   uint64_t frameBytes = uint64_t{stride} * height;
-  uint64_t dataOffset = frame_helper::kRingDataOffset;
+  uint64_t dataOffset = frame_ring::kRingDataOffset;
   switch (data.ConsumeIntegralInRange(0, 4)) {
     case 0:
       break;
@@ -88,9 +88,9 @@ std::vector<uint8_t> makeHeader(FuzzedDataProvider& data, uint64_t& segmentBytes
       dataOffset = data.ConsumeIntegralInRange<uint64_t>(0, 8192);
       break;
   }
-  put(header, offsetof(RingHeader, magic), frame_helper::kRingMagic);
+  put(header, offsetof(RingHeader, magic), frame_ring::kRingMagic);
   put(header, offsetof(RingHeader, version),
-      data.ConsumeBool() ? frame_helper::kRingVersion : data.ConsumeIntegral<uint32_t>());
+      data.ConsumeBool() ? frame_ring::kRingVersion : data.ConsumeIntegral<uint32_t>());
   put(header, offsetof(RingHeader, width), width);
   put(header, offsetof(RingHeader, height), height);
   put(header, offsetof(RingHeader, stride), stride);
@@ -99,8 +99,8 @@ std::vector<uint8_t> makeHeader(FuzzedDataProvider& data, uint64_t& segmentBytes
   put(header, offsetof(RingHeader, dataOffset), dataOffset);
   // A frame ready in its slot, so that copies happen.
   const uint64_t latest = data.ConsumeIntegralInRange<uint64_t>(0, 5);
-  put(header, frame_helper::kRingLatestSeqOffset, latest);
-  put(header, frame_helper::ringSlotSeqOffset(frame_helper::ringSlotForSeq(latest)), latest);
+  put(header, frame_ring::kRingLatestSeqOffset, latest);
+  put(header, frame_ring::ringSlotSeqOffset(frame_ring::ringSlotForSeq(latest)), latest);
   // Around the size the geometry needs: exactly it, a few bytes less or more,
   // or anything within a page of it.
   const uint64_t needed = dataOffset + 3 * frameBytes;
@@ -149,14 +149,14 @@ bool isKnownOpenError(std::string_view message) {
 }
 
 // Copies the newest frame as the application would, and checks what it got.
-void copyAndCheck(const orvanel::RingMapping& mapping, std::vector<uint8_t>& frame) {
-  const uint64_t latest = orvanel::ringLatestSeq(mapping);
+void copyAndCheck(const frame_ring::RingMapping& mapping, std::vector<uint8_t>& frame) {
+  const uint64_t latest = frame_ring::ringLatestSeq(mapping);
   uint64_t latestStored = 0;
-  std::memcpy(&latestStored, mapping.base + frame_helper::kRingLatestSeqOffset, 8);
+  std::memcpy(&latestStored, mapping.base + frame_ring::kRingLatestSeqOffset, 8);
   check(latest == latestStored, "latestSeq is not the header's");
 
-  orvanel::FrameCopy copy;
-  if (orvanel::copyLatestFrame(mapping, frame.data(), copy)) {
+  frame_ring::FrameCopy copy;
+  if (frame_ring::copyLatestFrame(mapping, frame.data(), copy)) {
     check(copy.seq == latest && latest != 0, "copied a frame other than latestSeq");
     const uint64_t start = mapping.dataOffset + (latest % 3) * mapping.frameBytes;
     for (uint64_t i = 0; i < mapping.frameBytes; ++i) {
@@ -165,12 +165,12 @@ void copyAndCheck(const orvanel::RingMapping& mapping, std::vector<uint8_t>& fra
       check(frame[i] == patternAt(start + i), "copied bytes are not the slot's");
     }
   }
-  (void)orvanel::ringProducerAliveMs(mapping);
+  (void)frame_ring::ringProducerAliveMs(mapping);
 }
 
 // After open: copies with the header as it was checked, then with header
 // fields changed under the reader, as a broken writer could.
-void exerciseCopies(FuzzedDataProvider& data, const orvanel::RingMapping& mapping) {
+void exerciseCopies(FuzzedDataProvider& data, const frame_ring::RingMapping& mapping) {
   // At least one byte, so a ring of zero-sized frames still has a buffer.
   std::vector<uint8_t> frame(std::max<uint64_t>(mapping.frameBytes, 1));
   copyAndCheck(mapping, frame);
@@ -221,8 +221,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const std::vector<uint8_t> header = makeHeader(data, segmentBytes);
   check(writeSegment(name, header, segmentBytes), "cannot write the test segment");
 
-  orvanel::RingMapping mapping;
-  const char* error = orvanel::mapRing(name.c_str(), mapping);
+  frame_ring::RingMapping mapping;
+  const char* error = frame_ring::mapRing(name.c_str(), mapping);
   shm_unlink(name.c_str());  // the mapping outlives the name, as after a helper exits
   if (error != nullptr) {
     check(isKnownOpenError(error), "unexpected open error");
@@ -231,7 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   }
   check(mapping.length == segmentBytes, "mapping length is not the segment size");
   exerciseCopies(data, mapping);
-  orvanel::unmapRing(mapping);
+  frame_ring::unmapRing(mapping);
   check(gCheckedMappings.empty(), "unmapRing left a mapping");
   return 0;
 }

@@ -47,15 +47,15 @@ unsigned __int128 shmCapacityBytes() {
   return static_cast<unsigned __int128>(fs.f_blocks) * fs.f_frsize;
 }
 
-void checkFramesRoundTrip(FuzzedDataProvider& data, frame_helper::ShmRing& ring,
+void checkFramesRoundTrip(FuzzedDataProvider& data, frame_ring::ShmRing& ring,
                           uint64_t& nextSeq) {
-  orvanel::RingMapping mapping;
-  check(orvanel::mapRing(ring.shmName.c_str(), mapping) == nullptr, "reader cannot open the ring");
+  frame_ring::RingMapping mapping;
+  check(frame_ring::mapRing(ring.shmName.c_str(), mapping) == nullptr, "reader cannot open the ring");
   check(mapping.width == ring.header->width && mapping.height == ring.header->height &&
             mapping.frameBytes == uint64_t{mapping.width} * mapping.height * 4 &&
             mapping.length == ring.mappedBytes,
         "reader sees another geometry");
-  check(orvanel::ringLatestSeq(mapping) == 0, "a new ring has a frame");
+  check(frame_ring::ringLatestSeq(mapping) == 0, "a new ring has a frame");
 
   const uint64_t frameBytes = ring.header->frameBytes;
   std::vector<uint8_t> frame(std::max<uint64_t>(frameBytes, 1));
@@ -65,16 +65,16 @@ void checkFramesRoundTrip(FuzzedDataProvider& data, frame_helper::ShmRing& ring,
     const uint64_t seq = nextSeq++;
     std::memset(frame.data(), static_cast<int>(seq * 13 + 1), frame.size());
     ring.publish(frame.data(), seq);
-    orvanel::FrameCopy copy;
-    check(orvanel::copyLatestFrame(mapping, copied.data(), copy), "published frame not readable");
+    frame_ring::FrameCopy copy;
+    check(frame_ring::copyLatestFrame(mapping, copied.data(), copy), "published frame not readable");
     check(copy.seq == seq && !copy.torn, "wrong or torn frame");
     check(std::memcmp(copied.data(), frame.data(), frameBytes) == 0, "pixels differ");
   }
   const uint64_t heartbeat = data.ConsumeIntegral<uint64_t>();
   ring.storeHeartbeat(heartbeat);
-  check((orvanel::ringProducerAliveMs(mapping) == -1) == (heartbeat == 0),
+  check((frame_ring::ringProducerAliveMs(mapping) == -1) == (heartbeat == 0),
         "heartbeat not seen by the reader");
-  orvanel::unmapRing(mapping);
+  frame_ring::unmapRing(mapping);
 }
 
 }  // namespace
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
                                        "/ompv-fuzz-ring-" + std::to_string(getpid()) + "-b"};
   static const unsigned __int128 capacity = shmCapacityBytes();
   FuzzedDataProvider data(bytes, size);
-  frame_helper::ShmRing ring;
+  frame_ring::ShmRing ring;
   uint64_t nextSeq =
       data.ConsumeIntegralInRange<uint64_t>(1, std::numeric_limits<uint64_t>::max() - 16);
 

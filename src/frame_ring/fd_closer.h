@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-namespace frame_helper {
+namespace frame_ring {
 
 struct FdCloser {
   int fd = -1;
@@ -15,4 +15,4 @@ struct FdCloser {
   }
 };
 
-}  // namespace frame_helper
+}  // namespace frame_ring

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace frame_helper {
+namespace frame_ring {
 
 inline constexpr uint32_t kRingMagic = 0x564D5046;  // the bytes "FPMV"
 inline constexpr uint32_t kRingVersion = 1;
@@ -104,4 +104,4 @@ inline void ringReleaseBarrier() { __atomic_thread_fence(__ATOMIC_RELEASE); }
 inline void ringAcquireBarrier() { __atomic_thread_fence(__ATOMIC_ACQUIRE); }
 #pragma GCC diagnostic pop
 
-}  // namespace frame_helper
+}  // namespace frame_ring

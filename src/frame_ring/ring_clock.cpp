@@ -2,7 +2,7 @@
 
 #include <time.h>
 
-namespace frame_helper {
+namespace frame_ring {
 
 uint64_t monotonicNowNs() {
   timespec ts{};
@@ -10,4 +10,4 @@ uint64_t monotonicNowNs() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-}  // namespace frame_helper
+}  // namespace frame_ring

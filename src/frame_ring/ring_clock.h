@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-namespace frame_helper {
+namespace frame_ring {
 
 // CLOCK_MONOTONIC in nanoseconds: the clock of every time in the ring.
 uint64_t monotonicNowNs();
 
-}  // namespace frame_helper
+}  // namespace frame_ring

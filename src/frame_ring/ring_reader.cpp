@@ -11,14 +11,9 @@
 #include "fd_closer.h"
 #include "ring_clock.h"
 
-namespace orvanel {
+namespace frame_ring {
 
 namespace {
-
-using frame_helper::RingHeader;
-
-using frame_helper::FdCloser;
-using frame_helper::monotonicNowNs;
 
 // Nanoseconds from `then` to `now` in milliseconds. Signed, so that a stamp
 // newer than `now` gives a small negative age rather than a huge one.
@@ -30,12 +25,12 @@ double elapsedMs(uint64_t now, uint64_t then) {
 // message to throw. Every copy relies on this: the reader must not touch a
 // byte outside its mapping, whatever the header says.
 const char* checkGeometry(const RingHeader& h, uint64_t segmentBytes) {
-  const uint64_t stride = static_cast<uint64_t>(h.width) * frame_helper::kRingBytesPerPixel;
+  const uint64_t stride = static_cast<uint64_t>(h.width) * kRingBytesPerPixel;
   uint64_t slotBytes = 0;
   uint64_t end = 0;
   if (h.stride != stride || h.frameBytes != stride * h.height ||
       h.dataOffset < sizeof(RingHeader) ||
-      __builtin_mul_overflow(h.frameBytes, uint64_t{frame_helper::kRingSlotCount}, &slotBytes) ||
+      __builtin_mul_overflow(h.frameBytes, uint64_t{kRingSlotCount}, &slotBytes) ||
       __builtin_add_overflow(h.dataOffset, slotBytes, &end)) {
     return "frame ring header is inconsistent";
   }
@@ -66,7 +61,7 @@ const char* mapRing(const char* name, RingMapping& out) {
   RingHeader snapshot;
   std::memcpy(&snapshot, base, sizeof snapshot);
   const char* error = nullptr;
-  if (magic != frame_helper::kRingMagic || snapshot.version != frame_helper::kRingVersion) {
+  if (magic != kRingMagic || snapshot.version != kRingVersion) {
     error = "frame ring not initialized yet";
   } else {
     error = checkGeometry(snapshot, length);
@@ -95,16 +90,15 @@ void unmapRing(RingMapping& mapping) {
 
 uint64_t ringLatestSeq(const RingMapping& mapping) {
   if (mapping.base == nullptr) return 0;
-  return __atomic_load_n(frame_helper::ringWord(mapping.base, frame_helper::kRingLatestSeqOffset),
+  return __atomic_load_n(ringWord(mapping.base, kRingLatestSeqOffset),
                          __ATOMIC_ACQUIRE);
 }
 
 bool copyLatestFrame(const RingMapping& mapping, uint8_t* dst, FrameCopy& out) {
-  using frame_helper::ringWord;
   const uint64_t seq = ringLatestSeq(mapping);
   if (seq == 0) return false;
-  const uint32_t slot = frame_helper::ringSlotForSeq(seq);
-  const uint64_t* slotSeq = ringWord(mapping.base, frame_helper::ringSlotSeqOffset(slot));
+  const uint32_t slot = ringSlotForSeq(seq);
+  const uint64_t* slotSeq = ringWord(mapping.base, ringSlotSeqOffset(slot));
   if (__atomic_load_n(slotSeq, __ATOMIC_ACQUIRE) != seq) return false;  // being rewritten
 
   if (mapping.frameBytes != 0) {
@@ -115,11 +109,11 @@ bool copyLatestFrame(const RingMapping& mapping, uint8_t* dst, FrameCopy& out) {
   // Read inside the checked window, so a frame that is not torn also has its
   // own stamp.
   const uint64_t stamp = __atomic_load_n(
-      ringWord(mapping.base, frame_helper::ringSlotTimestampOffset(slot)), __ATOMIC_RELAXED);
+      ringWord(mapping.base, ringSlotTimestampOffset(slot)), __ATOMIC_RELAXED);
   // The acquire load below keeps later reads after it, not the copy's reads:
   // this fence does, so a copy that saw any byte of a newer frame also sees
   // the slot's seq changed.
-  frame_helper::ringAcquireBarrier();
+  ringAcquireBarrier();
   out.torn = __atomic_load_n(slotSeq, __ATOMIC_ACQUIRE) != seq;
   out.seq = seq;
   out.ageMs = elapsedMs(now, stamp);
@@ -129,9 +123,9 @@ bool copyLatestFrame(const RingMapping& mapping, uint8_t* dst, FrameCopy& out) {
 double ringProducerAliveMs(const RingMapping& mapping) {
   if (mapping.base == nullptr) return -1;
   const uint64_t heartbeat = __atomic_load_n(
-      frame_helper::ringWord(mapping.base, frame_helper::kRingHeartbeatOffset), __ATOMIC_RELAXED);
+      ringWord(mapping.base, kRingHeartbeatOffset), __ATOMIC_RELAXED);
   if (heartbeat == 0) return -1;
   return elapsedMs(monotonicNowNs(), heartbeat);  // now read after the heartbeat
 }
 
-}  // namespace orvanel
+}  // namespace frame_ring

@@ -9,12 +9,12 @@
 
 #include "frame_ring_layout.h"
 
-namespace orvanel {
+namespace frame_ring {
 
 struct RingMapping {
   const uint8_t* base = nullptr;                     // read-only mapping; null when nothing is open
   uint64_t length = 0;                               // the segment size when it was opened
-  const frame_helper::RingHeader* header = nullptr;  // same address as base
+  const RingHeader* header = nullptr;  // same address as base
 
   // Geometry, read once at open and checked against `length`. Copies use
   // these, never the shared header's fields, which another process can change.
@@ -51,4 +51,4 @@ bool copyLatestFrame(const RingMapping& mapping, uint8_t* dst, FrameCopy& out);
 // the first heartbeat.
 double ringProducerAliveMs(const RingMapping& mapping);
 
-}  // namespace orvanel
+}  // namespace frame_ring

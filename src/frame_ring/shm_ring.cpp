@@ -11,7 +11,7 @@
 
 #include "fd_closer.h"
 
-namespace frame_helper {
+namespace frame_ring {
 
 namespace {
 
@@ -124,4 +124,4 @@ void ShmRing::close() {
   shmName.clear();
 }
 
-}  // namespace frame_helper
+}  // namespace frame_ring

@@ -10,7 +10,7 @@
 #include "frame_ring_layout.h"
 #include "ring_clock.h"
 
-namespace frame_helper {
+namespace frame_ring {
 
 struct ShmRing {
   RingHeader* header = nullptr;  // null when no segment is mapped
@@ -44,4 +44,4 @@ struct ShmRing {
   bool isMapped() const { return header != nullptr; }
 };
 
-}  // namespace frame_helper
+}  // namespace frame_ring

@@ -9,7 +9,7 @@
 #include "output_lines.h"
 #include "playback_rules.h"
 #include "ring_clock.h"
-#include "snapshot.h"
+#include "snapshot_timing.h"
 
 namespace frame_helper {
 
@@ -137,7 +137,7 @@ void runEventLoop(HelperState& state) {
       if (event->event_id != MPV_EVENT_NONE) handleEngineEventLocked(state, *event);
       if (streamEnds) handleStreamEndLocked(state, facts);
       clearRecording = state.failedRecordingToClear;
-      stopStalled = expireStalledLoadLocked(state, static_cast<int64_t>(monotonicNowNs()));
+      stopStalled = expireStalledLoadLocked(state, static_cast<int64_t>(frame_ring::monotonicNowNs()));
     }
     if (clearRecording) clearFailedRecording(state);
     if (stopStalled) stopStalledLoad(state);

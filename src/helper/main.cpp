@@ -28,7 +28,7 @@
 #include "render_size.h"
 #include "runtime_probe.h"
 #include "signal_watch.h"
-#include "snapshot.h"
+#include "snapshot_timing.h"
 #include "software_renderer.h"
 
 using namespace frame_helper;

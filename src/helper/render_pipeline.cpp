@@ -182,7 +182,7 @@ void runRenderThread(RenderPipeline& p) {
     } else {
       publishPass(p);
     }
-    if (p.ring.isMapped()) p.ring.storeHeartbeat(monotonicNowNs());
+    if (p.ring.isMapped()) p.ring.storeHeartbeat(frame_ring::monotonicNowNs());
   }
   releaseAll(p);
 }

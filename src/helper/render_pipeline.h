@@ -43,6 +43,9 @@
 
 namespace frame_helper {
 
+// The ring writer is the helper's own record; it lives beside the reader.
+using frame_ring::ShmRing;
+
 // How finished frames leave the GL context.
 //   pixelBuffers: glReadPixels into one of three pixel-pack buffers right
 //     after the render, mapped and copied into the ring in the next pass.

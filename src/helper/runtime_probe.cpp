@@ -23,8 +23,8 @@ std::string probeRingName() { return "/ompv-fc-runtime-probe-" + std::to_string(
 
 bool probeRingHeaderValid(const ShmRing& ring) {
   if (!ring.base || !ring.header) return false;
-  const RingHeader& h = *ring.header;
-  return h.magic == kRingMagic && h.version == kRingVersion && h.width == kProbeRingSide &&
+  const frame_ring::RingHeader& h = *ring.header;
+  return h.magic == frame_ring::kRingMagic && h.version == frame_ring::kRingVersion && h.width == kProbeRingSide &&
          h.height == kProbeRingSide && h.generation == 1;
 }
 

@@ -9,7 +9,7 @@
 #include "reader_calls.h"
 #include "ring_reader.h"
 
-namespace orvanel {
+namespace frame_reader {
 
 namespace {
 
@@ -93,4 +93,4 @@ napi_value Close(napi_env env, napi_callback_info /*info*/) {
   return nullptr;  // undefined
 }
 
-}  // namespace orvanel
+}  // namespace frame_reader

@@ -7,7 +7,7 @@
 
 #include <node_api.h>
 
-namespace orvanel {
+namespace frame_reader {
 
 // Gives `env` its own mapping (instance data) and a clean-up hook that unmaps
 // it when the environment goes away. Returns the status of the first
@@ -20,4 +20,4 @@ napi_value CopyLatest(napi_env env, napi_callback_info info);
 napi_value ProducerAliveMs(napi_env env, napi_callback_info info);
 napi_value Close(napi_env env, napi_callback_info info);
 
-}  // namespace orvanel
+}  // namespace frame_reader

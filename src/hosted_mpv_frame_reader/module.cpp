@@ -15,12 +15,12 @@ struct ExportEntry {
 };
 
 constexpr ExportEntry kExports[] = {
-    {"open", orvanel::Open},
-    {"latestSeq", orvanel::LatestSeq},
-    {"copyLatest", orvanel::CopyLatest},
-    {"producerAliveMs", orvanel::ProducerAliveMs},
-    {"close", orvanel::Close},
-    {"openRing", orvanel::OpenRing},
+    {"open", frame_reader::Open},
+    {"latestSeq", frame_reader::LatestSeq},
+    {"copyLatest", frame_reader::CopyLatest},
+    {"producerAliveMs", frame_reader::ProducerAliveMs},
+    {"close", frame_reader::Close},
+    {"openRing", frame_reader::OpenRing},
 };
 
 }  // namespace
@@ -30,7 +30,7 @@ extern "C" {
 NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) { return 8; }
 
 NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
-  NAPI_CALL(env, orvanel::setUpReaderState(env));
+  NAPI_CALL(env, frame_reader::setUpReaderState(env));
   for (const ExportEntry& entry : kExports) {
     napi_value function = nullptr;
     NAPI_CALL(env, napi_create_function(env, entry.name, NAPI_AUTO_LENGTH, entry.function, nullptr,

@@ -3,7 +3,7 @@
 
 #include <node_api.h>
 
-namespace orvanel {
+namespace frame_reader {
 
 // Throws the failed call's own error text as a JavaScript Error, unless an
 // exception is already pending. Call it right after the failing call.
@@ -20,13 +20,13 @@ inline void throwNapiFailure(napi_env env) {
   }
 }
 
-}  // namespace orvanel
+}  // namespace frame_reader
 
 // Runs a napi_* call; on failure throws and returns nothing from the caller.
 #define NAPI_CALL(env, call)            \
   do {                                  \
     if ((call) != napi_ok) {            \
-      ::orvanel::throwNapiFailure(env); \
+      ::frame_reader::throwNapiFailure(env); \
       return nullptr;                   \
     }                                   \
   } while (0)

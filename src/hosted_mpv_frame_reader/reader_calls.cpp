@@ -4,7 +4,7 @@
 
 #include "napi_call.h"
 
-namespace orvanel {
+namespace frame_reader {
 
 namespace {
 
@@ -117,4 +117,4 @@ napi_value producerAliveResult(napi_env env, const RingMapping& mapping) {
   return result;
 }
 
-}  // namespace orvanel
+}  // namespace frame_reader

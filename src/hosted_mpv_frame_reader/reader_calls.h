@@ -9,7 +9,15 @@
 
 #include "ring_reader.h"
 
-namespace orvanel {
+namespace frame_reader {
+
+using frame_ring::copyLatestFrame;
+using frame_ring::FrameCopy;
+using frame_ring::mapRing;
+using frame_ring::ringLatestSeq;
+using frame_ring::RingMapping;
+using frame_ring::ringProducerAliveMs;
+using frame_ring::unmapRing;
 
 // Throws an Error with no code; returns null, which the caller returns.
 napi_value throwError(napi_env env, const char* message);
@@ -39,4 +47,4 @@ napi_value latestSeqResult(napi_env env, const RingMapping& mapping);
 napi_value copyLatestResult(napi_env env, napi_callback_info info, const RingMapping& mapping);
 napi_value producerAliveResult(napi_env env, const RingMapping& mapping);
 
-}  // namespace orvanel
+}  // namespace frame_reader

@@ -6,7 +6,7 @@
 #include "reader_calls.h"
 #include "ring_reader.h"
 
-namespace orvanel {
+namespace frame_reader {
 
 namespace {
 
@@ -121,4 +121,4 @@ napi_value OpenRing(napi_env env, napi_callback_info info) {
   return result;
 }
 
-}  // namespace orvanel
+}  // namespace frame_reader

@@ -8,10 +8,10 @@
 
 #include <node_api.h>
 
-namespace orvanel {
+namespace frame_reader {
 
 // openRing(name) -> { width, height, stride, frameBytes, generation,
 // latestSeq(), copyLatest(buffer), producerAliveMs(), close() }
 napi_value OpenRing(napi_env env, napi_callback_info info);
 
-}  // namespace orvanel
+}  // namespace frame_reader

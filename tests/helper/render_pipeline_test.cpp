@@ -27,6 +27,7 @@
 #include "software_renderer.h"
 
 using namespace frame_helper;
+using namespace frame_ring;
 using namespace std::chrono_literals;
 
 namespace {

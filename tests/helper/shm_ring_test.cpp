@@ -13,7 +13,7 @@
 
 #include "shm_view.h"
 
-using namespace frame_helper;
+using namespace frame_ring;
 
 namespace {
 

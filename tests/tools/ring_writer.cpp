@@ -36,7 +36,7 @@
 
 namespace {
 
-using frame_helper::ShmRing;
+using frame_ring::ShmRing;
 
 void fillPattern(std::vector<uint32_t>& words, uint64_t seq) {
   const uint32_t base = static_cast<uint32_t>(seq) * 0x9E3779B1u;
@@ -78,7 +78,7 @@ void streamFrames(ShmRing& ring, Stream& stream, uint64_t firstSeq, bool inPlace
       fillPattern(words, seq);
       ring.publish(words.data(), seq);
     }
-    ring.storeHeartbeat(frame_helper::monotonicNowNs());
+    ring.storeHeartbeat(frame_ring::monotonicNowNs());
     ++stream.count;
     stream.lastSeq = seq;
   }
@@ -120,7 +120,7 @@ int main() {
       ring.publish(words.data(), seq);
       reply("ok");
     } else if (command == "heartbeat" && ring.isMapped()) {
-      ring.storeHeartbeat(frame_helper::monotonicNowNs());
+      ring.storeHeartbeat(frame_ring::monotonicNowNs());
       reply("ok");
     } else if ((command == "stream" || command == "stream-in-place") && ring.isMapped()) {
       uint64_t firstSeq = 1;

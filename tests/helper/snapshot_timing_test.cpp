@@ -1,4 +1,4 @@
-#include "snapshot.h"
+#include "snapshot_timing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "snapshot.h"
+#include "snapshot_timing.h"
 
 #include <mutex>
 
@@ -27,7 +27,7 @@ void maybeEmitSnapshot(HelperState& state, bool force) {
   {
     std::lock_guard<std::mutex> lock(state.stateMutex);
     if (!force && !state.snapshotDirty) return;
-    line = takeSnapshotLocked(state, force, static_cast<int64_t>(monotonicNowNs()));
+    line = takeSnapshotLocked(state, force, static_cast<int64_t>(frame_ring::monotonicNowNs()));
   }
   if (line) emitLine(*line);
 }
