@@ -1,6 +1,7 @@
 'use strict';
 // The package's frame renderer in Chromium, per path, against the per-pixel
-// loop the README's page used before it (BGRA to RGBA and rows turned over in
+// loop the Electron example's page (then in the README, now in
+// docs/electron.md) used before it (BGRA to RGBA and rows turned over in
 // JavaScript, then putImageData).
 //
 //   node bench/frame_renderer.js [--quick]
@@ -28,7 +29,7 @@ const paths = ['loop', 'webgl', 'videoframe', '2d'];
 const PAGE = `<!doctype html><meta charset="utf-8"><body><script type="module">
 import { createFrameRenderer } from '/lib/frame_renderer.mjs';
 
-// The README's renderer before the frame renderer, as it was.
+// The Electron example page's renderer before the frame renderer, as it was.
 function loopRenderer(canvas) {
   const ctx = canvas.getContext('2d');
   let image = null;

@@ -1,5 +1,5 @@
 // The playback rules both players apply to the engine's file events, pause
-// and log lines (README "Playback rules (both players)").
+// and log lines (docs/playback-rules.md, "Playback rules (both players)").
 //
 // Each player keeps its own record (the helper a text status, the hosted
 // module an enumeration read by its snapshot export) and hands the rules a

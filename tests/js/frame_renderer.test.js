@@ -11,7 +11,7 @@ const { startHelper, uniqueShmBase, sleep } = require('./helper_fixtures');
 const { makeRotatedClips } = require('./support/media');
 const { chromiumPath, launchChromium, serveRoutes } = require('./support/browser');
 const { PAGE_HTML, HARNESS, WORKER, README_PAGE_SHIM } = require('./support/renderer_page');
-const { readmeBlocks } = require('./support/readme');
+const { docBlocks } = require('./support/readme');
 
 const root = path.join(__dirname, '..', '..');
 // The page's code has no native part for a sanitizer to watch: the normal
@@ -98,7 +98,7 @@ describe('frame renderer in Chromium', { skip }, () => {
       await helper.close();
     }
     chromium = await launchChromium();
-    const readme = readmeBlocks('electron');
+    const readme = docBlocks('electron', ['index.html', 'renderer.mjs']);
     server = await serveRoutes({
       '/readme/index.html': { text: readme['index.html'], file: 'index.html' },
       '/readme/renderer.mjs': { text: readme['renderer.mjs'], file: 'renderer.mjs' },
@@ -174,7 +174,7 @@ describe('frame renderer in Chromium', { skip }, () => {
     ]);
   });
 
-  it('runs the README page: four helpers\' frames in a 2x2 grid, each tile right', async (t) => {
+  it('runs the Electron example\'s page (docs/electron.md): four helpers\' frames in a 2x2 grid, each tile right', async (t) => {
     const sources = [clips.quarter[0], 'av://lavfi:testsrc2=size=320x240:rate=25', clips.quarter[90],
       'av://lavfi:color=c=0x00ff00:size=160x128:rate=25'];
     const helpers = sources.map((_, i) => startHelper({ shmBase: uniqueShmBase(`grid${i}`) }));
@@ -201,7 +201,7 @@ describe('frame renderer in Chromium', { skip }, () => {
         loads: window.video.loads, title: document.title,
         shown: [...document.querySelectorAll('canvas')].map(window.readBack),
       }));
-      const urls = [...readmeBlocks('electron')['index.html'].matchAll(/data-src="([^"]+)"/g)].map((m) => m[1]);
+      const urls = [...docBlocks('electron', ['index.html'])['index.html'].matchAll(/data-src="([^"]+)"/g)].map((m) => m[1]);
       assert.deepEqual(page.loads, urls.map((url, i) => [i, url]));
       assert.equal(page.title, 'playing playing playing playing');
       const differences = page.shown.map((shown, i) => largestDifference(shown, tiles[i]));

@@ -4,7 +4,7 @@
 // registry, npm's install step building with CMake), and run from there: the
 // runtime probe, the README's off-screen example and `npx orvanel-play`.
 // Then the install step's two other roads: missing Debian packages and
-// prebuilt artifacts. (The README's Electron files run in
+// prebuilt artifacts. (The Electron files of docs/electron.md run in
 // readme_examples.test.js.)
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
@@ -13,6 +13,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { decodeRgbPng } = require('../../lib/png');
+const { docBlocks } = require('./support/readme');
 
 const root = path.join(__dirname, '..', '..');
 const artifacts = ['hosted_mpv.node', 'hosted_mpv_frame_reader.node', 'orvanel_mpv_helper', 'orvanel_window'];
@@ -27,15 +28,6 @@ function run(command, args, options = {}) {
     execFile(command, args, { env: userEnv, timeout: 60000, maxBuffer: 64 << 20, ...options },
       (err, stdout, stderr) => resolve({ code: err ? (err.code ?? err.signal) : 0, stdout, stderr }));
   });
-}
-
-function readmeBlocks(marker) {
-  const text = fs.readFileSync(path.join(root, 'README.md'), 'utf8');
-  const blocks = {};
-  for (const m of text.matchAll(new RegExp(`<!-- ${marker}: ([\\w.]+) -->\\n\`\`\`js\\n([\\s\\S]*?)\`\`\``, 'g'))) {
-    blocks[m[1]] = m[2];
-  }
-  return blocks;
 }
 
 function pixel(image, x, y) {
@@ -78,17 +70,19 @@ describe('the package installed into an application', () => {
   });
   after(() => fs.rmSync(tmp, { recursive: true, force: true }));
 
-  it('packs the sources that build, lib/, bin/ and the README, and no test, fuzz or bench file', () => {
+  it('packs the sources that build, lib/, bin/, the README and docs/, and no test, fuzz or bench file', () => {
     const files = packed.files.map((f) => f.path);
     assert.deepEqual(files.filter((f) => /^(tests|fuzz|bench)\//.test(f)), []);
     for (const f of ['package.json', 'README.md', 'CMakeLists.txt', 'src/helper/CMakeLists.txt', 'src/helper/main.cpp',
       'src/hosted_mpv/CMakeLists.txt', 'src/hosted_mpv_frame_reader/CMakeLists.txt', 'tools/orvanel_window.c',
       'lib/index.js', 'lib/index.d.ts', 'bin/orvanel-play.js', 'scripts/install.js',
-      'src/engine/CMakeLists.txt', 'src/frame_ring/shm_ring.cpp', 'src/frame_ring/ring_reader.cpp']) {
+      'src/engine/CMakeLists.txt', 'src/frame_ring/shm_ring.cpp', 'src/frame_ring/ring_reader.cpp',
+      ...fs.readdirSync(path.join(root, 'docs')).map((f) => `docs/${f}`)]) {
       assert.ok(files.includes(f), `${f} is not in the tarball`);
     }
-    // Only what builds and runs: sources, the JavaScript API, the install step.
-    const stray = files.filter((f) => !/^(src|lib|bin|tools)\/|^(package\.json|README\.md|CMakeLists\.txt)$|^scripts\/(install|build_progress)\.js$/.test(f));
+    // Only what builds and runs: sources, the JavaScript API, the install
+    // step; and the documentation.
+    const stray = files.filter((f) => !/^(src|lib|bin|tools)\/|^(package\.json|README\.md|CMakeLists\.txt)$|^scripts\/(install|build_progress)\.js$|^docs\/[\w-]+\.md$/.test(f));
     assert.deepEqual(stray, []);
     assert.ok(files.length < 200, `${files.length} files`);
   });
@@ -111,7 +105,7 @@ describe('the package installed into an application', () => {
     assert.equal(where.code, 0, where.stderr);
     assert.equal(where.stdout, `${path.join(pkgDir, 'lib', 'index.js')}\n${path.join(pkgDir, 'build', 'out')}\ntrue\n`);
 
-    const examples = readmeBlocks('example');
+    const examples = docBlocks('example', ['offscreen', 'probe']);
     fs.writeFileSync(path.join(app, 'probe.js'), examples.probe);
     const probe = await run(process.execPath, ['probe.js'], { cwd: app });
     assert.equal(probe.code, 0, probe.stderr);
@@ -166,7 +160,7 @@ describe('the package installed into an application', () => {
     assert.match(r.stderr, /using the prebuilt artifacts of /);
     assert.deepEqual(fs.readdirSync(path.join(pkgDir, 'build', 'out')).sort(), artifacts);
     fs.rmSync(prebuilt, { recursive: true });  // what runs now is the copy
-    fs.writeFileSync(path.join(app, 'probe.js'), readmeBlocks('example').probe);
+    fs.writeFileSync(path.join(app, 'probe.js'), docBlocks('example', ['probe']).probe);
     const probe = await run(process.execPath, ['probe.js'], { cwd: app });
     assert.equal(probe.stdout, 'usable: libmpv 2.0, egl\n', probe.stderr);
   });

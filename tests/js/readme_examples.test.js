@@ -1,8 +1,9 @@
 'use strict';
-// Runs the examples of README.md (code blocks after an "example:" marker) as
-// a user would: as programs that require the package by its name; and the
-// Electron files (after "electron:" markers) under plain Node, with a
-// stand-in for the electron module and real helpers playing over HTTP.
+// Runs the examples of README.md and docs/*.md (code blocks after an
+// "example:" marker) as a user would: as programs that require the package by
+// its name; and the Electron files (after "electron:" markers, in
+// docs/electron.md) under plain Node, with a stand-in for the electron module
+// and real helpers playing over HTTP.
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { execFile, spawn } = require('node:child_process');
@@ -13,18 +14,14 @@ const readline = require('node:readline');
 const { artifactPath } = require('../../lib/native');
 const { startXvfb, toolEnv } = require('./support/x11');
 const { serveDirectory } = require('./helper_fixtures');
-const { readmeBlocks } = require('./support/readme');
+const { docBlocks } = require('./support/readme');
 
 const root = path.join(__dirname, '..', '..');
 
-function readmeExamples() {
-  const text = fs.readFileSync(path.join(root, 'README.md'), 'utf8');
-  const examples = {};
-  for (const m of text.matchAll(/<!-- example: (\w+) -->\n```js\n([\s\S]*?)```/g)) examples[m[1]] = m[2];
-  return examples;
-}
+const exampleNames = ['hosted', 'offscreen', 'probe'];
+const electronFiles = ['index.html', 'main.js', 'preload.js', 'renderer.mjs'];
 
-// The electron module as far as the README's files use it: one window whose
+// The electron module as far as the Electron example's files use it: one window whose
 // page runs in this process (canvases with the stream URLs of STREAM_URLS),
 // IPC as events, contextBridge as a plain object.
 const ELECTRON_STAND_IN = `'use strict';
@@ -159,21 +156,20 @@ function run(dir, code, env = {}, timeoutMs = 30000) {
 const hostedSkip = process.env.ORVANEL_SANITIZER === 'thread'
   ? 'the hosted module of the thread sanitizer build does not load in Node' : false;
 
-describe('README examples', () => {
-  const examples = readmeExamples();
+describe('README and docs examples', () => {
+  const examples = docBlocks('example', exampleNames);
   let dir;
   before(() => { dir = sandbox(); });
   after(() => fs.rmSync(dir, { recursive: true, force: true }));
 
   it('are all found', () => {
-    assert.deepEqual(Object.keys(examples).sort(), ['hosted', 'offscreen', 'probe']);
-    assert.deepEqual(Object.keys(readmeBlocks('electron')).sort(),
-      ['index.html', 'main.js', 'preload.js', 'renderer.mjs']);
+    assert.deepEqual(Object.keys(examples).sort(), exampleNames);
+    assert.deepEqual(Object.keys(docBlocks('electron', electronFiles)).sort(), electronFiles);
   });
 
   it('Electron: four streams in one page, upright; a local file refused; closing ends the helpers',
     { skip: hostedSkip }, async () => {
-    const files = readmeBlocks('electron');
+    const files = docBlocks('electron', electronFiles);
     for (const [name, code] of Object.entries(files)) fs.writeFileSync(path.join(dir, name), code);
     fs.mkdirSync(path.join(dir, 'node_modules', 'electron'));
     fs.writeFileSync(path.join(dir, 'node_modules', 'electron', 'index.js'), ELECTRON_STAND_IN);

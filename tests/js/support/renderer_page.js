@@ -109,9 +109,10 @@ onmessage = ({ data: { prefer, frames } }) => {
 };
 `;
 
-// Stands in for the README's preload in the README's own page: frames pushed
-// from the test, loads and statuses recorded. WebGL canvases keep their
-// drawing buffer, so that a tile can be read back after it was shown.
+// Stands in for the Electron example's preload (docs/electron.md) in that
+// example's own page: frames pushed from the test, loads and statuses
+// recorded. WebGL canvases keep their drawing buffer, so that a tile can be
+// read back after it was shown.
 const README_PAGE_SHIM = `
 const getContext = HTMLCanvasElement.prototype.getContext;
 HTMLCanvasElement.prototype.getContext = function (type, attributes) {
