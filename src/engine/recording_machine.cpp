@@ -68,7 +68,11 @@ RecordRequest expectStop(RecordingMachine& machine, const RecordingState& shown,
 RecordRequest recordingStartAsked(const RecordingRules& rules, RecordingMachine& machine,
                                   RecordingState& shown, uint64_t requestId,
                                   const std::string& path, const std::string& startedAt) {
-  machine.start = PendingRecordRequest{requestId, path, startedAt, "", machine.holdsFailedTarget};
+  machine.start = PendingRecordRequest{};
+  machine.start.id = requestId;
+  machine.start.targetPath = path;
+  machine.start.startedAt = startedAt;
+  machine.start.heldFailedTarget = machine.holdsFailedTarget;
   machine.holdsFailedTarget = false;  // the new target replaces it
   if (rules.showAtOnce) {
     shown.targetPath = path;
