@@ -53,8 +53,8 @@ void settleStop(const RecordingRules& rules, RecordingMachine& machine, Recordin
 }
 
 // Expects a stop; the snapshot is the caller's.
-RecordRequest expectStop(RecordingMachine& machine, const RecordingState& shown,
-                         uint64_t requestId, bool forLoad) {
+RecordRequest expectStop(RecordingMachine& machine, const RecordingState& shown, uint64_t requestId,
+                         bool forLoad) {
   machine.stop.id = requestId;
   machine.stop.startedAt = shown.startedAt;
   machine.stop.heldFailedTarget = machine.holdsFailedTarget;
@@ -88,9 +88,8 @@ RecordRequest recordingStopAsked(const RecordingRules& rules, RecordingMachine& 
   return request;
 }
 
-bool recordingReplied(const RecordingRules& rules, RecordingMachine& machine,
-                      RecordingState& shown, uint64_t requestId, int status,
-                      std::string_view text) {
+bool recordingReplied(const RecordingRules& rules, RecordingMachine& machine, RecordingState& shown,
+                      uint64_t requestId, int status, std::string_view text) {
   if (requestId == 0) return false;
   auto moot = std::find(machine.mootIds.begin(), machine.mootIds.end(), requestId);
   if (moot != machine.mootIds.end()) {
@@ -109,8 +108,8 @@ bool recordingReplied(const RecordingRules& rules, RecordingMachine& machine,
   return false;
 }
 
-void recordingFailed(const RecordingRules& rules, RecordingMachine& machine,
-                     RecordingState& shown, std::string_view line) {
+void recordingFailed(const RecordingRules& rules, RecordingMachine& machine, RecordingState& shown,
+                     std::string_view line) {
   const std::string_view text = recorderFailureText(line);
   // The engine accepts any path and reports one it cannot open only here.
   if (rules.clearFailedTargetAtOnce) machine.holdsFailedTarget = true;

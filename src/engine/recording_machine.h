@@ -92,13 +92,12 @@ RecordRequest recordingStopAsked(const RecordingRules& rules, RecordingMachine& 
 // The engine's answer to request `requestId`: `status` < 0 refused it, with
 // `text` the engine's words. Returns false when the id is no recording
 // request (nor a moot one): the caller's own reply then.
-bool recordingReplied(const RecordingRules& rules, RecordingMachine& machine,
-                      RecordingState& shown, uint64_t requestId, int status,
-                      std::string_view text);
+bool recordingReplied(const RecordingRules& rules, RecordingMachine& machine, RecordingState& shown,
+                      uint64_t requestId, int status, std::string_view text);
 
 // A recorder error line (with its line end).
-void recordingFailed(const RecordingRules& rules, RecordingMachine& machine,
-                     RecordingState& shown, std::string_view line);
+void recordingFailed(const RecordingRules& rules, RecordingMachine& machine, RecordingState& shown,
+                     std::string_view line);
 
 // A load starting: what the engine must be sent first so that it does not
 // record the new file. With a `requestId` the clear's reply is expected (a

@@ -59,9 +59,8 @@ int stopRecordingBeforeLoad(Session& session) {
   engine::RecordRequest request;
   {
     std::lock_guard lock(session.stateMutex);
-    request = engine::recordingLoadStarting(engine::kHostedRecordingRules,
-                                            session.recordingMachine, session.snapshot.recording,
-                                            replyId);
+    request = engine::recordingLoadStarting(engine::kHostedRecordingRules, session.recordingMachine,
+                                            session.snapshot.recording, replyId);
   }
   int status = sendRecordRequest(session, request);
   if (status < 0) updateSessionError(session, engineText(status), false);

@@ -75,19 +75,31 @@ std::string run(From from, Input input, const Player& player) {
   const uint64_t replyId = m.start.id != 0 ? m.start.id : m.stop.id != 0 ? m.stop.id : 9;
   const int refusal = MPV_ERROR_PROPERTY_ERROR;
   switch (input) {
-    case Input::start: sent = recordingStartAsked(rules, m, shown, 9, "B", "T2"); break;
-    case Input::stop: sent = recordingStopAsked(rules, m, shown, 9); break;
-    case Input::replyOk: settled = recordingReplied(rules, m, shown, replyId, 0, ""); break;
+    case Input::start:
+      sent = recordingStartAsked(rules, m, shown, 9, "B", "T2");
+      break;
+    case Input::stop:
+      sent = recordingStopAsked(rules, m, shown, 9);
+      break;
+    case Input::replyOk:
+      settled = recordingReplied(rules, m, shown, replyId, 0, "");
+      break;
     case Input::replyRefused:
       settled = recordingReplied(rules, m, shown, replyId, refusal, mpv_error_string(refusal));
       break;
-    case Input::failure: recordingFailed(rules, m, shown, kFailureLine); break;
+    case Input::failure:
+      recordingFailed(rules, m, shown, kFailureLine);
+      break;
     case Input::load:
       sent = recordingLoadStarting(rules, m, shown, player.loadClearId);
       recordingLoadRequested(rules, m, shown);
       break;
-    case Input::closing: sent = recordingPlayerClosing(shown); break;
-    case Input::clearFailed: sent = recordingClearFailedTarget(m, shown); break;
+    case Input::closing:
+      sent = recordingPlayerClosing(shown);
+      break;
+    case Input::clearFailed:
+      sent = recordingClearFailedTarget(m, shown);
+      break;
   }
   std::string outcome = describe(shown, sent, m, settled);
   // Replies of requests a load made moot settle, but change nothing.
