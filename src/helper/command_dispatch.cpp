@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <ctime>
 #include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "loadfile.h"
+#include "recording_machine.h"
 #include "render_size.h"
 #include "utc_time.h"
 
@@ -48,25 +50,32 @@ void seek(HelperState& state, const Command& command, const char* mode) {
   mpv_command(state.mpv, args);
 }
 
+// Sets "stream-record" as the recording machine asks; 0 when it asks nothing.
+// Holding no lock but commandMutex, which keeps other requests out meanwhile.
+int sendRecordRequest(HelperState& state, const engine::RecordRequest& request) {
+  if (!request.send) return 0;
+  return mpv_set_property_string(state.mpv, "stream-record", request.target.c_str());
+}
+
 void handleLoad(HelperState& state, const Command& command) {
   const std::string url = textField(command, "url", "");
   if (url.empty()) return;
+  engine::RecordRequest clearRecording;
   {
     std::lock_guard<std::mutex> lock(state.stateMutex);
     // Also when the snapshot says no recording runs: the engine may still
     // hold a path it failed to open, and would record this file there.
-    mpv_set_property_string(state.mpv, "stream-record", "");
-    state.failedRecordingToClear = false;
-    if (state.recording.active) {
-      state.recording.active = false;
-      state.recording.startedAt.clear();
-    }
+    clearRecording = engine::recordingLoadStarting(engine::kHelperRecordingRules,
+                                                   state.recordingMachine, state.recording, 0);
+    engine::recordingLoadRequested(engine::kHelperRecordingRules, state.recordingMachine,
+                                   state.recording);
     state.streamUrl = url;
     state.error.clear();
     state.errorFromEngine = false;
     state.status = "loading";
     state.snapshotDirty = true;
   }
+  sendRecordRequest(state, clearRecording);  // result ignored: the load goes on
   const std::string options = buildLoadOptions(command);
   int result;
   if (options.empty()) {
@@ -202,25 +211,24 @@ int32_t truncateToInt32(double value) {
 
 void handleRecordCommand(HelperState& state, const Command& command) {
   const std::string path = textField(command, "path", "");
-  // The engine reports a file it cannot open only in its log, and the event
-  // loop may handle that line before the update below: then the recording
-  // was refused although the property write succeeded.
-  const uint64_t failuresBefore = state.recorderFailures.load(std::memory_order_acquire);
-  const int result = mpv_set_property_string(state.mpv, "stream-record", path.c_str());
-  std::lock_guard<std::mutex> lock(state.stateMutex);
-  if (result < 0) {
-    state.recording.error = mpv_error_string(result);
-  } else if (!path.empty() &&
-             state.recorderFailures.load(std::memory_order_relaxed) != failuresBefore) {
-    state.recording.targetPath = path;
-    engine::showRecordingStopped(state.recording, state.lastRecorderFailure);
-  } else if (!path.empty()) {
-    state.recording.targetPath = path;
-    engine::showRecordingRunning(state.recording, engine::formatUtcTimestamp(std::time(nullptr)),
-                                 "");
-  } else {
-    engine::showRecordingStopped(state.recording, "");
+  engine::RecordRequest request;
+  {
+    std::lock_guard<std::mutex> lock(state.stateMutex);
+    const uint64_t id = ++state.recordingRequestCount;
+    request = path.empty()
+                  ? engine::recordingStopAsked(engine::kHelperRecordingRules,
+                                               state.recordingMachine, state.recording, id)
+                  : engine::recordingStartAsked(engine::kHelperRecordingRules,
+                                                state.recordingMachine, state.recording, id, path,
+                                                engine::formatUtcTimestamp(std::time(nullptr)));
   }
+  // The engine reports a file it cannot open only in its log, and the event
+  // loop may handle that line before the result is taken below: the machine
+  // keeps it for this start, whose result then settles a refused recording.
+  const int result = sendRecordRequest(state, request);
+  std::lock_guard<std::mutex> lock(state.stateMutex);
+  engine::recordingReplied(engine::kHelperRecordingRules, state.recordingMachine, state.recording,
+                           request.replyId, result, result < 0 ? mpv_error_string(result) : "");
   state.snapshotDirty = true;
 }
 
@@ -251,10 +259,12 @@ void runStdinLoop(HelperState& state, std::FILE* input) {
 void clearFailedRecording(HelperState& state) {
   std::lock_guard<std::mutex> gate(state.commandMutex);
   if (state.engineClosedToCommands) return;
-  std::lock_guard<std::mutex> lock(state.stateMutex);
-  if (!state.failedRecordingToClear) return;
-  state.failedRecordingToClear = false;
-  if (!state.recording.active) mpv_set_property_string(state.mpv, "stream-record", "");
+  engine::RecordRequest clear;
+  {
+    std::lock_guard<std::mutex> lock(state.stateMutex);
+    clear = engine::recordingClearFailedTarget(state.recordingMachine, state.recording);
+  }
+  sendRecordRequest(state, clear);
 }
 
 void closeEngineToCommands(HelperState& state) {

@@ -23,11 +23,8 @@ bool isRunning(const HelperState& state) { return state.running.load(std::memory
 // cannot open through its recorder's log; without this a refused recording
 // would show as active.
 void noteRecorderFailureLocked(HelperState& state, std::string_view line) {
-  const std::string_view text = engine::recorderFailureText(line);
-  state.lastRecorderFailure = text;
-  state.recorderFailures.fetch_add(1, std::memory_order_release);
-  state.failedRecordingToClear = true;
-  if (state.recording.active) engine::showRecordingStopped(state.recording, text);
+  engine::recordingFailed(engine::kHelperRecordingRules, state.recordingMachine, state.recording,
+                          line);
 }
 
 void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* message) {
@@ -136,7 +133,7 @@ void runEventLoop(HelperState& state) {
       std::lock_guard<std::mutex> lock(state.stateMutex);
       if (event->event_id != MPV_EVENT_NONE) handleEngineEventLocked(state, *event);
       if (streamEnds) handleStreamEndLocked(state, facts);
-      clearRecording = state.failedRecordingToClear;
+      clearRecording = state.recordingMachine.holdsFailedTarget;
       stopStalled = expireStalledLoadLocked(state, static_cast<int64_t>(frame_ring::monotonicNowNs()));
     }
     if (clearRecording) clearFailedRecording(state);

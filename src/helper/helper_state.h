@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "buffering.h"
+#include "recording_machine.h"
 #include "recording_state.h"
 #include "render_pipeline.h"
 #include "stream_end.h"
@@ -51,11 +52,11 @@ struct HelperState {
   double playbackSpeed = 1.0;
   std::string aspectOverride = "no";
   engine::RecordingState recording;
+  // The record command's requests and a failed target the engine still
+  // holds, which clearFailedRecording clears (recording_machine.h).
+  engine::RecordingMachine recordingMachine;
+  uint64_t recordingRequestCount = 0;  // the ids of the record command's requests
   engine::Buffering buffering;
-  std::string lastRecorderFailure;  // text of the engine recorder's last error
-  // The engine failed a recording and its "stream-record" still holds the
-  // path: it would record the next file. Cleared by clearFailedRecording.
-  bool failedRecordingToClear = false;
   std::string error;
   bool errorFromEngine = false;
   bool paused = false;
@@ -70,11 +71,6 @@ struct HelperState {
 
   // Cleared once to end the process: release store, acquire load.
   std::atomic<bool> running{true};
-
-  // Recorder errors the event loop has handled; it counts them under
-  // stateMutex. The record command reads the count before it sets the
-  // engine's property, to notice a refusal handled before its own update.
-  std::atomic<uint64_t> recorderFailures{0};
 
   // Held by the command reader around each command; main sets the flag under
   // it before destroying the engine, so no command is mid-call then.

@@ -194,4 +194,10 @@ SessionRef createSession(const SessionSettings& settings) {
   return session;
 }
 
+SessionRef openSession(SessionRegistry& registry, const SessionSettings& settings) {
+  SessionRef session = createSession(settings);
+  registerSession(registry, session);
+  return session;
+}
+
 }  // namespace hosted_mpv

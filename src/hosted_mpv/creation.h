@@ -29,4 +29,8 @@ struct SessionSettings {
 // message for the caller, leaving no player, thread or view behind.
 SessionRef createSession(const SessionSettings& settings);
 
+// A complete session (createSession), registered in `registry`. Throws as
+// createSession.
+SessionRef openSession(SessionRegistry& registry, const SessionSettings& settings);
+
 }  // namespace hosted_mpv

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "engine_text.h"
 #include "rotation.h"
@@ -20,15 +19,10 @@ namespace {
 // The engine's recorder failing a recording that runs: the engine goes on
 // playing without recording, but keeps the target in "stream-record".
 void handleRecorderFailureLocked(Session& session, const std::string& text) {
-  SessionSnapshot& snapshot = session.snapshot;
-  const std::string why(engine::recorderFailureText(text));
   // The engine opens a new target as it takes it and may log its failure
-  // before the start's reply is queued: the reply settles with it.
-  if (noteRecorderFailureForStart(session.replies, why)) return;
-  // While a stop is on its way, its reply settles the state instead.
-  if (!snapshot.recording.active || recordingReplyPending(session.replies)) return;
-  engine::showRecordingStopped(snapshot.recording, why);
-  session.engineHoldsFailedRecording = true;
+  // before the start's reply is queued: the machine keeps it for that reply.
+  engine::recordingFailed(engine::kHostedRecordingRules, session.recordingMachine,
+                          session.snapshot.recording, text);
 }
 
 // Error and fatal lines never change the status: the engine logs them also
@@ -52,10 +46,10 @@ void handleLogLocked(Session& session, const mpv_event_log_message* message) {
 }
 
 void handleReplyLocked(Session& session, uint64_t replyId, int error) {
-  if (settleReplyLocked(session.replies, session.snapshot, replyId, error)) {
-    if (std::exchange(session.replies.startFailedInEngine, false)) {
-      session.engineHoldsFailedRecording = true;
-    }
+  if (settleLoadLocked(session.replies, session.snapshot, replyId, error)) return;
+  if (engine::recordingReplied(engine::kHostedRecordingRules, session.recordingMachine,
+                               session.snapshot.recording, replyId, error,
+                               error < 0 ? engineText(error) : std::string())) {
     return;
   }
   if (error < 0) session.snapshot.error = engineText(error);

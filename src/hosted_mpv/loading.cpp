@@ -3,8 +3,24 @@
 #include <cmath>
 
 #include "engine_text.h"
+#include "recording.h"
 
 namespace hosted_mpv {
+
+namespace {
+
+// The "http-header-fields" text: "Name: value" lines joined with ",".
+std::string joinHeaderFields(const std::vector<std::pair<std::string, std::string>>& headers) {
+  std::string joined;
+  for (const auto& [name, value] : headers) {
+    if (name.empty() || value.empty()) continue;
+    if (!joined.empty()) joined += ",";
+    joined += name + ": " + escapeHeaderValue(value);
+  }
+  return joined;
+}
+
+}  // namespace
 
 LoadOptions loadOptionsFor(const LoadRequest& request) {
   LoadOptions options;
@@ -14,9 +30,8 @@ LoadOptions loadOptionsFor(const LoadRequest& request) {
   if (std::isfinite(request.startTime) && request.startTime >= 0) {
     options.emplace_back("start", formatStartOption(request.startTime));
   }
-  if (!request.headerFields.empty()) {
-    options.emplace_back("http-header-fields", request.headerFields);
-  }
+  std::string headerFields = joinHeaderFields(request.headers);
+  if (!headerFields.empty()) options.emplace_back("http-header-fields", headerFields);
   return options;
 }
 
@@ -30,9 +45,8 @@ int requestLoad(Session& session, const LoadRequest& request) {
     snapshot.error.clear();
     snapshot.errorFromEngine = false;
     snapshot.status = SessionStatus::loading;
-    snapshot.recording.targetPath.clear();
-    engine::showRecordingStopped(snapshot.recording, "");
-    forgetRecordingReplies(session.replies);
+    engine::recordingLoadRequested(engine::kHostedRecordingRules, session.recordingMachine,
+                                   snapshot.recording);
     expectLoad(session.replies, loadId);
   }
   // An engine without the index argument would refuse the index form and log
@@ -48,6 +62,12 @@ int requestLoad(Session& session, const LoadRequest& request) {
     updateSessionError(session, engineText(status), false);
   }
   return status;
+}
+
+LoadResult loadPlayback(Session& session, const LoadRequest& request) {
+  int status = stopRecordingBeforeLoad(session);
+  if (status < 0) return {status, LoadStep::stopRecording};
+  return {requestLoad(session, request), LoadStep::load};
 }
 
 }  // namespace hosted_mpv

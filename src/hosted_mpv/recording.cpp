@@ -10,32 +10,19 @@ namespace {
 
 const char* const kRecordTargetProperty = "stream-record";
 
-// Queues the new recording target ("" stops); its reply comes as `replyId`.
-int queueRecordTarget(Session& session, uint64_t replyId, const std::string& path) {
-  const char* value = path.c_str();
-  return mpv_set_property_async(session.mpv, replyId, kRecordTargetProperty, MPV_FORMAT_STRING,
-                                &value);
-}
-
-// Queues a stop and expects its reply. With `showAtOnce` the snapshot shows
-// the recording stopped now and, when the engine refuses, running again with
-// the engine's text; without it the snapshot is the caller's.
-int queueRecordingStop(Session& session, bool showAtOnce) {
-  uint64_t replyId = takeAsyncRequestId();
-  {
-    // Written before the request: its reply may come before the call returns.
-    std::lock_guard lock(session.stateMutex);
-    expectRecordStop(session.replies, replyId, session.snapshot.recording.startedAt);
-    session.engineHoldsFailedRecording = false;
-    if (showAtOnce) engine::showRecordingStopped(session.snapshot.recording, "");
-  }
-  int status = queueRecordTarget(session, replyId, "");
+// Queues the recording machine's request; its reply comes as its reply id.
+// When the engine refuses to queue it no reply comes: the refusal settles it
+// at once. Returns the engine's status (0 when nothing is asked).
+int sendRecordRequest(Session& session, const engine::RecordRequest& request) {
+  if (!request.send) return 0;
+  const char* value = request.target.c_str();
+  int status = mpv_set_property_async(session.mpv, request.replyId, kRecordTargetProperty,
+                                      MPV_FORMAT_STRING, &value);
   if (status < 0) {
     std::lock_guard lock(session.stateMutex);
-    std::string startedAt = session.replies.recordStopStartedAt;
-    withdrawRecordStop(session.replies, replyId);
-    if (showAtOnce)
-      showRecordingRefusedStop(session.snapshot.recording, startedAt, engineText(status));
+    engine::recordingReplied(engine::kHostedRecordingRules, session.recordingMachine,
+                             session.snapshot.recording, request.replyId, status,
+                             engineText(status));
   }
   return status;
 }
@@ -45,53 +32,50 @@ int queueRecordingStop(Session& session, bool showAtOnce) {
 int requestRecordingStart(Session& session, const std::string& path) {
   uint64_t replyId = takeAsyncRequestId();
   std::string startedAt = engine::formatUtcTimestamp(std::time(nullptr));
-  bool heldFailedRecording;
+  engine::RecordRequest request;
   {
     // Written before the request: its reply may come before the call returns.
     std::lock_guard lock(session.stateMutex);
-    heldFailedRecording = session.engineHoldsFailedRecording;
-    session.engineHoldsFailedRecording = false;  // the new target replaces it
-    expectRecordStart(session.replies, replyId, path, startedAt);
-    session.snapshot.recording.targetPath = path;
-    engine::showRecordingRunning(session.snapshot.recording, startedAt, "");
+    request = engine::recordingStartAsked(engine::kHostedRecordingRules, session.recordingMachine,
+                                          session.snapshot.recording, replyId, path, startedAt);
   }
-  int status = queueRecordTarget(session, replyId, path);
-  if (status < 0) {
-    std::lock_guard lock(session.stateMutex);
-    withdrawRecordStart(session.replies, replyId);
-    session.engineHoldsFailedRecording = heldFailedRecording;
-    engine::showRecordingStopped(session.snapshot.recording, engineText(status));
-  }
-  return status;
+  return sendRecordRequest(session, request);
 }
 
-int requestRecordingStop(Session& session) { return queueRecordingStop(session, true); }
+int requestRecordingStop(Session& session) {
+  uint64_t replyId = takeAsyncRequestId();
+  engine::RecordRequest request;
+  {
+    // Written before the request: its reply may come before the call returns.
+    std::lock_guard lock(session.stateMutex);
+    request = engine::recordingStopAsked(engine::kHostedRecordingRules, session.recordingMachine,
+                                         session.snapshot.recording, replyId);
+  }
+  return sendRecordRequest(session, request);
+}
 
 int stopRecordingBeforeLoad(Session& session) {
-  bool recording;
+  uint64_t replyId = takeAsyncRequestId();
+  engine::RecordRequest request;
   {
     std::lock_guard lock(session.stateMutex);
-    recording = session.snapshot.recording.active || session.engineHoldsFailedRecording;
-    session.engineHoldsFailedRecording = false;
+    request = engine::recordingLoadStarting(engine::kHostedRecordingRules, session.recordingMachine,
+                                            session.snapshot.recording, replyId);
   }
-  if (!recording) return 0;
-  int status = queueRecordingStop(session, false);
+  int status = sendRecordRequest(session, request);
   if (status < 0) updateSessionError(session, engineText(status), false);
   return status;
 }
 
 void stopRecordingForTeardown(Session& session) {
-  bool recording;
+  engine::RecordRequest request;
   {
     std::lock_guard lock(session.stateMutex);
-    recording = session.snapshot.recording.active;
+    request = engine::recordingPlayerClosing(session.snapshot.recording);
   }
-  if (!recording) return;
-  const char* value = "";
+  if (!request.send) return;
+  const char* value = request.target.c_str();
   mpv_set_property(session.mpv, kRecordTargetProperty, MPV_FORMAT_STRING, &value);
-  std::lock_guard lock(session.stateMutex);
-  session.snapshot.recording.active = false;
-  session.snapshot.recording.startedAt.clear();
 }
 
 }  // namespace hosted_mpv

@@ -1,6 +1,7 @@
 // The engine's stream recording ("stream-record"): the requests that start
-// and stop it (the commands, the next load, teardown), and what the snapshot
-// shows meanwhile.
+// and stop it (the commands, the next load, teardown), made as the session's
+// recording machine asks (recording_machine.h), which also keeps what the
+// snapshot shows meanwhile.
 // Calling thread (the JavaScript thread, or teardown's); stateMutex is held
 // only for short reads and writes, never while the engine is called.
 #pragma once
@@ -12,7 +13,7 @@
 namespace hosted_mpv {
 
 // Records into `path` from now on. The snapshot shows the recording running
-// at once; the reply confirms or corrects it (replies.h). When the engine
+// at once; the reply confirms or corrects it. When the engine
 // refuses the request the snapshot shows it stopped with the engine's text.
 // Returns the engine's status.
 int requestRecordingStart(Session& session, const std::string& path);

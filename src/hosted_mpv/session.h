@@ -25,6 +25,7 @@
 #include "platform/display_link.h"
 #include "platform/native_view.h"
 #include "platform/serial_queue.h"
+#include "recording_machine.h"
 #include "replies.h"
 #include "snapshot.h"
 #include "stream_end.h"
@@ -107,10 +108,9 @@ struct Session {
   engine::StreamWatch streamWatch;  // what the current file's stream went through
   // Rotation metadata of the selected video track (clockwise degrees).
   int streamRotation = 0;
-  // The engine failed a recording and still holds its target in
-  // "stream-record": the next load clears it, or the engine would record the
-  // next file while the snapshot says no recording runs.
-  bool engineHoldsFailedRecording = false;
+  // The recording requests on their way and a failed target the engine
+  // still holds, which the next load clears (recording_machine.h).
+  engine::RecordingMachine recordingMachine;
 };
 
 using SessionRef = std::shared_ptr<Session>;

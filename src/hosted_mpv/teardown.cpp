@@ -65,4 +65,13 @@ void destroySession(const SessionRef& session) {
   });
 }
 
+void disposeSession(SessionRegistry& registry, const std::string& id) {
+  SessionRef session = removeSession(registry, id);
+  if (session) destroySession(session);
+}
+
+void disposeAllSessions(SessionRegistry& registry) {
+  for (const SessionRef& session : removeAllSessions(registry)) destroySession(session);
+}
+
 }  // namespace hosted_mpv

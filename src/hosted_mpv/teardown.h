@@ -2,6 +2,8 @@
 // frees what they use.
 #pragma once
 
+#include <string>
+
 #include "session.h"
 
 namespace hosted_mpv {
@@ -11,5 +13,12 @@ namespace hosted_mpv {
 // for an empty reference. Calling thread (never the main thread's own tasks
 // or the render queue).
 void destroySession(const SessionRef& session);
+
+// Removes the session `id` from `registry` and tears it down outside the
+// registry's lock; does nothing for an unknown id. Calling thread, as above.
+void disposeSession(SessionRegistry& registry, const std::string& id);
+
+// Tears down every session `registry` holds, one after the other.
+void disposeAllSessions(SessionRegistry& registry);
 
 }  // namespace hosted_mpv

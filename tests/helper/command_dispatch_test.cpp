@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 #include <mpv/client.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "../support/test_engine.h"
 #include "event_loop.h"
@@ -225,35 +223,6 @@ TEST(CommandDispatch, RecordStartsAndStops) {
   EXPECT_EQ(engine.getString("stream-record"), "");
 }
 
-TEST(CommandDispatch, RecordRefusedBeforeItsUpdateStaysStopped) {
-  // The event loop handles the recorder's complaint between the property
-  // write and the command's own state update: held here by taking the lock
-  // first and delivering the log line while the command waits for it.
-  TestEngine engine;
-  HelperState state;
-  state.mpv = engine.mpv;
-  std::thread command;
-  {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
-    command = std::thread([&state] { run(state, "record\tpath=/nope/r.ts"); });
-    for (int i = 0; i < 500 && engine.getString("stream-record") != "/nope/r.ts"; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    deliverRecorderFailureLocked(state);
-  }
-  command.join();
-  EXPECT_FALSE(state.recording.active);
-  EXPECT_EQ(state.recording.targetPath, "/nope/r.ts");
-  EXPECT_EQ(state.recording.startedAt, "");
-  EXPECT_EQ(state.recording.error, "Failed opening output file.");
-
-  // A later recording that the engine takes starts as usual.
-  run(state, "record\tpath=/tmp/orvanel-record-test.ts");
-  EXPECT_TRUE(state.recording.active);
-  EXPECT_EQ(state.recording.error, "");
-  run(state, "record");
-}
-
 TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
   // The engine keeps a refused "stream-record" path and would record the next
   // file into it once it can be opened.
@@ -273,7 +242,7 @@ TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
   // A recording started after the failure is not undone by a late clear.
   {
     std::lock_guard<std::mutex> lock(state.stateMutex);
-    state.failedRecordingToClear = true;
+    state.recordingMachine.holdsFailedTarget = true;
   }
   run(state, "record\tpath=/tmp/orvanel-record-test.ts");
   clearFailedRecording(state);

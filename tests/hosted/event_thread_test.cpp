@@ -61,6 +61,13 @@ class EventThreadTest : public ::testing::Test {
 
   SessionSnapshot& snap() { return session->snapshot; }
 
+  // A start on its way, as the machine expects it, without showing it.
+  void expectRecordStart(uint64_t id, const char* path, const char* startedAt) {
+    session->recordingMachine.start.id = id;
+    session->recordingMachine.start.targetPath = path;
+    session->recordingMachine.start.startedAt = startedAt;
+  }
+
   std::shared_ptr<Session> session;
 };
 
@@ -151,18 +158,18 @@ TEST_F(EventThreadTest, TheRecorderFailingEndsTheRecordingAndMarksTheEngineTarge
   snap().recording.active = true;
   snap().recording.targetPath = "/nope/a.mkv";
   snap().recording.startedAt = "2024-05-01T18:30:00Z";
-  session->replies.recordStopId = 9;  // a request on its way settles it instead
+  session->recordingMachine.stop.id = 9;  // a request on its way settles it instead
   log("recorder", "error", "Failed opening output file.\n");
   EXPECT_TRUE(snap().recording.active);
-  EXPECT_FALSE(session->engineHoldsFailedRecording);
+  EXPECT_FALSE(session->recordingMachine.holdsFailedTarget);
 
-  session->replies.recordStopId = 0;
+  session->recordingMachine.stop.id = 0;
   log("recorder", "error", "Failed opening output file.\n");
   EXPECT_FALSE(snap().recording.active);
   EXPECT_EQ(snap().recording.targetPath, "/nope/a.mkv");
   EXPECT_EQ(snap().recording.startedAt, "");
   EXPECT_EQ(snap().recording.error, "Failed opening output file.");
-  EXPECT_TRUE(session->engineHoldsFailedRecording);
+  EXPECT_TRUE(session->recordingMachine.holdsFailedTarget);
   EXPECT_EQ(snap().error, "");
   EXPECT_EQ(snap().status, SessionStatus::playing);
 }
@@ -197,19 +204,19 @@ TEST_F(EventThreadTest, ReplyIdZeroNeverMatchesAnEmptyPendingField) {
 }
 
 TEST_F(EventThreadTest, RecordingStartReplies) {
-  session->replies.recordStartId = 3;
-  session->replies.recordStartTargetPath = "/tmp/a.ts";
-  session->replies.recordStartStartedAt = "2024-05-01T18:30:00Z";
+  session->recordingMachine.start.id = 3;
+  session->recordingMachine.start.targetPath = "/tmp/a.ts";
+  session->recordingMachine.start.startedAt = "2024-05-01T18:30:00Z";
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 3, 0);
   EXPECT_TRUE(snap().recording.active);
   EXPECT_EQ(snap().recording.targetPath, "/tmp/a.ts");
   EXPECT_EQ(snap().recording.startedAt, "2024-05-01T18:30:00Z");
-  EXPECT_EQ(session->replies.recordStartId, 0u);
-  EXPECT_EQ(session->replies.recordStartTargetPath, "");
+  EXPECT_EQ(session->recordingMachine.start.id, 0u);
+  EXPECT_EQ(session->recordingMachine.start.targetPath, "");
 
-  session->replies.recordStartId = 4;
-  session->replies.recordStartTargetPath = "/nope/b.ts";
-  session->replies.recordStartStartedAt = "2024-05-01T18:31:00Z";
+  session->recordingMachine.start.id = 4;
+  session->recordingMachine.start.targetPath = "/nope/b.ts";
+  session->recordingMachine.start.startedAt = "2024-05-01T18:31:00Z";
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 4, MPV_ERROR_PROPERTY_ERROR);
   EXPECT_FALSE(snap().recording.active);
   EXPECT_EQ(snap().recording.targetPath, "/nope/b.ts");
@@ -226,11 +233,11 @@ TEST_F(EventThreadTest, ARecorderFailureSettlesTheStartInEitherOrder) {
   for (bool lineFirst : {true, false}) {
     SetUp();
     snap().status = SessionStatus::playing;
-    expectRecordStart(session->replies, 6, "/nope/c.ts", "2024-05-01T18:32:00Z");
+    expectRecordStart(6, "/nope/c.ts", "2024-05-01T18:32:00Z");
     if (lineFirst) {
       log("recorder", "error", "Failed opening output file.\n");
       EXPECT_FALSE(snap().recording.active) << "not before the reply";
-      EXPECT_FALSE(session->engineHoldsFailedRecording);
+      EXPECT_FALSE(session->recordingMachine.holdsFailedTarget);
     }
     handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 6, 0);
     if (!lineFirst) {
@@ -241,11 +248,10 @@ TEST_F(EventThreadTest, ARecorderFailureSettlesTheStartInEitherOrder) {
     EXPECT_EQ(snap().recording.targetPath, "/nope/c.ts");
     EXPECT_EQ(snap().recording.startedAt, "");
     EXPECT_EQ(snap().recording.error, "Failed opening output file.") << lineFirst;
-    EXPECT_TRUE(session->engineHoldsFailedRecording) << lineFirst;
-    EXPECT_FALSE(session->replies.startFailedInEngine);
+    EXPECT_TRUE(session->recordingMachine.holdsFailedTarget) << lineFirst;
 
     // The next start to a good target is not marked by the old failure.
-    expectRecordStart(session->replies, 7, "/tmp/d.ts", "2024-05-01T18:33:00Z");
+    expectRecordStart(7, "/tmp/d.ts", "2024-05-01T18:33:00Z");
     handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 7, 0);
     EXPECT_TRUE(snap().recording.active);
     EXPECT_EQ(snap().recording.error, "");
@@ -254,15 +260,15 @@ TEST_F(EventThreadTest, ARecorderFailureSettlesTheStartInEitherOrder) {
 
 TEST_F(EventThreadTest, RecordingStopReplies) {
   snap().recording.targetPath = "/tmp/a.ts";
-  session->replies.recordStopId = 5;
-  session->replies.recordStopStartedAt = "2024-05-01T18:30:00Z";
+  session->recordingMachine.stop.id = 5;
+  session->recordingMachine.stop.startedAt = "2024-05-01T18:30:00Z";
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 5, MPV_ERROR_PROPERTY_ERROR);
   EXPECT_TRUE(snap().recording.active);
   EXPECT_EQ(snap().recording.startedAt, "2024-05-01T18:30:00Z");
   EXPECT_EQ(snap().recording.error, mpv_error_string(MPV_ERROR_PROPERTY_ERROR));
-  EXPECT_EQ(session->replies.recordStopStartedAt, "");
+  EXPECT_EQ(session->recordingMachine.stop.startedAt, "");
 
-  session->replies.recordStopId = 6;
+  session->recordingMachine.stop.id = 6;
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 6, 0);
   EXPECT_FALSE(snap().recording.active);
   EXPECT_EQ(snap().recording.startedAt, "");
@@ -270,7 +276,7 @@ TEST_F(EventThreadTest, RecordingStopReplies) {
   EXPECT_EQ(snap().recording.targetPath, "/tmp/a.ts");
 
   // A refused stop of nothing running leaves nothing running.
-  session->replies.recordStopId = 7;
+  session->recordingMachine.stop.id = 7;
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 7, MPV_ERROR_PROPERTY_ERROR);
   EXPECT_FALSE(snap().recording.active);
   EXPECT_EQ(snap().recording.startedAt, "");
@@ -280,19 +286,20 @@ TEST_F(EventThreadTest, RecordingStopReplies) {
 TEST_F(EventThreadTest, RecordingRepliesALoadMadeMootSettleNothing) {
   // Start and stop on their way, then a load: the engine takes all three in
   // order and ends up not recording, whatever order the replies come in.
-  session->replies.recordStartId = 3;
-  session->replies.recordStartTargetPath = "/tmp/a.ts";
-  session->replies.recordStartStartedAt = "2024-05-01T18:30:00Z";
-  session->replies.recordStopId = 4;
-  forgetRecordingReplies(session->replies);
-  EXPECT_FALSE(recordingReplyPending(session->replies));
+  session->recordingMachine.start.id = 3;
+  session->recordingMachine.start.targetPath = "/tmp/a.ts";
+  session->recordingMachine.start.startedAt = "2024-05-01T18:30:00Z";
+  session->recordingMachine.stop.id = 4;
+  engine::recordingLoadRequested(engine::kHostedRecordingRules, session->recordingMachine,
+                                 snap().recording);
+  EXPECT_FALSE(engine::recordingRequestPending(session->recordingMachine));
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 3, 0);
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 4, MPV_ERROR_PROPERTY_ERROR);
   EXPECT_FALSE(snap().recording.active);
   EXPECT_EQ(snap().recording.targetPath, "");
   EXPECT_EQ(snap().recording.error, "");
   EXPECT_EQ(snap().error, "");
-  EXPECT_TRUE(session->replies.mootIds.empty());
+  EXPECT_TRUE(session->recordingMachine.mootIds.empty());
 }
 
 TEST_F(EventThreadTest, StartOfFileResetsStreamStateOnly) {

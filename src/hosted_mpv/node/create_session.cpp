@@ -1,5 +1,5 @@
-// createSession: reads the caller's arguments, builds the session
-// (creation.h) and registers it in the environment's registry.
+// createSession: reads the caller's arguments and opens a session in the
+// environment's registry (openSession, creation.h).
 // JavaScript thread.
 #include <cmath>
 #include <stdexcept>
@@ -46,11 +46,10 @@ Napi::Value CreateSession(const Napi::CallbackInfo& info) {
   settings.bounds = readBounds(info[1].As<Napi::Object>());
   SessionRef session;
   try {
-    session = createSession(settings);
+    session = openSession(registry, settings);
   } catch (const std::runtime_error& error) {
     throw Napi::Error::New(env, error.what());
   }
-  registerSession(registry, session);
   return Napi::String::New(env, session->id);
 }
 

@@ -1,5 +1,5 @@
-// disposeSession: removes the session from the registry, then tears it down
-// outside the registry lock. JavaScript thread.
+// disposeSession: removes the session from the registry and tears it down
+// (teardown.h). JavaScript thread.
 #include "call_conventions.h"
 #include "exports.h"
 #include "teardown.h"
@@ -11,8 +11,7 @@ Napi::Value DisposeSession(const Napi::CallbackInfo& info) {
   if (info.Length() < 1 || !info[0].IsString()) {
     throw Napi::TypeError::New(env, "Expected session id.");
   }
-  SessionRef session = removeSession(sessionRegistry(env), info[0].As<Napi::String>().Utf8Value());
-  if (session) destroySession(session);
+  disposeSession(sessionRegistry(env), info[0].As<Napi::String>().Utf8Value());
   return env.Undefined();
 }
 

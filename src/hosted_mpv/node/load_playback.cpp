@@ -1,31 +1,25 @@
-// loadPlayback: reads the playback object, stops a running recording and
-// loads the stream (loading.h). JavaScript thread.
+// loadPlayback: reads the playback object and loads the stream (loading.h).
+// JavaScript thread.
 #include "call_conventions.h"
 #include "exports.h"
 #include "loading.h"
-#include "recording.h"
 
 namespace hosted_mpv {
 namespace {
 
-// The "http-header-fields" text of a headers object: "Name: value" lines
-// joined with ",", skipping names and values that are not strings (values may
-// be numbers) and empty ones.
-std::string readHeaderFields(const Napi::Object& headers) {
-  std::string joined;
+// A headers object's names and values in its order, skipping names and
+// values that are not strings (values may be numbers).
+std::vector<std::pair<std::string, std::string>> readHeaders(const Napi::Object& headers) {
+  std::vector<std::pair<std::string, std::string>> pairs;
   Napi::Array names = headers.GetPropertyNames();
   for (uint32_t i = 0, count = names.Length(); i < count; ++i) {
     Napi::Value name = names.Get(i);
     if (!name.IsString()) continue;
     Napi::Value value = headers.Get(name);
     if (!value.IsString() && !value.IsNumber()) continue;
-    std::string nameText = name.As<Napi::String>().Utf8Value();
-    std::string valueText = value.ToString().Utf8Value();
-    if (nameText.empty() || valueText.empty()) continue;
-    if (!joined.empty()) joined += ",";
-    joined += nameText + ": " + escapeHeaderValue(valueText);
+    pairs.emplace_back(name.As<Napi::String>().Utf8Value(), value.ToString().Utf8Value());
   }
-  return joined;
+  return pairs;
 }
 
 }  // namespace
@@ -45,16 +39,15 @@ Napi::Value LoadPlayback(const Napi::CallbackInfo& info) {
   request.userAgent = readOptionalString(playback, "userAgent");
   request.referer = readOptionalString(playback, "referer");
   request.startTime = readOptionalNumber(playback, "startTime", -1);
-
-  int status = stopRecordingBeforeLoad(*session);
-  if (status < 0)
-    throwEngineError(env, "Failed to stop recording before loading playback: ", status);
-
   if (playback.Has("headers")) {
     Napi::Value headers = playback.Get("headers");
-    if (headers.IsObject()) request.headerFields = readHeaderFields(headers.As<Napi::Object>());
+    if (headers.IsObject()) request.headers = readHeaders(headers.As<Napi::Object>());
   }
-  return engineRequestResult(env, "Failed to load playback: ", requestLoad(*session, request));
+
+  LoadResult result = loadPlayback(*session, request);
+  if (result.status < 0 && result.step == LoadStep::stopRecording)
+    throwEngineError(env, "Failed to stop recording before loading playback: ", result.status);
+  return engineRequestResult(env, "Failed to load playback: ", result.status);
 }
 
 }  // namespace hosted_mpv

@@ -20,9 +20,7 @@ struct ModuleState {
 // Every session still registered is torn down in full, one after the other:
 // its threads stopped and joined, the engine destroyed, its view taken out of
 // the window. Nothing here calls into JavaScript, which can no longer run.
-void closeAllSessions(ModuleState* state) {
-  for (const SessionRef& session : removeAllSessions(state->registry)) destroySession(session);
-}
+void closeAllSessions(ModuleState* state) { disposeAllSessions(state->registry); }
 
 // Node runs clean-up hooks newest first, so this runs before the
 // environment's Node-API state (and with it the instance data) goes; the
