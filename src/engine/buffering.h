@@ -62,8 +62,8 @@ void applyStreamStopped(LoadState<Status> load, const StatusRules<Word>& rules,
 // A wait for data that made no progress for the bound ends the load: true
 // when it did, and the player then stops the engine's file.
 template <typename Status, typename Word>
-bool expireStalledLoad(LoadState<Status> load, const StatusRules<Word>& rules,
-                       Buffering& buffering, double timeoutSeconds, int64_t nowNs) {
+bool expireStalledLoad(LoadState<Status> load, const StatusRules<Word>& rules, Buffering& buffering,
+                       double timeoutSeconds, int64_t nowNs) {
   const auto timeoutNs = static_cast<int64_t>(timeoutSeconds * 1e9);
   if (!stallExpired(buffering, nowNs, timeoutNs)) return false;
   applyStreamStopped(load, rules, buffering, timeoutSeconds);

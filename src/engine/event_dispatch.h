@@ -86,8 +86,7 @@ void handleEventTurn(Record& record, const PlayerEvents<Record, Turn>& events,
 // Turns until `running` is cleared, waiting `waitSeconds` at most for each
 // event so that the stall bound is checked that often. Event thread.
 template <typename Record, typename Turn>
-void runEventTurns(Record& record, const PlayerEvents<Record, Turn>& events,
-                   double waitSeconds) {
+void runEventTurns(Record& record, const PlayerEvents<Record, Turn>& events, double waitSeconds) {
   while (record.running.load(std::memory_order_acquire)) {
     const mpv_event* event = mpv_wait_event(record.mpv, waitSeconds);
     if (event != nullptr) handleEventTurn(record, events, *event);

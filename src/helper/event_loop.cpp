@@ -120,6 +120,8 @@ struct HelperTurn {
   bool stopStalled = false;
 };
 
+// A wait for data that made no progress for the bound ends the load; the
+// engine's file is stopped after the lock. Caller holds stateMutex.
 void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) {
   turn.clearRecording = state.failedRecordingToClear;
   turn.stopStalled = engine::expireStalledLoad(loadStateOf(state), kHelperStatusRules,
@@ -127,6 +129,7 @@ void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) {
   if (turn.stopStalled) state.snapshotDirty = true;
 }
 
+// Main thread, stateMutex not held.
 void afterTurn(HelperState& state, const HelperTurn& turn) {
   if (turn.clearRecording) clearFailedRecording(state);
   if (turn.stopStalled) stopStalledLoad(state);
@@ -134,7 +137,13 @@ void afterTurn(HelperState& state, const HelperTurn& turn) {
 }
 
 constexpr engine::PlayerEvents<HelperState, HelperTurn> kHelperEvents{
-    kHelperEventRows, nullptr, nullptr, &handleStreamEndLocked, &endTurnLocked, &afterTurn};
+    .rows = kHelperEventRows,
+    .takeUnlocked = nullptr,
+    .beginLocked = nullptr,
+    .streamEndLocked = &handleStreamEndLocked,
+    .endLocked = &endTurnLocked,
+    .afterUnlocked = &afterTurn,
+};
 
 }  // namespace
 

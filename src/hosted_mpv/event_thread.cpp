@@ -40,8 +40,8 @@ void handleRecorderFailureLocked(Session& session, const std::string& text) {
 void handleLogLocked(Session& session, const mpv_event& event) {
   const auto line = engine::readLogLine(static_cast<const mpv_event_log_message*>(event.data));
   if (!line || line->kind == engine::LogLineKind::other) return;
-  std::fprintf(stderr, "[hosted-mpv][%s][%s] %s: %s", session.id.c_str(), line->level,
-               line->prefix, line->text);
+  std::fprintf(stderr, "[hosted-mpv][%s][%s] %s: %s", session.id.c_str(), line->level, line->prefix,
+               line->text);
   engine::noteStreamLine(session.streamWatch, line->level, line->prefix, line->text);
   if (!engine::isFailure(line->kind)) return;
   if (line->kind == engine::LogLineKind::recorderFailure) {
@@ -118,13 +118,14 @@ bool takeTurnHook(Session& session, const mpv_event& event) {
   return true;
 }
 
-// A rotation of the stream that changed under the lock; a new turn is queued
-// after it. -1: none.
+// The stream's rotation as the turn began, and the new one where the event
+// changed it (-1: unchanged): a new turn is queued after the lock.
 struct SessionTurn {
   int rotationBefore = 0;
   int trackRotation = -1;
 };
 
+// Caller holds stateMutex.
 void beginTurnLocked(Session& session, SessionTurn& turn) {
   turn.rotationBefore = session.streamRotation;
 }
@@ -133,6 +134,7 @@ void beginTurnLocked(Session& session, SessionTurn& turn) {
 // The stop is queued under the lock: a load marks the snapshot under it before
 // it queues its own command, so the engine gets the stop before any later
 // load and never stops one. Queuing an asynchronous command waits for nothing.
+// Caller holds stateMutex.
 void endTurnLocked(Session& session, SessionTurn& turn, int64_t nowNs) {
   if (session.streamRotation != turn.rotationBefore) turn.trackRotation = session.streamRotation;
   if (engine::expireStalledLoad(loadStateOf(session), kSessionStatusRules,
@@ -142,6 +144,7 @@ void endTurnLocked(Session& session, SessionTurn& turn, int64_t nowNs) {
   }
 }
 
+// Event thread, stateMutex not held.
 void afterTurn(Session& session, const SessionTurn& turn) {
   if (session.softwareRenderer && turn.trackRotation >= 0) {
     followVideoTrack(session, turn.trackRotation);
@@ -149,16 +152,19 @@ void afterTurn(Session& session, const SessionTurn& turn) {
 }
 
 constexpr engine::PlayerEvents<Session, SessionTurn> kSessionEvents{
-    kSessionEventRows, &takeTurnHook, &beginTurnLocked, &handleStreamEndLocked, &endTurnLocked,
-    &afterTurn};
+    .rows = kSessionEventRows,
+    .takeUnlocked = &takeTurnHook,
+    .beginLocked = &beginTurnLocked,
+    .streamEndLocked = &handleStreamEndLocked,
+    .endLocked = &endTurnLocked,
+    .afterUnlocked = &afterTurn,
+};
 
 }  // namespace
 
 // The engine is called outside stateMutex (but for the queued stop of a
 // stalled load): the facts of an end are read before it, a new turn queued
 // after it.
-void runEventLoop(SessionRef session) {
-  engine::runEventTurns(*session, kSessionEvents, 0.1);
-}
+void runEventLoop(SessionRef session) { engine::runEventTurns(*session, kSessionEvents, 0.1); }
 
 }  // namespace hosted_mpv

@@ -28,7 +28,9 @@ struct Player {
   bool takes = false;
   int turnsLeft = -1;
   int64_t nowNs = 0;
-  void note(const char* name) { calls += std::string(calls.empty() ? "" : " ") + name + (stateMutex.held ? "+" : "-"); }
+  void note(const char* name) {
+    calls += std::string(calls.empty() ? "" : " ") + name + (stateMutex.held ? "+" : "-");
+  }
 };
 
 struct Turn {
@@ -41,10 +43,8 @@ void row(Player& p, const mpv_event&) {
 }
 
 const EventRow<Player> kRows[] = {
-    {MPV_EVENT_SHUTDOWN, &row<'s'>},
-    {MPV_EVENT_END_FILE, &row<'e'>},
-    {MPV_EVENT_PROPERTY_CHANGE, &row<'p'>},
-    {MPV_EVENT_COMMAND_REPLY, &row<'r'>},
+    {MPV_EVENT_SHUTDOWN, &row<'s'>},        {MPV_EVENT_END_FILE, &row<'e'>},
+    {MPV_EVENT_PROPERTY_CHANGE, &row<'p'>}, {MPV_EVENT_COMMAND_REPLY, &row<'r'>},
     {MPV_EVENT_COMMAND_REPLY, &row<'x'>},  // never: the first row of an id wins
 };
 
@@ -86,7 +86,8 @@ TEST(EventDispatch, EachEventReachesItsRowUnderTheLockAndEndsOfStreamAreHandled)
     const char* calls;
   } kCases[] = {
       {MPV_EVENT_NONE, nullptr, false, "begin+ end+ after-"},
-      {MPV_EVENT_NONE, nullptr, true, "begin+ end+ after-"},  // a timed-out wait is offered to no one
+      {MPV_EVENT_NONE, nullptr, true,
+       "begin+ end+ after-"},  // a timed-out wait is offered to no one
       {MPV_EVENT_SHUTDOWN, nullptr, false, "begin+ s+ end+ after-"},
       {MPV_EVENT_END_FILE, &atEnd, false, "begin+ e+ streamEnd+ end+ after-"},
       {MPV_EVENT_END_FILE, &stopped, false, "begin+ e+ end+ after-"},

@@ -26,8 +26,8 @@ TEST(LogLines, KindByLevelAndModule) {
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(logLineKind(c.level, c.prefix), c.kind) << c.level << " " << c.prefix;
-    EXPECT_EQ(isFailure(c.kind), c.kind == LogLineKind::failure ||
-                                     c.kind == LogLineKind::recorderFailure);
+    EXPECT_EQ(isFailure(c.kind),
+              c.kind == LogLineKind::failure || c.kind == LogLineKind::recorderFailure);
   }
 }
 
