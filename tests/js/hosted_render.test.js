@@ -2,7 +2,7 @@
 // What the hosted module draws: pixels of a real top-level window on Xvfb,
 // the render window's placement, its click-through, several sessions at once,
 // the trace output, and that disposal leaves no window or thread behind.
-const { describe, it, before } = require('node:test');
+const { describe, it } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawn } = require('node:child_process');
 const { hostWindowForSuite, openHostWindow, sleep, waitFor, threadCount } = require('./support/x11');
@@ -49,15 +49,14 @@ async function waitForColour(points, rgb, what) {
   }
 }
 
-const hostWindow = hostWindowForSuite(640, 480, HOST.map((v) => v.toString(16).padStart(2, '0')).join(''));
-
-before(async () => {
-  hosted = require('../../lib/hosted_mpv');
-  // The first session starts the module's UI thread; it stays, like a main thread.
-  hosted.disposeSession(create({ x: 0, y: 0, width: 16, height: 16 }));
-  await sleep(100);
-  baselineThreads = threadCount();
-});
+const hostWindow = hostWindowForSuite(640, 480, HOST.map((v) => v.toString(16).padStart(2, '0')).join(''),
+  async () => {
+    hosted = require('../../lib/hosted_mpv');
+    // The first session starts the module's UI thread; it stays, like a main thread.
+    hosted.disposeSession(create({ x: 0, y: 0, width: 16, height: 16 }));
+    await sleep(100);
+    baselineThreads = threadCount();
+  });
 
 describe('hosted rendering', () => {
   it('draws the video inside the session rectangle only', async () => {

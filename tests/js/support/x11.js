@@ -163,13 +163,15 @@ async function waitForColours(host, expectations, what, { timeoutMs = 10000, tol
 /**
  * An Xvfb display and a host window on it for the tests of the enclosing
  * suite: made before them, closed after them (what was made, if making the
- * rest failed). `.host` is the window once made.
+ * rest failed). `.host` is the window once made. `thenSetUp` runs in the same
+ * hook once the window is there: Node runs a file's top-level hooks together.
  */
-function hostWindowForSuite(width, height, colour) {
+function hostWindowForSuite(width, height, colour, thenSetUp = async () => {}) {
   const held = { xvfb: null, host: null };
   before(async () => {
     held.xvfb = await startXvfb();
     held.host = await openHostWindow(width, height, colour);
+    await thenSetUp();
   });
   after(async () => {
     await held.host?.close();
