@@ -59,9 +59,29 @@ void applyStreamStopped(LoadState<Status> load, const StatusRules<Word>& rules,
   load.errorFromEngine = false;
 }
 
+// A wait for data that made no progress for the bound ends the load: true
+// when it did, and the player then stops the engine's file.
+template <typename Status, typename Word>
+bool expireStalledLoad(LoadState<Status> load, const StatusRules<Word>& rules, Buffering& buffering,
+                       double timeoutSeconds, int64_t nowNs) {
+  const auto timeoutNs = static_cast<int64_t>(timeoutSeconds * 1e9);
+  if (!stallExpired(buffering, nowNs, timeoutNs)) return false;
+  applyStreamStopped(load, rules, buffering, timeoutSeconds);
+  return true;
+}
+
 // The end of a file the bound stopped: it keeps the error.
 inline bool isEndOfStalledLoad(const Buffering& buffering, const mpv_event_end_file* endFile) {
   return buffering.stalled && endFile != nullptr && endFile->reason == MPV_END_FILE_REASON_STOP;
+}
+
+// The end of a file: the rules' end, but for the end of a load the bound
+// stopped.
+template <typename Status, typename Word>
+void applyEndFileEvent(LoadState<Status> load, const StatusRules<Word>& rules,
+                       const Buffering& buffering, const mpv_event& event, bool running) {
+  const auto* endFile = static_cast<const mpv_event_end_file*>(event.data);
+  if (!isEndOfStalledLoad(buffering, endFile)) applyEndFile(load, rules, endFile, running);
 }
 
 template <auto... Path>

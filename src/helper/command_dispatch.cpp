@@ -142,16 +142,8 @@ const std::pair<std::string_view, CommandHandler> kCommands[] = {
        int flag = textField(c, "value", "") == "1" ? 1 : 0;
        mpv_set_property(s.mpv, "pause", MPV_FORMAT_FLAG, &flag);
      }},
-    {"volume",
-     [](HelperState& s, const Command& c) {
-       setDouble(s, "volume", limit(c.getDouble("value", 1) * 100.0, 0, 100));
-     }},
     {"aid", [](HelperState& s, const Command& c) { setTrack(s, c, "aid"); }},
     {"sid", [](HelperState& s, const Command& c) { setTrack(s, c, "sid"); }},
-    {"speed",
-     [](HelperState& s, const Command& c) {
-       setDouble(s, "speed", limit(c.getDouble("value", 1), 0.25, 4));
-     }},
     {"aspect",
      [](HelperState& s, const Command& c) {
        setText(s, "video-aspect-override", textField(c, "value", "no"));
@@ -162,14 +154,6 @@ const std::pair<std::string_view, CommandHandler> kCommands[] = {
        if (path.empty()) return;
        const char* args[] = {"sub-add", path.c_str(), "select", nullptr};
        mpv_command(s.mpv, args);
-     }},
-    {"sub-delay",
-     [](HelperState& s, const Command& c) {
-       setDouble(s, "sub-delay", limit(c.getDouble("value", 0), -60, 60));
-     }},
-    {"sub-scale",
-     [](HelperState& s, const Command& c) {
-       setDouble(s, "sub-scale", limit(c.getDouble("value", 1), 0.25, 4));
      }},
     {"sub-color",
      [](HelperState& s, const Command& c) {
@@ -232,12 +216,35 @@ void handleRecordCommand(HelperState& state, const Command& command) {
   state.snapshotDirty = true;
 }
 
+// The commands that set a number property of the same name to their "value"
+// (`fallback` without one) times `scale`, within [low, high].
+struct NumberCommand {
+  const char* name;
+  double fallback;
+  double scale;
+  double low;
+  double high;
+};
+
+constexpr NumberCommand kNumberCommands[] = {
+    {"volume", 1, 100.0, 0, 100},
+    {"speed", 1, 1, 0.25, 4},
+    {"sub-delay", 0, 1, -60, 60},
+    {"sub-scale", 1, 1, 0.25, 4},
+};
+
 void handleCommand(HelperState& state, const Command& command) {
   for (const auto& [name, handler] : kCommands) {
     if (name == command.name) {
       handler(state, command);
       return;
     }
+  }
+  for (const NumberCommand& number : kNumberCommands) {
+    if (command.name != number.name) continue;
+    const double value = command.getDouble("value", number.fallback) * number.scale;
+    setDouble(state, number.name, limit(value, number.low, number.high));
+    return;
   }
 }
 

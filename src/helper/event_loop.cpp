@@ -3,12 +3,14 @@
 #include <mutex>
 #include <string_view>
 
+#include "buffering.h"
 #include "command_dispatch.h"
+#include "event_dispatch.h"
 #include "helper_properties.h"
 #include "json_writer.h"
+#include "log_lines.h"
 #include "output_lines.h"
 #include "playback_rules.h"
-#include "ring_clock.h"
 #include "snapshot_timing.h"
 
 namespace frame_helper {
@@ -27,20 +29,27 @@ void noteRecorderFailureLocked(HelperState& state, std::string_view line) {
                           line);
 }
 
-void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* message) {
-  if (message == nullptr || message->level == nullptr || message->text == nullptr) return;
-  const std::string_view level = message->level;
-  const char* prefix = message->prefix ? message->prefix : "mpv";
-  engine::noteStreamLine(state.streamWatch, level, prefix, message->text);
-  if (engine::isFailureLevel(level)) {
-    engine::applyFailureLine(loadStateOf(state), kHelperStatusRules, level, message->text);
-    if (std::string_view(prefix) == "recorder") noteRecorderFailureLocked(state, message->text);
+void handleLogMessageLocked(HelperState& state, const mpv_event& event) {
+  const auto line = engine::readLogLine(static_cast<const mpv_event_log_message*>(event.data));
+  if (!line) return;
+  engine::noteStreamLine(state.streamWatch, line->level, line->prefix, line->text);
+  if (engine::isFailure(line->kind)) {
+    engine::applyFailureLine(loadStateOf(state), kHelperStatusRules, line->level, line->text);
+    if (line->kind == engine::LogLineKind::recorderFailure) {
+      noteRecorderFailureLocked(state, line->text);
+    }
     state.snapshotDirty = true;
   }
-  emitLine(logLine(level, prefix, message->text));
+  emitLine(logLine(line->level, line->prefix, line->text));
 }
 
-void handleStartFileLocked(HelperState& state) {
+void handleShutdownLocked(HelperState& state, const mpv_event&) {
+  state.running.store(false, std::memory_order_release);
+  state.status = "closed";
+  state.snapshotDirty = true;
+}
+
+void handleStartFileLocked(HelperState& state, const mpv_event&) {
   engine::applyStartFile(loadStateOf(state), kHelperStatusRules);
   engine::resetForNewFile<HelperState>(kHelperProperties, state);
   state.videoWidth = 0;
@@ -48,42 +57,37 @@ void handleStartFileLocked(HelperState& state) {
   state.snapshotDirty = true;
 }
 
+void handleFileLoadedLocked(HelperState& state, const mpv_event&) {
+  engine::applyFileLoaded(loadStateOf(state), kHelperStatusRules);
+  state.snapshotDirty = true;
+}
+
+void handleEndFileLocked(HelperState& state, const mpv_event& event) {
+  engine::applyEndFileEvent(loadStateOf(state), kHelperStatusRules, state.buffering, event,
+                            isRunning(state));
+  state.snapshotDirty = true;
+}
+
+void handlePropertyChangeLocked(HelperState& state, const mpv_event& event) {
+  if (engine::applyPropertyChange<HelperState>(
+          kHelperProperties, state, static_cast<const mpv_event_property*>(event.data))) {
+    state.snapshotDirty = true;
+  }
+}
+
+constexpr engine::EventRow<HelperState> kHelperEventRows[] = {
+    {MPV_EVENT_SHUTDOWN, &handleShutdownLocked},
+    {MPV_EVENT_LOG_MESSAGE, &handleLogMessageLocked},
+    {MPV_EVENT_START_FILE, &handleStartFileLocked},
+    {MPV_EVENT_FILE_LOADED, &handleFileLoadedLocked},
+    {MPV_EVENT_END_FILE, &handleEndFileLocked},
+    {MPV_EVENT_PROPERTY_CHANGE, &handlePropertyChangeLocked},
+};
+
 }  // namespace
 
 void handleEngineEventLocked(HelperState& state, const mpv_event& event) {
-  switch (event.event_id) {
-    case MPV_EVENT_SHUTDOWN:
-      state.running.store(false, std::memory_order_release);
-      state.status = "closed";
-      state.snapshotDirty = true;
-      break;
-    case MPV_EVENT_LOG_MESSAGE:
-      handleLogMessageLocked(state, static_cast<const mpv_event_log_message*>(event.data));
-      break;
-    case MPV_EVENT_START_FILE:
-      handleStartFileLocked(state);
-      break;
-    case MPV_EVENT_FILE_LOADED:
-      engine::applyFileLoaded(loadStateOf(state), kHelperStatusRules);
-      state.snapshotDirty = true;
-      break;
-    case MPV_EVENT_END_FILE: {
-      const auto* endFile = static_cast<const mpv_event_end_file*>(event.data);
-      if (!engine::isEndOfStalledLoad(state.buffering, endFile)) {
-        engine::applyEndFile(loadStateOf(state), kHelperStatusRules, endFile, isRunning(state));
-      }
-      state.snapshotDirty = true;
-      break;
-    }
-    case MPV_EVENT_PROPERTY_CHANGE:
-      if (engine::applyPropertyChange<HelperState>(
-              kHelperProperties, state, static_cast<const mpv_event_property*>(event.data))) {
-        state.snapshotDirty = true;
-      }
-      break;
-    default:
-      break;
-  }
+  engine::dispatchEventLocked<HelperState>(kHelperEventRows, state, event);
 }
 
 void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& facts) {
@@ -92,16 +96,6 @@ void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& fac
 }
 
 namespace {
-
-// A wait for data that made no progress for the bound ends the load.
-bool expireStalledLoadLocked(HelperState& state, int64_t nowNs) {
-  const auto timeoutNs = static_cast<int64_t>(state.stallTimeoutSeconds * 1e9);
-  if (!engine::stallExpired(state.buffering, nowNs, timeoutNs)) return false;
-  engine::applyStreamStopped(loadStateOf(state), kHelperStatusRules, state.buffering,
-                             state.stallTimeoutSeconds);
-  state.snapshotDirty = true;
-  return true;
-}
 
 // commandMutex keeps a new load out until "stop" is sent; the engine is
 // called outside stateMutex.
@@ -117,29 +111,41 @@ void stopStalledLoad(HelperState& state) {
   mpv_command(state.mpv, stop);
 }
 
+// What the locked part of a turn leaves for the engine calls after it.
+struct HelperTurn {
+  bool clearRecording = false;
+  bool stopStalled = false;
+};
+
+// A wait for data that made no progress for the bound ends the load; the
+// engine's file is stopped after the lock. Caller holds stateMutex.
+void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) {
+  turn.clearRecording = state.recordingMachine.holdsFailedTarget;
+  turn.stopStalled = engine::expireStalledLoad(loadStateOf(state), kHelperStatusRules,
+                                               state.buffering, state.stallTimeoutSeconds, nowNs);
+  if (turn.stopStalled) state.snapshotDirty = true;
+}
+
+// Main thread, stateMutex not held.
+void afterTurn(HelperState& state, const HelperTurn& turn) {
+  if (turn.clearRecording) clearFailedRecording(state);
+  if (turn.stopStalled) stopStalledLoad(state);
+  maybeEmitSnapshot(state, false);
+}
+
+constexpr engine::PlayerEvents<HelperState, HelperTurn> kHelperEvents{
+    .rows = kHelperEventRows,
+    .takeUnlocked = nullptr,
+    .beginLocked = nullptr,
+    .streamEndLocked = &handleStreamEndLocked,
+    .endLocked = &endTurnLocked,
+    .afterUnlocked = &afterTurn,
+};
+
 }  // namespace
 
 void runEventLoop(HelperState& state) {
-  while (isRunning(state)) {
-    mpv_event* event = mpv_wait_event(state.mpv, kEventWaitSeconds);
-    if (event == nullptr) continue;
-    bool clearRecording = false;
-    bool stopStalled = false;
-    {
-      // Read before the lock: the engine is never called under stateMutex.
-      const bool streamEnds = engine::reportsStreamEnd(*event);
-      const engine::StreamEndFacts facts =
-          streamEnds ? engine::readStreamEndFacts(state.mpv) : engine::StreamEndFacts{};
-      std::lock_guard<std::mutex> lock(state.stateMutex);
-      if (event->event_id != MPV_EVENT_NONE) handleEngineEventLocked(state, *event);
-      if (streamEnds) handleStreamEndLocked(state, facts);
-      clearRecording = state.recordingMachine.holdsFailedTarget;
-      stopStalled = expireStalledLoadLocked(state, static_cast<int64_t>(frame_ring::monotonicNowNs()));
-    }
-    if (clearRecording) clearFailedRecording(state);
-    if (stopStalled) stopStalledLoad(state);
-    maybeEmitSnapshot(state, false);
-  }
+  engine::runEventTurns(state, kHelperEvents, kEventWaitSeconds);
 }
 
 }  // namespace frame_helper

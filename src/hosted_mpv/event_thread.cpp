@@ -4,11 +4,14 @@
 // written under the lock, and the stall rule's stop is queued under it.
 #include "event_thread.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
+#include "buffering.h"
 #include "engine_text.h"
+#include "event_dispatch.h"
+#include "log_lines.h"
 #include "rotation.h"
 #include "session_properties.h"
 
@@ -30,19 +33,17 @@ void handleRecorderFailureLocked(Session& session, const std::string& text) {
 // turn), and it arrives after the events that followed it in time. They
 // describe the load only while it has not started playing; the end of a file
 // with an error and a refused load set the status themselves.
-void handleLogLocked(Session& session, const mpv_event_log_message* message) {
-  if (!message || !message->level || !message->text) return;
-  std::string level = message->level;
-  if (level != "warn" && level != "error" && level != "fatal") return;
-  std::fprintf(stderr, "[hosted-mpv][%s][%s] %s: %s", session.id.c_str(), message->level,
-               message->prefix ? message->prefix : "mpv", message->text);
-  engine::noteStreamLine(session.streamWatch, level, message->prefix ? message->prefix : "mpv",
-                         message->text);
-  if (level == "warn") return;
-  if (message->prefix && std::strcmp(message->prefix, "recorder") == 0) {
-    handleRecorderFailureLocked(session, message->text);
+void handleLogLocked(Session& session, const mpv_event& event) {
+  const auto line = engine::readLogLine(static_cast<const mpv_event_log_message*>(event.data));
+  if (!line || line->kind == engine::LogLineKind::other) return;
+  std::fprintf(stderr, "[hosted-mpv][%s][%s] %s: %s", session.id.c_str(), line->level, line->prefix,
+               line->text);
+  engine::noteStreamLine(session.streamWatch, line->level, line->prefix, line->text);
+  if (!engine::isFailure(line->kind)) return;
+  if (line->kind == engine::LogLineKind::recorderFailure) {
+    handleRecorderFailureLocked(session, line->text);
   }
-  engine::applyFailureLine(loadStateOf(session), kSessionStatusRules, level, message->text);
+  engine::applyFailureLine(loadStateOf(session), kSessionStatusRules, line->level, line->text);
 }
 
 void handleReplyLocked(Session& session, uint64_t replyId, int error) {
@@ -55,47 +56,49 @@ void handleReplyLocked(Session& session, uint64_t replyId, int error) {
   if (error < 0) session.snapshot.error = engineText(error);
 }
 
-void handleStartFileLocked(Session& session) {
+void handleReplyEventLocked(Session& session, const mpv_event& event) {
+  handleReplyLocked(session, event.reply_userdata, event.error);
+}
+
+void handleShutdownLocked(Session& session, const mpv_event&) {
+  session.running.store(false, std::memory_order_release);
+  session.snapshot.status = SessionStatus::closed;
+}
+
+void handleStartFileLocked(Session& session, const mpv_event&) {
   engine::applyStartFile(loadStateOf(session), kSessionStatusRules);
   engine::resetForNewFile<Session>(kSessionProperties, session);
 }
 
+void handleEndFileLocked(Session& session, const mpv_event& event) {
+  engine::applyEndFileEvent(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
+                            event, session.running.load(std::memory_order_acquire));
+}
+
+void handleFileLoadedLocked(Session& session, const mpv_event&) {
+  engine::applyFileLoaded(loadStateOf(session), kSessionStatusRules);
+}
+
+void handlePropertyChangeLocked(Session& session, const mpv_event& event) {
+  engine::applyPropertyChange<Session>(kSessionProperties, session,
+                                       static_cast<const mpv_event_property*>(event.data));
+}
+
+constexpr engine::EventRow<Session> kSessionEventRows[] = {
+    {MPV_EVENT_SHUTDOWN, &handleShutdownLocked},
+    {MPV_EVENT_LOG_MESSAGE, &handleLogLocked},
+    {MPV_EVENT_SET_PROPERTY_REPLY, &handleReplyEventLocked},
+    {MPV_EVENT_COMMAND_REPLY, &handleReplyEventLocked},
+    {MPV_EVENT_START_FILE, &handleStartFileLocked},
+    {MPV_EVENT_END_FILE, &handleEndFileLocked},
+    {MPV_EVENT_FILE_LOADED, &handleFileLoadedLocked},
+    {MPV_EVENT_PROPERTY_CHANGE, &handlePropertyChangeLocked},
+};
+
 }  // namespace
 
 void handleSessionEventLocked(Session& session, const mpv_event& event) {
-  switch (event.event_id) {
-    case MPV_EVENT_SHUTDOWN:
-      session.running.store(false, std::memory_order_release);
-      session.snapshot.status = SessionStatus::closed;
-      break;
-    case MPV_EVENT_LOG_MESSAGE:
-      handleLogLocked(session, static_cast<const mpv_event_log_message*>(event.data));
-      break;
-    case MPV_EVENT_SET_PROPERTY_REPLY:
-    case MPV_EVENT_COMMAND_REPLY:
-      handleReplyLocked(session, event.reply_userdata, event.error);
-      break;
-    case MPV_EVENT_START_FILE:
-      handleStartFileLocked(session);
-      break;
-    case MPV_EVENT_END_FILE: {
-      const auto* endFile = static_cast<const mpv_event_end_file*>(event.data);
-      if (!engine::isEndOfStalledLoad(session.snapshot.buffering, endFile)) {
-        engine::applyEndFile(loadStateOf(session), kSessionStatusRules, endFile,
-                             session.running.load(std::memory_order_acquire));
-      }
-      break;
-    }
-    case MPV_EVENT_FILE_LOADED:
-      engine::applyFileLoaded(loadStateOf(session), kSessionStatusRules);
-      break;
-    case MPV_EVENT_PROPERTY_CHANGE:
-      engine::applyPropertyChange<Session>(kSessionProperties, session,
-                                           static_cast<const mpv_event_property*>(event.data));
-      break;
-    default:
-      break;
-  }
+  engine::dispatchEventLocked<Session>(kSessionEventRows, session, event);
 }
 
 void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts) {
@@ -104,50 +107,60 @@ void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts
 
 namespace {
 
+// The turn hook's rotation is chosen outside the lock: it calls the engine.
+bool takeTurnHook(Session& session, const mpv_event& event) {
+  if (event.event_id != MPV_EVENT_HOOK || event.reply_userdata != kTurnHookId) return false;
+  turnForFile(session, *static_cast<const mpv_event_hook*>(event.data));
+  return true;
+}
+
+// The stream's rotation as the turn began, and the new one where the event
+// changed it (-1: unchanged): a new turn is queued after the lock.
+struct SessionTurn {
+  int rotationBefore = 0;
+  int trackRotation = -1;
+};
+
+// Caller holds stateMutex.
+void beginTurnLocked(Session& session, SessionTurn& turn) {
+  turn.rotationBefore = session.streamRotation;
+}
+
 // A wait for data that made no progress for the bound ends the load.
 // The stop is queued under the lock: a load marks the snapshot under it before
 // it queues its own command, so the engine gets the stop before any later
 // load and never stops one. Queuing an asynchronous command waits for nothing.
-void expireStalledLoadLocked(Session& session, int64_t nowNs) {
-  const auto timeoutNs = static_cast<int64_t>(session.stallTimeoutSeconds * 1e9);
-  if (!engine::stallExpired(session.snapshot.buffering, nowNs, timeoutNs)) return;
-  engine::applyStreamStopped(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
-                             session.stallTimeoutSeconds);
-  const char* stop[] = {"stop", nullptr};
-  mpv_command_async(session.mpv, 0, stop);
+// Caller holds stateMutex.
+void endTurnLocked(Session& session, SessionTurn& turn, int64_t nowNs) {
+  if (session.streamRotation != turn.rotationBefore) turn.trackRotation = session.streamRotation;
+  if (engine::expireStalledLoad(loadStateOf(session), kSessionStatusRules,
+                                session.snapshot.buffering, session.stallTimeoutSeconds, nowNs)) {
+    const char* stop[] = {"stop", nullptr};
+    mpv_command_async(session.mpv, 0, stop);
+  }
 }
+
+// Event thread, stateMutex not held.
+void afterTurn(Session& session, const SessionTurn& turn) {
+  if (session.softwareRenderer && turn.trackRotation >= 0) {
+    followVideoTrack(session, turn.trackRotation);
+  }
+}
+
+constexpr engine::PlayerEvents<Session, SessionTurn> kSessionEvents{
+    .rows = kSessionEventRows,
+    .takeUnlocked = &takeTurnHook,
+    .beginLocked = &beginTurnLocked,
+    .streamEndLocked = &handleStreamEndLocked,
+    .endLocked = &endTurnLocked,
+    .afterUnlocked = &afterTurn,
+};
 
 }  // namespace
 
-void runEventLoop(SessionRef session) {
-  if (!session->running.load(std::memory_order_acquire)) return;
-  do {
-    mpv_event* event = mpv_wait_event(session->mpv, 0.1);
-    const bool hasEvent = event && event->event_id != MPV_EVENT_NONE;
-    if (hasEvent && event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kTurnHookId) {
-      turnForFile(*session, *static_cast<const mpv_event_hook*>(event->data));
-      continue;
-    }
-    // The engine is called outside stateMutex (but for the queued stop of a
-    // stalled load): the facts of an end are read before it, a new turn
-    // queued after it.
-    const bool streamEnds = hasEvent && engine::reportsStreamEnd(*event);
-    const engine::StreamEndFacts facts =
-        streamEnds ? engine::readStreamEndFacts(session->mpv) : engine::StreamEndFacts{};
-    const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::chrono::steady_clock::now().time_since_epoch())
-                              .count();
-    int trackRotation = -1;
-    {
-      std::lock_guard lock(session->stateMutex);
-      const int rotationBefore = session->streamRotation;
-      if (hasEvent) handleSessionEventLocked(*session, *event);
-      if (streamEnds) handleStreamEndLocked(*session, facts);
-      if (session->streamRotation != rotationBefore) trackRotation = session->streamRotation;
-      expireStalledLoadLocked(*session, nowNs);
-    }
-    if (session->softwareRenderer && trackRotation >= 0) followVideoTrack(*session, trackRotation);
-  } while (session->running.load(std::memory_order_acquire));
-}
+// The engine is called outside stateMutex (but for the queued stop of a
+// stalled load): the facts of an end are read before it, a new turn queued
+// after it.
+void runEventLoop(SessionRef session) { engine::runEventTurns(*session, kSessionEvents, 0.1); }
 
 }  // namespace hosted_mpv

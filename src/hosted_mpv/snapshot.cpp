@@ -1,25 +1,21 @@
 #include "snapshot.h"
 
+#include <array>
+#include <cstddef>
+
 namespace hosted_mpv {
 
+namespace {
+
+// In the order of SessionStatus's values.
+constexpr std::array<const char*, 7> kStatusTexts = {"idle",  "loading", "playing", "paused",
+                                                     "ended", "error",   "closed"};
+
+}  // namespace
+
 const char* sessionStatusText(SessionStatus status) {
-  switch (status) {
-    case SessionStatus::idle:
-      return "idle";
-    case SessionStatus::loading:
-      return "loading";
-    case SessionStatus::playing:
-      return "playing";
-    case SessionStatus::paused:
-      return "paused";
-    case SessionStatus::ended:
-      return "ended";
-    case SessionStatus::error:
-      return "error";
-    case SessionStatus::closed:
-      return "closed";
-  }
-  return "idle";
+  const auto at = static_cast<size_t>(status);
+  return at < kStatusTexts.size() ? kStatusTexts[at] : "idle";
 }
 
 }  // namespace hosted_mpv

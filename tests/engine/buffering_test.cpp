@@ -6,29 +6,26 @@
 
 #include "deinterlacing.h"
 #include "stream_end.h"
+#include "text_status_record.h"
 
 using namespace engine;
 
 namespace {
 
-struct Player {
+// Playing a loaded file, with an error of the engine's on show.
+struct Player : TextStatusRecord {
+  Player() {
+    status = "playing";
+    errorFromEngine = true;
+    fileLoaded = true;
+  }
   Buffering buffering;
-  std::string status = "playing";
-  std::string error;
-  bool errorFromEngine = true;
-  bool fileLoaded = true;
-  bool paused = false;
-  StreamWatch watch;
 };
 
 const StatusRules<const char*> kRules{"idle", "loading", "playing", "paused",
                                       "ended", "error", false, true};
 const auto kRows = bufferingRows<&Player::buffering>();
 constexpr int64_t kSecond = 1'000'000'000;
-
-LoadState<std::string> loadOf(Player& p) {
-  return {p.status, p.error, p.errorFromEngine, p.fileLoaded, p.paused, p.watch};
-}
 
 void waiting(Player& p, bool active) {
   int flag = active;
@@ -72,7 +69,7 @@ TEST(Buffering, AStalledLoadEndsInErrorAndItsStopKeepsIt) {
   Player p;
   waiting(p, true);
   fill(p, 0);
-  applyStreamStopped(loadOf(p), kRules, p.buffering, 2.5);
+  applyStreamStopped(loadStateOf(p), kRules, p.buffering, 2.5);
   EXPECT_EQ(p.status, "error");
   EXPECT_EQ(p.error, "Stream stopped: no data for 2.5 s.");
   EXPECT_FALSE(p.errorFromEngine);
@@ -91,6 +88,29 @@ TEST(Buffering, AStalledLoadEndsInErrorAndItsStopKeepsIt) {
   resetForNewFile<Player>(kRows, p);
   EXPECT_FALSE(isEndOfStalledLoad(p.buffering, &stop));
   EXPECT_EQ(p.buffering.percent, -1);
+}
+
+// What both players run after each event: the bound ends the load once, and
+// only the end of the stop that follows keeps its error.
+TEST(Buffering, TheBoundEndsTheLoadOnceAndOnlyItsStopKeepsTheError) {
+  Player p;
+  waiting(p, true);
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2, 1 * kSecond));
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2, 3 * kSecond - 1));
+  EXPECT_TRUE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2, 3 * kSecond));
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2, 9 * kSecond));
+  EXPECT_EQ(p.error, "Stream stopped: no data for 2 s.");
+  for (const auto reason : {MPV_END_FILE_REASON_STOP, MPV_END_FILE_REASON_ERROR}) {
+    Player stalled = p;
+    mpv_event_end_file endFile{};
+    endFile.reason = reason;
+    mpv_event event{};
+    event.event_id = MPV_EVENT_END_FILE;
+    event.data = &endFile;
+    applyEndFileEvent(loadStateOf(stalled), kRules, stalled.buffering, event, true);
+    EXPECT_EQ(stalled.status, "error");
+    EXPECT_EQ(stalled.error, reason == MPV_END_FILE_REASON_STOP ? p.error : "Playback failed.");
+  }
 }
 
 TEST(Buffering, SnapshotKeysAndUnavailableValues) {

@@ -8,18 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "text_status_record.h"
+
 using namespace engine;
 
 namespace {
 
-struct Record {
-  std::string status = "idle";
-  std::string error;
-  bool errorFromEngine = false;
-  bool fileLoaded = false;
-  bool paused = false;
-  StreamWatch watch;
-};
+using Record = TextStatusRecord;
 
 StatusRules<const char*> rulesWith(bool eofReachedNeedsRunning, bool failedEndClearsEngineMark) {
   return {"idle",
@@ -32,16 +27,12 @@ StatusRules<const char*> rulesWith(bool eofReachedNeedsRunning, bool failedEndCl
           failedEndClearsEngineMark};
 }
 
-LoadState<std::string> load(Record& r) {
-  return {r.status, r.error, r.errorFromEngine, r.fileLoaded, r.paused, r.watch};
-}
-
 void endFile(Record& r, const StatusRules<const char*>& rules, mpv_end_file_reason reason,
              int error, bool running) {
   mpv_event_end_file end{};
   end.reason = reason;
   end.error = error;
-  applyEndFile(load(r), rules, &end, running);
+  applyEndFile(loadStateOf(r), rules, &end, running);
 }
 
 }  // namespace
@@ -49,31 +40,31 @@ void endFile(Record& r, const StatusRules<const char*>& rules, mpv_end_file_reas
 TEST(PlaybackRules, ALoadFromFailureLinesToEndedAndTheNext) {
   const auto rules = rulesWith(false, true);
   Record r;
-  applyStartFile(load(r), rules);
+  applyStartFile(loadStateOf(r), rules);
   EXPECT_EQ(r.status, "loading");
-  applyFailureLine(load(r), rules, "warn", "ignored");
+  applyFailureLine(loadStateOf(r), rules, "warn", "ignored");
   EXPECT_EQ(r.error, "");
-  applyFailureLine(load(r), rules, "fatal", "cannot open server");
+  applyFailureLine(loadStateOf(r), rules, "fatal", "cannot open server");
   EXPECT_EQ(r.error, "");  // held: it may be a late line of the load before
   EXPECT_FALSE(r.errorFromEngine);
   EXPECT_EQ(r.status, "loading");  // a line never changes the status
-  applyPause(load(r), rules, true);
+  applyPause(loadStateOf(r), rules, true);
   EXPECT_EQ(r.status, "loading");  // not loaded yet: the pause waits
-  applyFileLoaded(load(r), rules);
+  applyFileLoaded(loadStateOf(r), rules);
   EXPECT_EQ(r.status, "paused");
   EXPECT_EQ(r.error, "");
   EXPECT_FALSE(r.errorFromEngine);
-  applyFailureLine(load(r), rules, "error", "late line of a replaced load");
+  applyFailureLine(loadStateOf(r), rules, "error", "late line of a replaced load");
   EXPECT_EQ(r.error, "");
-  applyPause(load(r), rules, false);
+  applyPause(loadStateOf(r), rules, false);
   EXPECT_EQ(r.status, "playing");
-  applyEofReached(load(r), rules, true, true);
+  applyEofReached(loadStateOf(r), rules, true, true);
   EXPECT_EQ(r.status, "ended");
-  applyPause(load(r), rules, true);
+  applyPause(loadStateOf(r), rules, true);
   EXPECT_EQ(r.status, "ended");
   endFile(r, rules, MPV_END_FILE_REASON_EOF, 0, true);
   EXPECT_EQ(r.status, "ended");
-  applyStartFile(load(r), rules);
+  applyStartFile(loadStateOf(r), rules);
   EXPECT_EQ(r.status, "loading");
   EXPECT_FALSE(r.fileLoaded);
   EXPECT_TRUE(r.paused);  // the caller's pause carries over to the next load
@@ -82,18 +73,18 @@ TEST(PlaybackRules, ALoadFromFailureLinesToEndedAndTheNext) {
 TEST(PlaybackRules, AFailedEndKeepsAFatalLineAndTakesLaterWords) {
   const auto rules = rulesWith(false, true);
   Record r;
-  applyStartFile(load(r), rules);
-  applyFailureLine(load(r), rules, "fatal", "No such file");
+  applyStartFile(loadStateOf(r), rules);
+  applyFailureLine(loadStateOf(r), rules, "fatal", "No such file");
   endFile(r, rules, MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED, true);
   EXPECT_EQ(r.status, "error");
   EXPECT_EQ(r.error, "No such file");
-  applyFailureLine(load(r), rules, "error", "words after the event");
+  applyFailureLine(loadStateOf(r), rules, "error", "words after the event");
   EXPECT_EQ(r.error, "words after the event");
-  applyFailureLine(load(r), rules, "error", "\n");
+  applyFailureLine(loadStateOf(r), rules, "error", "\n");
   EXPECT_EQ(r.error, "words after the event");
 
   Record plain;
-  applyStartFile(load(plain), rules);
+  applyStartFile(loadStateOf(plain), rules);
   endFile(plain, rules, MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED, false);
   EXPECT_EQ(plain.status, "error");  // also while stopping
   EXPECT_EQ(plain.error, mpv_error_string(MPV_ERROR_LOADING_FAILED));
@@ -106,13 +97,13 @@ TEST(PlaybackRules, EofReachedWhileStoppingFollowsTheRule) {
   for (bool needsRunning : {false, true}) {
     const auto rules = rulesWith(needsRunning, true);
     Record r;
-    applyStartFile(load(r), rules);
-    applyEofReached(load(r), rules, true, true);
+    applyStartFile(loadStateOf(r), rules);
+    applyEofReached(loadStateOf(r), rules, true, true);
     EXPECT_EQ(r.status, "loading");  // never before the file is loaded
-    applyFileLoaded(load(r), rules);
-    applyEofReached(load(r), rules, true, false);
+    applyFileLoaded(loadStateOf(r), rules);
+    applyEofReached(loadStateOf(r), rules, true, false);
     EXPECT_EQ(r.status, needsRunning ? "playing" : "ended");
-    applyEofReached(load(r), rules, false, true);
+    applyEofReached(loadStateOf(r), rules, false, true);
     EXPECT_EQ(r.status, needsRunning ? "playing" : "ended");
   }
 }
@@ -121,8 +112,8 @@ TEST(PlaybackRules, AnEmptyFatalLineThenAFailedEndFollowsTheRule) {
   for (bool clearsMark : {false, true}) {
     const auto rules = rulesWith(false, clearsMark);
     Record r;
-    applyStartFile(load(r), rules);
-    applyFailureLine(load(r), rules, "fatal", "");
+    applyStartFile(loadStateOf(r), rules);
+    applyFailureLine(loadStateOf(r), rules, "fatal", "");
     endFile(r, rules, MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED, true);
     EXPECT_EQ(r.error, mpv_error_string(MPV_ERROR_LOADING_FAILED));
     EXPECT_EQ(r.errorFromEngine, !clearsMark);
@@ -142,7 +133,7 @@ TEST(PlaybackRules, EndOfFileReasonsWhileRunningAndStopping) {
     endFile(r, rules, MPV_END_FILE_REASON_STOP, 0, running);
     EXPECT_EQ(r.status, running ? "idle" : "playing");
     r.status = "playing";
-    applyEndFile(load(r), rules, nullptr, running);
+    applyEndFile(loadStateOf(r), rules, nullptr, running);
     EXPECT_EQ(r.status, running ? "idle" : "playing");
   }
 }
@@ -154,11 +145,11 @@ TEST(PlaybackRules, ALateLineOfAFailedLoadNeverShowsWhileTheNextLoads) {
   const auto rules = rulesWith(false, true);
   for (bool nextFails : {false, true}) {
     Record r;
-    applyStartFile(load(r), rules);
+    applyStartFile(loadStateOf(r), rules);
     endFile(r, rules, MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED, true);
-    applyStartFile(load(r), rules);
-    applyFailureLine(load(r), rules, "error", "Failed to open first.\n");
-    applyFailureLine(load(r), rules, "fatal", "late fatal of the first\n");
+    applyStartFile(loadStateOf(r), rules);
+    applyFailureLine(loadStateOf(r), rules, "error", "Failed to open first.\n");
+    applyFailureLine(loadStateOf(r), rules, "fatal", "late fatal of the first\n");
     EXPECT_EQ(r.status, "loading");
     EXPECT_EQ(r.error, "");
     EXPECT_FALSE(r.errorFromEngine);
@@ -167,9 +158,9 @@ TEST(PlaybackRules, ALateLineOfAFailedLoadNeverShowsWhileTheNextLoads) {
       EXPECT_EQ(r.error, "late fatal of the first\n");
       EXPECT_TRUE(r.errorFromEngine);
     } else {
-      applyFileLoaded(load(r), rules);
-      applyEofReached(load(r), rules, true, true);
-      applyStreamEnd(load(r), rules, StreamEndFacts{6.0, 6.0, 1000000, 1000000});
+      applyFileLoaded(loadStateOf(r), rules);
+      applyEofReached(loadStateOf(r), rules, true, true);
+      applyStreamEnd(loadStateOf(r), rules, StreamEndFacts{6.0, 6.0, 1000000, 1000000});
       EXPECT_EQ(r.status, "ended");
       EXPECT_EQ(r.error, "");  // the held line is gone with the load that played
     }
@@ -208,23 +199,23 @@ TEST(PlaybackRules, AStreamCutShortEndsWithWhyAndOnePlayedOutWithout) {
   const auto rules = rulesWith(false, true);
   for (const Case& c : cases) {
     Record r;
-    applyStartFile(load(r), rules);
-    applyFileLoaded(load(r), rules);
+    applyStartFile(loadStateOf(r), rules);
+    applyFileLoaded(loadStateOf(r), rules);
     for (const auto& [level, prefix, text] : c.lines) {
       noteStreamLine(r.watch, level, prefix, text);
-      applyFailureLine(load(r), rules, level, text);
+      applyFailureLine(loadStateOf(r), rules, level, text);
     }
-    applyStreamEnd(load(r), rules, c.facts);
+    applyStreamEnd(loadStateOf(r), rules, c.facts);
     EXPECT_EQ(r.error, "") << c.name << ": nothing before the end";
-    applyEofReached(load(r), rules, true, true);
-    applyStreamEnd(load(r), rules, c.facts);
+    applyEofReached(loadStateOf(r), rules, true, true);
+    applyStreamEnd(loadStateOf(r), rules, c.facts);
     EXPECT_EQ(r.status, "ended") << c.name;
     EXPECT_EQ(r.error, c.error) << c.name;
     EXPECT_FALSE(r.errorFromEngine) << c.name;
-    applyStartFile(load(r), rules);  // the next file starts clean
-    applyFileLoaded(load(r), rules);
-    applyEofReached(load(r), rules, true, true);
-    applyStreamEnd(load(r), rules, StreamEndFacts{6.0, 6.0, 1000000, 1000000});
+    applyStartFile(loadStateOf(r), rules);  // the next file starts clean
+    applyFileLoaded(loadStateOf(r), rules);
+    applyEofReached(loadStateOf(r), rules, true, true);
+    applyStreamEnd(loadStateOf(r), rules, StreamEndFacts{6.0, 6.0, 1000000, 1000000});
     EXPECT_EQ(r.error, "") << c.name;
   }
 }

@@ -4,16 +4,14 @@
 // frames as the trace shows them, the three fallbacks to the software
 // renderer, and disposal while frames are being drawn. Sessions whose trace
 // output is read run in a child Node process.
-const { describe, it, before, after } = require('node:test');
+const { describe, it, before } = require('node:test');
 const assert = require('node:assert/strict');
 const readline = require('node:readline');
 const { spawn } = require('node:child_process');
-const { startXvfb, openHostWindow, sleep, waitFor, waitForColours: waitForScreen, threadCount } = require('./support/x11');
+const { hostWindowForSuite, sleep, waitFor, waitForColours: waitForScreen, threadCount } = require('./support/x11');
 
 const HOST = [0x20, 0xc0, 0x40];
 const REFRESH_HZ = 60;  // Xvfb reports no refresh rate
-let xvfb;
-let host;
 let hosted;
 
 // Red in the top half, blue in the bottom half: shows which way up frames are.
@@ -29,7 +27,7 @@ function childSession(rect, source, env = {}) {
   const script = `
     const hosted = require(${JSON.stringify(require.resolve('../../lib/hosted_mpv'))});
     const handle = Buffer.alloc(4);
-    handle.writeUInt32LE(${host.id});
+    handle.writeUInt32LE(${hostWindow.host.id});
     const id = hosted.createSession(handle, ${JSON.stringify(rect)}, null, 1, ['ao=null']);
     hosted.loadPlayback(id, { streamUrl: ${JSON.stringify(source)} });
     require('node:readline').createInterface({ input: process.stdin }).on('line', (line) => {
@@ -88,18 +86,13 @@ function outside({ x, y, width, height }) {
   return [[x - 2, y + 2], [x + width + 1, y + 2], [x + 2, y - 2], [x + 2, y + height + 1]];
 }
 
-const waitForColours = (expectations, what) => waitForScreen(host, expectations, what,
+const waitForColours = (expectations, what) => waitForScreen(hostWindow.host, expectations, what,
   { timeoutMs: 10000, tolerance: 24 });
 
-before(async () => {
-  xvfb = await startXvfb();
-  host = await openHostWindow(640, 480, HOST.map((v) => v.toString(16).padStart(2, '0')).join(''));
-  hosted = require('../../lib/hosted_mpv');
-});
+const hostWindow = hostWindowForSuite(640, 480, HOST.map((v) => v.toString(16).padStart(2, '0')).join(''));
 
-after(async () => {
-  await host.close();
-  await xvfb.stop();
+before(async () => {
+  hosted = require('../../lib/hosted_mpv');
 });
 
 describe('OpenGL path', () => {
@@ -115,7 +108,7 @@ describe('OpenGL path', () => {
     assert.deepEqual(rest, ['Using renderer backend: sw']);
     await waitForColours([[inside(rect), [255, 0, 0]], [insideBottom(rect), [0, 0, 255]],
       [outside(rect), HOST]], 'red above blue in the rectangle, the host colour around it');
-    assert.equal((await host.children()).length, 1, 'only the software view is left');
+    assert.equal((await hostWindow.host.children()).length, 1, 'only the software view is left');
     await session.dispose();
     await waitForColours([[inside(rect), HOST]], 'nothing after disposal');
   });
@@ -127,10 +120,10 @@ describe('OpenGL path', () => {
     assert.deepEqual(session.messages(), ['Using renderer backend: gl']);
     await waitForColours([[inside(rect), [255, 0, 0]], [insideBottom(rect), [0, 0, 255]],
       [outside(rect), HOST]], 'red above blue in the rectangle, the host colour around it');
-    assert.equal((await host.children()).length, 1);
+    assert.equal((await hostWindow.host.children()).length, 1);
     await session.dispose();
     await waitForColours([[inside(rect), HOST]], 'nothing after disposal');
-    assert.deepEqual(await host.children(), []);
+    assert.deepEqual(await hostWindow.host.children(), []);
   });
 
   it('renders at most once per refresh and only skips on a 0 × 0 surface', async () => {
@@ -183,9 +176,9 @@ describe('OpenGL path', () => {
         assert.equal(line.skipped, 0);
         await waitForColours([[inside(rect), [255, 0, 0]], [insideBottom(rect), [0, 0, 255]],
           [outside(rect), HOST]], 'the software frames in the rectangle');
-        assert.equal((await host.children()).length, 1, 'only the software view is left');
+        assert.equal((await hostWindow.host.children()).length, 1, 'only the software view is left');
         await session.dispose();
-        assert.deepEqual(await host.children(), []);
+        assert.deepEqual(await hostWindow.host.children(), []);
       });
     }
   });
@@ -193,14 +186,14 @@ describe('OpenGL path', () => {
   it('disposes sessions while their frames are being drawn', async () => {
     // The first session starts the module's UI thread and the driver's
     // threads of the display; they stay, like the main thread.
-    const first = hosted.createSession(host.handle(), { width: 16, height: 16 }, null, 1, ['ao=null']);
+    const first = hosted.createSession(hostWindow.host.handle(), { width: 16, height: 16 }, null, 1, ['ao=null']);
     hosted.disposeSession(first);
     await sleep(100);
     const baseline = threadCount();
     for (let round = 0; round < 4; ++round) {
       const ids = [];
       for (let i = 0; i < 3; ++i) {
-        const id = hosted.createSession(host.handle(), { x: i * 90, y: 0, width: 80, height: 60 },
+        const id = hosted.createSession(hostWindow.host.handle(), { x: i * 90, y: 0, width: 80, height: 60 },
           null, 1, ['ao=null']);
         hosted.loadPlayback(id, { streamUrl: 'av://lavfi:testsrc2=size=80x60:rate=200' });
         ids.push(id);
@@ -213,7 +206,7 @@ describe('OpenGL path', () => {
       hosted.disposeSession(ids[2]);
       for (const id of ids) assert.equal(hosted.getSessionSnapshot(id), null);
     }
-    assert.deepEqual(await host.children(), []);
+    assert.deepEqual(await hostWindow.host.children(), []);
     await waitFor(() => threadCount() <= baseline, `${baseline} threads`, 5000);
   });
 });

@@ -2,22 +2,20 @@
 // What the hosted module draws: pixels of a real top-level window on Xvfb,
 // the render window's placement, its click-through, several sessions at once,
 // the trace output, and that disposal leaves no window or thread behind.
-const { describe, it, before, after } = require('node:test');
+const { describe, it } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawn } = require('node:child_process');
-const { startXvfb, openHostWindow, sleep, waitFor, threadCount } = require('./support/x11');
+const { hostWindowForSuite, openHostWindow, sleep, waitFor, threadCount } = require('./support/x11');
 
 const HOST = [0x20, 0xc0, 0x40];
 let hosted;
-let xvfb;
-let host;
 let baselineThreads;
 
 const near = (pixel, rgb, tolerance = 24) => pixel.every((v, i) => Math.abs(v - rgb[i]) <= tolerance);
 const colourSource = (colour, w, h) => `av://lavfi:color=c=${colour}:size=${w}x${h}:rate=30`;
 
 function create(bounds) {
-  return hosted.createSession(host.handle(), bounds, null, 1, ['ao=null']);
+  return hosted.createSession(hostWindow.host.handle(), bounds, null, 1, ['ao=null']);
 }
 
 async function play(bounds, colour) {
@@ -41,7 +39,7 @@ async function waitForColour(points, rgb, what) {
   let last;
   try {
     await waitFor(async () => {
-      const image = await host.capture();
+      const image = await hostWindow.host.capture();
       last = points.map(([px, py]) => [px, py, image.at(px, py)]);
       return last.every(([, , pixel]) => near(pixel, rgb));
     }, what, 10000);
@@ -51,20 +49,14 @@ async function waitForColour(points, rgb, what) {
   }
 }
 
-before(async () => {
-  xvfb = await startXvfb();
-  host = await openHostWindow(640, 480, HOST.map((v) => v.toString(16).padStart(2, '0')).join(''));
-  hosted = require('../../lib/hosted_mpv');
-  // The first session starts the module's UI thread; it stays, like a main thread.
-  hosted.disposeSession(create({ x: 0, y: 0, width: 16, height: 16 }));
-  await sleep(100);
-  baselineThreads = threadCount();
-});
-
-after(async () => {
-  await host.close();
-  await xvfb.stop();
-});
+const hostWindow = hostWindowForSuite(640, 480, HOST.map((v) => v.toString(16).padStart(2, '0')).join(''),
+  async () => {
+    hosted = require('../../lib/hosted_mpv');
+    // The first session starts the module's UI thread; it stays, like a main thread.
+    hosted.disposeSession(create({ x: 0, y: 0, width: 16, height: 16 }));
+    await sleep(100);
+    baselineThreads = threadCount();
+  });
 
 describe('hosted rendering', () => {
   it('draws the video inside the session rectangle only', async () => {
@@ -109,10 +101,10 @@ describe('hosted rendering', () => {
   it('lets the pointer through to the host window', async () => {
     const rect = { x: 100, y: 100, width: 200, height: 150 };
     const id = await play(rect, 'red');
-    const children = await host.children();
+    const children = await hostWindow.host.children();
     assert.equal(children.length, 1);
-    assert.equal(await host.windowUnder(150, 150), host.id);
-    assert.equal(await host.windowUnder(5, 5), host.id);
+    assert.equal(await hostWindow.host.windowUnder(150, 150), hostWindow.host.id);
+    assert.equal(await hostWindow.host.windowUnder(5, 5), hostWindow.host.id);
     hosted.disposeSession(id);
   });
 
@@ -124,13 +116,13 @@ describe('hosted rendering', () => {
     ];
     const ids = [];
     for (const [rect, colour] of rects) ids.push(await play(rect, colour));
-    assert.equal((await host.children()).length, 3);
+    assert.equal((await hostWindow.host.children()).length, 3);
     await waitForColour([[25, 25]], [255, 0, 0], 'the first');
     await waitForColour([[375, 25]], [0, 0, 255], 'the second');
     await waitForColour([[200, 140], [130, 90], [270, 90]], [0, 255, 0], 'the third, over both');
     for (const id of ids) assert.equal(hosted.getSessionSnapshot(id).status, 'playing');
     for (const id of ids) hosted.disposeSession(id);
-    assert.deepEqual(await host.children(), []);
+    assert.deepEqual(await hostWindow.host.children(), []);
   });
 
   it('survives the application closing its window first', async () => {
@@ -160,7 +152,7 @@ describe('hosted rendering', () => {
     assert.ok(threadCount() > baselineThreads);
     for (const id of ids) hosted.disposeSession(id);
     await waitFor(() => threadCount() === baselineThreads, `${baselineThreads} threads`, 5000);
-    assert.deepEqual(await host.children(), []);
+    assert.deepEqual(await hostWindow.host.children(), []);
   });
 });
 
@@ -170,7 +162,7 @@ describe('trace output', () => {
     const script = `
       const hosted = require(${JSON.stringify(require.resolve('../../lib/hosted_mpv'))});
       const handle = Buffer.alloc(4);
-      handle.writeUInt32LE(${host.id});
+      handle.writeUInt32LE(${hostWindow.host.id});
       const id = hosted.createSession(handle, { width: 64, height: 48 }, null, 1, ['ao=null', 'bogus=1']);
       hosted.loadPlayback(id, { streamUrl: 'av://lavfi:color=c=red:size=64x48:rate=100' });
       setTimeout(() => { hosted.disposeSession(id); }, Number(process.env.RUN_MS));`;

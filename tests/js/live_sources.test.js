@@ -6,27 +6,19 @@
 // of 10 s runs out); and HLS live whose window slides on every 2 s, one
 // segment arriving late. Each runs about 15 to 25 s; bench/live_soak.js plays
 // them for minutes.
-const { describe, it, before, after } = require('node:test');
+const { describe, it, before } = require('node:test');
 const assert = require('node:assert/strict');
 const { HelperClient } = require('../../lib/helper_client');
 const { uniqueShmBase } = require('./helper_fixtures');
-const { startXvfb, openHostWindow, waitFor, sleep } = require('./support/x11');
+const { hostWindowForSuite, waitFor, sleep } = require('./support/x11');
 const { startUdpSource, startHlsLive } = require('./support/live_sources');
 
 const BOUND_SECONDS = 10;
-let xvfb;
-let host;
+const hostWindow = hostWindowForSuite(640, 480, '000000');
 let hosted;
 
-before(async () => {
-  xvfb = await startXvfb();
-  host = await openHostWindow(640, 480, '000000');
+before(() => {
   hosted = require('../../lib/hosted_mpv');
-});
-
-after(async () => {
-  await host?.close();
-  await xvfb?.stop();
 });
 
 // The two players behind one face: load a URL, then wait for a snapshot.
@@ -42,7 +34,7 @@ async function helperPlayer() {
 }
 
 async function hostedPlayer() {
-  const id = hosted.createSession(host.handle(), { x: 0, y: 0, width: 320, height: 240 }, null, 1);
+  const id = hosted.createSession(hostWindow.host.handle(), { x: 0, y: 0, width: 320, height: 240 }, null, 1);
   return {
     load: (url) => hosted.loadPlayback(id, { streamUrl: url }),
     until: (predicate, what, timeoutMs) => waitFor(() => {

@@ -12,7 +12,7 @@ const path = require('node:path');
 const { HelperClient } = require('../../lib/helper_client');
 const { FrameFollower } = require('../../lib/frame_follower');
 const { uniqueShmBase, sleep } = require('./helper_fixtures');
-const { startXvfb, openHostWindow, waitFor } = require('./support/x11');
+const { hostWindowForSuite, waitFor } = require('./support/x11');
 
 const TURNS = [0, 90, 180, 270];
 const BOX_SCRIPT = `[Script Info]
@@ -106,17 +106,10 @@ describe('subtitles on rotated video', () => {
 
   describe('hosted_mpv', () => {
     const RECT = { x: 40, y: 40, width: 400, height: 400 };
-    let xvfb;
-    let host;
+    const hostWindow = hostWindowForSuite(480, 480, '20c040');
     let hosted;
-    before(async () => {
-      xvfb = await startXvfb();
-      host = await openHostWindow(480, 480, '20c040');
+    before(() => {
       hosted = require('../../lib/hosted_mpv');
-    });
-    after(async () => {
-      await host.close();
-      await xvfb.stop();
     });
 
     for (const renderer of ['sw', 'gl']) {
@@ -124,7 +117,7 @@ describe('subtitles on rotated video', () => {
         process.env.ORVANEL_HOSTED_MPV_RENDERER = renderer;
         let id;
         try {
-          id = hosted.createSession(host.handle(), RECT, null, 1, [`sub-files=${script}`]);
+          id = hosted.createSession(hostWindow.host.handle(), RECT, null, 1, [`sub-files=${script}`]);
         } finally {
           delete process.env.ORVANEL_HOSTED_MPV_RENDERER;
         }
@@ -143,7 +136,7 @@ describe('subtitles on rotated video', () => {
             picture.y = RECT.y + Math.round((RECT.height - picture.height) / 2);
             let last = null;
             const centre = await waitFor(async () => {
-              const screen = await host.capture();
+              const screen = await hostWindow.host.capture();
               last = boxCentre((x, y) => screen.at(x, y), picture);
               // A frame of the previous file may still show for a moment.
               return last && Math.abs(last.x - 0.5) < 0.08 && last.y > 0.8 ? last : null;

@@ -9,7 +9,7 @@ const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { HelperClient } = require('../../lib/helper_client');
 const { uniqueShmBase } = require('./helper_fixtures');
-const { startXvfb, openHostWindow, sleep, waitFor } = require('./support/x11');
+const { hostWindowForSuite, sleep, waitFor } = require('./support/x11');
 const { startCutServer, SLOW_MS } = require('./support/cut_server');
 
 const CASES = [
@@ -99,16 +99,7 @@ describe('stream ends', () => {
   describe('helper', () => checkEnds(helperPlayer));
 
   describe('hosted_mpv', () => {
-    let xvfb;
-    let host;
-    before(async () => {
-      xvfb = await startXvfb();
-      host = await openHostWindow(640, 480, '102030');
-    });
-    after(async () => {
-      await host.close();
-      await xvfb.stop();
-    });
-    checkEnds(() => hostedPlayer(require('../../lib/hosted_mpv'), host.handle()));
+    const hostWindow = hostWindowForSuite(640, 480, '102030');
+    checkEnds(() => hostedPlayer(require('../../lib/hosted_mpv'), hostWindow.host.handle()));
   });
 });

@@ -7,6 +7,7 @@ const os = require('node:os');
 const path = require('node:path');
 const readline = require('node:readline');
 const { spawn } = require('node:child_process');
+const { before, after } = require('node:test');
 const { artifactPath } = require('../../../lib/native');
 
 /**
@@ -159,4 +160,26 @@ async function waitForColours(host, expectations, what, { timeoutMs = 10000, tol
   }
 }
 
-module.exports = { toolEnv, startXvfb, openHostWindow, sleep, waitFor, waitForColours, threadCount };
+/**
+ * An Xvfb display and a host window on it for the tests of the enclosing
+ * suite: made before them, closed after them (what was made, if making the
+ * rest failed). `.host` is the window once made. `thenSetUp` runs in the same
+ * hook once the window is there: Node runs a file's top-level hooks together.
+ */
+function hostWindowForSuite(width, height, colour, thenSetUp = async () => {}) {
+  const held = { xvfb: null, host: null };
+  before(async () => {
+    held.xvfb = await startXvfb();
+    held.host = await openHostWindow(width, height, colour);
+    await thenSetUp();
+  });
+  after(async () => {
+    await held.host?.close();
+    await held.xvfb?.stop();
+  });
+  return held;
+}
+
+module.exports = {
+  toolEnv, startXvfb, openHostWindow, hostWindowForSuite, sleep, waitFor, waitForColours, threadCount,
+};
