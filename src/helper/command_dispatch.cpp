@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -34,25 +33,28 @@ double limit(double value, double low, double high) {
   return value;
 }
 
-void setDouble(HelperState& state, const char* property, double value) {
+void setDouble(HelperState& state, const char* property, double value)
+    EXCLUDES(state.stateMutex) {
   mpv_set_property(state.mpv, property, MPV_FORMAT_DOUBLE, &value);
 }
 
-void setText(HelperState& state, const char* property, const std::string& value) {
+void setText(HelperState& state, const char* property, const std::string& value)
+    EXCLUDES(state.stateMutex) {
   mpv_set_property_string(state.mpv, property, value.c_str());
 }
 
-void seek(HelperState& state, const Command& command, const char* mode) {
+void seek(HelperState& state, const Command& command, const char* mode)
+    EXCLUDES(state.stateMutex) {
   const std::string seconds = std::to_string(command.getDouble("seconds", 0));
   const char* args[] = {"seek", seconds.c_str(), mode, nullptr};
   mpv_command(state.mpv, args);
 }
 
-void handleLoad(HelperState& state, const Command& command) {
+void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.stateMutex) {
   const std::string url = textField(command, "url", "");
   if (url.empty()) return;
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     // Also when the snapshot says no recording runs: the engine may still
     // hold a path it failed to open, and would record this file there.
     mpv_set_property_string(state.mpv, "stream-record", "");
@@ -84,7 +86,7 @@ void handleLoad(HelperState& state, const Command& command) {
     });
   }
   if (result < 0) {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     state.status = "error";
     state.error = mpv_error_string(result);
     state.snapshotDirty = true;
@@ -97,7 +99,7 @@ bool isBoxSide(double value) {
   return value >= kMinRenderSide && value < static_cast<double>(INT32_MAX) + 1.0;
 }
 
-void handleSize(HelperState& state, const Command& command) {
+void handleSize(HelperState& state, const Command& command) EXCLUDES(state.stateMutex) {
   const double requestedWidth = command.getDouble("width", 0);
   const double requestedHeight = command.getDouble("height", 0);
   // Any box is taken, however large: the fitted ring is what is bounded
@@ -105,13 +107,14 @@ void handleSize(HelperState& state, const Command& command) {
   if (!isBoxSide(requestedWidth) || !isBoxSide(requestedHeight)) return;
   const int32_t width = truncateToInt32(requestedWidth);
   const int32_t height = truncateToInt32(requestedHeight);
-  std::lock_guard<std::mutex> lock(state.stateMutex);
+  threads::MutexLock lock(state.stateMutex);
   state.renderWidth = width;
   state.renderHeight = height;
   applyRenderSizeLocked(state);
 }
 
-void setTrack(HelperState& state, const Command& command, const char* property) {
+void setTrack(HelperState& state, const Command& command, const char* property)
+    EXCLUDES(state.stateMutex) {
   std::string value = textField(command, "value", "");
   if (value == "-1") value = "no";
   setText(state, property, value);
@@ -207,7 +210,7 @@ void handleRecordCommand(HelperState& state, const Command& command) {
   // was refused although the property write succeeded.
   const uint64_t failuresBefore = state.recorderFailures.load(std::memory_order_acquire);
   const int result = mpv_set_property_string(state.mpv, "stream-record", path.c_str());
-  std::lock_guard<std::mutex> lock(state.stateMutex);
+  threads::MutexLock lock(state.stateMutex);
   if (result < 0) {
     state.recording.error = mpv_error_string(result);
   } else if (!path.empty() &&
@@ -239,26 +242,26 @@ void runStdinLoop(HelperState& state, std::FILE* input) {
     if (!readInputLine(input, line)) break;
     if (line.empty()) continue;
     const Command command = parseCommandLine(line);
-    std::lock_guard<std::mutex> gate(state.commandMutex);
+    threads::MutexLock gate(state.commandMutex);
     if (state.engineClosedToCommands) return;
     handleCommand(state, command);
   }
-  std::lock_guard<std::mutex> gate(state.commandMutex);
+  threads::MutexLock gate(state.commandMutex);
   if (state.engineClosedToCommands) return;
   quit(state);
 }
 
 void clearFailedRecording(HelperState& state) {
-  std::lock_guard<std::mutex> gate(state.commandMutex);
+  threads::MutexLock gate(state.commandMutex);
   if (state.engineClosedToCommands) return;
-  std::lock_guard<std::mutex> lock(state.stateMutex);
+  threads::MutexLock lock(state.stateMutex);
   if (!state.failedRecordingToClear) return;
   state.failedRecordingToClear = false;
   if (!state.recording.active) mpv_set_property_string(state.mpv, "stream-record", "");
 }
 
 void closeEngineToCommands(HelperState& state) {
-  std::lock_guard<std::mutex> gate(state.commandMutex);
+  threads::MutexLock gate(state.commandMutex);
   state.engineClosedToCommands = true;
 }
 

@@ -1,6 +1,5 @@
 #include "event_loop.h"
 
-#include <mutex>
 #include <string_view>
 
 #include "command_dispatch.h"
@@ -22,7 +21,7 @@ bool isRunning(const HelperState& state) { return state.running.load(std::memory
 // The engine accepts any "stream-record" path and only reports a file it
 // cannot open through its recorder's log; without this a refused recording
 // would show as active.
-void noteRecorderFailureLocked(HelperState& state, std::string_view line) {
+void noteRecorderFailureLocked(HelperState& state, std::string_view line) REQUIRES(state.stateMutex) {
   const std::string_view text = engine::recorderFailureText(line);
   state.lastRecorderFailure = text;
   state.recorderFailures.fetch_add(1, std::memory_order_release);
@@ -30,7 +29,7 @@ void noteRecorderFailureLocked(HelperState& state, std::string_view line) {
   if (state.recording.active) engine::showRecordingStopped(state.recording, text);
 }
 
-void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* message) {
+void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* message) REQUIRES(state.stateMutex) {
   if (message == nullptr || message->level == nullptr || message->text == nullptr) return;
   const std::string_view level = message->level;
   const char* prefix = message->prefix ? message->prefix : "mpv";
@@ -43,7 +42,7 @@ void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* mes
   emitLine(logLine(level, prefix, message->text));
 }
 
-void handleStartFileLocked(HelperState& state) {
+void handleStartFileLocked(HelperState& state) REQUIRES(state.stateMutex) {
   engine::applyStartFile(loadStateOf(state), kHelperStatusRules);
   engine::resetForNewFile<HelperState>(kHelperProperties, state);
   state.videoWidth = 0;
@@ -97,7 +96,7 @@ void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& fac
 namespace {
 
 // A wait for data that made no progress for the bound ends the load.
-bool expireStalledLoadLocked(HelperState& state, int64_t nowNs) {
+bool expireStalledLoadLocked(HelperState& state, int64_t nowNs) REQUIRES(state.stateMutex) {
   const auto timeoutNs = static_cast<int64_t>(state.stallTimeoutSeconds * 1e9);
   if (!engine::stallExpired(state.buffering, nowNs, timeoutNs)) return false;
   engine::applyStreamStopped(loadStateOf(state), kHelperStatusRules, state.buffering,
@@ -108,11 +107,11 @@ bool expireStalledLoadLocked(HelperState& state, int64_t nowNs) {
 
 // commandMutex keeps a new load out until "stop" is sent; the engine is
 // called outside stateMutex.
-void stopStalledLoad(HelperState& state) {
-  std::lock_guard<std::mutex> gate(state.commandMutex);
+void stopStalledLoad(HelperState& state) EXCLUDES(state.commandMutex, state.stateMutex) {
+  threads::MutexLock gate(state.commandMutex);
   if (state.engineClosedToCommands) return;
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     // A load that came in since the bound ran out replaced the stalled one.
     if (!state.buffering.stalled || state.status != kHelperStatusRules.error) return;
   }
@@ -133,7 +132,7 @@ void runEventLoop(HelperState& state) {
       const bool streamEnds = engine::reportsStreamEnd(*event);
       const engine::StreamEndFacts facts =
           streamEnds ? engine::readStreamEndFacts(state.mpv) : engine::StreamEndFacts{};
-      std::lock_guard<std::mutex> lock(state.stateMutex);
+      threads::MutexLock lock(state.stateMutex);
       if (event->event_id != MPV_EVENT_NONE) handleEngineEventLocked(state, *event);
       if (streamEnds) handleStreamEndLocked(state, facts);
       clearRecording = state.failedRecordingToClear;

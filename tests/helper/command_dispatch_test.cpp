@@ -234,7 +234,7 @@ TEST(CommandDispatch, RecordRefusedBeforeItsUpdateStaysStopped) {
   state.mpv = engine.mpv;
   std::thread command;
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     command = std::thread([&state] { run(state, "record\tpath=/nope/r.ts"); });
     for (int i = 0; i < 500 && engine.getString("stream-record") != "/nope/r.ts"; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -262,7 +262,7 @@ TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
   state.mpv = engine.mpv;
   run(state, "record\tpath=/nope/r.ts");
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     deliverRecorderFailureLocked(state);
     EXPECT_FALSE(state.recording.active);
   }
@@ -272,7 +272,7 @@ TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
 
   // A recording started after the failure is not undone by a late clear.
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     state.failedRecordingToClear = true;
   }
   run(state, "record\tpath=/tmp/orvanel-record-test.ts");
