@@ -96,6 +96,7 @@ bool setUp(RenderPipeline& p, std::string& error) {
 
 // A pass with a new frame to draw, on the settled path and read-back.
 void renderPass(RenderPipeline& p) {
+  DCHECK(threads::holdsRole(p.renderThread));
   if (p.renderPath == RenderPath::software) {
     renderSoftwareFrame(p);
   } else if (p.readBack == ReadBack::direct) {
@@ -132,11 +133,13 @@ void releaseAll(RenderPipeline& p) {
   deleteGlTargets(p);
   p.gl.destroy();
   p.ring.close();
+  threads::leaveRole(p.renderThread);
 }
 
 // The thread body. Ends on requestStop or a failed resize; always frees the
 // render context, the GL objects and context, and unlinks the ring.
 void runRenderThread(RenderPipeline& p) {
+  threads::takeRole(p.renderThread);
   std::string error;
   if (!setUp(p, error)) {
     reportFatal(p, "render init failed: " + error);
@@ -192,6 +195,7 @@ void runRenderThread(RenderPipeline& p) {
 }  // namespace
 
 bool createRing(RenderPipeline& p) {
+  DCHECK(threads::holdsRole(p.renderThread));
   ++p.generation;
   RenderReport report;
   report.ringName = p.config.shmBase + "-g" + std::to_string(p.generation);

@@ -40,6 +40,7 @@
 #include "mutex.h"
 #include "render_choice.h"
 #include "shm_ring.h"
+#include "thread_check.h"
 
 namespace frame_helper {
 
@@ -100,6 +101,10 @@ struct RenderPipeline {
   // The render thread; started by start(), joined by start() on a failed
   // set-up or by stop().
   std::thread thread;
+
+  // Taken by the render thread as it starts; what only it may run checks it
+  // in debug builds.
+  threads::ThreadRole renderThread;
 
   // Render thread only from start() on. renderPath and readBack are settled
   // before readyState turns 1, and may be read by any thread after that.

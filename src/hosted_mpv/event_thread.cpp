@@ -19,7 +19,7 @@ namespace {
 
 // The engine's recorder failing a recording that runs: the engine goes on
 // playing without recording, but keeps the target in "stream-record".
-void handleRecorderFailureLocked(Session& session, const std::string& text) {
+void handleRecorderFailureLocked(Session& session, const std::string& text) REQUIRES(session.stateMutex) {
   SessionSnapshot& snapshot = session.snapshot;
   const std::string why(engine::recorderFailureText(text));
   // The engine opens a new target as it takes it and may log its failure
@@ -36,7 +36,7 @@ void handleRecorderFailureLocked(Session& session, const std::string& text) {
 // turn), and it arrives after the events that followed it in time. They
 // describe the load only while it has not started playing; the end of a file
 // with an error and a refused load set the status themselves.
-void handleLogLocked(Session& session, const mpv_event_log_message* message) {
+void handleLogLocked(Session& session, const mpv_event_log_message* message) REQUIRES(session.stateMutex) {
   if (!message || !message->level || !message->text) return;
   std::string level = message->level;
   if (level != "warn" && level != "error" && level != "fatal") return;
@@ -51,7 +51,7 @@ void handleLogLocked(Session& session, const mpv_event_log_message* message) {
   engine::applyFailureLine(loadStateOf(session), kSessionStatusRules, level, message->text);
 }
 
-void handleReplyLocked(Session& session, uint64_t replyId, int error) {
+void handleReplyLocked(Session& session, uint64_t replyId, int error) REQUIRES(session.stateMutex) {
   if (settleReplyLocked(session.replies, session.snapshot, replyId, error)) {
     if (std::exchange(session.replies.startFailedInEngine, false)) {
       session.engineHoldsFailedRecording = true;
@@ -61,14 +61,14 @@ void handleReplyLocked(Session& session, uint64_t replyId, int error) {
   if (error < 0) session.snapshot.error = engineText(error);
 }
 
-void handleStartFileLocked(Session& session) {
+void handleStartFileLocked(Session& session) REQUIRES(session.stateMutex) {
   engine::applyStartFile(loadStateOf(session), kSessionStatusRules);
   engine::resetForNewFile<Session>(kSessionProperties, session);
 }
 
 }  // namespace
 
-void handleSessionEventLocked(Session& session, const mpv_event& event) {
+void handleSessionEventLocked(Session& session, const mpv_event& event) REQUIRES(session.stateMutex) {
   switch (event.event_id) {
     case MPV_EVENT_SHUTDOWN:
       session.running.store(false, std::memory_order_release);
@@ -104,7 +104,7 @@ void handleSessionEventLocked(Session& session, const mpv_event& event) {
   }
 }
 
-void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts) {
+void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts) REQUIRES(session.stateMutex) {
   engine::applyStreamEnd(loadStateOf(session), kSessionStatusRules, facts);
 }
 
@@ -114,7 +114,7 @@ namespace {
 // The stop is queued under the lock: a load marks the snapshot under it before
 // it queues its own command, so the engine gets the stop before any later
 // load and never stops one. Queuing an asynchronous command waits for nothing.
-void expireStalledLoadLocked(Session& session, int64_t nowNs) {
+void expireStalledLoadLocked(Session& session, int64_t nowNs) REQUIRES(session.stateMutex) {
   const auto timeoutNs = static_cast<int64_t>(session.stallTimeoutSeconds * 1e9);
   if (!engine::stallExpired(session.snapshot.buffering, nowNs, timeoutNs)) return;
   engine::applyStreamStopped(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
@@ -145,7 +145,7 @@ void runEventLoop(SessionRef session) {
                               .count();
     int trackRotation = -1;
     {
-      std::lock_guard lock(session->stateMutex);
+      threads::MutexLock lock(session->stateMutex);
       const int rotationBefore = session->streamRotation;
       if (hasEvent) handleSessionEventLocked(*session, *event);
       if (streamEnds) handleStreamEndLocked(*session, facts);

@@ -24,14 +24,14 @@ int queueRecordingStop(Session& session, bool showAtOnce) {
   uint64_t replyId = takeAsyncRequestId();
   {
     // Written before the request: its reply may come before the call returns.
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     expectRecordStop(session.replies, replyId, session.snapshot.recording.startedAt);
     session.engineHoldsFailedRecording = false;
     if (showAtOnce) engine::showRecordingStopped(session.snapshot.recording, "");
   }
   int status = queueRecordTarget(session, replyId, "");
   if (status < 0) {
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     std::string startedAt = session.replies.recordStopStartedAt;
     withdrawRecordStop(session.replies, replyId);
     if (showAtOnce)
@@ -48,7 +48,7 @@ int requestRecordingStart(Session& session, const std::string& path) {
   bool heldFailedRecording;
   {
     // Written before the request: its reply may come before the call returns.
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     heldFailedRecording = session.engineHoldsFailedRecording;
     session.engineHoldsFailedRecording = false;  // the new target replaces it
     expectRecordStart(session.replies, replyId, path, startedAt);
@@ -57,7 +57,7 @@ int requestRecordingStart(Session& session, const std::string& path) {
   }
   int status = queueRecordTarget(session, replyId, path);
   if (status < 0) {
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     withdrawRecordStart(session.replies, replyId);
     session.engineHoldsFailedRecording = heldFailedRecording;
     engine::showRecordingStopped(session.snapshot.recording, engineText(status));
@@ -70,7 +70,7 @@ int requestRecordingStop(Session& session) { return queueRecordingStop(session, 
 int stopRecordingBeforeLoad(Session& session) {
   bool recording;
   {
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     recording = session.snapshot.recording.active || session.engineHoldsFailedRecording;
     session.engineHoldsFailedRecording = false;
   }
@@ -83,13 +83,13 @@ int stopRecordingBeforeLoad(Session& session) {
 void stopRecordingForTeardown(Session& session) {
   bool recording;
   {
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     recording = session.snapshot.recording.active;
   }
   if (!recording) return;
   const char* value = "";
   mpv_set_property(session.mpv, kRecordTargetProperty, MPV_FORMAT_STRING, &value);
-  std::lock_guard lock(session.stateMutex);
+  threads::MutexLock lock(session.stateMutex);
   session.snapshot.recording.active = false;
   session.snapshot.recording.startedAt.clear();
 }

@@ -10,6 +10,6 @@ namespace hosted_mpv {
 // one that creation abandoned at any point alike. Never throws; does nothing
 // for an empty reference. Calling thread (never the main thread's own tasks
 // or the render queue).
-void destroySession(const SessionRef& session);
+void destroySession(const SessionRef& session) EXCLUDES(session->stateMutex);
 
 }  // namespace hosted_mpv
