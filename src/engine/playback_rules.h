@@ -172,9 +172,8 @@ void applyEofReached(LoadState<Status> load, const StatusRules<Word>& rules, boo
 template <typename Record, auto LoadStateOf, const auto& Rules>
 constexpr PropertyRow<Record> pauseRow() {
   return {"pause", MPV_FORMAT_FLAG,
-          [](Record& r, const void* d) NO_THREAD_SAFETY_ANALYSIS {
-            applyPause(LoadStateOf(r), Rules, flagValue(d));
-          },
+          [](Record& r, const void* d)
+              NO_THREAD_SAFETY_ANALYSIS { applyPause(LoadStateOf(r), Rules, flagValue(d)); },
           nullptr, nullptr};
 }
 

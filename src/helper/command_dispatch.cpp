@@ -33,8 +33,7 @@ double limit(double value, double low, double high) {
   return value;
 }
 
-void setDouble(HelperState& state, const char* property, double value)
-    EXCLUDES(state.stateMutex) {
+void setDouble(HelperState& state, const char* property, double value) EXCLUDES(state.stateMutex) {
   mpv_set_property(state.mpv, property, MPV_FORMAT_DOUBLE, &value);
 }
 
@@ -43,8 +42,7 @@ void setText(HelperState& state, const char* property, const std::string& value)
   mpv_set_property_string(state.mpv, property, value.c_str());
 }
 
-void seek(HelperState& state, const Command& command, const char* mode)
-    EXCLUDES(state.stateMutex) {
+void seek(HelperState& state, const Command& command, const char* mode) EXCLUDES(state.stateMutex) {
   const std::string seconds = std::to_string(command.getDouble("seconds", 0));
   const char* args[] = {"seek", seconds.c_str(), mode, nullptr};
   mpv_command(state.mpv, args);

@@ -24,12 +24,11 @@ void runStdinLoop(HelperState& state, std::FILE* input)
 
 // Runs one parsed command; a name that matches no command is ignored.
 // Command reader thread, holding commandMutex.
-void handleCommand(HelperState& state, const Command& command)
-    REQUIRES(state.commandMutex) EXCLUDES(state.stateMutex);
+void handleCommand(HelperState& state, const Command& command) REQUIRES(state.commandMutex)
+    EXCLUDES(state.stateMutex);
 
 // The `record` command. Command reader thread.
-void handleRecordCommand(HelperState& state, const Command& command)
-    EXCLUDES(state.stateMutex);
+void handleRecordCommand(HelperState& state, const Command& command) EXCLUDES(state.stateMutex);
 
 // After the engine failed a recording: clears its "stream-record", which
 // still holds the refused path, unless a recording has been started since.
@@ -40,8 +39,7 @@ void clearFailedRecording(HelperState& state) EXCLUDES(state.commandMutex, state
 // Stops the reader from touching the engine: waits for a command in progress
 // to finish, after which the reader only ever leaves. Main thread, before the
 // engine is destroyed.
-void closeEngineToCommands(HelperState& state)
-    EXCLUDES(state.commandMutex, state.stateMutex);
+void closeEngineToCommands(HelperState& state) EXCLUDES(state.commandMutex, state.stateMutex);
 
 // The per-file options of a `load`: every non-empty "opt." field, sorted by
 // key, as name=%<byte length>%value joined by commas.

@@ -21,7 +21,8 @@ bool isRunning(const HelperState& state) { return state.running.load(std::memory
 // The engine accepts any "stream-record" path and only reports a file it
 // cannot open through its recorder's log; without this a refused recording
 // would show as active.
-void noteRecorderFailureLocked(HelperState& state, std::string_view line) REQUIRES(state.stateMutex) {
+void noteRecorderFailureLocked(HelperState& state, std::string_view line)
+    REQUIRES(state.stateMutex) {
   const std::string_view text = engine::recorderFailureText(line);
   state.lastRecorderFailure = text;
   state.recorderFailures.fetch_add(1, std::memory_order_release);
@@ -29,7 +30,8 @@ void noteRecorderFailureLocked(HelperState& state, std::string_view line) REQUIR
   if (state.recording.active) engine::showRecordingStopped(state.recording, text);
 }
 
-void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* message) REQUIRES(state.stateMutex) {
+void handleLogMessageLocked(HelperState& state, const mpv_event_log_message* message)
+    REQUIRES(state.stateMutex) {
   if (message == nullptr || message->level == nullptr || message->text == nullptr) return;
   const std::string_view level = message->level;
   const char* prefix = message->prefix ? message->prefix : "mpv";

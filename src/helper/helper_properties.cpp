@@ -84,19 +84,22 @@ const std::array<Row, 13> kPlaybackRows{{
     engine::pauseRow<HelperState, loadStateOf, kHelperStatusRules>(),
     // The engine's scale is 0 to 100; the helper's 0 to 1.
     {"volume", MPV_FORMAT_DOUBLE,
-     [](HelperState& s, const void* d) REQUIRES(s.stateMutex) { s.volume = doubleValue(d) / 100.0; }, nullptr, nullptr},
+     [](HelperState& s, const void* d)
+         REQUIRES(s.stateMutex) { s.volume = doubleValue(d) / 100.0; },
+     nullptr, nullptr},
     engine::valueRow<&HelperState::streamUrl>("path"),
     {"track-list", MPV_FORMAT_NODE,
-     [](HelperState& s, const void* d) REQUIRES(s.stateMutex) { applyTrackListLocked(s, nodeValue(d)); }, nullptr,
+     [](HelperState& s, const void* d)
+         REQUIRES(s.stateMutex) { applyTrackListLocked(s, nodeValue(d)); },
+     nullptr,
      [](HelperState& s) REQUIRES(s.stateMutex) {
        s.media.audioTracks.clear();
        s.media.subtitleTracks.clear();
      }},
     // The selections come from "aid" / "sid" alone, not from the list.
     {"aid", MPV_FORMAT_STRING,
-     [](HelperState& s, const void* d) REQUIRES(s.stateMutex) {
-       s.media.selectedAudioTrackId = selectionOrNone(rawString(d));
-     },
+     [](HelperState& s, const void* d)
+         REQUIRES(s.stateMutex) { s.media.selectedAudioTrackId = selectionOrNone(rawString(d)); },
      nullptr, [](HelperState& s) REQUIRES(s.stateMutex) { s.media.selectedAudioTrackId = -1; }},
     {"sid", MPV_FORMAT_STRING,
      [](HelperState& s, const void* d) REQUIRES(s.stateMutex) {
@@ -105,7 +108,8 @@ const std::array<Row, 13> kPlaybackRows{{
      nullptr, [](HelperState& s) REQUIRES(s.stateMutex) { s.media.selectedSubtitleTrackId = -1; }},
     engine::valueRow<&HelperState::playbackSpeed>("speed"),
     {"video-aspect-override", MPV_FORMAT_STRING,
-     [](HelperState& s, const void* d) REQUIRES(s.stateMutex) { s.aspectOverride = aspectOverrideFrom(stringValue(d)); },
+     [](HelperState& s, const void* d)
+         REQUIRES(s.stateMutex) { s.aspectOverride = aspectOverrideFrom(stringValue(d)); },
      nullptr, nullptr},
     engine::eofReachedRow<HelperState, loadStateOf, kHelperStatusRules>(),
     pictureRow<&HelperState::engineVideoWidth>("dwidth", true),

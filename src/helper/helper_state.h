@@ -55,7 +55,8 @@ struct HelperState {
   std::string aspectOverride GUARDED_BY(stateMutex) = "no";
   engine::RecordingState recording GUARDED_BY(stateMutex);
   engine::Buffering buffering GUARDED_BY(stateMutex);
-  std::string lastRecorderFailure GUARDED_BY(stateMutex);  // text of the engine recorder's last error
+  // Text of the engine recorder's last error.
+  std::string lastRecorderFailure GUARDED_BY(stateMutex);
   // The engine failed a recording and its "stream-record" still holds the
   // path: it would record the next file. Cleared by clearFailedRecording.
   bool failedRecordingToClear GUARDED_BY(stateMutex) = false;

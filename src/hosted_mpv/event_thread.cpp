@@ -19,7 +19,8 @@ namespace {
 
 // The engine's recorder failing a recording that runs: the engine goes on
 // playing without recording, but keeps the target in "stream-record".
-void handleRecorderFailureLocked(Session& session, const std::string& text) REQUIRES(session.stateMutex) {
+void handleRecorderFailureLocked(Session& session, const std::string& text)
+    REQUIRES(session.stateMutex) {
   SessionSnapshot& snapshot = session.snapshot;
   const std::string why(engine::recorderFailureText(text));
   // The engine opens a new target as it takes it and may log its failure
@@ -36,7 +37,8 @@ void handleRecorderFailureLocked(Session& session, const std::string& text) REQU
 // turn), and it arrives after the events that followed it in time. They
 // describe the load only while it has not started playing; the end of a file
 // with an error and a refused load set the status themselves.
-void handleLogLocked(Session& session, const mpv_event_log_message* message) REQUIRES(session.stateMutex) {
+void handleLogLocked(Session& session, const mpv_event_log_message* message)
+    REQUIRES(session.stateMutex) {
   if (!message || !message->level || !message->text) return;
   std::string level = message->level;
   if (level != "warn" && level != "error" && level != "fatal") return;
@@ -68,7 +70,8 @@ void handleStartFileLocked(Session& session) REQUIRES(session.stateMutex) {
 
 }  // namespace
 
-void handleSessionEventLocked(Session& session, const mpv_event& event) REQUIRES(session.stateMutex) {
+void handleSessionEventLocked(Session& session, const mpv_event& event)
+    REQUIRES(session.stateMutex) {
   switch (event.event_id) {
     case MPV_EVENT_SHUTDOWN:
       session.running.store(false, std::memory_order_release);
@@ -104,7 +107,8 @@ void handleSessionEventLocked(Session& session, const mpv_event& event) REQUIRES
   }
 }
 
-void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts) REQUIRES(session.stateMutex) {
+void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts)
+    REQUIRES(session.stateMutex) {
   engine::applyStreamEnd(loadStateOf(session), kSessionStatusRules, facts);
 }
 

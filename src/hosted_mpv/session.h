@@ -21,10 +21,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "mutex.h"
 #include "platform/display_link.h"
 #include "platform/native_view.h"
 #include "platform/serial_queue.h"
-#include "mutex.h"
 #include "replies.h"
 #include "snapshot.h"
 #include "stream_end.h"
@@ -138,11 +138,9 @@ uint64_t takeAsyncRequestId();
 // The session registered under `id`, or null.
 SessionRef findSession(SessionRegistry& registry, const std::string& id) EXCLUDES(registry.mutex);
 // Registers the session under its id unless the id is taken.
-void registerSession(SessionRegistry& registry, const SessionRef& session)
-    EXCLUDES(registry.mutex);
+void registerSession(SessionRegistry& registry, const SessionRef& session) EXCLUDES(registry.mutex);
 // Removes the session registered under `id` and returns it (null when none).
-SessionRef removeSession(SessionRegistry& registry, const std::string& id)
-    EXCLUDES(registry.mutex);
+SessionRef removeSession(SessionRegistry& registry, const std::string& id) EXCLUDES(registry.mutex);
 // Empties the registry and returns what it held.
 std::vector<SessionRef> removeAllSessions(SessionRegistry& registry) EXCLUDES(registry.mutex);
 

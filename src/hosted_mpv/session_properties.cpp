@@ -18,7 +18,8 @@ constexpr auto kSnapshot = &Session::snapshot;
 // value (0 when it has none). A list without a selected video track (the
 // engine's list while it opens the next file, or audio only) keeps the last
 // rotation: the frame on show is still that of the last video.
-void updateStreamRotationLocked(Session& session, const mpv_node& node) REQUIRES(session.stateMutex) {
+void updateStreamRotationLocked(Session& session, const mpv_node& node)
+    REQUIRES(session.stateMutex) {
   if (node.format != MPV_FORMAT_NODE_ARRAY || !node.u.list) return;
   constexpr engine::NodeReading kFirst = kSessionListReading.nodes;
   const mpv_node_list& list = *node.u.list;
@@ -74,7 +75,9 @@ const std::array<Row, 11> kPlaybackRows{{
     engine::valueRow<kSnapshot, &SessionSnapshot::volume>("volume"),
     engine::valueRow<kSnapshot, &SessionSnapshot::streamUrl>("path"),
     {"track-list", MPV_FORMAT_NODE,
-     [](Session& s, const void* d) REQUIRES(s.stateMutex) { applyTrackListLocked(s, nodeValue(d)); }, nullptr,
+     [](Session& s, const void* d)
+         REQUIRES(s.stateMutex) { applyTrackListLocked(s, nodeValue(d)); },
+     nullptr,
      [](Session& s) REQUIRES(s.stateMutex) {
        s.snapshot.media.audioTracks.clear();
        s.snapshot.media.selectedAudioTrackId = -1;
