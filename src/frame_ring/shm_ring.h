@@ -2,6 +2,10 @@
 //
 // Threads: owned by the render thread (or the runtime probe on the main
 // thread); one writer, any number of readers in other processes, no locks.
+// Nothing here is annotated for the lock analysis: a ring is handed from
+// thread to thread whole, not shared, and the readers synchronise through the
+// header's atomics. The helper's render pipeline checks its owner in debug
+// builds (threads::ThreadRole).
 #pragma once
 
 #include <cstdint>

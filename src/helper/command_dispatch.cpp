@@ -6,7 +6,6 @@
 #include <climits>
 #include <cmath>
 #include <ctime>
-#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -36,15 +35,16 @@ double limit(double value, double low, double high) {
   return value;
 }
 
-void setDouble(HelperState& state, const char* property, double value) {
+void setDouble(HelperState& state, const char* property, double value) EXCLUDES(state.stateMutex) {
   mpv_set_property(state.mpv, property, MPV_FORMAT_DOUBLE, &value);
 }
 
-void setText(HelperState& state, const char* property, const std::string& value) {
+void setText(HelperState& state, const char* property, const std::string& value)
+    EXCLUDES(state.stateMutex) {
   mpv_set_property_string(state.mpv, property, value.c_str());
 }
 
-void seek(HelperState& state, const Command& command, const char* mode) {
+void seek(HelperState& state, const Command& command, const char* mode) EXCLUDES(state.stateMutex) {
   const std::string seconds = std::to_string(command.getDouble("seconds", 0));
   const char* args[] = {"seek", seconds.c_str(), mode, nullptr};
   mpv_command(state.mpv, args);
@@ -52,17 +52,18 @@ void seek(HelperState& state, const Command& command, const char* mode) {
 
 // Sets "stream-record" as the recording machine asks; 0 when it asks nothing.
 // Holding no lock but commandMutex, which keeps other requests out meanwhile.
-int sendRecordRequest(HelperState& state, const engine::RecordRequest& request) {
+int sendRecordRequest(HelperState& state, const engine::RecordRequest& request)
+    EXCLUDES(state.stateMutex) {
   if (!request.send) return 0;
   return mpv_set_property_string(state.mpv, "stream-record", request.target.c_str());
 }
 
-void handleLoad(HelperState& state, const Command& command) {
+void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.stateMutex) {
   const std::string url = textField(command, "url", "");
   if (url.empty()) return;
   engine::RecordRequest clearRecording;
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     // Also when the snapshot says no recording runs: the engine may still
     // hold a path it failed to open, and would record this file there.
     clearRecording = engine::recordingLoadStarting(engine::kHelperRecordingRules,
@@ -93,7 +94,7 @@ void handleLoad(HelperState& state, const Command& command) {
     });
   }
   if (result < 0) {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     state.status = "error";
     state.error = mpv_error_string(result);
     state.snapshotDirty = true;
@@ -106,7 +107,7 @@ bool isBoxSide(double value) {
   return value >= kMinRenderSide && value < static_cast<double>(INT32_MAX) + 1.0;
 }
 
-void handleSize(HelperState& state, const Command& command) {
+void handleSize(HelperState& state, const Command& command) EXCLUDES(state.stateMutex) {
   const double requestedWidth = command.getDouble("width", 0);
   const double requestedHeight = command.getDouble("height", 0);
   // Any box is taken, however large: the fitted ring is what is bounded
@@ -114,13 +115,14 @@ void handleSize(HelperState& state, const Command& command) {
   if (!isBoxSide(requestedWidth) || !isBoxSide(requestedHeight)) return;
   const int32_t width = truncateToInt32(requestedWidth);
   const int32_t height = truncateToInt32(requestedHeight);
-  std::lock_guard<std::mutex> lock(state.stateMutex);
+  threads::MutexLock lock(state.stateMutex);
   state.renderWidth = width;
   state.renderHeight = height;
   applyRenderSizeLocked(state);
 }
 
-void setTrack(HelperState& state, const Command& command, const char* property) {
+void setTrack(HelperState& state, const Command& command, const char* property)
+    EXCLUDES(state.stateMutex) {
   std::string value = textField(command, "value", "");
   if (value == "-1") value = "no";
   setText(state, property, value);
@@ -197,7 +199,7 @@ void handleRecordCommand(HelperState& state, const Command& command) {
   const std::string path = textField(command, "path", "");
   engine::RecordRequest request;
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     const uint64_t id = ++state.recordingRequestCount;
     request = path.empty()
                   ? engine::recordingStopAsked(engine::kHelperRecordingRules,
@@ -210,7 +212,7 @@ void handleRecordCommand(HelperState& state, const Command& command) {
   // loop may handle that line before the result is taken below: the machine
   // keeps it for this start, whose result then settles a refused recording.
   const int result = sendRecordRequest(state, request);
-  std::lock_guard<std::mutex> lock(state.stateMutex);
+  threads::MutexLock lock(state.stateMutex);
   engine::recordingReplied(engine::kHelperRecordingRules, state.recordingMachine, state.recording,
                            request.replyId, result, result < 0 ? mpv_error_string(result) : "");
   state.snapshotDirty = true;
@@ -254,28 +256,28 @@ void runStdinLoop(HelperState& state, std::FILE* input) {
     if (!readInputLine(input, line)) break;
     if (line.empty()) continue;
     const Command command = parseCommandLine(line);
-    std::lock_guard<std::mutex> gate(state.commandMutex);
+    threads::MutexLock gate(state.commandMutex);
     if (state.engineClosedToCommands) return;
     handleCommand(state, command);
   }
-  std::lock_guard<std::mutex> gate(state.commandMutex);
+  threads::MutexLock gate(state.commandMutex);
   if (state.engineClosedToCommands) return;
   quit(state);
 }
 
 void clearFailedRecording(HelperState& state) {
-  std::lock_guard<std::mutex> gate(state.commandMutex);
+  threads::MutexLock gate(state.commandMutex);
   if (state.engineClosedToCommands) return;
   engine::RecordRequest clear;
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     clear = engine::recordingClearFailedTarget(state.recordingMachine, state.recording);
   }
   sendRecordRequest(state, clear);
 }
 
 void closeEngineToCommands(HelperState& state) {
-  std::lock_guard<std::mutex> gate(state.commandMutex);
+  threads::MutexLock gate(state.commandMutex);
   state.engineClosedToCommands = true;
 }
 

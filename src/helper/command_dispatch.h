@@ -3,8 +3,7 @@
 // state change sets snapshotDirty and surfaces in the next snapshot.
 //
 // Threads: the command reader runs runStdinLoop; main calls
-// closeEngineToCommands at shutdown. Lock order: commandMutex before
-// stateMutex before the pipeline's mutex.
+// closeEngineToCommands at shutdown.
 #pragma once
 
 #include <cstdint>
@@ -20,25 +19,27 @@ namespace frame_helper {
 // The thread body: reads and runs commands from `input` while `running` is
 // true; on every way out stores false into `running` and wakes the engine.
 // Command reader thread.
-void runStdinLoop(HelperState& state, std::FILE* input);
+void runStdinLoop(HelperState& state, std::FILE* input)
+    EXCLUDES(state.commandMutex, state.stateMutex);
 
 // Runs one parsed command; a name that matches no command is ignored.
-// Command reader thread; takes stateMutex itself where needed.
-void handleCommand(HelperState& state, const Command& command);
+// Command reader thread, holding commandMutex.
+void handleCommand(HelperState& state, const Command& command) REQUIRES(state.commandMutex)
+    EXCLUDES(state.stateMutex);
 
 // The `record` command. Command reader thread.
-void handleRecordCommand(HelperState& state, const Command& command);
+void handleRecordCommand(HelperState& state, const Command& command) EXCLUDES(state.stateMutex);
 
 // After the engine failed a recording: clears its "stream-record", which
 // still holds the refused path, unless a recording has been started since.
 // Waits for a command in progress, so it never undoes a newer `record`.
-// Main thread (event loop), holding no lock.
-void clearFailedRecording(HelperState& state);
+// Main thread (event loop).
+void clearFailedRecording(HelperState& state) EXCLUDES(state.commandMutex, state.stateMutex);
 
 // Stops the reader from touching the engine: waits for a command in progress
 // to finish, after which the reader only ever leaves. Main thread, before the
-// engine is destroyed, holding no lock.
-void closeEngineToCommands(HelperState& state);
+// engine is destroyed.
+void closeEngineToCommands(HelperState& state) EXCLUDES(state.commandMutex, state.stateMutex);
 
 // The per-file options of a `load`: every non-empty "opt." field, sorted by
 // key, as name=%<byte length>%value joined by commas.

@@ -1,6 +1,5 @@
 #include "event_loop.h"
 
-#include <mutex>
 #include <string_view>
 
 #include "buffering.h"
@@ -24,12 +23,13 @@ bool isRunning(const HelperState& state) { return state.running.load(std::memory
 // The engine accepts any "stream-record" path and only reports a file it
 // cannot open through its recorder's log; without this a refused recording
 // would show as active.
-void noteRecorderFailureLocked(HelperState& state, std::string_view line) {
+void noteRecorderFailureLocked(HelperState& state, std::string_view line)
+    REQUIRES(state.stateMutex) {
   engine::recordingFailed(engine::kHelperRecordingRules, state.recordingMachine, state.recording,
                           line);
 }
 
-void handleLogMessageLocked(HelperState& state, const mpv_event& event) {
+void handleLogMessageLocked(HelperState& state, const mpv_event& event) REQUIRES(state.stateMutex) {
   const auto line = engine::readLogLine(static_cast<const mpv_event_log_message*>(event.data));
   if (!line) return;
   engine::noteStreamLine(state.streamWatch, line->level, line->prefix, line->text);
@@ -43,13 +43,13 @@ void handleLogMessageLocked(HelperState& state, const mpv_event& event) {
   emitLine(logLine(line->level, line->prefix, line->text));
 }
 
-void handleShutdownLocked(HelperState& state, const mpv_event&) {
+void handleShutdownLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
   state.running.store(false, std::memory_order_release);
   state.status = "closed";
   state.snapshotDirty = true;
 }
 
-void handleStartFileLocked(HelperState& state, const mpv_event&) {
+void handleStartFileLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
   engine::applyStartFile(loadStateOf(state), kHelperStatusRules);
   engine::resetForNewFile<HelperState>(kHelperProperties, state);
   state.videoWidth = 0;
@@ -57,18 +57,19 @@ void handleStartFileLocked(HelperState& state, const mpv_event&) {
   state.snapshotDirty = true;
 }
 
-void handleFileLoadedLocked(HelperState& state, const mpv_event&) {
+void handleFileLoadedLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
   engine::applyFileLoaded(loadStateOf(state), kHelperStatusRules);
   state.snapshotDirty = true;
 }
 
-void handleEndFileLocked(HelperState& state, const mpv_event& event) {
+void handleEndFileLocked(HelperState& state, const mpv_event& event) REQUIRES(state.stateMutex) {
   engine::applyEndFileEvent(loadStateOf(state), kHelperStatusRules, state.buffering, event,
                             isRunning(state));
   state.snapshotDirty = true;
 }
 
-void handlePropertyChangeLocked(HelperState& state, const mpv_event& event) {
+void handlePropertyChangeLocked(HelperState& state, const mpv_event& event)
+    REQUIRES(state.stateMutex) {
   if (engine::applyPropertyChange<HelperState>(
           kHelperProperties, state, static_cast<const mpv_event_property*>(event.data))) {
     state.snapshotDirty = true;
@@ -86,11 +87,13 @@ constexpr engine::EventRow<HelperState> kHelperEventRows[] = {
 
 }  // namespace
 
-void handleEngineEventLocked(HelperState& state, const mpv_event& event) {
+void handleEngineEventLocked(HelperState& state, const mpv_event& event)
+    REQUIRES(state.stateMutex) {
   engine::dispatchEventLocked<HelperState>(kHelperEventRows, state, event);
 }
 
-void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& facts) {
+void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& facts)
+    REQUIRES(state.stateMutex) {
   engine::applyStreamEnd(loadStateOf(state), kHelperStatusRules, facts);
   state.snapshotDirty = true;
 }
@@ -99,11 +102,11 @@ namespace {
 
 // commandMutex keeps a new load out until "stop" is sent; the engine is
 // called outside stateMutex.
-void stopStalledLoad(HelperState& state) {
-  std::lock_guard<std::mutex> gate(state.commandMutex);
+void stopStalledLoad(HelperState& state) EXCLUDES(state.commandMutex, state.stateMutex) {
+  threads::MutexLock gate(state.commandMutex);
   if (state.engineClosedToCommands) return;
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     // A load that came in since the bound ran out replaced the stalled one.
     if (!state.buffering.stalled || state.status != kHelperStatusRules.error) return;
   }
@@ -119,7 +122,7 @@ struct HelperTurn {
 
 // A wait for data that made no progress for the bound ends the load; the
 // engine's file is stopped after the lock. Caller holds stateMutex.
-void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) {
+void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) REQUIRES(state.stateMutex) {
   turn.clearRecording = state.recordingMachine.holdsFailedTarget;
   turn.stopStalled = engine::expireStalledLoad(loadStateOf(state), kHelperStatusRules,
                                                state.buffering, state.stallTimeoutSeconds, nowNs);

@@ -35,7 +35,7 @@ using Row = engine::PropertyRow<HelperState>;
 // any other angle with a filter before "dwidth" / "dheight", and reports no
 // rotation left for the renderer then; so does the software path, whose
 // filter chain makes every turn (turn_filter.h).
-void applyDisplayedSizeLocked(HelperState& state) {
+void applyDisplayedSizeLocked(HelperState& state) REQUIRES(state.stateMutex) {
   const bool sideways = ((state.rotationDegrees % 180) + 180) % 180 == 90;
   state.videoWidth = sideways ? state.engineVideoHeight : state.engineVideoWidth;
   state.videoHeight = sideways ? state.engineVideoWidth : state.engineVideoHeight;
@@ -47,21 +47,21 @@ void applyDisplayedSizeLocked(HelperState& state) {
 template <int64_t HelperState::*Field>
 constexpr Row pictureRow(const char* name, bool resetAtStart) {
   return {name, MPV_FORMAT_INT64,
-          [](HelperState& s, const void* d) {
+          [](HelperState& s, const void* d) REQUIRES(s.stateMutex) {
             s.*Field = int64Value(d);
             applyDisplayedSizeLocked(s);
           },
-          [](HelperState& s) {
+          [](HelperState& s) REQUIRES(s.stateMutex) {
             s.*Field = 0;
             applyDisplayedSizeLocked(s);
           },
           // A new file's size comes with its own values; the displayed size
           // is cleared with it (handleStartFileLocked), the ring stays.
-          resetAtStart ? +[](HelperState& s) { s.*Field = 0; } : nullptr};
+          resetAtStart ? +[](HelperState& s) REQUIRES(s.stateMutex) { s.*Field = 0; } : nullptr};
 }
 
 // A list that is not an array (never sent by the engine) keeps the tracks.
-void applyTrackListLocked(HelperState& state, const mpv_node& node) {
+void applyTrackListLocked(HelperState& state, const mpv_node& node) REQUIRES(state.stateMutex) {
   if (node.format != MPV_FORMAT_NODE_ARRAY || node.u.list == nullptr) return;
   state.media.audioTracks = engine::readTracks(node, "audio", kHelperListReading);
   state.media.subtitleTracks = engine::readTracks(node, "sub", kHelperListReading);
@@ -84,28 +84,32 @@ const std::array<Row, 13> kPlaybackRows{{
     engine::pauseRow<HelperState, loadStateOf, kHelperStatusRules>(),
     // The engine's scale is 0 to 100; the helper's 0 to 1.
     {"volume", MPV_FORMAT_DOUBLE,
-     [](HelperState& s, const void* d) { s.volume = doubleValue(d) / 100.0; }, nullptr, nullptr},
+     [](HelperState& s, const void* d)
+         REQUIRES(s.stateMutex) { s.volume = doubleValue(d) / 100.0; },
+     nullptr, nullptr},
     engine::valueRow<&HelperState::streamUrl>("path"),
     {"track-list", MPV_FORMAT_NODE,
-     [](HelperState& s, const void* d) { applyTrackListLocked(s, nodeValue(d)); }, nullptr,
-     [](HelperState& s) {
+     [](HelperState& s, const void* d)
+         REQUIRES(s.stateMutex) { applyTrackListLocked(s, nodeValue(d)); },
+     nullptr,
+     [](HelperState& s) REQUIRES(s.stateMutex) {
        s.media.audioTracks.clear();
        s.media.subtitleTracks.clear();
      }},
     // The selections come from "aid" / "sid" alone, not from the list.
     {"aid", MPV_FORMAT_STRING,
-     [](HelperState& s, const void* d) {
-       s.media.selectedAudioTrackId = selectionOrNone(rawString(d));
-     },
-     nullptr, [](HelperState& s) { s.media.selectedAudioTrackId = -1; }},
+     [](HelperState& s, const void* d)
+         REQUIRES(s.stateMutex) { s.media.selectedAudioTrackId = selectionOrNone(rawString(d)); },
+     nullptr, [](HelperState& s) REQUIRES(s.stateMutex) { s.media.selectedAudioTrackId = -1; }},
     {"sid", MPV_FORMAT_STRING,
-     [](HelperState& s, const void* d) {
+     [](HelperState& s, const void* d) REQUIRES(s.stateMutex) {
        s.media.selectedSubtitleTrackId = selectionOrNone(rawString(d));
      },
-     nullptr, [](HelperState& s) { s.media.selectedSubtitleTrackId = -1; }},
+     nullptr, [](HelperState& s) REQUIRES(s.stateMutex) { s.media.selectedSubtitleTrackId = -1; }},
     engine::valueRow<&HelperState::playbackSpeed>("speed"),
     {"video-aspect-override", MPV_FORMAT_STRING,
-     [](HelperState& s, const void* d) { s.aspectOverride = aspectOverrideFrom(stringValue(d)); },
+     [](HelperState& s, const void* d)
+         REQUIRES(s.stateMutex) { s.aspectOverride = aspectOverrideFrom(stringValue(d)); },
      nullptr, nullptr},
     engine::eofReachedRow<HelperState, loadStateOf, kHelperStatusRules>(),
     pictureRow<&HelperState::engineVideoWidth>("dwidth", true),
@@ -115,10 +119,10 @@ const std::array<Row, 13> kPlaybackRows{{
 // The rows after the statistics: chapters and the picture's rotation.
 const std::array<Row, 2> kChapterAndRotationRows{{
     {"chapter-list", MPV_FORMAT_NODE,
-     [](HelperState& s, const void* d) {
+     [](HelperState& s, const void* d) REQUIRES(s.stateMutex) {
        s.media.chapters = engine::readChapters(nodeValue(d), kHelperListReading);
      },
-     nullptr, [](HelperState& s) { s.media.chapters.clear(); }},
+     nullptr, [](HelperState& s) REQUIRES(s.stateMutex) { s.media.chapters.clear(); }},
     // The quarter turns the renderer still applies; other angles are turned
     // by a filter and already show in "dwidth" / "dheight".
     pictureRow<&HelperState::rotationDegrees>("video-out-params/rotate", false),

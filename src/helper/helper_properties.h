@@ -23,7 +23,7 @@ constexpr engine::ListReading kHelperListReading{engine::NodeReading::exact,
                                                  engine::IntegerOverflow::reject};
 
 // The part of `state` the shared playback rules change.
-inline engine::LoadState<std::string> loadStateOf(HelperState& state) {
+inline engine::LoadState<std::string> loadStateOf(HelperState& state) REQUIRES(state.stateMutex) {
   return {state.status,     state.error,  state.errorFromEngine,
           state.fileLoaded, state.paused, state.streamWatch};
 }

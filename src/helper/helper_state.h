@@ -2,20 +2,22 @@
 // every thread that needs it.
 //
 // Threads: main (start-up, engine event loop, shutdown), render (the
-// pipeline's run loop) and command reader (standard input).
-// Lock order: commandMutex before stateMutex before the pipeline's mutex
-// before the output lock of emitLine. The render thread never takes stateMutex.
+// pipeline's run loop) and command reader (standard input). The lock order
+// is annotated (commandMutex, stateMutex, the pipeline's mutex, the output
+// lock of emitLine). The render thread never takes stateMutex, and no engine
+// call that waits for the engine runs under it ("Engine calls under locks",
+// threads/mutex.h).
 #pragma once
 
 #include <mpv/client.h>
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "buffering.h"
+#include "mutex.h"
 #include "recording_machine.h"
 #include "recording_state.h"
 #include "render_pipeline.h"
@@ -35,47 +37,50 @@ struct HelperState {
   // The render thread's object; its own comments say who touches what.
   RenderPipeline pipeline;
 
-  // Guards every member from status to renderHeight.
-  std::mutex stateMutex;
-  std::string status = "idle";
-  double positionSeconds = 0;
-  double durationSeconds = -1;
-  double volume = 1.0;
-  int64_t videoWidth = 0;   // as displayed: turned by rotationDegrees
-  int64_t videoHeight = 0;
-  int64_t engineVideoWidth = 0;  // the engine's "dwidth" / "dheight", before the renderer's turn
-  int64_t engineVideoHeight = 0;
-  int64_t rotationDegrees = 0;  // the engine's "video-out-params/rotate", clockwise
-  engine::StreamStats stats;
-  std::string streamUrl;
-  engine::MediaLists media;
-  double playbackSpeed = 1.0;
-  std::string aspectOverride = "no";
-  engine::RecordingState recording;
+  threads::Mutex stateMutex ACQUIRED_AFTER(commandMutex) ACQUIRED_BEFORE(pipeline.mutex);
+  std::string status GUARDED_BY(stateMutex) = "idle";
+  double positionSeconds GUARDED_BY(stateMutex) = 0;
+  double durationSeconds GUARDED_BY(stateMutex) = -1;
+  double volume GUARDED_BY(stateMutex) = 1.0;
+  int64_t videoWidth GUARDED_BY(stateMutex) = 0;  // as displayed: turned by rotationDegrees
+  int64_t videoHeight GUARDED_BY(stateMutex) = 0;
+  // The engine's "dwidth" / "dheight", before the renderer's turn.
+  int64_t engineVideoWidth GUARDED_BY(stateMutex) = 0;
+  int64_t engineVideoHeight GUARDED_BY(stateMutex) = 0;
+  // The engine's "video-out-params/rotate", clockwise.
+  int64_t rotationDegrees GUARDED_BY(stateMutex) = 0;
+  engine::StreamStats stats GUARDED_BY(stateMutex);
+  std::string streamUrl GUARDED_BY(stateMutex);
+  engine::MediaLists media GUARDED_BY(stateMutex);
+  double playbackSpeed GUARDED_BY(stateMutex) = 1.0;
+  std::string aspectOverride GUARDED_BY(stateMutex) = "no";
+  engine::RecordingState recording GUARDED_BY(stateMutex);
+  engine::Buffering buffering GUARDED_BY(stateMutex);
   // The record command's requests and a failed target the engine still
   // holds, which clearFailedRecording clears (recording_machine.h).
-  engine::RecordingMachine recordingMachine;
-  uint64_t recordingRequestCount = 0;  // the ids of the record command's requests
-  engine::Buffering buffering;
-  std::string error;
-  bool errorFromEngine = false;
-  bool paused = false;
-  bool fileLoaded = false;
-  engine::StreamWatch streamWatch;  // what the current file's stream went through
-  bool snapshotDirty = true;
-  std::string lastSnapshotStatus;
-  bool lastSnapshotBuffering = false;
-  int64_t lastSnapshotNs = 0;
-  int32_t renderWidth = 0;
-  int32_t renderHeight = 0;
+  engine::RecordingMachine recordingMachine GUARDED_BY(stateMutex);
+  // The ids of the record command's requests.
+  uint64_t recordingRequestCount GUARDED_BY(stateMutex) = 0;
+  std::string error GUARDED_BY(stateMutex);
+  bool errorFromEngine GUARDED_BY(stateMutex) = false;
+  bool paused GUARDED_BY(stateMutex) = false;
+  bool fileLoaded GUARDED_BY(stateMutex) = false;
+  // What the current file's stream went through.
+  engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
+  bool snapshotDirty GUARDED_BY(stateMutex) = true;
+  std::string lastSnapshotStatus GUARDED_BY(stateMutex);
+  bool lastSnapshotBuffering GUARDED_BY(stateMutex) = false;
+  int64_t lastSnapshotNs GUARDED_BY(stateMutex) = 0;
+  int32_t renderWidth GUARDED_BY(stateMutex) = 0;
+  int32_t renderHeight GUARDED_BY(stateMutex) = 0;
 
   // Cleared once to end the process: release store, acquire load.
   std::atomic<bool> running{true};
 
   // Held by the command reader around each command; main sets the flag under
   // it before destroying the engine, so no command is mid-call then.
-  std::mutex commandMutex;
-  bool engineClosedToCommands = false;
+  threads::Mutex commandMutex;
+  bool engineClosedToCommands GUARDED_BY(commandMutex) = false;
 };
 
 }  // namespace frame_helper

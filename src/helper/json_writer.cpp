@@ -130,9 +130,10 @@ std::string JsonWriter::finish() {
   return buffer;
 }
 
+threads::Mutex gOutputMutex;
+
 void emitLine(const std::string& line) {
-  static std::mutex stdoutMutex;
-  std::lock_guard<std::mutex> lock(stdoutMutex);
+  threads::MutexLock lock(gOutputMutex);
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);

@@ -1,12 +1,14 @@
 // JSON output of the helper: one flat object per line on standard output.
 //
 // Threads: JsonWriter and jsonEscape have no shared state. emitLine may be
-// called from any thread; its stdoutMutex makes every line whole.
+// called from any thread; its output lock makes every line whole.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "mutex.h"
 
 namespace frame_helper {
 
@@ -37,8 +39,11 @@ struct JsonWriter {
 // The "%.6g" form of a number, or "null" when it is not finite.
 std::string formatNumber(double value);
 
+// The output lock: innermost of the helper's locks.
+extern threads::Mutex gOutputMutex;
+
 // Writes the line, one line feed and flushes, under the output lock. A failed
 // write (closed pipe) is not reported. Any thread.
-void emitLine(const std::string& line);
+void emitLine(const std::string& line) EXCLUDES(gOutputMutex);
 
 }  // namespace frame_helper

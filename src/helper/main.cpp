@@ -3,9 +3,9 @@
 //
 // Threads: main (start-up, engine event loop, shutdown), signal watch
 // (SIGTERM, SIGINT, SIGHUP; see signal_watch.h), render (the pipeline's run
-// loop) and command reader (runStdinLoop), started in that order. Lock order:
-// commandMutex before stateMutex before the pipeline's mutex before the
-// output lock. The render thread never takes stateMutex.
+// loop) and command reader (runStdinLoop), started in that order. The lock
+// order is annotated in helper_state.h. The render thread never takes
+// stateMutex.
 #include <unistd.h>
 
 #include <clocale>
@@ -77,9 +77,11 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // No other thread of ours reads the state yet: no lock needed.
-  state.renderWidth = args.width;
-  state.renderHeight = args.height;
+  {
+    threads::MutexLock lock(state.stateMutex);
+    state.renderWidth = args.width;
+    state.renderHeight = args.height;
+  }
   RenderPipeline& pipeline = state.pipeline;
   RenderConfig& config = pipeline.config;
   config.mpv = state.mpv;
@@ -116,9 +118,9 @@ int main(int argc, char** argv) {
 
   std::thread commandReader(runStdinLoop, std::ref(state), stdin);
 
-  enterRunning(signalWatch, [&state] {
-    state.running.store(false, std::memory_order_release);
-    mpv_wakeup(state.mpv);
+  enterRunning(signalWatch, [] {
+    g_state.running.store(false, std::memory_order_release);
+    mpv_wakeup(g_state.mpv);
   });
   runEventLoop(state);
   // From here a signal ends the process at once (still unlinking the ring),

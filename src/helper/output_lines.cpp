@@ -22,7 +22,7 @@ std::string chaptersJson(const std::vector<engine::Chapter>& chapters) {
   return out;
 }
 
-std::string statsJson(const HelperState& state) {
+std::string statsJson(const HelperState& state) REQUIRES(state.stateMutex) {
   JsonWriter stats;
   engine::forEachKnownStat(
       state.stats, [&](const char* key, double value) { stats.num(key, value); },
@@ -30,7 +30,7 @@ std::string statsJson(const HelperState& state) {
   return stats.finish();
 }
 
-std::string recordingJson(const HelperState& state) {
+std::string recordingJson(const HelperState& state) REQUIRES(state.stateMutex) {
   JsonWriter recording;
   recording.boolean("active", state.recording.active);
   if (!state.recording.targetPath.empty()) recording.str("targetPath", state.recording.targetPath);

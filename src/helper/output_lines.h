@@ -9,7 +9,7 @@
 // verdict line instead, with no "event" key.
 //
 // Threads: the builders read only their arguments; snapshotBodyLocked reads
-// the state, whose stateMutex the caller holds.
+// the state.
 #pragma once
 
 #include <cstdint>
@@ -47,8 +47,8 @@ std::string rejectedSessionOptionLine(std::string_view name, std::string_view en
 // The JSON array text of one track list; "selected" marks `selectedId`.
 std::string tracksJson(const std::vector<engine::Track>& tracks, int64_t selectedId);
 
-// The whole "snapshot" line for the current state. Caller holds stateMutex.
-std::string snapshotBodyLocked(const HelperState& state);
+// The whole "snapshot" line for the current state.
+std::string snapshotBodyLocked(const HelperState& state) REQUIRES(state.stateMutex);
 
 // The runtime probe's verdicts: usable, with the engine's client API version
 // and the headless GL API; or unusable with a reason, and "detail" unless

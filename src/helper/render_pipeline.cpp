@@ -23,7 +23,7 @@ void reportFatal(RenderPipeline& p, const std::string& error) {
 // Tells start() how the set-up ended: 1 ready, -1 failed.
 void announceReady(RenderPipeline& p, int32_t state) {
   {
-    std::lock_guard<std::mutex> lock(p.mutex);
+    threads::MutexLock lock(p.mutex);
     p.readyState.store(state, std::memory_order_release);
   }
   p.readyChanged.notify_all();
@@ -96,6 +96,7 @@ bool setUp(RenderPipeline& p, std::string& error) {
 
 // A pass with a new frame to draw, on the settled path and read-back.
 void renderPass(RenderPipeline& p) {
+  DCHECK(threads::holdsRole(p.renderThread));
   if (p.renderPath == RenderPath::software) {
     renderSoftwareFrame(p);
   } else if (p.readBack == ReadBack::direct) {
@@ -132,11 +133,13 @@ void releaseAll(RenderPipeline& p) {
   deleteGlTargets(p);
   p.gl.destroy();
   p.ring.close();
+  threads::leaveRole(p.renderThread);
 }
 
 // The thread body. Ends on requestStop or a failed resize; always frees the
 // render context, the GL objects and context, and unlinks the ring.
 void runRenderThread(RenderPipeline& p) {
+  threads::takeRole(p.renderThread);
   std::string error;
   if (!setUp(p, error)) {
     reportFatal(p, "render init failed: " + error);
@@ -150,11 +153,13 @@ void runRenderThread(RenderPipeline& p) {
     int32_t requestedWidth = 0;
     int32_t requestedHeight = 0;
     {
-      std::unique_lock<std::mutex> lock(p.mutex);
+      threads::MutexLock lock(p.mutex);
       // The timeout keeps the heartbeat fresh and bounds how long a finished
       // read-back waits for its publication.
       const auto deadline = std::chrono::steady_clock::now() + kWakeInterval;
-      p.wake.wait_until(lock, deadline, [&p] { return p.updatePending || p.stopRequested; });
+      while (!p.updatePending && !p.stopRequested) {
+        if (p.wake.wait_until(p.mutex, deadline) == std::cv_status::timeout) break;
+      }
       if (p.stopRequested) break;
       p.updatePending = false;
       requestedWidth = p.pendingWidth;
@@ -190,6 +195,7 @@ void runRenderThread(RenderPipeline& p) {
 }  // namespace
 
 bool createRing(RenderPipeline& p) {
+  DCHECK(threads::holdsRole(p.renderThread));
   ++p.generation;
   RenderReport report;
   report.ringName = p.config.shmBase + "-g" + std::to_string(p.generation);
@@ -209,9 +215,8 @@ bool RenderPipeline::start() {
   thread = std::thread(runRenderThread, std::ref(*this));
   int32_t ready;
   {
-    std::unique_lock<std::mutex> lock(mutex);
-    readyChanged.wait(lock,
-                      [&] { return (ready = readyState.load(std::memory_order_acquire)) != 0; });
+    threads::MutexLock lock(mutex);
+    while ((ready = readyState.load(std::memory_order_acquire)) == 0) readyChanged.wait(mutex);
   }
   if (ready > 0) return true;
   // The thread has made its fatal report and freed its resources.
@@ -227,7 +232,7 @@ void RenderPipeline::stop() {
 
 void RenderPipeline::requestSize(int32_t w, int32_t h) {
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    threads::MutexLock lock(mutex);
     pendingWidth = w;
     pendingHeight = h;
     updatePending = true;
@@ -237,7 +242,7 @@ void RenderPipeline::requestSize(int32_t w, int32_t h) {
 
 void RenderPipeline::requestStop() {
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    threads::MutexLock lock(mutex);
     stopRequested = true;
   }
   wake.notify_all();
@@ -246,7 +251,7 @@ void RenderPipeline::requestStop() {
 void RenderPipeline::onRenderUpdate(void* context) {
   auto* pipeline = static_cast<RenderPipeline*>(context);
   {
-    std::lock_guard<std::mutex> lock(pipeline->mutex);
+    threads::MutexLock lock(pipeline->mutex);
     pipeline->updatePending = true;
   }
   pipeline->wake.notify_all();

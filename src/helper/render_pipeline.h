@@ -18,7 +18,6 @@
 // main and command reader threads (requestSize, via applyRenderSizeLocked)
 // and the main thread (requestStop) only set flags under `mutex` and wake
 // the render thread. start() and stop() are the owner's (main thread).
-// Lock order: stateMutex before `mutex` before the output lock of emitLine.
 // The render thread never takes stateMutex, and makes its reports ("shm" and
 // "fatal") holding no lock.
 #pragma once
@@ -31,15 +30,17 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "gl_context.h"
 #include "gl_functions.h"
+#include "json_writer.h"
+#include "mutex.h"
 #include "render_choice.h"
 #include "shm_ring.h"
+#include "thread_check.h"
 
 namespace frame_helper {
 
@@ -101,6 +102,10 @@ struct RenderPipeline {
   // set-up or by stop().
   std::thread thread;
 
+  // Taken by the render thread as it starts; what only it may run checks it
+  // in debug builds.
+  threads::ThreadRole renderThread;
+
   // Render thread only from start() on. renderPath and readBack are settled
   // before readyState turns 1, and may be read by any thread after that.
   RenderPath renderPath = RenderPath::gl;
@@ -139,20 +144,20 @@ struct RenderPipeline {
   int32_t maxSoftwareSide = 0;
   std::vector<uint8_t> scratch;  // a turned picture before it is written
 
-  // Guards the four members below. `wake` pairs with it; writers notify
-  // after releasing it.
-  std::mutex mutex;
-  std::condition_variable wake;
-  bool updatePending = false;  // the engine has something new, or a size was requested
-  bool stopRequested = false;
-  int32_t pendingWidth = 0;  // requested target size; 0 none
-  int32_t pendingHeight = 0;
+  // `wake` pairs with it; writers notify after releasing it.
+  threads::Mutex mutex ACQUIRED_BEFORE(gOutputMutex);
+  std::condition_variable_any wake;
+  // The engine has something new, or a size was requested.
+  bool updatePending GUARDED_BY(mutex) = false;
+  bool stopRequested GUARDED_BY(mutex) = false;
+  int32_t pendingWidth GUARDED_BY(mutex) = 0;  // requested target size; 0 none
+  int32_t pendingHeight GUARDED_BY(mutex) = 0;
 
   // 0 starting, 1 ready, -1 failed to start. Stored once by the render
   // thread under `mutex` (release), which then notifies `readyChanged`;
   // start() waits on it (acquire).
   std::atomic<int32_t> readyState{0};
-  std::condition_variable readyChanged;  // pairs with `mutex`
+  std::condition_variable_any readyChanged;  // pairs with `mutex`
 
   // Runs the render thread and waits until it is ready: true, or false when
   // its set-up failed (the fatal report made, everything freed, the thread
@@ -163,9 +168,9 @@ struct RenderPipeline {
   void stop();
 
   // Asks for targets of w x h on the next pass. Any thread.
-  void requestSize(int32_t w, int32_t h);
+  void requestSize(int32_t w, int32_t h) EXCLUDES(mutex);
   // Ends the thread at its next wake-up. Any thread.
-  void requestStop();
+  void requestStop() EXCLUDES(mutex);
 
   // libmpv's render update callback; `context` is the pipeline. Only sets a
   // flag and wakes the render thread. The render thread registers it itself

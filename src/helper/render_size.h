@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <optional>
 
-namespace frame_helper {
+#include "helper_state.h"
 
-struct HelperState;
+namespace frame_helper {
 
 struct RenderSize {
   int32_t width = 0;
@@ -28,7 +28,7 @@ std::optional<RenderSize> fitRenderSize(int64_t boxWidth, int64_t boxHeight, int
                                         int64_t videoHeight);
 
 // Fits the state's renderWidth x renderHeight box to its video size and hands
-// the result to its pipeline's render thread. Caller holds stateMutex.
-void applyRenderSizeLocked(HelperState& state);
+// the result to its pipeline's render thread.
+void applyRenderSizeLocked(HelperState& state) REQUIRES(state.stateMutex);
 
 }  // namespace frame_helper

@@ -32,7 +32,7 @@ void watchEndSignals(SignalWatch& watch) {
   for (;;) {
     int signal = 0;
     if (sigwait(&set, &signal) != 0) continue;
-    std::unique_lock<std::mutex> lock(watch.mutex);
+    threads::MutexLock lock(watch.mutex);
     if (watch.phase == ShutdownPhase::running) {
       watch.phase = ShutdownPhase::stopping;
       if (watch.onStop) watch.onStop();
@@ -49,20 +49,20 @@ void watchEndSignals(SignalWatch& watch) {
 }
 
 void enterRunning(SignalWatch& watch, std::function<void()> onStop) {
-  std::lock_guard<std::mutex> lock(watch.mutex);
+  threads::MutexLock lock(watch.mutex);
   watch.onStop = std::move(onStop);
   if (watch.phase == ShutdownPhase::starting) watch.phase = ShutdownPhase::running;
 }
 
 void enterStopping(SignalWatch& watch) {
-  std::lock_guard<std::mutex> lock(watch.mutex);
+  threads::MutexLock lock(watch.mutex);
   watch.phase = ShutdownPhase::stopping;
   watch.onStop = nullptr;
 }
 
 bool changeRingExclusively(SignalWatch& watch, uint32_t generation,
                            const std::function<bool()>& create) {
-  std::lock_guard<std::mutex> lock(watch.mutex);
+  threads::MutexLock lock(watch.mutex);
   if (!create()) return false;
   watch.ringGeneration = generation;
   return true;

@@ -12,16 +12,17 @@
 // frame ring, then exits with status 128 + the signal number.
 //
 // Threads: the watch thread runs watchLoop; main calls the other functions,
-// the render thread changeRingExclusively. `mutex` guards every member below
-// it and is a leaf lock, except that onStop runs under it (so main never
-// tears down what onStop uses while it runs) and a ring is made under it.
+// the render thread changeRingExclusively. `mutex` is a leaf lock, except
+// that onStop runs under it (so main never tears down what onStop uses while
+// it runs) and a ring is made under it.
 #pragma once
 
 #include <csignal>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
+
+#include "mutex.h"
 
 namespace frame_helper {
 
@@ -30,10 +31,12 @@ enum class ShutdownPhase { starting, running, stopping };
 struct SignalWatch {
   std::string shmBase;  // set before the thread starts, then read-only
 
-  std::mutex mutex;
-  ShutdownPhase phase = ShutdownPhase::starting;
-  std::function<void()> onStop;  // asks the event loop to end; only called while running
-  uint32_t ringGeneration = 0;  // newest ring made (changeRingExclusively); 0 none
+  threads::Mutex mutex;
+  ShutdownPhase phase GUARDED_BY(mutex) = ShutdownPhase::starting;
+  // Asks the event loop to end; only called while running.
+  std::function<void()> onStop GUARDED_BY(mutex);
+  // Newest ring made (changeRingExclusively); 0 none.
+  uint32_t ringGeneration GUARDED_BY(mutex) = 0;
 };
 
 // The signals that end the helper. Main thread, before any other thread.
@@ -44,21 +47,20 @@ void blockEndSignals();
 [[noreturn]] void watchEndSignals(SignalWatch& watch);
 
 // Main thread: the event loop is about to run; the first signal calls onStop.
-void enterRunning(SignalWatch& watch, std::function<void()> onStop);
+void enterRunning(SignalWatch& watch, std::function<void()> onStop) EXCLUDES(watch.mutex);
 
 // Main thread: the event loop has ended; a signal from now on ends the process
 // at once. After this returns, onStop is never called again.
-void enterStopping(SignalWatch& watch);
+void enterStopping(SignalWatch& watch) EXCLUDES(watch.mutex);
 
 // Render thread: runs `create`, which replaces the ring by the one of
 // `generation`, under `mutex`, and notes the generation when it succeeds.
 // Ending at once holds `mutex` from the unlink to the exit, so a ring is
 // either made and noted before it, or never made: none outlives the process.
 bool changeRingExclusively(SignalWatch& watch, uint32_t generation,
-                           const std::function<bool()>& create);
+                           const std::function<bool()>& create) EXCLUDES(watch.mutex);
 
 // What ending at once does, apart from exiting: unlinks the newest ring.
-// Caller holds `mutex`.
-void unlinkRingsLocked(const SignalWatch& watch);
+void unlinkRingsLocked(const SignalWatch& watch) REQUIRES(watch.mutex);
 
 }  // namespace frame_helper

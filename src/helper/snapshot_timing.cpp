@@ -25,7 +25,7 @@ std::optional<std::string> takeSnapshotLocked(HelperState& state, bool force, in
 void maybeEmitSnapshot(HelperState& state, bool force) {
   std::optional<std::string> line;
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     if (!force && !state.snapshotDirty) return;
     line = takeSnapshotLocked(state, force, static_cast<int64_t>(frame_ring::monotonicNowNs()));
   }

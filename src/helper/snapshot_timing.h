@@ -21,11 +21,12 @@ constexpr int64_t kSnapshotIntervalNs = 250'000'000;
 // The pacing rule: the line to write now (clearing snapshotDirty and
 // recording `nowNs` and the status), or nothing when the state is clean, or
 // when the status is unchanged and the last snapshot is younger than
-// kSnapshotIntervalNs; `force` writes regardless. Caller holds stateMutex.
-std::optional<std::string> takeSnapshotLocked(HelperState& state, bool force, int64_t nowNs);
+// kSnapshotIntervalNs; `force` writes regardless.
+std::optional<std::string> takeSnapshotLocked(HelperState& state, bool force, int64_t nowNs)
+    REQUIRES(state.stateMutex);
 
 // Writes a snapshot when the pacing rule allows it, on CLOCK_MONOTONIC.
-// Main thread; takes stateMutex itself.
-void maybeEmitSnapshot(HelperState& state, bool force);
+// Main thread.
+void maybeEmitSnapshot(HelperState& state, bool force) EXCLUDES(state.stateMutex);
 
 }  // namespace frame_helper

@@ -25,12 +25,15 @@ int queueSeek(Session& session, double seconds, const char* flags) {
 }
 
 // A selection the engine queued (`status` not negative) shows at once in
-// `tracks` (fields of the session's snapshot). Returns `status`.
-int showSelectedTrack(Session& session, int status, std::vector<engine::Track>& tracks,
-                      int64_t& selectedId, int64_t trackId) {
+// the snapshot's `tracks` and `selectedId`. Returns `status`.
+int showSelectedTrack(Session& session, int status,
+                      std::vector<engine::Track> engine::MediaLists::*tracks,
+                      int64_t engine::MediaLists::*selectedId, int64_t trackId)
+    EXCLUDES(session.stateMutex) {
   if (status < 0) return status;
-  std::lock_guard lock(session.stateMutex);
-  engine::selectTrack(tracks, selectedId, trackId);
+  threads::MutexLock lock(session.stateMutex);
+  engine::MediaLists& media = session.snapshot.media;
+  engine::selectTrack(media.*tracks, media.*selectedId, trackId);
   return status;
 }
 
@@ -40,7 +43,7 @@ int requestPause(Session& session, bool paused) {
   int flag = paused ? 1 : 0;
   int status = setProperty(session, "pause", MPV_FORMAT_FLAG, &flag);
   if (status < 0) return status;
-  std::lock_guard lock(session.stateMutex);
+  threads::MutexLock lock(session.stateMutex);
   session.paused = paused;
   SessionStatus current = session.snapshot.status;
   if (session.fileLoaded &&
@@ -53,7 +56,7 @@ int requestPause(Session& session, bool paused) {
 int requestSeek(Session& session, double seconds) {
   int status = queueSeek(session, seconds, "absolute+exact");
   if (status < 0) return status;
-  std::lock_guard lock(session.stateMutex);
+  threads::MutexLock lock(session.stateMutex);
   session.snapshot.positionSeconds = std::isnan(seconds) ? 0 : std::max(seconds, 0.0);
   return status;
 }
@@ -66,30 +69,29 @@ int requestVolume(Session& session, double requested) {
   double volume = (requested < 0 ? 0 : std::min(requested, 1.0)) * 100;
   int status = setProperty(session, "volume", MPV_FORMAT_DOUBLE, &volume);
   if (status < 0 || std::isnan(volume)) return status;
-  std::lock_guard lock(session.stateMutex);
+  threads::MutexLock lock(session.stateMutex);
   session.snapshot.volume = volume;
   return status;
 }
 
 int requestAudioTrack(Session& session, int64_t trackId) {
   int status = setProperty(session, "aid", MPV_FORMAT_INT64, &trackId);
-  engine::MediaLists& media = session.snapshot.media;
-  return showSelectedTrack(session, status, media.audioTracks, media.selectedAudioTrackId, trackId);
+  return showSelectedTrack(session, status, &engine::MediaLists::audioTracks,
+                           &engine::MediaLists::selectedAudioTrackId, trackId);
 }
 
 int requestSubtitleTrack(Session& session, int64_t trackId) {
   int status = trackId < 0 ? setStringProperty(session, "sid", "no")
                            : setProperty(session, "sid", MPV_FORMAT_INT64, &trackId);
-  engine::MediaLists& media = session.snapshot.media;
-  return showSelectedTrack(session, status, media.subtitleTracks, media.selectedSubtitleTrackId,
-                           trackId);
+  return showSelectedTrack(session, status, &engine::MediaLists::subtitleTracks,
+                           &engine::MediaLists::selectedSubtitleTrackId, trackId);
 }
 
 int requestSpeed(Session& session, double requested) {
   double speed = std::isnan(requested) ? requested : std::clamp(requested, 0.25, 4.0);
   int status = setProperty(session, "speed", MPV_FORMAT_DOUBLE, &speed);
   if (status < 0 || std::isnan(speed)) return status;
-  std::lock_guard lock(session.stateMutex);
+  threads::MutexLock lock(session.stateMutex);
   session.snapshot.playbackSpeed = speed;
   return status;
 }
@@ -102,12 +104,12 @@ int requestAspect(Session& session, std::string aspect) {
   {
     // Shown before the request goes out, so that the engine's report of it
     // (in its own words: "1.777778" for "16:9") comes after and stays.
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     shown = std::exchange(session.snapshot.aspectOverride, aspect);
   }
   int status = setStringProperty(session, "video-aspect-override", aspect == "no" ? "-1" : aspect);
   if (status < 0) {
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     if (session.snapshot.aspectOverride == aspect) session.snapshot.aspectOverride = shown;
   }
   return status;

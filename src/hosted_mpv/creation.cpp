@@ -73,8 +73,13 @@ void setFixedOptions(Session& session) {
   // caller's "ao" extra option still replaces this list.
   mpv_set_option_string(mpv, "ao", "pipewire,pulse,alsa");
   if (!session.softwareRenderer) mpv_set_option_string(mpv, "hwdec", "auto-safe");
+  double initialVolume;
+  {
+    threads::MutexLock lock(session.stateMutex);
+    initialVolume = session.snapshot.volume;
+  }
   char volume[64];
-  std::snprintf(volume, sizeof volume, "%.6f", session.snapshot.volume);
+  std::snprintf(volume, sizeof volume, "%.6f", initialVolume);
   mpv_set_option_string(mpv, "volume", volume);
 }
 
@@ -114,6 +119,7 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
                      : mpv_set_option_string(session->mpv, key.c_str(), value.c_str());
     if (result < 0) {
       traceSession(session.get(), "rejected session option " + key + ": " + engineText(result));
+      threads::MutexLock lock(session->stateMutex);
       session->snapshot.rejectedOptionKeys.push_back(key);
     } else if (engine::decidesDeinterlacing(key)) {
       callerDecidesDeinterlacing = true;
@@ -182,7 +188,10 @@ SessionRef createSession(const SessionSettings& settings) {
     if (session->nativeView) session->hostView = hostViewFor(session->nativeView);
   });
   session->renderQueue = createSerialQueue(kRenderQueueLabel);
-  session->snapshot.volume = settings.volume;
+  {
+    threads::MutexLock lock(session->stateMutex);
+    session->snapshot.volume = settings.volume;
+  }
   if (!session->hostView) throw std::runtime_error("Unable to resolve the Electron content view.");
 
   try {

@@ -21,7 +21,8 @@ namespace {
 
 // The engine's recorder failing a recording that runs: the engine goes on
 // playing without recording, but keeps the target in "stream-record".
-void handleRecorderFailureLocked(Session& session, const std::string& text) {
+void handleRecorderFailureLocked(Session& session, const std::string& text)
+    REQUIRES(session.stateMutex) {
   // The engine opens a new target as it takes it and may log its failure
   // before the start's reply is queued: the machine keeps it for that reply.
   engine::recordingFailed(engine::kHostedRecordingRules, session.recordingMachine,
@@ -33,7 +34,7 @@ void handleRecorderFailureLocked(Session& session, const std::string& text) {
 // turn), and it arrives after the events that followed it in time. They
 // describe the load only while it has not started playing; the end of a file
 // with an error and a refused load set the status themselves.
-void handleLogLocked(Session& session, const mpv_event& event) {
+void handleLogLocked(Session& session, const mpv_event& event) REQUIRES(session.stateMutex) {
   const auto line = engine::readLogLine(static_cast<const mpv_event_log_message*>(event.data));
   if (!line || line->kind == engine::LogLineKind::other) return;
   std::fprintf(stderr, "[hosted-mpv][%s][%s] %s: %s", session.id.c_str(), line->level, line->prefix,
@@ -46,7 +47,7 @@ void handleLogLocked(Session& session, const mpv_event& event) {
   engine::applyFailureLine(loadStateOf(session), kSessionStatusRules, line->level, line->text);
 }
 
-void handleReplyLocked(Session& session, uint64_t replyId, int error) {
+void handleReplyLocked(Session& session, uint64_t replyId, int error) REQUIRES(session.stateMutex) {
   if (settleLoadLocked(session.replies, session.snapshot, replyId, error)) return;
   if (engine::recordingReplied(engine::kHostedRecordingRules, session.recordingMachine,
                                session.snapshot.recording, replyId, error,
@@ -56,30 +57,31 @@ void handleReplyLocked(Session& session, uint64_t replyId, int error) {
   if (error < 0) session.snapshot.error = engineText(error);
 }
 
-void handleReplyEventLocked(Session& session, const mpv_event& event) {
+void handleReplyEventLocked(Session& session, const mpv_event& event) REQUIRES(session.stateMutex) {
   handleReplyLocked(session, event.reply_userdata, event.error);
 }
 
-void handleShutdownLocked(Session& session, const mpv_event&) {
+void handleShutdownLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
   session.running.store(false, std::memory_order_release);
   session.snapshot.status = SessionStatus::closed;
 }
 
-void handleStartFileLocked(Session& session, const mpv_event&) {
+void handleStartFileLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
   engine::applyStartFile(loadStateOf(session), kSessionStatusRules);
   engine::resetForNewFile<Session>(kSessionProperties, session);
 }
 
-void handleEndFileLocked(Session& session, const mpv_event& event) {
+void handleEndFileLocked(Session& session, const mpv_event& event) REQUIRES(session.stateMutex) {
   engine::applyEndFileEvent(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
                             event, session.running.load(std::memory_order_acquire));
 }
 
-void handleFileLoadedLocked(Session& session, const mpv_event&) {
+void handleFileLoadedLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
   engine::applyFileLoaded(loadStateOf(session), kSessionStatusRules);
 }
 
-void handlePropertyChangeLocked(Session& session, const mpv_event& event) {
+void handlePropertyChangeLocked(Session& session, const mpv_event& event)
+    REQUIRES(session.stateMutex) {
   engine::applyPropertyChange<Session>(kSessionProperties, session,
                                        static_cast<const mpv_event_property*>(event.data));
 }
@@ -97,11 +99,13 @@ constexpr engine::EventRow<Session> kSessionEventRows[] = {
 
 }  // namespace
 
-void handleSessionEventLocked(Session& session, const mpv_event& event) {
+void handleSessionEventLocked(Session& session, const mpv_event& event)
+    REQUIRES(session.stateMutex) {
   engine::dispatchEventLocked<Session>(kSessionEventRows, session, event);
 }
 
-void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts) {
+void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts)
+    REQUIRES(session.stateMutex) {
   engine::applyStreamEnd(loadStateOf(session), kSessionStatusRules, facts);
 }
 
@@ -122,7 +126,7 @@ struct SessionTurn {
 };
 
 // Caller holds stateMutex.
-void beginTurnLocked(Session& session, SessionTurn& turn) {
+void beginTurnLocked(Session& session, SessionTurn& turn) REQUIRES(session.stateMutex) {
   turn.rotationBefore = session.streamRotation;
 }
 
@@ -131,7 +135,8 @@ void beginTurnLocked(Session& session, SessionTurn& turn) {
 // it queues its own command, so the engine gets the stop before any later
 // load and never stops one. Queuing an asynchronous command waits for nothing.
 // Caller holds stateMutex.
-void endTurnLocked(Session& session, SessionTurn& turn, int64_t nowNs) {
+void endTurnLocked(Session& session, SessionTurn& turn, int64_t nowNs)
+    REQUIRES(session.stateMutex) {
   if (session.streamRotation != turn.rotationBefore) turn.trackRotation = session.streamRotation;
   if (engine::expireStalledLoad(loadStateOf(session), kSessionStatusRules,
                                 session.snapshot.buffering, session.stallTimeoutSeconds, nowNs)) {

@@ -13,12 +13,14 @@ namespace hosted_mpv {
 // for the session's stall bound: status Error, and the engine's file stopped.
 void runEventLoop(SessionRef session);
 
-// Folds one event into the session. Caller holds session.stateMutex.
-void handleSessionEventLocked(Session& session, const mpv_event& event);
+// Folds one event into the session.
+void handleSessionEventLocked(Session& session, const mpv_event& event)
+    REQUIRES(session.stateMutex);
 
 // After an event that reports the end of the stream (engine::reportsStreamEnd),
 // with the engine's facts read just before: a stream cut short carries why in
-// the snapshot's error. Caller holds session.stateMutex.
-void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts);
+// the snapshot's error.
+void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts)
+    REQUIRES(session.stateMutex);
 
 }  // namespace hosted_mpv

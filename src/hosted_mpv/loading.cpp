@@ -39,7 +39,7 @@ int requestLoad(Session& session, const LoadRequest& request) {
   LoadOptions options = loadOptionsFor(request);
   uint64_t loadId = takeAsyncRequestId();
   {
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     SessionSnapshot& snapshot = session.snapshot;
     snapshot.streamUrl = request.url;
     snapshot.error.clear();
@@ -56,7 +56,7 @@ int requestLoad(Session& session, const LoadRequest& request) {
       queueLoadfileCommand(session.mpv, loadId, request.url, options, engine::loadfileTakesIndex());
   if (status < 0) {
     {
-      std::lock_guard lock(session.stateMutex);
+      threads::MutexLock lock(session.stateMutex);
       withdrawLoad(session.replies, loadId);
     }
     updateSessionError(session, engineText(status), false);

@@ -46,6 +46,6 @@ LoadResult loadPlayback(Session& session, const LoadRequest& request);
 // the load; its reply settles it (replies.h). When the engine refuses the
 // request the status is Error with the engine's text. Returns the engine's
 // status.
-int requestLoad(Session& session, const LoadRequest& request);
+int requestLoad(Session& session, const LoadRequest& request) EXCLUDES(session.stateMutex);
 
 }  // namespace hosted_mpv

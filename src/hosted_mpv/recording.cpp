@@ -19,7 +19,7 @@ int sendRecordRequest(Session& session, const engine::RecordRequest& request) {
   int status = mpv_set_property_async(session.mpv, request.replyId, kRecordTargetProperty,
                                       MPV_FORMAT_STRING, &value);
   if (status < 0) {
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     engine::recordingReplied(engine::kHostedRecordingRules, session.recordingMachine,
                              session.snapshot.recording, request.replyId, status,
                              engineText(status));
@@ -35,7 +35,7 @@ int requestRecordingStart(Session& session, const std::string& path) {
   engine::RecordRequest request;
   {
     // Written before the request: its reply may come before the call returns.
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     request = engine::recordingStartAsked(engine::kHostedRecordingRules, session.recordingMachine,
                                           session.snapshot.recording, replyId, path, startedAt);
   }
@@ -47,7 +47,7 @@ int requestRecordingStop(Session& session) {
   engine::RecordRequest request;
   {
     // Written before the request: its reply may come before the call returns.
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     request = engine::recordingStopAsked(engine::kHostedRecordingRules, session.recordingMachine,
                                          session.snapshot.recording, replyId);
   }
@@ -58,7 +58,7 @@ int stopRecordingBeforeLoad(Session& session) {
   uint64_t replyId = takeAsyncRequestId();
   engine::RecordRequest request;
   {
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     request = engine::recordingLoadStarting(engine::kHostedRecordingRules, session.recordingMachine,
                                             session.snapshot.recording, replyId);
   }
@@ -70,7 +70,7 @@ int stopRecordingBeforeLoad(Session& session) {
 void stopRecordingForTeardown(Session& session) {
   engine::RecordRequest request;
   {
-    std::lock_guard lock(session.stateMutex);
+    threads::MutexLock lock(session.stateMutex);
     request = engine::recordingPlayerClosing(session.snapshot.recording);
   }
   if (!request.send) return;

@@ -16,22 +16,22 @@ namespace hosted_mpv {
 // at once; the reply confirms or corrects it. When the engine
 // refuses the request the snapshot shows it stopped with the engine's text.
 // Returns the engine's status.
-int requestRecordingStart(Session& session, const std::string& path);
+int requestRecordingStart(Session& session, const std::string& path) EXCLUDES(session.stateMutex);
 
 // Stops the recording. The snapshot shows it stopped at once; the reply
 // confirms or corrects it. When the engine refuses the request the snapshot
 // shows it running again with the engine's text. Returns the engine's status.
-int requestRecordingStop(Session& session);
+int requestRecordingStop(Session& session) EXCLUDES(session.stateMutex);
 
 // Before a load: stops a recording that runs, or that the engine failed but
 // still holds (it would record the new file into it). The load resets the
 // snapshot's recording itself; when the engine refuses the request the
 // session's status is Error with the engine's text. Returns the engine's
 // status (0 when nothing was recording).
-int stopRecordingBeforeLoad(Session& session);
+int stopRecordingBeforeLoad(Session& session) EXCLUDES(session.stateMutex);
 
 // At teardown: ends a running recording and waits for the engine, so the
 // recording file is complete before the player goes.
-void stopRecordingForTeardown(Session& session);
+void stopRecordingForTeardown(Session& session) EXCLUDES(session.stateMutex);
 
 }  // namespace hosted_mpv

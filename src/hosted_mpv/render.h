@@ -19,7 +19,7 @@ void scheduleRender(const SessionRef& session);
 
 // The render task: the software or the OpenGL branch, then endRenderTask.
 // renderQueue.
-void runRenderTask(const SessionRef& session);
+void runRenderTask(const SessionRef& session) EXCLUDES(session->stateMutex);
 
 // The render task's exit: clears renderScheduled and, on the software path,
 // schedules the render that a request made meanwhile asked for. renderQueue.
@@ -31,6 +31,6 @@ void recordRenderedFrame(const SessionRef& session, std::chrono::nanoseconds dur
 // Releases the render context (update callback cleared first); does nothing
 // when there is none. renderQueue, or the calling thread when the session has
 // no queue.
-void releaseRenderContext(Session& session);
+void releaseRenderContext(Session& session) EXCLUDES(session.stateMutex);
 
 }  // namespace hosted_mpv

@@ -12,6 +12,7 @@
 #include <mpv/render_gl.h>
 
 #include "render.h"
+#include "thread_check.h"
 
 namespace hosted_mpv {
 
@@ -64,10 +65,11 @@ void* getOpenGLProcAddress(void*, const char* name) {
 
 void renderOpenGLBranch(const SessionRef& session) {
   if (!session->renderContext || !session->glContext) return;  // released by teardown
+  DCHECK(runsOnQueue(*session->renderQueue));
   int width, height;
   uint64_t generation;
   {
-    std::lock_guard lock(session->stateMutex);
+    threads::MutexLock lock(session->stateMutex);
     width = session->surfaceWidth;
     height = session->surfaceHeight;
     generation = session->surfaceGeneration;

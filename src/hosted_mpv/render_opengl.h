@@ -11,10 +11,10 @@ namespace hosted_mpv {
 
 // Creates the OpenGL render context on the view's context; the engine's
 // result. renderQueue.
-int createOpenGLRenderContext(Session& session);
+int createOpenGLRenderContext(Session& session) EXCLUDES(session.stateMutex);
 
 // The view context's GL_RENDERER, empty when it cannot be read. renderQueue.
-std::string openGLRendererName(Session& session);
+std::string openGLRendererName(Session& session) EXCLUDES(session.stateMutex);
 
 // True when an OpenGL renderer of that name is a rasteriser on the CPU
 // (llvmpipe, softpipe, swrast, "software rasterizer", lavapipe; any letter
@@ -27,11 +27,11 @@ bool isSoftwareRasteriserName(const std::string& rendererName);
 void* getOpenGLProcAddress(void* ctx, const char* name);
 
 // The OpenGL branch of the render task. renderQueue.
-void renderOpenGLBranch(const SessionRef& session);
+void renderOpenGLBranch(const SessionRef& session) EXCLUDES(session->stateMutex);
 
 // Releases the OpenGL render context (update callback cleared first) with its
 // GL context current; does nothing when there is none. renderQueue.
-void releaseOpenGLRenderContext(Session& session);
+void releaseOpenGLRenderContext(Session& session) EXCLUDES(session.stateMutex);
 
 // The display link output callback; `ctx` is the session's callbackContext.
 // Display link thread; only schedules.

@@ -10,6 +10,7 @@
 
 #include "platform/main_thread.h"
 #include "render.h"
+#include "thread_check.h"
 
 namespace hosted_mpv {
 
@@ -17,11 +18,12 @@ size_t softwareStride(int width) { return (size_t(width) * 4 + 63) / 64 * 64; }
 
 void renderSoftwareBranch(const SessionRef& session) {
   if (!session->renderContext) return;  // released by teardown
+  DCHECK(runsOnQueue(*session->renderQueue));
   auto t0 = std::chrono::steady_clock::now();
   int width, height;
   double scale;
   {
-    std::lock_guard lock(session->stateMutex);
+    threads::MutexLock lock(session->stateMutex);
     // A frame is never larger than what the screen shows: a huge view gets
     // one of that size, shown in its middle, not gigabytes of buffers.
     width = std::min(session->surfaceWidth, session->maxFrameWidth);

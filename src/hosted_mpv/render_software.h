@@ -13,9 +13,10 @@ namespace hosted_mpv {
 size_t softwareStride(int width);
 
 // The software branch of the render task. renderQueue.
-void renderSoftwareBranch(const SessionRef& session);
+void renderSoftwareBranch(const SessionRef& session) EXCLUDES(session->stateMutex);
 
 // Hands one image to the render view's layer. Main thread.
-void renderSoftwareFrame(const SessionRef& session, const PixelImageRef& image, double scale);
+void renderSoftwareFrame(const SessionRef& session, const PixelImageRef& image, double scale)
+    EXCLUDES(session->stateMutex);
 
 }  // namespace hosted_mpv

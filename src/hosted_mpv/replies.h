@@ -5,8 +5,9 @@
 // load replaces the older, whose reply then settles nothing. Recording
 // requests are the recording machine's (recording_machine.h).
 //
-// Guarded by the session's stateMutex, like the snapshot the replies settle;
-// every function here expects that lock.
+// Guarded by the session's stateMutex, like the snapshot the replies settle:
+// Session::replies is GUARDED_BY it, so passing it to any function here
+// without the lock does not compile.
 #pragma once
 
 #include <cstdint>

@@ -26,14 +26,14 @@ inline constexpr uint64_t kTurnHookId = 1;
 // requestedRotation, sets the engine's to "no" and adds the hook that turns
 // each file. Calling thread, after mpv_initialize and before anything is
 // loaded.
-void takeOverRotation(Session& session);
+void takeOverRotation(Session& session) EXCLUDES(session.stateMutex);
 
 // The hook event `hook` of a software session: queues the turn of the file
 // about to play, then lets the engine go on.
-void turnForFile(Session& session, const mpv_event_hook& hook);
+void turnForFile(Session& session, const mpv_event_hook& hook) EXCLUDES(session.stateMutex);
 
 // Another video track was chosen while playing (its rotation metadata
 // `streamRotation`): turns the picture anew if the turn differs.
-void followVideoTrack(Session& session, int streamRotation);
+void followVideoTrack(Session& session, int streamRotation) EXCLUDES(session.stateMutex);
 
 }  // namespace hosted_mpv

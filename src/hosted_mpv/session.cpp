@@ -12,18 +12,18 @@ std::string takeSessionId() {
 uint64_t takeAsyncRequestId() { return gNextAsyncRequestId.fetch_add(1); }
 
 SessionRef findSession(SessionRegistry& registry, const std::string& id) {
-  std::lock_guard lock(registry.mutex);
+  threads::MutexLock lock(registry.mutex);
   auto found = registry.sessions.find(id);
   return found == registry.sessions.end() ? nullptr : found->second;
 }
 
 void registerSession(SessionRegistry& registry, const SessionRef& session) {
-  std::lock_guard lock(registry.mutex);
+  threads::MutexLock lock(registry.mutex);
   registry.sessions.emplace(session->id, session);
 }
 
 SessionRef removeSession(SessionRegistry& registry, const std::string& id) {
-  std::lock_guard lock(registry.mutex);
+  threads::MutexLock lock(registry.mutex);
   auto found = registry.sessions.find(id);
   if (found == registry.sessions.end()) return nullptr;
   SessionRef session = found->second;
@@ -33,21 +33,21 @@ SessionRef removeSession(SessionRegistry& registry, const std::string& id) {
 
 std::vector<SessionRef> removeAllSessions(SessionRegistry& registry) {
   std::vector<SessionRef> removed;
-  std::lock_guard lock(registry.mutex);
+  threads::MutexLock lock(registry.mutex);
   for (auto& [id, session] : registry.sessions) removed.push_back(std::move(session));
   registry.sessions.clear();
   return removed;
 }
 
 void updateSessionError(Session& session, const std::string& message, bool fromEngine) {
-  std::lock_guard lock(session.stateMutex);
+  threads::MutexLock lock(session.stateMutex);
   session.snapshot.status = SessionStatus::error;
   session.snapshot.error = message;
   session.snapshot.errorFromEngine = fromEngine;
 }
 
 SessionSnapshot copySnapshot(Session& session) {
-  std::lock_guard lock(session.stateMutex);
+  threads::MutexLock lock(session.stateMutex);
   return session.snapshot;
 }
 

@@ -6,8 +6,8 @@
 // callback), the display link thread and the session's event thread.
 // Lock order: a registry's mutex is never held together with any other lock;
 // a session's stateMutex is a leaf lock. Neither is held while the engine is
-// called (mpv_error_string aside, and the event thread queuing the stop of a
-// stalled load, which waits for nothing) or while work is dispatched.
+// called synchronously ("Engine calls under locks", threads/mutex.h) or while
+// work is dispatched.
 #pragma once
 
 #include <mpv/client.h>
@@ -16,12 +16,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "mutex.h"
 #include "platform/display_link.h"
 #include "platform/native_view.h"
 #include "platform/serial_queue.h"
@@ -88,29 +88,28 @@ struct Session {
   std::atomic<uint64_t> skippedFrameCount{0};
   std::atomic<uint64_t> totalRenderNanos{0};
 
-  // Guards every field below it (creation writes volume and
-  // rejectedOptionKeys before any other thread knows the session).
-  std::mutex stateMutex;
-  SessionSnapshot snapshot;
+  threads::Mutex stateMutex;
+  SessionSnapshot snapshot GUARDED_BY(stateMutex);
   // The requests whose replies settle the snapshot (replies.h).
-  PendingReplies replies;
-  int32_t surfaceWidth = 0;
-  int32_t surfaceHeight = 0;
-  double backingScale = 1.0;
+  PendingReplies replies GUARDED_BY(stateMutex);
+  int32_t surfaceWidth GUARDED_BY(stateMutex) = 0;
+  int32_t surfaceHeight GUARDED_BY(stateMutex) = 0;
+  double backingScale GUARDED_BY(stateMutex) = 1.0;
   // The largest software frame worth drawing for the view: what its screen
   // can show (maxLayerContentsSize), read with the surface size.
-  int32_t maxFrameWidth = kMaxLayerContentsSide;
-  int32_t maxFrameHeight = kMaxLayerContentsSide;
+  int32_t maxFrameWidth GUARDED_BY(stateMutex) = kMaxLayerContentsSide;
+  int32_t maxFrameHeight GUARDED_BY(stateMutex) = kMaxLayerContentsSide;
   // Counts the placements that set the three fields above.
-  uint64_t surfaceGeneration = 0;
-  bool paused = false;
-  bool fileLoaded = false;
-  engine::StreamWatch streamWatch;  // what the current file's stream went through
+  uint64_t surfaceGeneration GUARDED_BY(stateMutex) = 0;
+  bool paused GUARDED_BY(stateMutex) = false;
+  bool fileLoaded GUARDED_BY(stateMutex) = false;
+  // What the current file's stream went through.
+  engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
   // Rotation metadata of the selected video track (clockwise degrees).
-  int streamRotation = 0;
+  int streamRotation GUARDED_BY(stateMutex) = 0;
   // The recording requests on their way and a failed target the engine
   // still holds, which the next load clears (recording_machine.h).
-  engine::RecordingMachine recordingMachine;
+  engine::RecordingMachine recordingMachine GUARDED_BY(stateMutex);
 };
 
 using SessionRef = std::shared_ptr<Session>;
@@ -121,8 +120,8 @@ using SessionRef = std::shared_ptr<Session>;
 // Used on that environment's JavaScript thread (its calls and its clean-up
 // hook); `mutex` is held only for the map operation itself.
 struct SessionRegistry {
-  std::mutex mutex;
-  std::unordered_map<std::string, SessionRef> sessions;  // guarded by mutex
+  threads::Mutex mutex;
+  std::unordered_map<std::string, SessionRef> sessions GUARDED_BY(mutex);
 };
 
 // Process-wide, shared by every environment: ids are unique in the process,
@@ -137,18 +136,19 @@ std::string takeSessionId();
 uint64_t takeAsyncRequestId();
 
 // The session registered under `id`, or null.
-SessionRef findSession(SessionRegistry& registry, const std::string& id);
+SessionRef findSession(SessionRegistry& registry, const std::string& id) EXCLUDES(registry.mutex);
 // Registers the session under its id unless the id is taken.
-void registerSession(SessionRegistry& registry, const SessionRef& session);
+void registerSession(SessionRegistry& registry, const SessionRef& session) EXCLUDES(registry.mutex);
 // Removes the session registered under `id` and returns it (null when none).
-SessionRef removeSession(SessionRegistry& registry, const std::string& id);
+SessionRef removeSession(SessionRegistry& registry, const std::string& id) EXCLUDES(registry.mutex);
 // Empties the registry and returns what it held.
-std::vector<SessionRef> removeAllSessions(SessionRegistry& registry);
+std::vector<SessionRef> removeAllSessions(SessionRegistry& registry) EXCLUDES(registry.mutex);
 
-// Status Error with `message`. Any thread; takes stateMutex.
-void updateSessionError(Session& session, const std::string& message, bool fromEngine);
+// Status Error with `message`. Any thread.
+void updateSessionError(Session& session, const std::string& message, bool fromEngine)
+    EXCLUDES(session.stateMutex);
 
-// A copy of the snapshot, taken under stateMutex. Any thread.
-SessionSnapshot copySnapshot(Session& session);
+// A copy of the snapshot. Any thread.
+SessionSnapshot copySnapshot(Session& session) EXCLUDES(session.stateMutex);
 
 }  // namespace hosted_mpv

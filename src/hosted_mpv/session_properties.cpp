@@ -18,7 +18,8 @@ constexpr auto kSnapshot = &Session::snapshot;
 // value (0 when it has none). A list without a selected video track (the
 // engine's list while it opens the next file, or audio only) keeps the last
 // rotation: the frame on show is still that of the last video.
-void updateStreamRotationLocked(Session& session, const mpv_node& node) {
+void updateStreamRotationLocked(Session& session, const mpv_node& node)
+    REQUIRES(session.stateMutex) {
   if (node.format != MPV_FORMAT_NODE_ARRAY || !node.u.list) return;
   constexpr engine::NodeReading kFirst = kSessionListReading.nodes;
   const mpv_node_list& list = *node.u.list;
@@ -43,7 +44,7 @@ void updateStreamRotationLocked(Session& session, const mpv_node& node) {
 
 // The selections come from the list's "selected" marks and then from each
 // "aid" / "sid" value.
-void applyTrackListLocked(Session& session, const mpv_node& node) {
+void applyTrackListLocked(Session& session, const mpv_node& node) REQUIRES(session.stateMutex) {
   SessionSnapshot& snapshot = session.snapshot;
   snapshot.media.audioTracks =
       engine::readTracks(node, "audio", kSessionListReading, &snapshot.media.selectedAudioTrackId);
@@ -74,8 +75,10 @@ const std::array<Row, 11> kPlaybackRows{{
     engine::valueRow<kSnapshot, &SessionSnapshot::volume>("volume"),
     engine::valueRow<kSnapshot, &SessionSnapshot::streamUrl>("path"),
     {"track-list", MPV_FORMAT_NODE,
-     [](Session& s, const void* d) { applyTrackListLocked(s, nodeValue(d)); }, nullptr,
-     [](Session& s) {
+     [](Session& s, const void* d)
+         REQUIRES(s.stateMutex) { applyTrackListLocked(s, nodeValue(d)); },
+     nullptr,
+     [](Session& s) REQUIRES(s.stateMutex) {
        s.snapshot.media.audioTracks.clear();
        s.snapshot.media.selectedAudioTrackId = -1;
        s.snapshot.media.subtitleTracks.clear();
@@ -83,7 +86,7 @@ const std::array<Row, 11> kPlaybackRows{{
      }},
     // An audio id that reads as no number ("no", "auto") keeps the selection.
     {"aid", MPV_FORMAT_STRING,
-     [](Session& s, const void* d) {
+     [](Session& s, const void* d) REQUIRES(s.stateMutex) {
        int64_t id;
        if (readSelection(d, id)) {
          engine::selectTrack(s.snapshot.media.audioTracks, s.snapshot.media.selectedAudioTrackId,
@@ -92,7 +95,7 @@ const std::array<Row, 11> kPlaybackRows{{
      },
      nullptr, nullptr},
     {"sid", MPV_FORMAT_STRING,
-     [](Session& s, const void* d) {
+     [](Session& s, const void* d) REQUIRES(s.stateMutex) {
        int64_t id;
        engine::selectTrack(s.snapshot.media.subtitleTracks,
                            s.snapshot.media.selectedSubtitleTrackId,
@@ -101,7 +104,7 @@ const std::array<Row, 11> kPlaybackRows{{
      nullptr, nullptr},
     engine::valueRow<kSnapshot, &SessionSnapshot::playbackSpeed>("speed"),
     {"video-aspect-override", MPV_FORMAT_STRING,
-     [](Session& s, const void* d) {
+     [](Session& s, const void* d) REQUIRES(s.stateMutex) {
        s.snapshot.aspectOverride = normalizeAspectOverride(stringValue(d));
      },
      nullptr, nullptr},
@@ -110,10 +113,10 @@ const std::array<Row, 11> kPlaybackRows{{
 
 const std::array<Row, 1> kChapterRows{{
     {"chapter-list", MPV_FORMAT_NODE,
-     [](Session& s, const void* d) {
+     [](Session& s, const void* d) REQUIRES(s.stateMutex) {
        s.snapshot.media.chapters = engine::readChapters(nodeValue(d), kSessionListReading);
      },
-     nullptr, [](Session& s) { s.snapshot.media.chapters.clear(); }},
+     nullptr, [](Session& s) REQUIRES(s.stateMutex) { s.snapshot.media.chapters.clear(); }},
 }};
 
 }  // namespace

@@ -35,7 +35,7 @@ constexpr engine::ListReading kSessionListReading{engine::NodeReading::lenient,
                                                   engine::IntegerOverflow::clamp};
 
 // The part of the session the shared playback rules change.
-inline engine::LoadState<SessionStatus> loadStateOf(Session& session) {
+inline engine::LoadState<SessionStatus> loadStateOf(Session& session) REQUIRES(session.stateMutex) {
   return {session.snapshot.status, session.snapshot.error, session.snapshot.errorFromEngine,
           session.fileLoaded, session.paused, session.streamWatch};
 }

@@ -49,7 +49,7 @@ void destroySession(const SessionRef& session) {
   }
 
   {
-    std::lock_guard lock(session->stateMutex);
+    threads::MutexLock lock(session->stateMutex);
     session->snapshot.status = SessionStatus::closed;
   }
 

@@ -12,7 +12,7 @@ namespace hosted_mpv {
 // one that creation abandoned at any point alike. Never throws; does nothing
 // for an empty reference. Calling thread (never the main thread's own tasks
 // or the render queue).
-void destroySession(const SessionRef& session);
+void destroySession(const SessionRef& session) EXCLUDES(session->stateMutex);
 
 // Removes the session `id` from `registry` and tears it down outside the
 // registry's lock; does nothing for an unknown id. Calling thread, as above.

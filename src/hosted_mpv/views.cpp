@@ -68,7 +68,7 @@ void updateRenderSurfaceMetrics(Session& session) {
     double scale = backingScaleFactor(session.renderView);
     ViewSize maxFrame = maxLayerContentsSize(session.renderView);
     {
-      std::lock_guard lock(session.stateMutex);
+      threads::MutexLock lock(session.stateMutex);
       session.surfaceWidth = roundedSurfaceDimension(size.width);
       session.surfaceHeight = roundedSurfaceDimension(size.height);
       session.maxFrameWidth = roundedSurfaceDimension(maxFrame.width);

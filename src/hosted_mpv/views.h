@@ -25,6 +25,6 @@ void removeRenderView(Session& session);
 void setSessionFrame(const SessionRef& session, double x, double y, double width, double height);
 
 // Derives surfaceWidth, surfaceHeight and backingScale from the render view.
-void updateRenderSurfaceMetrics(Session& session);
+void updateRenderSurfaceMetrics(Session& session) EXCLUDES(session.stateMutex);
 
 }  // namespace hosted_mpv

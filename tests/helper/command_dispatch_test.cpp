@@ -231,7 +231,7 @@ TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
   state.mpv = engine.mpv;
   run(state, "record\tpath=/nope/r.ts");
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     deliverRecorderFailureLocked(state);
     EXPECT_FALSE(state.recording.active);
   }
@@ -241,7 +241,7 @@ TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
 
   // A recording started after the failure is not undone by a late clear.
   {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     state.recordingMachine.holdsFailedTarget = true;
   }
   run(state, "record\tpath=/tmp/orvanel-record-test.ts");

@@ -560,7 +560,7 @@ TEST(EventLoopThreads, SnapshotsOnTimeoutsAndStopsWhenQuitArrives) {
     {
       // A state change with no engine event behind it: only the loop's
       // time-outs give the snapshot rule its chance.
-      std::lock_guard<std::mutex> lock(state.stateMutex);
+      threads::MutexLock lock(state.stateMutex);
       state.status = "loading";
       state.snapshotDirty = true;
     }

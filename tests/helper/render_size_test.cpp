@@ -70,14 +70,14 @@ TEST(RenderSize, RequestsNothingBelowSixteen) {
 TEST(RenderSize, ApplyHandsTheFittedSizeToTheRenderThread) {
   HelperState helper;
   RenderPipeline& pipeline = helper.pipeline;
-  std::lock_guard<std::mutex> state(helper.stateMutex);
+  threads::MutexLock state(helper.stateMutex);
   helper.renderWidth = 1280;
   helper.renderHeight = 720;
   helper.videoWidth = 720;
   helper.videoHeight = 576;
   applyRenderSizeLocked(helper);
   {
-    std::lock_guard<std::mutex> lock(pipeline.mutex);
+    threads::MutexLock lock(pipeline.mutex);
     EXPECT_TRUE(pipeline.updatePending);
     EXPECT_EQ(pipeline.pendingWidth, 900);
     EXPECT_EQ(pipeline.pendingHeight, 720);
@@ -89,7 +89,7 @@ TEST(RenderSize, ApplyHandsTheFittedSizeToTheRenderThread) {
   helper.renderWidth = 8;
   applyRenderSizeLocked(helper);
   {
-    std::lock_guard<std::mutex> lock(pipeline.mutex);
+    threads::MutexLock lock(pipeline.mutex);
     EXPECT_FALSE(pipeline.updatePending);
     EXPECT_EQ(pipeline.pendingWidth, 0);
     EXPECT_EQ(pipeline.pendingHeight, 0);

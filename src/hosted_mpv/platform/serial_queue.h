@@ -19,6 +19,9 @@ struct SerialQueue {
 
 std::shared_ptr<SerialQueue> createSerialQueue(const char* label);
 
+// True on the queue's own thread. Any thread.
+bool runsOnQueue(const SerialQueue& queue);
+
 // Queues `task` and returns at once. Any thread.
 void dispatchAsync(SerialQueue& queue, std::function<void()> task);
 

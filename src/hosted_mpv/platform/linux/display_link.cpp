@@ -10,10 +10,10 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "mutex.h"
 #include "platform/linux/opengl_context.h"
 #include "platform/linux/test_failures.h"
 
@@ -28,9 +28,9 @@ struct DisplayLink {
   void* context = nullptr;
   std::thread ticker;
 
-  std::mutex mutex;
-  std::condition_variable wake;  // pairs with mutex
-  bool stopping = false;         // guarded by mutex
+  threads::Mutex mutex;
+  std::condition_variable_any wake;  // pairs with mutex
+  bool stopping GUARDED_BY(mutex) = false;
 };
 
 namespace {
@@ -38,18 +38,22 @@ namespace {
 void runTicker(DisplayLink* link) {
   pthread_setname_np(pthread_self(), "hosted-mpv-link");
   Clock::time_point next = Clock::now() + link->period;
-  std::unique_lock lock(link->mutex);
+  link->mutex.lock();
   for (;;) {
-    if (link->wake.wait_until(lock, next, [&] { return link->stopping; })) return;
-    lock.unlock();
+    while (!link->stopping) {
+      if (link->wake.wait_until(link->mutex, next) == std::cv_status::timeout) break;
+    }
+    if (link->stopping) break;
+    link->mutex.unlock();
     if (link->callback) link->callback(link, link->context);
-    lock.lock();
+    link->mutex.lock();
     // Refreshes that went by while the callback ran are skipped, as a
     // display skips them; the phase is kept.
     next += link->period;
     Clock::time_point now = Clock::now();
     if (next <= now) next += ((now - next) / link->period + 1) * link->period;
   }
+  link->mutex.unlock();
 }
 
 }  // namespace
@@ -77,7 +81,7 @@ bool displayLinkStart(DisplayLink* link) {
   if (link->ticker.joinable()) return true;  // already running
   if (testFailureRequested("display-link")) return false;
   {
-    std::lock_guard lock(link->mutex);
+    threads::MutexLock lock(link->mutex);
     link->stopping = false;
   }
   try {
@@ -91,7 +95,7 @@ bool displayLinkStart(DisplayLink* link) {
 void displayLinkStop(DisplayLink* link) {
   if (!link) return;
   {
-    std::lock_guard lock(link->mutex);
+    threads::MutexLock lock(link->mutex);
     link->stopping = true;
   }
   link->wake.notify_one();

@@ -4,7 +4,6 @@
 
 #include <pthread.h>
 
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -14,14 +13,14 @@ namespace hosted_mpv {
 
 struct SerialQueueState {
   TaskQueue queue;
-  std::thread::id workerId;  // guarded by queue.mutex
-  std::thread worker;        // owner's thread only
+  std::thread::id workerId GUARDED_BY(queue.mutex);
+  std::thread worker;  // owner's thread only
 };
 
 std::shared_ptr<SerialQueue> createSerialQueue(const char* label) {
   auto queue = std::make_shared<SerialQueue>();
   queue->state = std::make_shared<SerialQueueState>();
-  std::lock_guard lock(queue->state->queue.mutex);
+  threads::MutexLock lock(queue->state->queue.mutex);
   // The worker holds the state: it may outlive the last handle (see below).
   queue->state->worker = std::thread([state = queue->state] { runTasks(state->queue, true); });
   queue->state->workerId = queue->state->worker.get_id();
@@ -32,12 +31,13 @@ std::shared_ptr<SerialQueue> createSerialQueue(const char* label) {
   return queue;
 }
 
+bool runsOnQueue(const SerialQueue& queue) {
+  threads::MutexLock lock(queue.state->queue.mutex);
+  return std::this_thread::get_id() == queue.state->workerId;
+}
+
 SerialQueue::~SerialQueue() {
-  bool onWorker;
-  {
-    std::lock_guard lock(state->queue.mutex);
-    onWorker = std::this_thread::get_id() == state->workerId;
-  }
+  const bool onWorker = runsOnQueue(*this);
   stopTasks(state->queue);
   // The last reference can go inside one of the queue's own tasks; the worker
   // then finishes the queue by itself (it holds the state).
@@ -55,12 +55,7 @@ void dispatchAsync(SerialQueue& queue, std::function<void()> task) {
 }
 
 void dispatchSync(SerialQueue& queue, const std::function<void()>& task) {
-  bool onWorker;
-  {
-    std::lock_guard lock(queue.state->queue.mutex);
-    onWorker = std::this_thread::get_id() == queue.state->workerId;
-  }
-  if (onWorker) {
+  if (runsOnQueue(queue)) {
     task();
     return;
   }

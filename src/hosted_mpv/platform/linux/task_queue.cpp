@@ -1,14 +1,16 @@
 // Task queues: the loop the serial queues' workers and the UI thread share.
 #include "platform/linux/task_queue.h"
 
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <utility>
 
 namespace hosted_mpv {
 
 void pushTask(TaskQueue& queue, std::function<void()> task) {
   {
-    std::lock_guard lock(queue.mutex);
+    threads::MutexLock lock(queue.mutex);
     queue.tasks.push_back(std::move(task));
   }
   queue.wake.notify_one();
@@ -16,7 +18,7 @@ void pushTask(TaskQueue& queue, std::function<void()> task) {
 
 void stopTasks(TaskQueue& queue) {
   {
-    std::lock_guard lock(queue.mutex);
+    threads::MutexLock lock(queue.mutex);
     queue.stopping = true;
   }
   queue.wake.notify_one();
@@ -26,8 +28,8 @@ void runTasks(TaskQueue& queue, bool waitForTasks) {
   for (;;) {
     std::function<void()> task;
     {
-      std::unique_lock lock(queue.mutex);
-      if (waitForTasks) queue.wake.wait(lock, [&] { return queue.stopping || !queue.tasks.empty(); });
+      threads::MutexLock lock(queue.mutex);
+      while (waitForTasks && !queue.stopping && queue.tasks.empty()) queue.wake.wait(queue.mutex);
       if (queue.tasks.empty()) return;  // drained (and, when waiting, stopping)
       task = std::move(queue.tasks.front());
       queue.tasks.pop_front();
