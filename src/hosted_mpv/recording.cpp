@@ -13,7 +13,8 @@ const char* const kRecordTargetProperty = "stream-record";
 // Queues the recording machine's request; its reply comes as its reply id.
 // When the engine refuses to queue it no reply comes: the refusal settles it
 // at once. Returns the engine's status (0 when nothing is asked).
-int sendRecordRequest(Session& session, const engine::RecordRequest& request) {
+int sendRecordRequest(Session& session, const engine::RecordRequest& request)
+    EXCLUDES(session.stateMutex) {
   if (!request.send) return 0;
   const char* value = request.target.c_str();
   int status = mpv_set_property_async(session.mpv, request.replyId, kRecordTargetProperty,
@@ -27,32 +28,32 @@ int sendRecordRequest(Session& session, const engine::RecordRequest& request) {
   return status;
 }
 
+// A start into `*startPath`, or a stop when it is null: asked of the machine
+// under the lock, sent after it.
+int askRecording(Session& session, const std::string* startPath) EXCLUDES(session.stateMutex) {
+  uint64_t replyId = takeAsyncRequestId();
+  std::string startedAt = startPath ? engine::formatUtcTimestamp(std::time(nullptr)) : "";
+  engine::RecordRequest request;
+  {
+    // Written before the request: its reply may come before the call returns.
+    threads::MutexLock lock(session.stateMutex);
+    engine::RecordingMachine& machine = session.recordingMachine;
+    engine::RecordingState& shown = session.snapshot.recording;
+    request = startPath ? engine::recordingStartAsked(engine::kHostedRecordingRules, machine, shown,
+                                                      replyId, *startPath, startedAt)
+                        : engine::recordingStopAsked(engine::kHostedRecordingRules, machine, shown,
+                                                     replyId);
+  }
+  return sendRecordRequest(session, request);
+}
+
 }  // namespace
 
 int requestRecordingStart(Session& session, const std::string& path) {
-  uint64_t replyId = takeAsyncRequestId();
-  std::string startedAt = engine::formatUtcTimestamp(std::time(nullptr));
-  engine::RecordRequest request;
-  {
-    // Written before the request: its reply may come before the call returns.
-    threads::MutexLock lock(session.stateMutex);
-    request = engine::recordingStartAsked(engine::kHostedRecordingRules, session.recordingMachine,
-                                          session.snapshot.recording, replyId, path, startedAt);
-  }
-  return sendRecordRequest(session, request);
+  return askRecording(session, &path);
 }
 
-int requestRecordingStop(Session& session) {
-  uint64_t replyId = takeAsyncRequestId();
-  engine::RecordRequest request;
-  {
-    // Written before the request: its reply may come before the call returns.
-    threads::MutexLock lock(session.stateMutex);
-    request = engine::recordingStopAsked(engine::kHostedRecordingRules, session.recordingMachine,
-                                         session.snapshot.recording, replyId);
-  }
-  return sendRecordRequest(session, request);
-}
+int requestRecordingStop(Session& session) { return askRecording(session, nullptr); }
 
 int stopRecordingBeforeLoad(Session& session) {
   uint64_t replyId = takeAsyncRequestId();
