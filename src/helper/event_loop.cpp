@@ -1,7 +1,5 @@
 #include "event_loop.h"
 
-#include <string_view>
-
 #include "buffering.h"
 #include "command_dispatch.h"
 #include "event_dispatch.h"
@@ -20,23 +18,17 @@ constexpr double kEventWaitSeconds = 0.1;
 
 bool isRunning(const HelperState& state) { return state.running.load(std::memory_order_acquire); }
 
-// The engine accepts any "stream-record" path and only reports a file it
-// cannot open through its recorder's log; without this a refused recording
-// would show as active.
-void noteRecorderFailureLocked(HelperState& state, std::string_view line)
-    REQUIRES(state.stateMutex) {
-  engine::recordingFailed(engine::kHelperRecordingRules, state.recordingMachine, state.recording,
-                          line);
-}
-
 void handleLogMessageLocked(HelperState& state, const mpv_event& event) REQUIRES(state.stateMutex) {
   const auto line = engine::readLogLine(static_cast<const mpv_event_log_message*>(event.data));
   if (!line) return;
   engine::noteStreamLine(state.streamWatch, line->level, line->prefix, line->text);
   if (engine::isFailure(line->kind)) {
     engine::applyFailureLine(loadStateOf(state), kHelperStatusRules, line->level, line->text);
+    // The engine accepts any "stream-record" path and reports one it cannot
+    // open only here; without this a refused recording would show as active.
     if (line->kind == engine::LogLineKind::recorderFailure) {
-      noteRecorderFailureLocked(state, line->text);
+      engine::recordingFailed(engine::kHelperRecordingRules, state.recordingMachine,
+                              state.recording, line->text);
     }
     state.snapshotDirty = true;
   }
@@ -121,7 +113,7 @@ struct HelperTurn {
 };
 
 // A wait for data that made no progress for the bound ends the load; the
-// engine's file is stopped after the lock. Caller holds stateMutex.
+// engine's file is stopped after the lock.
 void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) REQUIRES(state.stateMutex) {
   turn.clearRecording = state.recordingMachine.holdsFailedTarget;
   turn.stopStalled = engine::expireStalledLoad(loadStateOf(state), kHelperStatusRules,

@@ -118,9 +118,9 @@ int main(int argc, char** argv) {
 
   std::thread commandReader(runStdinLoop, std::ref(state), stdin);
 
-  enterRunning(signalWatch, [] {
-    g_state.running.store(false, std::memory_order_release);
-    mpv_wakeup(g_state.mpv);
+  enterRunning(signalWatch, [&] {
+    state.running.store(false, std::memory_order_release);
+    mpv_wakeup(state.mpv);
   });
   runEventLoop(state);
   // From here a signal ends the process at once (still unlinking the ring),

@@ -1,6 +1,5 @@
 #include "snapshot_timing.h"
 
-#include <mutex>
 
 #include "json_writer.h"
 #include "output_lines.h"

@@ -5,8 +5,6 @@
 #include "event_thread.h"
 
 #include <cstdio>
-#include <cstring>
-#include <utility>
 
 #include "buffering.h"
 #include "engine_text.h"
@@ -18,16 +16,6 @@
 namespace hosted_mpv {
 
 namespace {
-
-// The engine's recorder failing a recording that runs: the engine goes on
-// playing without recording, but keeps the target in "stream-record".
-void handleRecorderFailureLocked(Session& session, const std::string& text)
-    REQUIRES(session.stateMutex) {
-  // The engine opens a new target as it takes it and may log its failure
-  // before the start's reply is queued: the machine keeps it for that reply.
-  engine::recordingFailed(engine::kHostedRecordingRules, session.recordingMachine,
-                          session.snapshot.recording, text);
-}
 
 // Error and fatal lines never change the status: the engine logs them also
 // for what it recovers from (audio outputs and hardware decoders tried in
@@ -41,8 +29,12 @@ void handleLogLocked(Session& session, const mpv_event& event) REQUIRES(session.
                line->text);
   engine::noteStreamLine(session.streamWatch, line->level, line->prefix, line->text);
   if (!engine::isFailure(line->kind)) return;
+  // The engine's recorder failing: it goes on playing without recording but
+  // keeps the target in "stream-record". A failure while a start is on its
+  // way is that start's (the machine keeps it for its reply).
   if (line->kind == engine::LogLineKind::recorderFailure) {
-    handleRecorderFailureLocked(session, line->text);
+    engine::recordingFailed(engine::kHostedRecordingRules, session.recordingMachine,
+                            session.snapshot.recording, line->text);
   }
   engine::applyFailureLine(loadStateOf(session), kSessionStatusRules, line->level, line->text);
 }
@@ -125,7 +117,6 @@ struct SessionTurn {
   int trackRotation = -1;
 };
 
-// Caller holds stateMutex.
 void beginTurnLocked(Session& session, SessionTurn& turn) REQUIRES(session.stateMutex) {
   turn.rotationBefore = session.streamRotation;
 }
@@ -134,7 +125,6 @@ void beginTurnLocked(Session& session, SessionTurn& turn) REQUIRES(session.state
 // The stop is queued under the lock: a load marks the snapshot under it before
 // it queues its own command, so the engine gets the stop before any later
 // load and never stops one. Queuing an asynchronous command waits for nothing.
-// Caller holds stateMutex.
 void endTurnLocked(Session& session, SessionTurn& turn, int64_t nowNs)
     REQUIRES(session.stateMutex) {
   if (session.streamRotation != turn.rotationBefore) turn.trackRotation = session.streamRotation;

@@ -10,6 +10,8 @@ namespace {
 // In the order of SessionStatus's values.
 constexpr std::array<const char*, 7> kStatusTexts = {"idle",  "loading", "playing", "paused",
                                                      "ended", "error",   "closed"};
+static_assert(kStatusTexts.size() == static_cast<size_t>(SessionStatus::closed) + 1,
+              "one text per status");
 
 }  // namespace
 
