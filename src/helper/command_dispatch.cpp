@@ -10,9 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "buffering.h"
+#include "helper_properties.h"
 #include "loadfile.h"
 #include "recording_machine.h"
 #include "render_size.h"
+#include "source_kinds.h"
 #include "utc_time.h"
 
 namespace frame_helper {
@@ -71,9 +74,7 @@ void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.state
     engine::recordingLoadRequested(engine::kHelperRecordingRules, state.recordingMachine,
                                    state.recording);
     state.streamUrl = url;
-    state.error.clear();
-    state.errorFromEngine = false;
-    state.status = "loading";
+    engine::applyLoadRequested(loadStateOf(state), kHelperStatusRules, state.buffering);
     state.snapshotDirty = true;
   }
   sendRecordRequest(state, clearRecording);  // result ignored: the load goes on
@@ -95,6 +96,7 @@ void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.state
   }
   if (result < 0) {
     threads::MutexLock lock(state.stateMutex);
+    engine::withdrawLoadRequest(loadStateOf(state));
     state.status = "error";
     state.error = mpv_error_string(result);
     state.snapshotDirty = true;
@@ -174,6 +176,10 @@ std::string buildLoadOptions(const Command& command) {
     if (key.size() > kOptionPrefix.size() && key.starts_with(kOptionPrefix) && !value.empty()) {
       options.emplace_back(std::string_view(key).substr(kOptionPrefix.size()), value);
     }
+  }
+  const auto kindOptions = engine::sourceKindOptions(textField(command, "url", ""));
+  for (const auto& [name, value] : kindOptions) {
+    if (!command.fields.contains(std::string(kOptionPrefix) + name)) options.emplace_back(name, value);
   }
   std::sort(options.begin(), options.end());
   std::string text;

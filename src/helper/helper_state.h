@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "buffering.h"
+#include "deinterlacing.h"
 #include "mutex.h"
 #include "recording_machine.h"
 #include "recording_state.h"
@@ -33,6 +34,9 @@ struct HelperState {
   // The bound on a wait for data without progress (0: none), from the
   // preamble's stall-timeout.
   double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
+
+  // Main thread only (its event turns), after set-up.
+  engine::FieldFollower deinterlacing;
 
   // The render thread's object; its own comments say who touches what.
   RenderPipeline pipeline;
@@ -65,6 +69,7 @@ struct HelperState {
   bool errorFromEngine GUARDED_BY(stateMutex) = false;
   bool paused GUARDED_BY(stateMutex) = false;
   bool fileLoaded GUARDED_BY(stateMutex) = false;
+  int loadsPending GUARDED_BY(stateMutex) = 0;
   // What the current file's stream went through.
   engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
   bool snapshotDirty GUARDED_BY(stateMutex) = true;

@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "deinterlacing.h"
 #include "mutex.h"
 #include "platform/display_link.h"
 #include "platform/native_view.h"
@@ -72,6 +73,8 @@ struct Session {
   // The bound on a wait for data without progress (0: none), from the
   // stall-timeout extra option.
   double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
+  // The event thread's, after creation.
+  engine::FieldFollower deinterlacing;
   // Software path: the engine's video-rotate taken over at creation (-1 for
   // "no") (rotation.h).
   int requestedRotation = 0;
@@ -103,6 +106,7 @@ struct Session {
   uint64_t surfaceGeneration GUARDED_BY(stateMutex) = 0;
   bool paused GUARDED_BY(stateMutex) = false;
   bool fileLoaded GUARDED_BY(stateMutex) = false;
+  int loadsPending GUARDED_BY(stateMutex) = 0;
   // What the current file's stream went through.
   engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
   // Rotation metadata of the selected video track (clockwise degrees).
