@@ -88,8 +88,9 @@ bool expireStalledLoad(LoadState<Status> load, const StatusRules<Word>& rules, B
 // The instant a player asks the engine for a new load: from here nothing of
 // the file before it counts for this one: its wait and the bound's stop of
 // it, its end (the engine ends it before this load starts: no "idle" in
-// between) and its end-of-file flag. The start of the new file ends the
-// pending mark.
+// between) and its end-of-file flag. The start of the next file ends the
+// pending mark: the engine drops a load replaced before it started, so that
+// start is the latest load's.
 template <typename Status, typename Word>
 void applyLoadRequested(LoadState<Status> load, const StatusRules<Word>& rules,
                         Buffering& buffering) {
@@ -97,14 +98,14 @@ void applyLoadRequested(LoadState<Status> load, const StatusRules<Word>& rules,
   load.error.clear();
   load.errorFromEngine = false;
   load.fileLoaded = false;
-  ++load.loadsPending;
+  load.loadPending = true;
   buffering = Buffering{};
 }
 
 // A load the engine refused never starts.
 template <typename Status>
 void withdrawLoadRequest(LoadState<Status> load) {
-  if (load.loadsPending > 0) --load.loadsPending;
+  load.loadPending = false;
 }
 
 // The end of a stopped file that the bound or a newer load already
@@ -119,7 +120,7 @@ template <typename Status, typename Word>
 void applyEndFileEvent(LoadState<Status> load, const StatusRules<Word>& rules,
                        const Buffering& buffering, const mpv_event& event, bool running) {
   const auto* endFile = static_cast<const mpv_event_end_file*>(event.data);
-  if (load.loadsPending > 0 || isEndOfStalledLoad(buffering, endFile)) return;
+  if (load.loadPending || isEndOfStalledLoad(buffering, endFile)) return;
   applyEndFile(load, rules, endFile, running);
 }
 

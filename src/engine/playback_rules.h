@@ -48,9 +48,9 @@ struct LoadState {
   bool& fileLoaded;
   bool& paused;
   StreamWatch& watch;
-  // Loads asked of the engine whose file has not started yet: the ends the
-  // engine reports meanwhile are of the files they replace.
-  int& loadsPending;
+  // A load was asked of the engine and no file has started since: the ends
+  // the engine reports meanwhile are of the files it replaces.
+  bool& loadPending;
 };
 
 // Error and fatal lines may name the failure of a load; other levels never.
@@ -82,7 +82,7 @@ void applyFailureLine(LoadState<Status> load, const StatusRules<Word>& rules,
 
 template <typename Status, typename Word>
 void applyStartFile(LoadState<Status> load, const StatusRules<Word>& rules) {
-  if (load.loadsPending > 0) --load.loadsPending;
+  load.loadPending = false;
   load.status = rules.loading;
   load.error.clear();
   load.errorFromEngine = false;

@@ -25,7 +25,7 @@ constexpr engine::ListReading kHelperListReading{engine::NodeReading::exact,
 // The part of `state` the shared playback rules change.
 inline engine::LoadState<std::string> loadStateOf(HelperState& state) REQUIRES(state.stateMutex) {
   return {state.status, state.error,       state.errorFromEngine, state.fileLoaded,
-          state.paused, state.streamWatch, state.loadsPending};
+          state.paused, state.streamWatch, state.loadPending};
 }
 
 }  // namespace frame_helper

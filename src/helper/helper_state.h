@@ -69,7 +69,7 @@ struct HelperState {
   bool errorFromEngine GUARDED_BY(stateMutex) = false;
   bool paused GUARDED_BY(stateMutex) = false;
   bool fileLoaded GUARDED_BY(stateMutex) = false;
-  int loadsPending GUARDED_BY(stateMutex) = 0;
+  bool loadPending GUARDED_BY(stateMutex) = false;
   // What the current file's stream went through.
   engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
   bool snapshotDirty GUARDED_BY(stateMutex) = true;

@@ -106,7 +106,7 @@ struct Session {
   uint64_t surfaceGeneration GUARDED_BY(stateMutex) = 0;
   bool paused GUARDED_BY(stateMutex) = false;
   bool fileLoaded GUARDED_BY(stateMutex) = false;
-  int loadsPending GUARDED_BY(stateMutex) = 0;
+  bool loadPending GUARDED_BY(stateMutex) = false;
   // What the current file's stream went through.
   engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
   // Rotation metadata of the selected video track (clockwise degrees).

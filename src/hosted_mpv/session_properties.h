@@ -37,7 +37,7 @@ constexpr engine::ListReading kSessionListReading{engine::NodeReading::lenient,
 // The part of the session the shared playback rules change.
 inline engine::LoadState<SessionStatus> loadStateOf(Session& session) REQUIRES(session.stateMutex) {
   return {session.snapshot.status, session.snapshot.error, session.snapshot.errorFromEngine,
-          session.fileLoaded, session.paused, session.streamWatch, session.loadsPending};
+          session.fileLoaded, session.paused, session.streamWatch, session.loadPending};
 }
 
 }  // namespace hosted_mpv

@@ -13,9 +13,9 @@ struct TextStatusRecord {
   bool fileLoaded = false;
   bool paused = false;
   engine::StreamWatch watch;
-  int loadsPending = 0;
+  bool loadPending = false;
 };
 
 inline engine::LoadState<std::string> loadStateOf(TextStatusRecord& r) {
-  return {r.status, r.error, r.errorFromEngine, r.fileLoaded, r.paused, r.watch, r.loadsPending};
+  return {r.status, r.error, r.errorFromEngine, r.fileLoaded, r.paused, r.watch, r.loadPending};
 }
