@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -28,6 +29,7 @@
 #include "recording_machine.h"
 #include "replies.h"
 #include "snapshot.h"
+#include "url_policy.h"
 #include "stream_end.h"
 
 namespace hosted_mpv {
@@ -72,6 +74,8 @@ struct Session {
   // The bound on a wait for data without progress (0: none), from the
   // stall-timeout extra option.
   double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
+  // The schemes the engine may open (url_guard.h); absent: all.
+  std::optional<engine::UrlPolicy> urlPolicy;
   // Software path: the engine's video-rotate taken over at creation (-1 for
   // "no") (rotation.h).
   int requestedRotation = 0;
