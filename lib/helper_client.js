@@ -110,6 +110,8 @@ function helperArgs(options) {
   if (options.audioDelay !== undefined) args.push('--audio-delay', String(options.audioDelay));
   if (options.mpvOptions !== undefined) args.push('--mpv-options-stdin');
   if (options.runtimeProbe) args.push('--runtime-probe');
+  const allowed = allowedSchemeSet(options.allowedSchemes);
+  if (allowed) args.push('--allowed-schemes', [...allowed].join(','));
   return args;
 }
 
@@ -131,7 +133,9 @@ function helperArgs(options) {
  *   programs pass false so memory does not grow with the snapshots
  * @property {string[]} [allowedSchemes] the URL schemes `load` and `subAdd` accept, e.g.
  *   `['http', 'https']`; a local path counts as "file". Absent: every URL and path.
- *   Set it whenever the URL comes from a page or a remote source.
+ *   Set it whenever the URL comes from a page or a remote source. The helper is
+ *   given it too (`--allowed-schemes`) and holds every file its engine opens to
+ *   it, and the per-load options to an allow-list (see docs/security.md).
  */
 
 /**
