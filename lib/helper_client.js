@@ -309,9 +309,12 @@ class HelperClient extends EventEmitter {
    * @param {string} url
    * @param {Record<string, string|number|boolean>} [options] per-file engine options
    *   (sent as `opt.<name>` fields), e.g. `{ 'user-agent': 'x', start: 10 }`
+   * @throws {TypeError} "load takes a URL string" when `url` is not a non-empty string
    * @throws {Error} "URL refused: …" when its scheme is not in `allowedSchemes`; nothing is sent
    */
   load(url, options = {}) {
+    // Any other value would reach the helper as its text, a relative path.
+    if (typeof url !== 'string' || url === '') throw new TypeError('load takes a URL string');
     checkUrlAllowed(url, this.allowedSchemes);
     const fields = { url };
     for (const [name, value] of Object.entries(options)) fields[`opt.${name}`] = value;
@@ -344,9 +347,11 @@ class HelperClient extends EventEmitter {
 
   /**
    * @param {string} path subtitle file or URL to add and select
+   * @throws {TypeError} "subAdd takes a path or URL string" when `path` is not a non-empty string
    * @throws {Error} "URL refused: …" when its scheme is not in `allowedSchemes`; nothing is sent
    */
   subAdd(path) {
+    if (typeof path !== 'string' || path === '') throw new TypeError('subAdd takes a path or URL string');
     checkUrlAllowed(path, this.allowedSchemes);
     this.send('sub-add', { path });
   }

@@ -167,6 +167,11 @@ describe('URL policy of the helper', () => {
         });
       }
       assert.throws(() => helper.subAdd(playlist.picture), { code: 'ERR_URL_SCHEME_NOT_ALLOWED' });
+      // ToString would make these relative paths: only strings are URLs.
+      for (const url of [5, ['av://lavfi:testsrc2'], new String('http://a/'), '']) {
+        assert.throws(() => helper.load(url), { name: 'TypeError', message: 'load takes a URL string' });
+        assert.throws(() => helper.subAdd(url), { name: 'TypeError' });
+      }
       assert.deepEqual(sent, []);
       helper.load(playlist.url.replace('http://', 'HTTP://'));
       assert.equal(sent.length, 1);
