@@ -29,24 +29,39 @@ inline constexpr double kDefaultStallTimeoutSeconds = 10;
 struct Buffering {
   bool active = false;   // "paused-for-cache": playback waits for data
   int64_t percent = -1;  // "cache-buffering-state"; -1 unknown
-  // Monotonic time of the wait's start or last progress, stamped by the next
-  // stall check; 0 until then.
-  int64_t progressNs = 0;
+  // The stall bound's clock: time spent waiting (not paused by the user)
+  // since data last arrived. It runs on over flips of `active`: a wait that
+  // ends for a few stale frames and comes back is one wait.
+  int64_t waitedNs = 0;
+  int64_t checkedNs = 0;  // the last stall check; 0 before the first
+  bool waitedAtCheck = false;  // waiting, not paused, at that check
+  // Data arrived since the last check: bytes read ("cache-speed" above 0)
+  // or demuxed packets past the highest timestamp seen so far.
+  bool dataArrived = false;
+  double cacheEnd = -1;  // "demuxer-cache-time", the highest seen; -1 none
   // The bound ended this load: the engine was told to stop it, and that
   // stop is no end of its own.
   bool stalled = false;
 };
 
-// Reads the option's value: seconds above 0, or "no" / "0" for no bound
-// (0). False for anything else, `seconds` unchanged.
-bool parseStallTimeout(std::string_view text, double& seconds);
+// Reads the option's value: a plain decimal number of seconds above 0 and at
+// most kMaxStallTimeoutSeconds, or "no" / "0" for no bound (0). Anything else
+// (blanks, signs, exponents, hexadecimal) is refused: false, `seconds`
+// unchanged, and `problem` says why, naming the option.
+inline constexpr double kMaxStallTimeoutSeconds = 86400;
+bool parseStallTimeout(std::string_view text, double& seconds, std::string& problem);
 
 // "Stream stopped: no data for 10 s."
 std::string streamStoppedText(double timeoutSeconds);
 
-// True once a wait has made no progress for `timeoutNs` (never with 0).
-// Called after each engine event and at least every tenth of a second.
-bool stallExpired(Buffering& buffering, int64_t nowNs, int64_t timeoutNs);
+// Advances the stall clock to `nowNs` and says whether the wait has gone
+// `timeoutNs` without data (never with 0). A user pause does not count; data
+// starts the wait over. Called after each engine event and at least every
+// tenth of a second.
+bool stallExpired(Buffering& buffering, bool userPaused, int64_t nowNs, int64_t timeoutNs);
+
+// A seek starts a fresh wait: the old position's data says nothing of the new.
+void noteSeek(Buffering& buffering);
 
 // The load ends in error; the player then stops the engine's file.
 template <typename Status, typename Word>
@@ -60,28 +75,52 @@ void applyStreamStopped(LoadState<Status> load, const StatusRules<Word>& rules,
 }
 
 // A wait for data that made no progress for the bound ends the load: true
-// when it did, and the player then stops the engine's file.
+// when it did, and the player then queues a stop of the engine's file.
 template <typename Status, typename Word>
 bool expireStalledLoad(LoadState<Status> load, const StatusRules<Word>& rules, Buffering& buffering,
                        double timeoutSeconds, int64_t nowNs) {
   const auto timeoutNs = static_cast<int64_t>(timeoutSeconds * 1e9);
-  if (!stallExpired(buffering, nowNs, timeoutNs)) return false;
+  if (!stallExpired(buffering, load.paused, nowNs, timeoutNs)) return false;
   applyStreamStopped(load, rules, buffering, timeoutSeconds);
   return true;
 }
 
-// The end of a file the bound stopped: it keeps the error.
+// The instant a player asks the engine for a new load: from here nothing of
+// the file before it counts for this one: its wait and the bound's stop of
+// it, its end (the engine ends it before this load starts: no "idle" in
+// between) and its end-of-file flag. The start of the new file ends the
+// pending mark.
+template <typename Status, typename Word>
+void applyLoadRequested(LoadState<Status> load, const StatusRules<Word>& rules,
+                        Buffering& buffering) {
+  load.status = rules.loading;
+  load.error.clear();
+  load.errorFromEngine = false;
+  load.fileLoaded = false;
+  ++load.loadsPending;
+  buffering = Buffering{};
+}
+
+// A load the engine refused never starts.
+template <typename Status>
+void withdrawLoadRequest(LoadState<Status> load) {
+  if (load.loadsPending > 0) --load.loadsPending;
+}
+
+// The end of a stopped file that the bound or a newer load already
+// accounted for.
 inline bool isEndOfStalledLoad(const Buffering& buffering, const mpv_event_end_file* endFile) {
   return buffering.stalled && endFile != nullptr && endFile->reason == MPV_END_FILE_REASON_STOP;
 }
 
 // The end of a file: the rules' end, but for the end of a load the bound
-// stopped.
+// stopped and of one a newer load replaces.
 template <typename Status, typename Word>
 void applyEndFileEvent(LoadState<Status> load, const StatusRules<Word>& rules,
                        const Buffering& buffering, const mpv_event& event, bool running) {
   const auto* endFile = static_cast<const mpv_event_end_file*>(event.data);
-  if (!isEndOfStalledLoad(buffering, endFile)) applyEndFile(load, rules, endFile, running);
+  if (load.loadsPending > 0 || isEndOfStalledLoad(buffering, endFile)) return;
+  applyEndFile(load, rules, endFile, running);
 }
 
 template <auto... Path>
@@ -89,19 +128,15 @@ void clearBuffering(RecordAt<Path...>& record) {
   fieldAt<Path...>(record) = Buffering{};
 }
 
-// The two rows, reaching a Buffering through `Path`. A change of either value
-// is progress: the stall clock starts again (the same value again is none).
-// A new file starts unknown.
+// The rows, reaching a Buffering through `Path`. The wait and its fill are
+// shown; data arriving is what the stall bound counts as progress (a fill
+// that moves, down included, is none). A new file starts unknown.
 template <auto... Path>
-constexpr std::array<PropertyRow<RecordAt<Path...>>, 2> bufferingRows() {
+constexpr std::array<PropertyRow<RecordAt<Path...>>, 4> bufferingRows() {
   using Record = RecordAt<Path...>;
   return {{
       {"paused-for-cache", MPV_FORMAT_FLAG,
-       [](Record& r, const void* d) {
-         Buffering& b = fieldAt<Path...>(r);
-         if (b.active != flagValue(d)) b.progressNs = 0;
-         b.active = flagValue(d);
-       },
+       [](Record& r, const void* d) { fieldAt<Path...>(r).active = flagValue(d); },
        [](Record& r) {
          Buffering& b = fieldAt<Path...>(r);
          b.active = false;
@@ -109,12 +144,23 @@ constexpr std::array<PropertyRow<RecordAt<Path...>>, 2> bufferingRows() {
        },
        &clearBuffering<Path...>},
       {"cache-buffering-state", MPV_FORMAT_INT64,
+       [](Record& r, const void* d) { fieldAt<Path...>(r).percent = int64Value(d); },
+       [](Record& r) { fieldAt<Path...>(r).percent = -1; }, nullptr},
+      // A new measurement of the input rate: bytes were read in its window.
+      {"cache-speed", MPV_FORMAT_INT64,
+       [](Record& r, const void* d) {
+         if (int64Value(d) > 0) fieldAt<Path...>(r).dataArrived = true;
+       },
+       nullptr, nullptr},
+      // Timestamps that start over (an encoder restart) set a new mark
+      // without counting; packets past the mark count.
+      {"demuxer-cache-time", MPV_FORMAT_DOUBLE,
        [](Record& r, const void* d) {
          Buffering& b = fieldAt<Path...>(r);
-         if (b.percent != int64Value(d)) b.progressNs = 0;
-         b.percent = int64Value(d);
+         if (b.cacheEnd >= 0 && doubleValue(d) > b.cacheEnd) b.dataArrived = true;
+         b.cacheEnd = doubleValue(d);
        },
-       [](Record& r) { fieldAt<Path...>(r).percent = -1; }, nullptr},
+       nullptr, nullptr},
   }};
 }
 

@@ -48,6 +48,9 @@ struct LoadState {
   bool& fileLoaded;
   bool& paused;
   StreamWatch& watch;
+  // Loads asked of the engine whose file has not started yet: the ends the
+  // engine reports meanwhile are of the files they replace.
+  int& loadsPending;
 };
 
 // Error and fatal lines may name the failure of a load; other levels never.
@@ -91,6 +94,7 @@ void applyRefusal(LoadState<Status> load, const StatusRules<Word>& rules, std::s
 
 template <typename Status, typename Word>
 void applyStartFile(LoadState<Status> load, const StatusRules<Word>& rules) {
+  if (load.loadsPending > 0) --load.loadsPending;
   load.status = rules.loading;
   load.error.clear();
   load.errorFromEngine = false;

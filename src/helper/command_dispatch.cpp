@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "buffering.h"
 #include "helper_properties.h"
 #include "json_writer.h"
 #include "loadfile.h"
@@ -17,6 +18,7 @@
 #include "playback_rules.h"
 #include "recording_machine.h"
 #include "render_size.h"
+#include "source_kinds.h"
 #include "url_policy.h"
 #include "utc_time.h"
 
@@ -108,9 +110,7 @@ void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.state
     engine::recordingLoadRequested(engine::kHelperRecordingRules, state.recordingMachine,
                                    state.recording);
     state.streamUrl = url;
-    state.error.clear();
-    state.errorFromEngine = false;
-    state.status = "loading";
+    engine::applyLoadRequested(loadStateOf(state), kHelperStatusRules, state.buffering);
     state.snapshotDirty = true;
   }
   sendRecordRequest(state, clearRecording);  // result ignored: the load goes on
@@ -132,6 +132,7 @@ void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.state
   }
   if (result < 0) {
     threads::MutexLock lock(state.stateMutex);
+    engine::withdrawLoadRequest(loadStateOf(state));
     state.status = "error";
     state.error = mpv_error_string(result);
     state.snapshotDirty = true;
@@ -218,6 +219,10 @@ std::string buildLoadOptions(const Command& command) {
     if (key.size() > kOptionPrefix.size() && key.starts_with(kOptionPrefix) && !value.empty()) {
       options.emplace_back(std::string_view(key).substr(kOptionPrefix.size()), value);
     }
+  }
+  const auto kindOptions = engine::sourceKindOptions(textField(command, "url", ""));
+  for (const auto& [name, value] : kindOptions) {
+    if (!command.fields.contains(std::string(kOptionPrefix) + name)) options.emplace_back(name, value);
   }
   std::sort(options.begin(), options.end());
   std::string text;

@@ -2,6 +2,7 @@
 
 #include "buffering.h"
 #include "command_dispatch.h"
+#include "deinterlacing.h"
 #include "event_dispatch.h"
 #include "helper_properties.h"
 #include "json_writer.h"
@@ -45,6 +46,7 @@ void handleShutdownLocked(HelperState& state, const mpv_event&) REQUIRES(state.s
 void handleStartFileLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
   engine::applyStartFile(loadStateOf(state), kHelperStatusRules);
   engine::resetForNewFile<HelperState>(kHelperProperties, state);
+  state.deinterlacing.newFile = true;
   state.videoWidth = 0;
   state.videoHeight = 0;
   state.snapshotDirty = true;
@@ -61,6 +63,10 @@ void handleEndFileLocked(HelperState& state, const mpv_event& event) REQUIRES(st
   state.snapshotDirty = true;
 }
 
+void handleSeekLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
+  engine::noteSeek(state.buffering);
+}
+
 void handlePropertyChangeLocked(HelperState& state, const mpv_event& event)
     REQUIRES(state.stateMutex) {
   if (engine::applyPropertyChange<HelperState>(
@@ -75,6 +81,7 @@ constexpr engine::EventRow<HelperState> kHelperEventRows[] = {
     {MPV_EVENT_START_FILE, &handleStartFileLocked},
     {MPV_EVENT_FILE_LOADED, &handleFileLoadedLocked},
     {MPV_EVENT_END_FILE, &handleEndFileLocked},
+    {MPV_EVENT_SEEK, &handleSeekLocked},
     {MPV_EVENT_PROPERTY_CHANGE, &handlePropertyChangeLocked},
 };
 
@@ -93,40 +100,31 @@ void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& fac
 
 namespace {
 
-// commandMutex keeps a new load out until "stop" is sent; the engine is
-// called outside stateMutex.
-void stopStalledLoad(HelperState& state) EXCLUDES(state.commandMutex, state.stateMutex) {
-  threads::MutexLock gate(state.commandMutex);
-  if (state.engineClosedToCommands) return;
-  {
-    threads::MutexLock lock(state.stateMutex);
-    // A load that came in since the bound ran out replaced the stalled one.
-    if (!state.buffering.stalled || state.status != kHelperStatusRules.error) return;
-  }
-  const char* stop[] = {"stop", nullptr};
-  mpv_command(state.mpv, stop);
-}
-
 // What the locked part of a turn leaves for the engine calls after it.
 struct HelperTurn {
   bool clearRecording = false;
-  bool stopStalled = false;
 };
 
-// A wait for data that made no progress for the bound ends the load; the
-// engine's file is stopped after the lock.
+// A wait for data that made no progress for the bound ends the load. The
+// stop is queued under the lock, after the error is set and before the
+// snapshot that shows it: a load takes the lock before it sends its own
+// command, so the engine gets the stop first and never stops a later load.
+// Queuing an asynchronous command waits for nothing.
 void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) REQUIRES(state.stateMutex) {
   turn.clearRecording = state.recordingMachine.holdsFailedTarget;
-  turn.stopStalled = engine::expireStalledLoad(loadStateOf(state), kHelperStatusRules,
-                                               state.buffering, state.stallTimeoutSeconds, nowNs);
-  if (turn.stopStalled) state.snapshotDirty = true;
+  if (engine::expireStalledLoad(loadStateOf(state), kHelperStatusRules, state.buffering,
+                                state.stallTimeoutSeconds, nowNs)) {
+    state.snapshotDirty = true;
+    const char* stop[] = {"stop", nullptr};
+    mpv_command_async(state.mpv, 0, stop);
+  }
 }
 
 // Main thread, stateMutex not held.
 void afterTurn(HelperState& state, const HelperTurn& turn) {
-  if (turn.clearRecording) clearFailedRecording(state);
-  if (turn.stopStalled) stopStalledLoad(state);
   maybeEmitSnapshot(state, false);
+  if (turn.clearRecording) clearFailedRecording(state);
+  engine::followFieldFlags(state.mpv, state.deinterlacing, engine::eventClockNs());
 }
 
 constexpr engine::PlayerEvents<HelperState, HelperTurn> kHelperEvents{

@@ -130,7 +130,7 @@ const std::array<Row, 2> kChapterAndRotationRows{{
 
 }  // namespace
 
-const std::array<Row, 28> kHelperProperties =
+const std::array<Row, 30> kHelperProperties =
     engine::joinRows(kPlaybackRows, engine::streamStatsRows<&HelperState::stats>(),
                      kChapterAndRotationRows, engine::bufferingRows<&HelperState::buffering>());
 

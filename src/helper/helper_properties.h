@@ -1,6 +1,6 @@
 // The helper's table of observed engine properties: one row per property
 // (name, format, what a value sets, what "unavailable" and a new file do),
-// observed in this order with the reply ids 1 to 28.
+// observed in this order with the reply ids 1 to 30.
 #pragma once
 
 #include <array>
@@ -11,7 +11,7 @@
 
 namespace frame_helper {
 
-extern const std::array<engine::PropertyRow<HelperState>, 28> kHelperProperties;
+extern const std::array<engine::PropertyRow<HelperState>, 30> kHelperProperties;
 
 // The helper's playback rules: text statuses; "eof-reached" ends a loaded
 // file also once the loop is stopping.
@@ -24,8 +24,8 @@ constexpr engine::ListReading kHelperListReading{engine::NodeReading::exact,
 
 // The part of `state` the shared playback rules change.
 inline engine::LoadState<std::string> loadStateOf(HelperState& state) REQUIRES(state.stateMutex) {
-  return {state.status,     state.error,  state.errorFromEngine,
-          state.fileLoaded, state.paused, state.streamWatch};
+  return {state.status, state.error,       state.errorFromEngine, state.fileLoaded,
+          state.paused, state.streamWatch, state.loadsPending};
 }
 
 }  // namespace frame_helper

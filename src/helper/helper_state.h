@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "buffering.h"
+#include "deinterlacing.h"
 #include "mutex.h"
 #include "recording_machine.h"
 #include "recording_state.h"
@@ -37,6 +38,9 @@ struct HelperState {
   double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
   // The schemes the engine may open, from --allowed-schemes; absent: all.
   std::optional<engine::UrlPolicy> urlPolicy;
+
+  // Main thread only (its event turns), after set-up.
+  engine::FieldFollower deinterlacing;
 
   // The render thread's object; its own comments say who touches what.
   RenderPipeline pipeline;
@@ -69,6 +73,7 @@ struct HelperState {
   bool errorFromEngine GUARDED_BY(stateMutex) = false;
   bool paused GUARDED_BY(stateMutex) = false;
   bool fileLoaded GUARDED_BY(stateMutex) = false;
+  int loadsPending GUARDED_BY(stateMutex) = 0;
   // What the current file's stream went through.
   engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
   bool snapshotDirty GUARDED_BY(stateMutex) = true;

@@ -44,8 +44,9 @@ void applySessionOptions(HelperState& state, const Command& preamble,
   mpv_handle* mpv = state.mpv;
   for (const SessionOption& option : sessionOptionsFromPreamble(preamble)) {
     if (option.name == engine::kStallTimeoutOption) {
-      if (!engine::parseStallTimeout(option.value, state.stallTimeoutSeconds)) {
-        emitLine(rejectedSessionOptionLine(option.name, mpv_error_string(MPV_ERROR_OPTION_FORMAT)));
+      std::string problem;
+      if (!engine::parseStallTimeout(option.value, state.stallTimeoutSeconds, problem)) {
+        emitLine(rejectedSessionOptionLine(option.name, problem));
       }
       continue;
     }
@@ -103,9 +104,9 @@ bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
     if (!readPreamble(input, preamble, error)) return abandonEngine(state);
     applySessionOptions(state, preamble, appliedSessionOptions);
   }
-  engine::setDefaultDeinterlacing(
-      state.mpv, std::any_of(appliedSessionOptions.begin(), appliedSessionOptions.end(),
-                             [](const std::string& name) { return engine::decidesDeinterlacing(name); }));
+  state.deinterlacing.callerDecides =
+      std::any_of(appliedSessionOptions.begin(), appliedSessionOptions.end(),
+                  [](const std::string& name) { return engine::decidesDeinterlacing(name); });
   if (mpv_initialize(state.mpv) < 0) {
     error = "mpv_initialize failed";
     return abandonEngine(state);

@@ -113,20 +113,22 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
   bool callerDecidesDeinterlacing = false;
   for (const auto& [key, value] : settings.extraOptions) {
     // The stall bound is the module's own and never reaches the engine.
+    std::string problem;
     int result = key == engine::kStallTimeoutOption
-                     ? (engine::parseStallTimeout(value, session->stallTimeoutSeconds)
+                     ? (engine::parseStallTimeout(value, session->stallTimeoutSeconds, problem)
                             ? 0
                             : MPV_ERROR_OPTION_FORMAT)
                      : mpv_set_option_string(session->mpv, key.c_str(), value.c_str());
     if (result < 0) {
-      traceSession(session.get(), "rejected session option " + key + ": " + engineText(result));
+      if (problem.empty()) problem = engineText(result);
+      traceSession(session.get(), "rejected session option " + key + ": " + problem);
       threads::MutexLock lock(session->stateMutex);
       session->snapshot.rejectedOptionKeys.push_back(key);
     } else if (engine::decidesDeinterlacing(key)) {
       callerDecidesDeinterlacing = true;
     }
   }
-  engine::setDefaultDeinterlacing(session->mpv, callerDecidesDeinterlacing);
+  session->deinterlacing.callerDecides = callerDecidesDeinterlacing;
   mpv_request_log_messages(session->mpv, "warn");
   int result = mpv_initialize(session->mpv);
   if (result < 0) throw fail("Failed to initialize libmpv: " + engineText(result));

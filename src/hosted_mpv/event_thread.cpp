@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "buffering.h"
+#include "deinterlacing.h"
 #include "engine_text.h"
 #include "event_dispatch.h"
 #include "log_lines.h"
@@ -41,7 +42,10 @@ void handleLogLocked(Session& session, const mpv_event& event) REQUIRES(session.
 }
 
 void handleReplyLocked(Session& session, uint64_t replyId, int error) REQUIRES(session.stateMutex) {
-  if (settleLoadLocked(session.replies, session.snapshot, replyId, error)) return;
+  if (settleLoadLocked(session.replies, session.snapshot, replyId, error)) {
+    if (error < 0) engine::withdrawLoadRequest(loadStateOf(session));
+    return;
+  }
   if (engine::recordingReplied(engine::kHostedRecordingRules, session.recordingMachine,
                                session.snapshot.recording, replyId, error,
                                error < 0 ? engineText(error) : std::string())) {
@@ -62,6 +66,7 @@ void handleShutdownLocked(Session& session, const mpv_event&) REQUIRES(session.s
 void handleStartFileLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
   engine::applyStartFile(loadStateOf(session), kSessionStatusRules);
   engine::resetForNewFile<Session>(kSessionProperties, session);
+  session.deinterlacing.newFile = true;
 }
 
 void handleEndFileLocked(Session& session, const mpv_event& event) REQUIRES(session.stateMutex) {
@@ -71,6 +76,10 @@ void handleEndFileLocked(Session& session, const mpv_event& event) REQUIRES(sess
 
 void handleFileLoadedLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
   engine::applyFileLoaded(loadStateOf(session), kSessionStatusRules);
+}
+
+void handleSeekLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
+  engine::noteSeek(session.snapshot.buffering);
 }
 
 void handlePropertyChangeLocked(Session& session, const mpv_event& event)
@@ -87,6 +96,7 @@ constexpr engine::EventRow<Session> kSessionEventRows[] = {
     {MPV_EVENT_START_FILE, &handleStartFileLocked},
     {MPV_EVENT_END_FILE, &handleEndFileLocked},
     {MPV_EVENT_FILE_LOADED, &handleFileLoadedLocked},
+    {MPV_EVENT_SEEK, &handleSeekLocked},
     {MPV_EVENT_PROPERTY_CHANGE, &handlePropertyChangeLocked},
 };
 
@@ -145,6 +155,7 @@ void afterTurn(Session& session, const SessionTurn& turn) {
   if (session.softwareRenderer && turn.trackRotation >= 0) {
     followVideoTrack(session, turn.trackRotation);
   }
+  engine::followFieldFlags(session.mpv, session.deinterlacing, engine::eventClockNs());
 }
 
 constexpr engine::PlayerEvents<Session, SessionTurn> kSessionEvents{

@@ -2,8 +2,11 @@
 
 #include <cmath>
 
+#include "buffering.h"
 #include "engine_text.h"
 #include "recording.h"
+#include "session_properties.h"
+#include "source_kinds.h"
 #include "url_policy.h"
 
 namespace hosted_mpv {
@@ -33,6 +36,7 @@ LoadOptions loadOptionsFor(const LoadRequest& request) {
   }
   std::string headerFields = joinHeaderFields(request.headers);
   if (!headerFields.empty()) options.emplace_back("http-header-fields", headerFields);
+  for (auto& option : engine::sourceKindOptions(request.url)) options.push_back(std::move(option));
   return options;
 }
 
@@ -43,9 +47,7 @@ int requestLoad(Session& session, const LoadRequest& request) {
     threads::MutexLock lock(session.stateMutex);
     SessionSnapshot& snapshot = session.snapshot;
     snapshot.streamUrl = request.url;
-    snapshot.error.clear();
-    snapshot.errorFromEngine = false;
-    snapshot.status = SessionStatus::loading;
+    engine::applyLoadRequested(loadStateOf(session), kSessionStatusRules, snapshot.buffering);
     engine::recordingLoadRequested(engine::kHostedRecordingRules, session.recordingMachine,
                                    snapshot.recording);
     expectLoad(session.replies, loadId);
@@ -59,6 +61,7 @@ int requestLoad(Session& session, const LoadRequest& request) {
     {
       threads::MutexLock lock(session.stateMutex);
       withdrawLoad(session.replies, loadId);
+      engine::withdrawLoadRequest(loadStateOf(session));
     }
     updateSessionError(session, engineText(status), false);
   }

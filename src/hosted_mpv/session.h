@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "deinterlacing.h"
 #include "mutex.h"
 #include "platform/display_link.h"
 #include "platform/native_view.h"
@@ -74,6 +75,8 @@ struct Session {
   // The bound on a wait for data without progress (0: none), from the
   // stall-timeout extra option.
   double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
+  // The event thread's, after creation.
+  engine::FieldFollower deinterlacing;
   // The schemes the engine may open (url_guard.h); absent: all.
   std::optional<engine::UrlPolicy> urlPolicy;
   // Software path: the engine's video-rotate taken over at creation (-1 for
@@ -107,6 +110,7 @@ struct Session {
   uint64_t surfaceGeneration GUARDED_BY(stateMutex) = 0;
   bool paused GUARDED_BY(stateMutex) = false;
   bool fileLoaded GUARDED_BY(stateMutex) = false;
+  int loadsPending GUARDED_BY(stateMutex) = 0;
   // What the current file's stream went through.
   engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
   // Rotation metadata of the selected video track (clockwise degrees).

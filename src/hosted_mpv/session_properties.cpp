@@ -121,7 +121,7 @@ const std::array<Row, 1> kChapterRows{{
 
 }  // namespace
 
-const std::array<Row, 25> kSessionProperties = engine::joinRows(
+const std::array<Row, 27> kSessionProperties = engine::joinRows(
     kPlaybackRows, engine::streamStatsRows<kSnapshot, &SessionSnapshot::stats>(), kChapterRows,
     engine::bufferingRows<kSnapshot, &SessionSnapshot::buffering>());
 

@@ -1,6 +1,6 @@
 // The hosted module's table of observed engine properties: one row per
 // property (name, format, what a value sets, what "unavailable" and a new
-// file do), observed by creation in this order with the reply ids 1 to 25.
+// file do), observed by creation in this order with the reply ids 1 to 27.
 #pragma once
 
 #include <array>
@@ -13,7 +13,7 @@
 
 namespace hosted_mpv {
 
-extern const std::array<engine::PropertyRow<Session>, 25> kSessionProperties;
+extern const std::array<engine::PropertyRow<Session>, 27> kSessionProperties;
 
 // The module's playback rules: enumerated statuses; "eof-reached" ends a
 // loaded file only while the session runs; a file that ends in error keeps
@@ -37,7 +37,7 @@ constexpr engine::ListReading kSessionListReading{engine::NodeReading::lenient,
 // The part of the session the shared playback rules change.
 inline engine::LoadState<SessionStatus> loadStateOf(Session& session) REQUIRES(session.stateMutex) {
   return {session.snapshot.status, session.snapshot.error, session.snapshot.errorFromEngine,
-          session.fileLoaded, session.paused, session.streamWatch};
+          session.fileLoaded, session.paused, session.streamWatch, session.loadsPending};
 }
 
 }  // namespace hosted_mpv

@@ -1,5 +1,5 @@
 // The wait for data and its bound, on a record shaped like a player's, and
-// the choice of the default deinterlacing.
+// which options decide the deinterlacing.
 #include "buffering.h"
 
 #include <gtest/gtest.h>
@@ -38,31 +38,119 @@ void fill(Player& p, int64_t percent) {
   ASSERT_TRUE(applyPropertyChange<Player>(kRows, p, &property));
 }
 
+// What happens to a player, as the bound sees it.
+enum class Step { wait, resume, fill, bytes, noBytes, cacheEnd, pause, unpause, seek, load };
+
+struct Happening {
+  double at;  // seconds
+  Step step;
+  double value = 0;
+};
+
+struct BoundCase {
+  const char* name;
+  std::vector<Happening> happenings;
+  double expiresAt;  // seconds; -1: never within 60 s
+};
+
+void happen(Player& p, const Happening& h) {
+  auto set = [&p](const char* name, mpv_format format, void* data) {
+    mpv_event_property property{name, format, data};
+    ASSERT_TRUE(applyPropertyChange<Player>(kRows, p, &property)) << name;
+  };
+  int flag = h.step == Step::wait;
+  int64_t number = static_cast<int64_t>(h.value);
+  double end = h.value;
+  switch (h.step) {
+    case Step::wait:
+    case Step::resume: return set("paused-for-cache", MPV_FORMAT_FLAG, &flag);
+    case Step::fill: return set("cache-buffering-state", MPV_FORMAT_INT64, &number);
+    case Step::bytes: number = 188 * 7; return set("cache-speed", MPV_FORMAT_INT64, &number);
+    case Step::noBytes: number = 0; return set("cache-speed", MPV_FORMAT_INT64, &number);
+    case Step::cacheEnd: return set("demuxer-cache-time", MPV_FORMAT_DOUBLE, &end);
+    case Step::pause:
+    case Step::unpause: p.paused = h.step == Step::pause; return;
+    case Step::seek: return noteSeek(p.buffering);
+    case Step::load: return applyLoadRequested(loadStateOf(p), kRules, p.buffering);
+  }
+}
+
 }  // namespace
 
-TEST(Buffering, AWaitWithoutProgressRunsOutOnlyAfterTheBound) {
+// The bound as both players run it: checked every tenth of a second and
+// after each happening, it ends the load when the waiting (not paused by the
+// user) since data last arrived reaches 10 s.
+TEST(Buffering, TheBoundMeasuresWaitingWithoutData) {
+  const BoundCase cases[] = {
+      {"a wait without data", {{1, Step::wait}}, 11},
+      {"waits add up over flips without data",
+       {{1, Step::wait}, {5, Step::resume}, {5.5, Step::wait}, {8, Step::resume}, {8.2, Step::wait}},
+       11.7},
+      {"a fill that moves is no data",
+       {{1, Step::wait}, {2, Step::fill, 50}, {4, Step::fill, 10}, {6, Step::fill, 60}},
+       11},
+      {"bytes read start the wait over", {{1, Step::wait}, {9, Step::bytes}}, 19},
+      {"an input rate of 0 is no data", {{1, Step::wait}, {9, Step::noBytes}}, 11},
+      {"packets past the cache's end start it over",
+       {{0.5, Step::cacheEnd, 100}, {1, Step::wait}, {8, Step::cacheEnd, 101}},
+       18},
+      {"timestamps starting over are no data until they grow",
+       {{0.5, Step::cacheEnd, 100}, {1, Step::wait}, {6, Step::cacheEnd, 2}, {9, Step::cacheEnd, 3}},
+       19},
+      {"a user pause never runs out", {{1, Step::wait}, {2, Step::pause}}, -1},
+      {"a pause holds the clock",
+       {{1, Step::wait}, {5, Step::pause}, {30, Step::unpause}},
+       36},
+      {"a seek starts a fresh wait", {{1, Step::wait}, {8, Step::seek}}, 18},
+      {"a load just before the end clears the wait", {{1, Step::wait}, {10.95, Step::load}}, -1},
+      {"a load's own wait gets the whole bound",
+       {{1, Step::wait}, {10.95, Step::load}, {12, Step::wait}},
+       22},
+  };
+  for (const BoundCase& c : cases) {
+    Player p;
+    double expiredAt = -1;
+    size_t next = 0;
+    for (int tenth = 0; tenth <= 600 && expiredAt < 0; ++tenth) {
+      const double now = tenth / 10.0;
+      while (next < c.happenings.size() && c.happenings[next].at <= now + 1e-9) {
+        happen(p, c.happenings[next++]);
+      }
+      if (expireStalledLoad(loadStateOf(p), kRules, p.buffering, 10, int64_t(now * kSecond))) {
+        expiredAt = now;
+      }
+    }
+    EXPECT_NEAR(expiredAt, c.expiresAt, 0.11) << c.name;
+    if (expiredAt >= 0) {
+      EXPECT_EQ(p.status, "error") << c.name;
+    }
+  }
+}
+
+// The bound's stop and a load's replacement end the old file: neither end
+// shows, and the new load's own end does.
+TEST(Buffering, EndsOfReplacedAndStalledFilesLeaveTheNewLoadAlone) {
+  auto end = [](Player& p, mpv_end_file_reason reason) {
+    mpv_event_end_file endFile{};
+    endFile.reason = reason;
+    mpv_event event{};
+    event.event_id = MPV_EVENT_END_FILE;
+    event.data = &endFile;
+    applyEndFileEvent(loadStateOf(p), kRules, p.buffering, event, true);
+  };
   Player p;
-  const int64_t bound = 10 * kSecond;
-  EXPECT_FALSE(stallExpired(p.buffering, 1 * kSecond, bound));  // not waiting
-  waiting(p, true);
-  fill(p, 0);
-  EXPECT_FALSE(stallExpired(p.buffering, 5 * kSecond, bound));  // stamps the start
-  EXPECT_FALSE(stallExpired(p.buffering, 15 * kSecond - 1, bound));
-  // Data trickling in (the fill moves) starts the clock again.
-  fill(p, 30);
-  EXPECT_FALSE(stallExpired(p.buffering, 15 * kSecond, bound));
-  EXPECT_FALSE(stallExpired(p.buffering, 24 * kSecond, bound));
-  fill(p, 30);  // the same values again are no progress
-  waiting(p, true);
-  EXPECT_TRUE(stallExpired(p.buffering, 25 * kSecond, bound));
-  // A wait that ended in time and a new one: the clock starts afresh.
-  waiting(p, false);
-  EXPECT_FALSE(stallExpired(p.buffering, 40 * kSecond, bound));
-  waiting(p, true);
-  EXPECT_FALSE(stallExpired(p.buffering, 41 * kSecond, bound));
-  EXPECT_FALSE(stallExpired(p.buffering, 50 * kSecond, bound));
-  EXPECT_FALSE(stallExpired(p.buffering, 90 * kSecond, 0));  // no bound
-  EXPECT_TRUE(stallExpired(p.buffering, 51 * kSecond, bound));
+  applyStreamStopped(loadStateOf(p), kRules, p.buffering, 10);
+  applyLoadRequested(loadStateOf(p), kRules, p.buffering);
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 10, 100 * kSecond));
+  end(p, MPV_END_FILE_REASON_STOP);  // the stalled file, stopped
+  EXPECT_EQ(p.status, "loading");
+  applyStartFile(loadStateOf(p), kRules);
+  end(p, MPV_END_FILE_REASON_EOF);  // the new file's own end
+  EXPECT_EQ(p.status, "ended");
+  applyLoadRequested(loadStateOf(p), kRules, p.buffering);
+  withdrawLoadRequest(loadStateOf(p));  // the engine refused it
+  end(p, MPV_END_FILE_REASON_ERROR);
+  EXPECT_EQ(p.status, "error");
 }
 
 TEST(Buffering, AStalledLoadEndsInErrorAndItsStopKeepsIt) {
@@ -74,7 +162,7 @@ TEST(Buffering, AStalledLoadEndsInErrorAndItsStopKeepsIt) {
   EXPECT_EQ(p.error, "Stream stopped: no data for 2.5 s.");
   EXPECT_FALSE(p.errorFromEngine);
   EXPECT_FALSE(p.buffering.active);
-  EXPECT_FALSE(stallExpired(p.buffering, 100 * kSecond, kSecond));  // once only
+  EXPECT_FALSE(stallExpired(p.buffering, false, 100 * kSecond, kSecond));  // once only
 
   mpv_event_end_file stop{};
   stop.reason = MPV_END_FILE_REASON_STOP;
@@ -134,16 +222,24 @@ TEST(Buffering, SnapshotKeysAndUnavailableValues) {
   EXPECT_EQ(show(), "buffering=0 ");
 }
 
-TEST(StallTimeoutOption, SecondsOrNone) {
-  double seconds = 7;
-  EXPECT_TRUE(parseStallTimeout("2.5", seconds));
-  EXPECT_EQ(seconds, 2.5);
-  EXPECT_TRUE(parseStallTimeout("no", seconds));
-  EXPECT_EQ(seconds, 0);
-  for (const char* bad : {"", "soon", "-1", "3s", "inf", "nan"}) {
-    seconds = 7;
-    EXPECT_FALSE(parseStallTimeout(bad, seconds)) << bad;
+// Plain seconds up to the limit, or none; the text of a refusal names the
+// option.
+TEST(StallTimeoutOption, PlainSecondsOrNone) {
+  const std::pair<const char*, double> good[] = {
+      {"2.5", 2.5}, {"10", 10}, {"no", 0}, {"0", 0}, {"86400", 86400}, {"0.001", 0.001}};
+  for (const auto& [text, expected] : good) {
+    double seconds = 7;
+    std::string problem;
+    EXPECT_TRUE(parseStallTimeout(text, seconds, problem)) << text;
+    EXPECT_EQ(seconds, expected) << text;
+  }
+  for (const char* bad : {"", "soon", "-1", "+1", " 5", "5 ", "3s", "0x10", "1e3", "1e300", "inf",
+                          "nan", "86400.5", ".5", "5.", "1.2.3", "No"}) {
+    double seconds = 7;
+    std::string problem;
+    EXPECT_FALSE(parseStallTimeout(bad, seconds, problem)) << bad;
     EXPECT_EQ(seconds, 7) << bad;
+    EXPECT_EQ(problem.rfind("stall-timeout: ", 0), 0u) << problem;
   }
 }
 

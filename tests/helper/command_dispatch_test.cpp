@@ -52,6 +52,13 @@ TEST(BuildLoadOptions, LengthPrefixedSortedNonEmpty) {
   // Empty values, keys that are only the prefix and other keys are left out.
   EXPECT_EQ(buildLoadOptions(parseCommandLine("load\topt.start=\topt.=1\toptx=2\tOPT.a=3\turl=u")),
             "");
+  // A live transport's own option, unless the caller set it.
+  EXPECT_EQ(buildLoadOptions(parseCommandLine("load\turl=UDP://239.0.0.1:1234\topt.start=1")),
+            "demuxer-lavf-linearize-timestamps=%3%yes,start=%1%1");
+  EXPECT_EQ(buildLoadOptions(parseCommandLine(
+                "load\turl=srt://h:1\topt.demuxer-lavf-linearize-timestamps=no")),
+            "demuxer-lavf-linearize-timestamps=%2%no");
+  EXPECT_EQ(buildLoadOptions(parseCommandLine("load\turl=http://h/udp://x")), "");
 }
 
 TEST(TruncateToInt32, TowardZeroWithSaturation) {

@@ -16,6 +16,7 @@ struct SetupResult {
   std::string output;  // standard output during set-up
   std::set<std::string> applied;
   double stallTimeoutSeconds = -1;
+  bool callerDecidesDeinterlacing = false;
 };
 
 // Runs the whole set-up with `input` as standard input; `inspect` sees the
@@ -32,6 +33,7 @@ SetupResult setUp(HelperArgs args, const std::string& input, Inspect inspect) {
   result.output = testing::internal::GetCapturedStdout();
   std::fclose(stream);
   result.stallTimeoutSeconds = state.stallTimeoutSeconds;
+  result.callerDecidesDeinterlacing = state.deinterlacing.callerDecides;
   if (result.ok) {
     inspect(state.mpv);
     mpv_terminate_destroy(state.mpv);
@@ -131,20 +133,24 @@ TEST(SetupPlayer, WithoutPreambleStdinIsNotRead) {
   EXPECT_TRUE(result.applied.empty());
 }
 
-TEST(SetupPlayer, DeinterlacesByDefaultUnlessTheCallerDecides) {
+// No filter at start-up: the event turns add one for interlaced frames,
+// unless an accepted option of the caller's decides.
+TEST(SetupPlayer, DeinterlacingIsTheCallersWhenAnAcceptedOptionDecides) {
   std::string vf;
   const auto readVf = [&](mpv_handle* mpv) { vf = property(mpv, "vf"); };
-  ASSERT_TRUE(setUp(HelperArgs{}, "", readVf).ok);
-  EXPECT_EQ(vf, "bwdif=mode=send_field:deint=interlaced");
-  ASSERT_TRUE(setUp(withPreamble(), "mpv-options\t1=cache%3Dno\n", readVf).ok);
-  EXPECT_EQ(vf, "bwdif=mode=send_field:deint=interlaced");
-  ASSERT_TRUE(setUp(withPreamble(), "mpv-options\t1=deinterlace%3Dno\n", readVf).ok);
-  EXPECT_EQ(vf, "");
-  ASSERT_TRUE(setUp(withPreamble(), "mpv-options\t1=vf%3Dhflip\n", readVf).ok);
-  EXPECT_EQ(vf, "hflip");
-  // A refused filter decides nothing: the default stays.
-  SetupResult refused = setUp(withPreamble(), "mpv-options\t1=vf%3Dno-such-filter\n", readVf);
-  EXPECT_EQ(vf, "bwdif=mode=send_field:deint=interlaced") << refused.output;
+  const std::pair<const char*, bool> cases[] = {{"1=cache%3Dno", false},
+                                                {"1=deinterlace%3Dno", true},
+                                                {"1=vf%3Dhflip", true},
+                                                {"1=vf%3Dno-such-filter", false}};
+  for (const auto& [fields, decides] : cases) {
+    const SetupResult result =
+        setUp(withPreamble(), std::string("mpv-options\t") + fields + "\n", readVf);
+    ASSERT_TRUE(result.ok) << fields;
+    EXPECT_EQ(result.callerDecidesDeinterlacing, decides) << fields;
+    if (!decides) {
+      EXPECT_EQ(vf, "") << fields;
+    }
+  }
 }
 
 TEST(SetupPlayer, StallTimeoutIsTheHelpersOwn) {

@@ -22,8 +22,9 @@ before(() => {
 });
 
 // The two players behind one face: load a URL, then wait for a snapshot.
-async function helperPlayer() {
-  const helper = HelperClient.spawn({ shmBase: uniqueShmBase('live'), width: 320, height: 240 });
+async function helperPlayer(options = {}) {
+  const helper = HelperClient.spawn({ shmBase: uniqueShmBase('live'), width: 320, height: 240,
+    mpvOptions: options });
   return {
     load: (url) => helper.load(url),
     until: (predicate, what, timeoutMs) => helper.waitForSnapshot(predicate, timeoutMs)
@@ -33,8 +34,9 @@ async function helperPlayer() {
   };
 }
 
-async function hostedPlayer() {
-  const id = hosted.createSession(hostWindow.host.handle(), { x: 0, y: 0, width: 320, height: 240 }, null, 1);
+async function hostedPlayer(options = {}) {
+  const id = hosted.createSession(hostWindow.host.handle(), { x: 0, y: 0, width: 320, height: 240 }, null, 1,
+    Object.entries(options).map(([key, value]) => `${key}=${value}`));
   return {
     load: (url) => hosted.loadPlayback(id, { streamUrl: url }),
     until: (predicate, what, timeoutMs) => waitFor(() => {
@@ -105,6 +107,58 @@ for (const [name, open] of [['helper', helperPlayer], ['hosted module', hostedPl
           await source.stop();
         }
       });
+
+    it('plays on within 2 s when the encoder restarts and its timestamps start over', async (t) => {
+      const source = await startUdpSource();
+      const player = await open();
+      try {
+        player.load(source.url);
+        const before = await player.until((s) => s.status === 'playing' && s.positionSeconds > 4,
+          'playing', 20000);
+        const firstPacket = await source.restartEncoder(1000);
+        // The new encoder's timeline starts near 0: playing on means moving
+        // from where the old one stopped or from the start of the new one.
+        const frozen = player.latest().positionSeconds;
+        const resumed = await player.until((s) => s.status !== 'playing'
+          || Math.abs(s.positionSeconds - frozen) > 0.25, 'playback after the restart', 15000);
+        const seconds = (Date.now() - firstPacket) / 1000;
+        t.diagnostic(`moving again ${seconds.toFixed(2)} s after the new encoder's first packet `
+          + `(${before.positionSeconds.toFixed(2)} -> ${resumed.positionSeconds.toFixed(2)})`);
+        assert.equal(resumed.status, 'playing', JSON.stringify(resumed));
+        assert.ok(seconds < 2, `frozen ${seconds.toFixed(2)} s after the data came back`);
+      } finally {
+        await player.close();
+        await source.stop();
+      }
+    });
+
+    it('lets a channel switched to just before the bound runs out play on', async (t) => {
+      const bound = 3;
+      const source = await startUdpSource();
+      const player = await open({ 'stall-timeout': bound });
+      const next = 'av://lavfi:testsrc2=size=320x240:rate=25';
+      try {
+        player.load(source.url);
+        await player.until((s) => s.status === 'playing' && s.positionSeconds > 1, 'playing', 20000);
+        source.cut();
+        const waiting = await player.until((s) => s.buffering === true, 'the wait for data', 5000);
+        // The viewer gives up on the hung channel a moment before the bound.
+        await sleep(bound * 1000 - 150);
+        assert.equal(player.latest().status, 'playing', JSON.stringify(player.latest()));
+        player.load(next);
+        const switched = Date.now();
+        const end = await player.until((s) => s.status === 'error' || (s.status === 'playing'
+          && s.streamUrl === next && s.positionSeconds > bound + 1), 'the new channel playing', 15000);
+        t.diagnostic(`switched ${bound * 1000 - 150} ms into a wait that began at fill `
+          + `${waiting.bufferingPercent}; new channel at ${end.positionSeconds.toFixed(2)} s `
+          + `${seconds(switched)} s later`);
+        assert.equal(end.status, 'playing', JSON.stringify(end));
+        assert.equal('error' in end, false, end.error);
+      } finally {
+        await player.close();
+        await source.stop();
+      }
+    });
 
     let hlsDrops = null;
     it('plays HLS live with a sliding window, one segment arriving late', async (t) => {

@@ -13,8 +13,9 @@ struct TextStatusRecord {
   bool fileLoaded = false;
   bool paused = false;
   engine::StreamWatch watch;
+  int loadsPending = 0;
 };
 
 inline engine::LoadState<std::string> loadStateOf(TextStatusRecord& r) {
-  return {r.status, r.error, r.errorFromEngine, r.fileLoaded, r.paused, r.watch};
+  return {r.status, r.error, r.errorFromEngine, r.fileLoaded, r.paused, r.watch, r.loadsPending};
 }

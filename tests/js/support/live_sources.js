@@ -24,29 +24,48 @@ async function freeUdpPort() {
  * MPEG-TS to a relay, which forwards each datagram to the player's port while
  * the signal is on. Cutting it drops what the source sends meanwhile, as a
  * broken link does; the source's clock runs on.
- * @returns {Promise<{url: string, cut: () => void, restore: () => void, stop: () => Promise<void>}>}
+ * @returns {Promise<{url: string, cut: () => void, restore: () => void,
+ *   restartEncoder: (gapMs?: number) => Promise<number>, stop: () => Promise<void>}>}
  */
 async function startUdpSource() {
   const target = await freeUdpPort();
   const relay = dgram.createSocket('udp4');
   await new Promise((resolve) => relay.bind(0, '127.0.0.1', resolve));
   let on = true;
+  let lastPacketAt = 0;
   relay.on('message', (packet) => {
+    lastPacketAt = Date.now();
     if (on) relay.send(packet, target, '127.0.0.1');
   });
-  const encoder = spawn('ffmpeg', ['-v', 'error', '-re',
-    '-f', 'lavfi', '-i', 'testsrc2=size=320x240:rate=25', '-f', 'lavfi', '-i', 'sine=f=440',
-    '-c:v', 'libx264', '-preset', 'ultrafast', '-tune', 'zerolatency', '-g', '25',
-    '-c:a', 'aac', '-f', 'mpegts', `udp://127.0.0.1:${relay.address().port}?pkt_size=1316`],
-  { stdio: ['ignore', 'ignore', 'inherit'], env: toolEnv() });
-  const ended = new Promise((resolve) => encoder.on('exit', resolve));
+  const encode = () => {
+    const child = spawn('ffmpeg', ['-v', 'error', '-re',
+      '-f', 'lavfi', '-i', 'testsrc2=size=320x240:rate=25', '-f', 'lavfi', '-i', 'sine=f=440',
+      '-c:v', 'libx264', '-preset', 'ultrafast', '-tune', 'zerolatency', '-g', '25',
+      '-c:a', 'aac', '-f', 'mpegts', `udp://127.0.0.1:${relay.address().port}?pkt_size=1316`],
+    { stdio: ['ignore', 'ignore', 'inherit'], env: toolEnv() });
+    return { child, ended: new Promise((resolve) => child.on('exit', resolve)) };
+  };
+  let encoder = encode();
+  const stopEncoder = async () => {
+    encoder.child.kill('SIGTERM');
+    await encoder.ended;
+  };
   return {
     url: `udp://127.0.0.1:${target}`,
     cut() { on = false; },
     restore() { on = true; },
+    // The encoder stops and, `gapMs` later, a new one starts: its
+    // timestamps start over. Resolves with the time its first packet came.
+    async restartEncoder(gapMs = 0) {
+      await stopEncoder();
+      await new Promise((resolve) => setTimeout(resolve, gapMs));
+      const stopped = Date.now();
+      encoder = encode();
+      while (lastPacketAt <= stopped) await new Promise((resolve) => setTimeout(resolve, 5));
+      return lastPacketAt;
+    },
     async stop() {
-      encoder.kill('SIGTERM');
-      await ended;
+      await stopEncoder();
       relay.close();
     },
   };
@@ -57,17 +76,24 @@ async function startUdpSource() {
  * tone into 2-second segments beforehand; the server's playlist then shows a
  * window of `window` segments that moves on by one every 2 s of wall time,
  * dropping the oldest (those are gone: 404). The segment numbered `late` is
- * answered only after `lateMs`.
+ * answered only after `lateMs`. From the segment numbered `restartAt` on,
+ * the segments come from a second encoder run whose timestamps start over,
+ * behind an EXT-X-DISCONTINUITY, as when a channel's encoder restarts.
  * @returns {Promise<{url: string, servedLate: () => boolean, close: () => Promise<void>}>}
  */
-async function startHlsLive({ seconds = 40, window = 4, late = -1, lateMs = 2500 } = {}) {
+async function startHlsLive({ seconds = 40, window = 4, late = -1, lateMs = 2500, restartAt = -1 } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'hls-live-'));
-  await promisify(execFile)('ffmpeg', ['-v', 'error', '-y',
+  const encode = (prefix, duration) => promisify(execFile)('ffmpeg', ['-v', 'error', '-y',
     '-f', 'lavfi', '-i', 'testsrc2=size=320x240:rate=25', '-f', 'lavfi', '-i', 'sine=f=440',
-    '-t', String(seconds), '-c:v', 'libx264', '-preset', 'ultrafast', '-g', '50',
+    '-t', String(duration), '-c:v', 'libx264', '-preset', 'ultrafast', '-g', '50',
     '-c:a', 'aac', '-f', 'hls', '-hls_time', '2', '-hls_list_size', '0',
-    '-hls_segment_filename', path.join(dir, 'seg%d.ts'), path.join(dir, 'all.m3u8')],
+    '-hls_segment_filename', path.join(dir, `${prefix}%d.ts`), path.join(dir, `${prefix}.m3u8`)],
   { env: toolEnv() });
+  const restarts = restartAt >= 0;
+  await encode('seg', restarts ? restartAt * 2 : seconds);
+  if (restarts) await encode('restart', seconds - restartAt * 2);
+  const fileOf = (index) => (restarts && index >= restartAt
+    ? `restart${index - restartAt}.ts` : `seg${index}.ts`);
   const total = fs.readdirSync(dir).filter((name) => name.endsWith('.ts')).length;
   const started = Date.now();
   let lateServed = false;
@@ -78,7 +104,11 @@ async function startHlsLive({ seconds = 40, window = 4, late = -1, lateMs = 2500
     const first = Math.max(0, last - window + 1);
     const lines = ['#EXTM3U', '#EXT-X-VERSION:3', '#EXT-X-TARGETDURATION:2',
       `#EXT-X-MEDIA-SEQUENCE:${first}`];
-    for (let i = first; i <= last; i++) lines.push('#EXTINF:2.000000,', `seg${i}.ts`);
+    if (restarts && first > restartAt) lines.push('#EXT-X-DISCONTINUITY-SEQUENCE:1');
+    for (let i = first; i <= last; i++) {
+      if (restarts && i === restartAt && i > first) lines.push('#EXT-X-DISCONTINUITY');
+      lines.push('#EXTINF:2.000000,', `seg${i}.ts`);
+    }
     return `${lines.join('\n')}\n`;
   };
   const server = http.createServer((request, response) => {
@@ -96,7 +126,7 @@ async function startHlsLive({ seconds = 40, window = 4, late = -1, lateMs = 2500
     }
     const send = () => {
       response.writeHead(200, { 'content-type': 'video/mp2t' });
-      response.end(fs.readFileSync(path.join(dir, `seg${index}.ts`)));
+      response.end(fs.readFileSync(path.join(dir, fileOf(index))));
     };
     if (index === late) {
       lateServed = true;
