@@ -104,7 +104,12 @@ async function hostileWorld() {
     [`data:image/png;base64,${fs.readFileSync(picture).toString('base64')}`, refused('file')],
     [`${base}/list.m3u`, /^URL refused: scheme "(file|av)" is not in allowedSchemes \(http\)$/,
       [file('entry.png'), graph]],
-    [`${base}/segments.m3u8`, /./, [file('segment.ts'), `file://${file('segment.ts')}`]],
+    // libavformat refuses the local segment; the engine then reads the list
+    // as a playlist and its hook refuses the entry.
+    [`${base}/segments.m3u8`, /^URL refused: scheme "file" is not in allowedSchemes \(http\)$/,
+      [file('segment.ts'), `file://${file('segment.ts')}`]],
+    // These fail in the engine with its own words: the key is refused, the
+    // HTTP client follows no redirect to a file, the EDL's source is unsafe.
     [`${base}/keyed.m3u8`, /./, [`${base}/keyed0.ts`]],
     [`${base}/redirect`, /./],
     [`${base}/edl.txt`, /./, [picture]],
