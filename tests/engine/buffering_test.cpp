@@ -53,6 +53,16 @@ struct BoundCase {
   double expiresAt;  // seconds; -1: never within 60 s
 };
 
+// The engine's end of the file, as a player running hands it to the rules.
+void end(Player& p, mpv_end_file_reason reason) {
+  mpv_event_end_file endFile{};
+  endFile.reason = reason;
+  mpv_event event{};
+  event.event_id = MPV_EVENT_END_FILE;
+  event.data = &endFile;
+  applyEndFileEvent(loadStateOf(p), kRules, p.buffering, event, true);
+}
+
 void happen(Player& p, const Happening& h) {
   auto set = [&p](const char* name, mpv_format format, void* data) {
     mpv_event_property property{name, format, data};
@@ -130,14 +140,6 @@ TEST(Buffering, TheBoundMeasuresWaitingWithoutData) {
 // The bound's stop and a load's replacement end the old file: neither end
 // shows, and the new load's own end does.
 TEST(Buffering, EndsOfReplacedAndStalledFilesLeaveTheNewLoadAlone) {
-  auto end = [](Player& p, mpv_end_file_reason reason) {
-    mpv_event_end_file endFile{};
-    endFile.reason = reason;
-    mpv_event event{};
-    event.event_id = MPV_EVENT_END_FILE;
-    event.data = &endFile;
-    applyEndFileEvent(loadStateOf(p), kRules, p.buffering, event, true);
-  };
   Player p;
   applyStreamStopped(loadStateOf(p), kRules, p.buffering, 10);
   applyLoadRequested(loadStateOf(p), kRules, p.buffering);
@@ -190,12 +192,7 @@ TEST(Buffering, TheBoundEndsTheLoadOnceAndOnlyItsStopKeepsTheError) {
   EXPECT_EQ(p.error, "Stream stopped: no data for 2 s.");
   for (const auto reason : {MPV_END_FILE_REASON_STOP, MPV_END_FILE_REASON_ERROR}) {
     Player stalled = p;
-    mpv_event_end_file endFile{};
-    endFile.reason = reason;
-    mpv_event event{};
-    event.event_id = MPV_EVENT_END_FILE;
-    event.data = &endFile;
-    applyEndFileEvent(loadStateOf(stalled), kRules, stalled.buffering, event, true);
+    end(stalled, reason);
     EXPECT_EQ(stalled.status, "error");
     EXPECT_EQ(stalled.error, reason == MPV_END_FILE_REASON_STOP ? p.error : "Playback failed.");
   }
