@@ -41,7 +41,9 @@ export interface HelperOptions {
   keepEvents?: boolean;
   /**
    * The URL schemes load and subAdd accept, e.g. ['http', 'https']; a local path
-   * counts as "file". Absent: everything. Set it when URLs come from a page.
+   * counts as "file". Absent: everything. Set it when URLs come from a page. The
+   * helper holds every file its engine opens to it too, and per-load options to
+   * an allow-list (docs/security.md).
    */
   allowedSchemes?: string[];
 }

@@ -110,6 +110,8 @@ function helperArgs(options) {
   if (options.audioDelay !== undefined) args.push('--audio-delay', String(options.audioDelay));
   if (options.mpvOptions !== undefined) args.push('--mpv-options-stdin');
   if (options.runtimeProbe) args.push('--runtime-probe');
+  const allowed = allowedSchemeSet(options.allowedSchemes);
+  if (allowed) args.push('--allowed-schemes', [...allowed].join(','));
   return args;
 }
 
@@ -131,7 +133,9 @@ function helperArgs(options) {
  *   programs pass false so memory does not grow with the snapshots
  * @property {string[]} [allowedSchemes] the URL schemes `load` and `subAdd` accept, e.g.
  *   `['http', 'https']`; a local path counts as "file". Absent: every URL and path.
- *   Set it whenever the URL comes from a page or a remote source.
+ *   Set it whenever the URL comes from a page or a remote source. The helper is
+ *   given it too (`--allowed-schemes`) and holds every file its engine opens to
+ *   it, and the per-load options to an allow-list (see docs/security.md).
  */
 
 /**
@@ -305,9 +309,12 @@ class HelperClient extends EventEmitter {
    * @param {string} url
    * @param {Record<string, string|number|boolean>} [options] per-file engine options
    *   (sent as `opt.<name>` fields), e.g. `{ 'user-agent': 'x', start: 10 }`
+   * @throws {TypeError} "load takes a URL string" when `url` is not a non-empty string
    * @throws {Error} "URL refused: …" when its scheme is not in `allowedSchemes`; nothing is sent
    */
   load(url, options = {}) {
+    // Any other value would reach the helper as its text, a relative path.
+    if (typeof url !== 'string' || url === '') throw new TypeError('load takes a URL string');
     checkUrlAllowed(url, this.allowedSchemes);
     const fields = { url };
     for (const [name, value] of Object.entries(options)) fields[`opt.${name}`] = value;
@@ -340,9 +347,11 @@ class HelperClient extends EventEmitter {
 
   /**
    * @param {string} path subtitle file or URL to add and select
+   * @throws {TypeError} "subAdd takes a path or URL string" when `path` is not a non-empty string
    * @throws {Error} "URL refused: …" when its scheme is not in `allowedSchemes`; nothing is sent
    */
   subAdd(path) {
+    if (typeof path !== 'string' || path === '') throw new TypeError('subAdd takes a path or URL string');
     checkUrlAllowed(path, this.allowedSchemes);
     this.send('sub-add', { path });
   }

@@ -74,13 +74,26 @@ export function createSession(
    * A "deinterlace" or "vf" option replaces the default deinterlacing.
    */
   extraOptions?: string[],
+  /**
+   * The URL schemes the session's engine may open, e.g. ['http', 'https']: every file it is
+   * about to open and what its demuxer opens on its own. Absent: all.
+   */
+  options?: SessionOptions,
 ): string;
+/** Options of createSession. */
+export interface SessionOptions {
+  allowedSchemes?: string[];
+}
 /** Options of the package's loadPlayback wrapper. */
 export interface LoadOptions {
   /** The URL schemes accepted, e.g. ['http', 'https']; a local path counts as "file". Absent: all. */
   allowedSchemes?: string[];
 }
-/** Throws "URL refused: …", with nothing sent to the player, when the scheme is not allowed. */
+/**
+ * Throws "URL refused: …", with nothing sent to the player, when the scheme is not allowed
+ * (by `options` or the session's own policy); "Header refused: …" for a header that could
+ * become two; a TypeError when `streamUrl` is not a non-empty string.
+ */
 export function loadPlayback(sessionId: string, playback: Playback, options?: LoadOptions): void;
 export function setBounds(sessionId: string, bounds: Bounds): void;
 export function setPaused(sessionId: string, paused: boolean): void;

@@ -41,8 +41,14 @@ const { allowedSchemeSet, checkUrlAllowed } = require('./url_policy');
  * @param {number} [initialVolume] 0 to 1 (clamped); full volume when absent
  * @param {string[]} [extraOptions] extra player options as "key=value"; the
  *   keys the player refuses are listed in the snapshot's `rejectedOptionKeys`
+ * @param {{allowedSchemes?: string[]}} [options] the URL schemes the session's
+ *   engine may open, e.g. `['http', 'https']`: every file it is about to open
+ *   (the load's URL, playlist entries) and what its demuxer opens on its own
+ *   (segments, keys) is held to them; a refused file ends the load with the
+ *   status "error" (see docs/security.md). Absent: all.
  * @returns {string} the session id, "hosted-mpv-" and a number
- * @throws {TypeError} "Expected window handle buffer and bounds object."
+ * @throws {TypeError} "Expected window handle buffer and bounds object.", an
+ *   `allowedSchemes` that is not an array of schemes
  * @throws {Error} "Native window handle buffer is too small.",
  *   "Unable to resolve Electron native window handle.",
  *   "Unable to resolve the Electron content view.",
@@ -65,10 +71,13 @@ const { allowedSchemeSet, checkUrlAllowed } = require('./url_policy');
  *   `['http', 'https']` (a local path counts as "file"); absent: all. Set it
  *   whenever the URL comes from a page or a remote source.
  * @returns {undefined}
- * @throws {TypeError} "Expected session id and playback object.", an `allowedSchemes`
+ * @throws {TypeError} "Expected session id and playback object.", "Hosted MPV playback
+ *   requires a stream URL." (`streamUrl` not a non-empty string), an `allowedSchemes`
  *   that is not an array of schemes
- * @throws {Error} "URL refused: …" (nothing reaches the player), "Hosted MPV session not found.",
- *   "Hosted MPV playback requires a stream URL.",
+ * @throws {Error} "URL refused: …" (nothing reaches the player; also for the session's own
+ *   allowedSchemes), "Header refused: …" (a header, userAgent or referer holding CR, LF or NUL,
+ *   a header name that is not an HTTP token, a value ending in a backslash),
+ *   "Hosted MPV session not found.",
  *   "Failed to stop recording before loading playback: …", "Failed to load playback: …"
  * @example
  * hosted.loadPlayback(id, { streamUrl: 'https://example.invalid/live.m3u8',
@@ -210,18 +219,33 @@ const native = loadNativeFunctions('hosted_mpv', [
   'stopRecording', 'getSessionSnapshot', 'disposeSession',
 ]);
 
+// The session keeps its policy: the player refuses, whoever calls it, every
+// file of another scheme its engine is about to open.
+function createSession(windowHandle, bounds, unused, initialVolume, extraOptions, options = {}) {
+  const allowed = allowedSchemeSet(options?.allowedSchemes);
+  if (!allowed) return native.createSession(windowHandle, bounds, unused, initialVolume, extraOptions);
+  return native.createSession(windowHandle, bounds, unused, initialVolume, extraOptions,
+    { allowedSchemes: [...allowed] });
+}
+
 // The player reads streamUrl once; the wrapper checks the value it will read:
 // the playback object stays the prototype (for headers and the rest) of an
 // object whose own streamUrl is the checked string.
 function loadPlayback(sessionId, playback, options = {}) {
   const allowed = allowedSchemeSet(options?.allowedSchemes);
-  if (!allowed || playback === null || (typeof playback !== 'object' && typeof playback !== 'function')) {
+  // The player's own order: the call's shape, then the session, then the URL.
+  if (typeof sessionId !== 'string' || playback === null ||
+      (typeof playback !== 'object' && typeof playback !== 'function') ||
+      native.getSessionSnapshot(sessionId) === null) {
     return native.loadPlayback(sessionId, playback);
   }
   const streamUrl = playback.streamUrl;
-  if (typeof streamUrl === 'string' && streamUrl !== '') checkUrlAllowed(streamUrl, allowed);
+  if (typeof streamUrl !== 'string' || streamUrl === '') {
+    throw new TypeError('Hosted MPV playback requires a stream URL.');
+  }
+  checkUrlAllowed(streamUrl, allowed);
   return native.loadPlayback(sessionId,
     Object.create(playback, { streamUrl: { value: streamUrl, enumerable: true } }));
 }
 
-module.exports = { ...native, loadPlayback };
+module.exports = { ...native, createSession, loadPlayback };

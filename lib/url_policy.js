@@ -7,13 +7,14 @@
  * passes `allowedSchemes` (e.g. `['http', 'https']`) to refuse the rest before
  * anything is sent.
  *
- * The scheme is read as the engine reads it: the letters before "://" (a
- * letter, then letters, digits, "+", "-" or "."), in any case. Anything else
- * is a local path to the engine and counts as the scheme "file".
+ * The scheme is read as the engine reads it: the characters before the first
+ * "://" when all are letters, digits, "+", "-" or ".", in any case. Anything
+ * else is a local path to the engine and counts as the scheme "file". The
+ * players apply the same rule natively (src/engine/url_policy.h).
  * @module url_policy
  */
 
-const kScheme = /^[A-Za-z][A-Za-z0-9+.-]*/;
+const kScheme = /^[A-Za-z0-9+.-]+/;
 
 /**
  * @param {string} url

@@ -65,7 +65,7 @@ inline bool isFailureLevel(std::string_view level) { return level == "error" || 
 template <typename Status, typename Word>
 void applyFailureLine(LoadState<Status> load, const StatusRules<Word>& rules,
                       std::string_view level, const char* text) {
-  if (!isFailureLevel(level)) return;
+  if (!isFailureLevel(level) || !load.watch.refusal.empty()) return;
   if (load.status == rules.loading) {
     if (level == "fatal") {
       load.watch.heldFatalLine = text;
@@ -78,6 +78,18 @@ void applyFailureLine(LoadState<Status> load, const StatusRules<Word>& rules,
   if (std::string_view(text).find_first_not_of(" \t\r\n") == std::string_view::npos) return;
   load.error = text;
   if (level == "fatal") load.errorFromEngine = true;
+}
+
+// A file the URL policy refused (url_guard.h), or a load refused before it
+// reached the engine: the refusal is the error until the next file starts,
+// whatever the engine then says about the file it stops or fails to open.
+template <typename Status, typename Word>
+void applyRefusal(LoadState<Status> load, const StatusRules<Word>& rules, std::string text) {
+  load.status = rules.error;
+  load.error = text;
+  load.errorFromEngine = false;
+  load.fileLoaded = false;
+  load.watch.refusal = std::move(text);
 }
 
 template <typename Status, typename Word>
@@ -113,6 +125,12 @@ void applyEndFile(LoadState<Status> load, const StatusRules<Word>& rules,
       if (running) load.status = rules.ended;
       break;
     case MPV_END_FILE_REASON_ERROR:
+      if (!load.watch.refusal.empty()) {
+        load.error = load.watch.refusal;
+        load.errorFromEngine = false;
+        load.status = rules.error;
+        break;
+      }
       // A fatal line of this load (the engine's own words) is kept.
       if (load.watch.heldFatal) {
         load.error = load.watch.heldFatalLine;
@@ -134,7 +152,7 @@ void applyEndFile(LoadState<Status> load, const StatusRules<Word>& rules,
       }
       break;
     default:
-      if (running) load.status = rules.idle;
+      if (running && load.watch.refusal.empty()) load.status = rules.idle;
       break;
   }
 }

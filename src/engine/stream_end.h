@@ -30,6 +30,9 @@ struct StreamWatch {
   std::string faultLine;
   // The first segment the demuxer gave up for good.
   std::string lostSegmentLine;
+  // Why the URL policy refused the file before it opened (url_guard.h): the
+  // failure of the load, whatever the engine logs about the refused open.
+  std::string refusal;
 };
 
 // The engine's view of the end, read when it reports it. -1 where unknown.

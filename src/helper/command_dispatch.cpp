@@ -12,10 +12,14 @@
 
 #include "buffering.h"
 #include "helper_properties.h"
+#include "json_writer.h"
 #include "loadfile.h"
+#include "output_lines.h"
+#include "playback_rules.h"
 #include "recording_machine.h"
 #include "render_size.h"
 #include "source_kinds.h"
+#include "url_policy.h"
 #include "utc_time.h"
 
 namespace frame_helper {
@@ -61,9 +65,41 @@ int sendRecordRequest(HelperState& state, const engine::RecordRequest& request)
   return mpv_set_property_string(state.mpv, "stream-record", request.target.c_str());
 }
 
+// Empty when the load may go to the engine, else why not: a malformed or (under
+// the policy) not allowed per-load option, or a URL of a scheme not allowed.
+// The engine's own check (url_guard.h) would refuse the URL too, but only once
+// the load's options were applied.
+std::string loadRefusal(const HelperState& state, const Command& command, const std::string& url) {
+  for (const auto& [key, value] : command.fields) {
+    if (!key.starts_with(kOptionPrefix) || value.empty()) continue;
+    std::string refusal = engine::loadOptionRefusal(std::string_view(key).substr(kOptionPrefix.size()),
+                                                    value, state.urlPolicy.has_value());
+    if (!refusal.empty()) return refusal;
+  }
+  return state.urlPolicy ? engine::urlRefusal(*state.urlPolicy, url) : "";
+}
+
+// Nothing is sent but the end of what plays: the refusal is the snapshot's
+// error until the next load starts (applyRefusal).
+void refuseLoad(HelperState& state, const std::string& url, std::string refusal)
+    EXCLUDES(state.stateMutex) {
+  {
+    threads::MutexLock lock(state.stateMutex);
+    state.streamUrl = url;
+    engine::applyRefusal(loadStateOf(state), kHelperStatusRules, std::move(refusal));
+    state.snapshotDirty = true;
+  }
+  const char* stop[] = {"stop", nullptr};
+  mpv_command(state.mpv, stop);
+}
+
 void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.stateMutex) {
   const std::string url = textField(command, "url", "");
   if (url.empty()) return;
+  if (std::string refusal = loadRefusal(state, command, url); !refusal.empty()) {
+    refuseLoad(state, url, std::move(refusal));
+    return;
+  }
   engine::RecordRequest clearRecording;
   {
     threads::MutexLock lock(state.stateMutex);
@@ -156,6 +192,13 @@ const std::pair<std::string_view, CommandHandler> kCommands[] = {
      [](HelperState& s, const Command& c) {
        const std::string path = textField(c, "path", "");
        if (path.empty()) return;
+       // A subtitle is opened at once, outside the load hook: checked here.
+       if (s.urlPolicy) {
+         if (const std::string refusal = engine::urlRefusal(*s.urlPolicy, path); !refusal.empty()) {
+           emitLine(logLine("error", "url-policy", refusal));
+           return;
+         }
+       }
        const char* args[] = {"sub-add", path.c_str(), "select", nullptr};
        mpv_command(s.mpv, args);
      }},

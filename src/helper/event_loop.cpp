@@ -10,6 +10,7 @@
 #include "output_lines.h"
 #include "playback_rules.h"
 #include "snapshot_timing.h"
+#include "url_guard.h"
 
 namespace frame_helper {
 
@@ -128,7 +129,7 @@ void afterTurn(HelperState& state, const HelperTurn& turn) {
 
 constexpr engine::PlayerEvents<HelperState, HelperTurn> kHelperEvents{
     .rows = kHelperEventRows,
-    .takeUnlocked = nullptr,
+    .takeUnlocked = &engine::takeUrlHook<HelperState, loadStateOf>,
     .beginLocked = nullptr,
     .streamEndLocked = &handleStreamEndLocked,
     .endLocked = &endTurnLocked,

@@ -44,6 +44,8 @@ HelperArgs parseHelperArgs(int argc, const char* const* argv) {
       args.audioDelay = takeValue();
     } else if (std::strcmp(arg, "--mpv-options-stdin") == 0) {
       args.mpvOptionsStdin = true;
+    } else if (std::strcmp(arg, "--allowed-schemes") == 0) {
+      args.allowedSchemes = takeValue();
     } else if (std::strcmp(arg, "--runtime-probe") == 0) {
       args.runtimeProbe = true;
     }

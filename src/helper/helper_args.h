@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace frame_helper {
@@ -15,6 +16,8 @@ struct HelperArgs {
   int32_t height = 720;
   double volume = 1.0;
   bool runtimeProbe = false;
+  // --allowed-schemes: the URL policy's list (url_policy.h); absent, none.
+  std::optional<std::string> allowedSchemes;
 };
 
 // Options match whole arguments exactly; a value option consumes the next

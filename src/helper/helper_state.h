@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "stream_end.h"
 #include "stream_stats.h"
 #include "tracks.h"
+#include "url_policy.h"
 
 namespace frame_helper {
 
@@ -34,6 +36,8 @@ struct HelperState {
   // The bound on a wait for data without progress (0: none), from the
   // preamble's stall-timeout.
   double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
+  // The schemes the engine may open, from --allowed-schemes; absent: all.
+  std::optional<engine::UrlPolicy> urlPolicy;
 
   // Main thread only (its event turns), after set-up.
   engine::FieldFollower deinterlacing;

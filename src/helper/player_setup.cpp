@@ -9,6 +9,7 @@
 #include "json_writer.h"
 #include "output_lines.h"
 #include "player_options.h"
+#include "url_guard.h"
 
 namespace frame_helper {
 
@@ -84,6 +85,14 @@ double initialEngineVolume(double volume) { return volume < 0 ? 0 : std::min(vol
 
 bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
                  std::set<std::string>& appliedSessionOptions, std::string& error) {
+  if (args.allowedSchemes) {
+    engine::UrlPolicy policy;
+    if (!engine::parseUrlPolicy(*args.allowedSchemes, policy, error)) {
+      error = "--allowed-schemes: " + error;
+      return false;
+    }
+    state.urlPolicy = std::move(policy);
+  }
   state.mpv = mpv_create();
   if (state.mpv == nullptr) {
     error = "mpv_create failed";
@@ -103,6 +112,13 @@ bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
     return abandonEngine(state);
   }
   mpv_request_log_messages(state.mpv, "warn");
+  // After the preamble: the application's options cannot widen the policy.
+  if (state.urlPolicy) {
+    if (const int result = engine::startUrlGuard(state.mpv, *state.urlPolicy); result < 0) {
+      error = std::string("URL policy: ") + mpv_error_string(result);
+      return abandonEngine(state);
+    }
+  }
   double volume = initialEngineVolume(args.volume);
   mpv_set_property(state.mpv, "volume", MPV_FORMAT_DOUBLE, &volume);
   engine::observeProperties<HelperState>(state.mpv, kHelperProperties);

@@ -36,8 +36,10 @@ double initialEngineVolume(double volume);
 // options go into `appliedSessionOptions`; a rejected one becomes a "log"
 // line. The preamble's stall-timeout sets state.stallTimeoutSeconds instead;
 // unless an accepted option decides the deinterlacing, the default filter is
-// set (deinterlacing.h). On failure returns false with the fatal text in `error` and leaves
-// no engine behind.
+// set (deinterlacing.h). With args.allowedSchemes the URL policy is read (a
+// malformed list fails) and the engine's guard started after the preamble
+// (url_guard.h). On failure returns false with the fatal text in `error` and
+// leaves no engine behind.
 bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
                  std::set<std::string>& appliedSessionOptions, std::string& error);
 

@@ -18,6 +18,7 @@
 #include "session_properties.h"
 #include "teardown.h"
 #include "trace.h"
+#include "url_guard.h"
 #include "views.h"
 
 namespace hosted_mpv {
@@ -131,6 +132,12 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
   mpv_request_log_messages(session->mpv, "warn");
   int result = mpv_initialize(session->mpv);
   if (result < 0) throw fail("Failed to initialize libmpv: " + engineText(result));
+  // After the extra options, which cannot widen it; before the event thread.
+  if (settings.urlPolicy) {
+    session->urlPolicy = settings.urlPolicy;
+    result = engine::startUrlGuard(session->mpv, *settings.urlPolicy);
+    if (result < 0) throw fail("Failed to set up the URL policy: " + engineText(result));
+  }
 
   if (session->softwareRenderer) {
     result = createSoftwareRenderContext(*session);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,8 @@ struct SessionSettings {
   std::vector<std::pair<std::string, std::string>> extraOptions;
   // The first placement of the render view (setSessionFrame).
   ViewBounds bounds;
+  // The schemes the engine may open (url_guard.h); absent: all.
+  std::optional<engine::UrlPolicy> urlPolicy;
 };
 
 // A complete session, not yet registered. Throws std::runtime_error with the

@@ -13,6 +13,7 @@
 #include "log_lines.h"
 #include "rotation.h"
 #include "session_properties.h"
+#include "url_guard.h"
 
 namespace hosted_mpv {
 
@@ -120,6 +121,10 @@ bool takeTurnHook(Session& session, const mpv_event& event) {
   return true;
 }
 
+bool takeHook(Session& session, const mpv_event& event) {
+  return takeTurnHook(session, event) || engine::takeUrlHook<Session, loadStateOf>(session, event);
+}
+
 // The stream's rotation as the turn began, and the new one where the event
 // changed it (-1: unchanged): a new turn is queued after the lock.
 struct SessionTurn {
@@ -155,7 +160,7 @@ void afterTurn(Session& session, const SessionTurn& turn) {
 
 constexpr engine::PlayerEvents<Session, SessionTurn> kSessionEvents{
     .rows = kSessionEventRows,
-    .takeUnlocked = &takeTurnHook,
+    .takeUnlocked = &takeHook,
     .beginLocked = &beginTurnLocked,
     .streamEndLocked = &handleStreamEndLocked,
     .endLocked = &endTurnLocked,

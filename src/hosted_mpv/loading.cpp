@@ -7,6 +7,7 @@
 #include "recording.h"
 #include "session_properties.h"
 #include "source_kinds.h"
+#include "url_policy.h"
 
 namespace hosted_mpv {
 
@@ -67,10 +68,29 @@ int requestLoad(Session& session, const LoadRequest& request) {
   return status;
 }
 
+std::string checkLoadRequest(const Session& session, const LoadRequest& request, LoadStep& step) {
+  step = LoadStep::refuseHeader;
+  std::string refusal = engine::headerTextRefusal("userAgent", request.userAgent);
+  if (refusal.empty()) refusal = engine::headerTextRefusal("referer", request.referer);
+  for (const auto& [name, value] : request.headers) {
+    if (!refusal.empty()) break;
+    if (!name.empty() && !value.empty()) refusal = engine::headerRefusal(name, value);
+  }
+  if (!refusal.empty()) return refusal;
+  step = LoadStep::refuseUrl;
+  return session.urlPolicy ? engine::urlRefusal(*session.urlPolicy, request.url) : "";
+}
+
 LoadResult loadPlayback(Session& session, const LoadRequest& request) {
+  LoadResult result;
+  result.refusal = checkLoadRequest(session, request, result.step);
+  if (!result.refusal.empty()) {
+    result.status = MPV_ERROR_INVALID_PARAMETER;
+    return result;
+  }
   int status = stopRecordingBeforeLoad(session);
-  if (status < 0) return {status, LoadStep::stopRecording};
-  return {requestLoad(session, request), LoadStep::load};
+  if (status < 0) return {status, LoadStep::stopRecording, ""};
+  return {requestLoad(session, request), LoadStep::load, ""};
 }
 
 }  // namespace hosted_mpv

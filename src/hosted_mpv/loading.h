@@ -29,18 +29,27 @@ struct LoadRequest {
 // "Name: value" lines joined with "," (escapeHeaderValue).
 LoadOptions loadOptionsFor(const LoadRequest& request);
 
-// Which step of loadPlayback the engine refused.
-enum class LoadStep { stopRecording, load };
+// Which step of loadPlayback refused: the session's own checks (a URL of a
+// scheme its policy does not allow, a header that could become two) or the
+// engine.
+enum class LoadStep { refuseUrl, refuseHeader, stopRecording, load };
 
 struct LoadResult {
   int status = 0;                  // the engine's; negative when refused
   LoadStep step = LoadStep::load;  // the refused step when status < 0
+  std::string refusal;             // the text of the session's own refusal
 };
 
-// Stops or clears the recording so that the engine does not record the new
-// file (stopRecordingBeforeLoad), then requests the load (requestLoad). When
-// the engine refuses the stop the load is not requested.
+// Checks `request` (checkLoadRequest); then stops or clears the recording so
+// that the engine does not record the new file (stopRecordingBeforeLoad),
+// then requests the load (requestLoad). When the check or the engine refuses
+// the stop the load is not requested and nothing changes.
 LoadResult loadPlayback(Session& session, const LoadRequest& request);
+
+// Empty when the request may reach the engine, else the refusal, with `step`
+// set: headers, user agent and referrer that would not stay one header each
+// (always), then the URL under the session's policy.
+std::string checkLoadRequest(const Session& session, const LoadRequest& request, LoadStep& step);
 
 // Shows the session loading `request.url` (no error, no recording) and queues
 // the load; its reply settles it (replies.h). When the engine refuses the

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -29,6 +30,7 @@
 #include "recording_machine.h"
 #include "replies.h"
 #include "snapshot.h"
+#include "url_policy.h"
 #include "stream_end.h"
 
 namespace hosted_mpv {
@@ -75,6 +77,8 @@ struct Session {
   double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
   // The event thread's, after creation.
   engine::FieldFollower deinterlacing;
+  // The schemes the engine may open (url_guard.h); absent: all.
+  std::optional<engine::UrlPolicy> urlPolicy;
   // Software path: the engine's video-rotate taken over at creation (-1 for
   // "no") (rotation.h).
   int requestedRotation = 0;

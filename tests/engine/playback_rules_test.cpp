@@ -167,6 +167,40 @@ TEST(PlaybackRules, ALateLineOfAFailedLoadNeverShowsWhileTheNextLoads) {
   }
 }
 
+// A refusal of the URL policy (in the engine's hook, or of a load before it
+// was sent) is the error whatever the engine says about the file it then
+// fails to open or stops, until the next file starts.
+TEST(PlaybackRules, ARefusalStaysTheErrorUntilTheNextFile) {
+  const auto rules = rulesWith(false, true);
+  const std::string refusal = "URL refused: scheme \"file\" is not in allowedSchemes (http)";
+  for (mpv_end_file_reason reason : {MPV_END_FILE_REASON_ERROR, MPV_END_FILE_REASON_STOP}) {
+    Record r;
+    applyStartFile(loadStateOf(r), rules);
+    applyFileLoaded(loadStateOf(r), rules);
+    applyRefusal(loadStateOf(r), rules, refusal);
+    EXPECT_EQ(r.status, "error");
+    applyFailureLine(loadStateOf(r), rules, "fatal", "No protocol handler found.\n");
+    applyFailureLine(loadStateOf(r), rules, "error", "Failed to open.\n");
+    endFile(r, rules, reason, MPV_ERROR_LOADING_FAILED, true);
+    applyEofReached(loadStateOf(r), rules, true, true);
+    EXPECT_EQ(r.status, "error") << reason;
+    EXPECT_EQ(r.error, refusal) << reason;
+    EXPECT_FALSE(r.errorFromEngine);
+    applyStartFile(loadStateOf(r), rules);
+    endFile(r, rules, MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED, true);
+    EXPECT_EQ(r.error, "loading failed") << "the next file's own failure";
+  }
+  // The hook keeps only the refusal: the load is still loading until it ends.
+  Record r;
+  applyStartFile(loadStateOf(r), rules);
+  r.watch.refusal = refusal;
+  applyFailureLine(loadStateOf(r), rules, "fatal", "Refusing to load potentially unsafe URL.\n");
+  EXPECT_EQ(r.status, "loading");
+  endFile(r, rules, MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED, true);
+  EXPECT_EQ(r.status, "error");
+  EXPECT_EQ(r.error, refusal);
+}
+
 // Which ends are a cut stream, from the engine's facts and the lines it logged.
 TEST(PlaybackRules, AStreamCutShortEndsWithWhyAndOnePlayedOutWithout) {
   const char* premature = "http: Stream ends prematurely at 418484, should be 1046211\n";

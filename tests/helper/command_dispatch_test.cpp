@@ -196,14 +196,37 @@ TEST(CommandDispatch, LoadStopsARecordingAndResetsTheError) {
   EXPECT_EQ(engine.getString("stream-record"), "");
 }
 
-TEST(CommandDispatch, LoadRefusedByTheEngineSetsError) {
-  TestEngine engine;
-  HelperState state;
-  state.mpv = engine.mpv;
-  // The engine refuses an options text whose option name is "%" at once.
-  run(state, "load\turl=av://lavfi:testsrc2\topt.%=1");
-  EXPECT_EQ(state.status, "error");
-  EXPECT_EQ(state.error, mpv_error_string(MPV_ERROR_INVALID_PARAMETER));
+// Loads refused before the engine sees them show the refusal as the error;
+// the URL and the option allow-list only under a policy.
+TEST(CommandDispatch, LoadsRefusedBeforeTheEngine) {
+  const struct {
+    const char* line;
+    const char* openError;  // without a policy; empty: it loads
+    const char* guardedError;
+  } kCases[] = {
+      {"load\turl=http://a/x\topt.start=1\topt.user-agent=P/1", "", ""},
+      {"load\turl=/tmp/magenta.png", "",
+       "URL refused: scheme \"file\" is not in allowedSchemes (http)"},
+      {"load\turl=http://a/x\topt.sub-files=/tmp/a.srt", "",
+       "Load option refused: \"sub-files\" is not allowed with allowedSchemes"},
+      {"load\turl=http://a/x\topt.%=1", "Load option refused: \"%\" is not an option name",
+       "Load option refused: \"%\" is not an option name"},
+      {"load\turl=http://a/x\topt.user-agent=a%0D%0AX: 1",
+       "Header refused: \"user-agent\" holds a line break or NUL",
+       "Header refused: \"user-agent\" holds a line break or NUL"},
+  };
+  for (bool guarded : {false, true}) {
+    for (const auto& c : kCases) {
+      TestEngine engine;
+      HelperState state;
+      state.mpv = engine.mpv;
+      if (guarded) state.urlPolicy = engine::UrlPolicy{{"http"}};
+      run(state, c.line);
+      const std::string error = guarded ? c.guardedError : c.openError;
+      EXPECT_EQ(state.status, error.empty() ? "loading" : "error") << c.line;
+      EXPECT_EQ(state.error, error) << c.line;
+    }
+  }
 }
 
 TEST(CommandDispatch, RecordStartsAndStops) {

@@ -25,12 +25,14 @@ TEST(HelperArgs, DefaultsWithoutArguments) {
   EXPECT_EQ(a.height, 720);
   EXPECT_DOUBLE_EQ(a.volume, 1.0);
   EXPECT_FALSE(a.runtimeProbe);
+  EXPECT_FALSE(a.allowedSchemes);
 }
 
 TEST(HelperArgs, EveryOption) {
   const HelperArgs a = parse({"--shm-base", "/x", "--width", "640", "--height", "360", "--volume",
                               "0.25", "--hwdec", "no", "--audio-delay", "-0.5",
-                              "--mpv-options-stdin", "--runtime-probe"});
+                              "--mpv-options-stdin", "--runtime-probe", "--allowed-schemes",
+                              "http,https"});
   EXPECT_EQ(a.shmBase, "/x");
   EXPECT_EQ(a.width, 640);
   EXPECT_EQ(a.height, 360);
@@ -39,6 +41,9 @@ TEST(HelperArgs, EveryOption) {
   EXPECT_EQ(a.audioDelay, "-0.5");
   EXPECT_TRUE(a.mpvOptionsStdin);
   EXPECT_TRUE(a.runtimeProbe);
+  EXPECT_EQ(a.allowedSchemes, "http,https");
+  // Given without a value it is a policy that allows nothing, never none.
+  EXPECT_EQ(parse({"--allowed-schemes"}).allowedSchemes, "");
 }
 
 TEST(HelperArgs, SmallOrUnparsableSizesRaiseTo16) {

@@ -150,7 +150,7 @@ describe('helper in the field', () => {
     const noise = path.join(media.dir, 'noise.mkv');
     fs.writeFileSync(noise, require('node:crypto').randomBytes(256 * 1024));
     try {
-      // The engine refuses an options text whose option name is "%" at once
+      // The helper refuses an option named "%" before the engine sees it
       // (the client would not build that key, so the line is written raw).
       const refused = (url) => helper.writeLine(`load\turl=${url}\topt.%=1`);
       for (const [url, load] of [[noise, (u) => helper.load(u)], [server.url('absent.mkv'), (u) => helper.load(u)],

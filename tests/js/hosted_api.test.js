@@ -183,12 +183,20 @@ describe('hosted_mpv', () => {
       assert.equal(hosted.disposeSession('hosted-mpv-0'), undefined);
     });
 
-    it('refuses a load without a stream URL and changes nothing', () => {
+    it('refuses a load whose stream URL is not a non-empty string and changes nothing', () => {
       const id = create();
       const before = hosted.getSessionSnapshot(id);
-      for (const playback of [{}, { streamUrl: '' }, { streamUrl: null }]) {
-        assert.throws(() => hosted.loadPlayback(id, playback),
-          { name: 'Error', message: 'Hosted MPV playback requires a stream URL.' });
+      const native = require('../../lib/native').loadNative('hosted_mpv');
+      // ToString would make each of these a relative path the engine opens.
+      const playbacks = [{}, { streamUrl: '' }, { streamUrl: null }, { streamUrl: 5 },
+        { streamUrl: ['av://lavfi:testsrc2'] }, { streamUrl: new String('picture.png') },
+        { streamUrl: { toString: () => 'picture.png' } }];
+      for (const load of [hosted.loadPlayback, native.loadPlayback]) {
+        for (const playback of playbacks) {
+          assert.throws(() => load(id, playback),
+            { name: 'TypeError', message: 'Hosted MPV playback requires a stream URL.' },
+            JSON.stringify(playback));
+        }
       }
       assert.deepEqual(hosted.getSessionSnapshot(id), before);
     });

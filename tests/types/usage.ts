@@ -55,6 +55,9 @@ function hosted(handle: Buffer): void {
   hostedMpv.loadPlayback(id, { streamUrl: 'https://example.invalid/a.m3u8', headers: { Cookie: 'a=1' },
     startTime: 5, title: 't', userAgent: 'u', referer: 'r' });
   hostedMpv.loadPlayback(id, { streamUrl: 'https://example.invalid/b.m3u8' }, { allowedSchemes: ['https'] });
+  const guarded: string = hostedMpv.createSession(handle, { width: 640, height: 360 }, undefined, undefined,
+    undefined, { allowedSchemes: ['https'] });
+  hostedMpv.disposeSession(guarded);
   hostedMpv.setBounds(id, { x: 1, y: 2, width: 3, height: 4 });
   hostedMpv.setPaused(id, true);
   hostedMpv.seek(id, 1);

@@ -2,12 +2,14 @@
 // environment's registry (openSession, creation.h).
 // JavaScript thread.
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
 #include "call_conventions.h"
 #include "creation.h"
 #include "exports.h"
 #include "extra_options.h"
+#include "url_policy.h"
 
 namespace hosted_mpv {
 namespace {
@@ -20,6 +22,32 @@ double initialVolume(const Napi::CallbackInfo& info) {
   if (volume < 0) return 0;
   if (volume > 1) return 100;
   return volume * 100;
+}
+
+// The sixth argument's allowedSchemes: absent (no policy) unless the argument
+// is an object with that property; then an array of scheme strings.
+std::optional<engine::UrlPolicy> readUrlPolicy(const Napi::CallbackInfo& info) {
+  constexpr size_t kOptionsIndex = 5;
+  if (info.Length() <= kOptionsIndex || !info[kOptionsIndex].IsObject()) return std::nullopt;
+  Napi::Value schemes = info[kOptionsIndex].As<Napi::Object>().Get("allowedSchemes");
+  if (schemes.IsUndefined()) return std::nullopt;
+  const char* kMessage = "allowedSchemes must be an array of URL schemes such as \"https\".";
+  if (!schemes.IsArray()) throw Napi::TypeError::New(info.Env(), kMessage);
+  auto array = schemes.As<Napi::Array>();
+  engine::UrlPolicy policy;
+  for (uint32_t i = 0, count = array.Length(); i < count; ++i) {
+    Napi::Value element = array.Get(i);
+    engine::UrlPolicy one;
+    std::string error;
+    // One scheme per element: a comma would smuggle in a second.
+    if (!element.IsString() ||
+        !engine::parseUrlPolicy(element.As<Napi::String>().Utf8Value(), one, error) ||
+        one.schemes.size() != 1) {
+      throw Napi::TypeError::New(info.Env(), kMessage);
+    }
+    policy.schemes.push_back(one.schemes.front());
+  }
+  return policy;
 }
 
 }  // namespace
@@ -44,6 +72,7 @@ Napi::Value CreateSession(const Napi::CallbackInfo& info) {
   settings.volume = initialVolume(info);
   settings.extraOptions = orvanel::readHostedMpvExtraOptions(info, 4);
   settings.bounds = readBounds(info[1].As<Napi::Object>());
+  settings.urlPolicy = readUrlPolicy(info);
   SessionRef session;
   try {
     session = openSession(registry, settings);

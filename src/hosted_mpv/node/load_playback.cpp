@@ -32,9 +32,12 @@ Napi::Value LoadPlayback(const Napi::CallbackInfo& info) {
   SessionRef session = getSessionOrThrow(env, info[0].As<Napi::String>().Utf8Value());
   auto playback = info[1].As<Napi::Object>();
   LoadRequest request;
-  request.url = readOptionalString(playback, "streamUrl");
-  if (request.url.empty())
-    throw Napi::Error::New(env, "Hosted MPV playback requires a stream URL.");
+  // Only a string: ToString would make any other value a relative path.
+  Napi::Value streamUrl = playback.Get("streamUrl");
+  if (!streamUrl.IsString() || streamUrl.As<Napi::String>().Utf8Value().empty()) {
+    throw Napi::TypeError::New(env, "Hosted MPV playback requires a stream URL.");
+  }
+  request.url = streamUrl.As<Napi::String>().Utf8Value();
   request.title = readOptionalString(playback, "title");
   request.userAgent = readOptionalString(playback, "userAgent");
   request.referer = readOptionalString(playback, "referer");
@@ -45,6 +48,12 @@ Napi::Value LoadPlayback(const Napi::CallbackInfo& info) {
   }
 
   LoadResult result = loadPlayback(*session, request);
+  if (!result.refusal.empty()) {
+    Napi::Error error = Napi::Error::New(env, result.refusal);
+    error.Set("code", result.step == LoadStep::refuseUrl ? "ERR_URL_SCHEME_NOT_ALLOWED"
+                                                          : "ERR_INVALID_HEADER");
+    throw error;
+  }
   if (result.status < 0 && result.step == LoadStep::stopRecording)
     throwEngineError(env, "Failed to stop recording before loading playback: ", result.status);
   return engineRequestResult(env, "Failed to load playback: ", result.status);
