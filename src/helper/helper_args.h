@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "frame_ring_layout.h"
+
 namespace frame_helper {
 
 struct HelperArgs {
@@ -15,6 +17,9 @@ struct HelperArgs {
   int32_t height = 720;
   double volume = 1.0;
   bool runtimeProbe = false;
+  // --pixel-layout: "rgba-top-down" asks for it, any other value keeps the
+  // default (the client checks the names before it starts the helper).
+  frame_ring::PixelLayout pixelLayout = frame_ring::PixelLayout::bgraBottomUp;
 };
 
 // Options match whole arguments exactly; a value option consumes the next
