@@ -47,6 +47,7 @@ function craftSegment(name, fields = {}, extra = {}) {
       segment.writeBigUInt64LE(BigInt(slot.seq), 56 + 16 * i);
       segment.writeBigUInt64LE(BigInt(slot.timestampNs ?? 0), 64 + 16 * i);
     });
+    if (fields.layout !== undefined) segment.writeUInt32LE(fields.layout, 104);
   }
   for (const [offset, bytes] of extra.pixels ?? []) Buffer.from(bytes).copy(segment, offset);
   fs.writeFileSync(shmPath(name), segment, { mode: 0o600 });
@@ -123,6 +124,7 @@ function unopenableRings() {
     [craft(uniqueName('zero'), {}, { size: 104, blank: true }), 'frame ring not initialized yet'],
     [craft(uniqueName('lie'), { stride: 3 }), 'frame ring header is inconsistent'],
     [craft(uniqueName('short'), {}, { size: 4100 }), 'shm segment smaller than its frames'],
+    [craft(uniqueName('layout'), { layout: 2 }), 'frame ring pixel layout is unknown'],
   ];
 }
 
@@ -176,6 +178,24 @@ describe('frame reader', () => {
       assert.throws(() => reader.open(badVersion), { message: 'frame ring not initialized yet' });
     });
 
+    it('reads the pixel layout from the word after the header, in the module and in ring objects', () => {
+      const cases = [
+        [{}, 'bgra-bottom-up'],
+        [{ layout: 0 }, 'bgra-bottom-up'],
+        [{ layout: 1 }, 'rgba-top-down'],
+        // Pixels right after the header: the word is theirs, the layout the default.
+        [{ layout: 1, dataOffset: 104 }, 'bgra-bottom-up'],
+      ];
+      for (const [fields, layout] of cases) {
+        const name = craft(uniqueName('layout'), fields);
+        assert.equal(reader.open(name).layout, layout, JSON.stringify(fields));
+        const ring = reader.openRing(name);
+        assert.equal(ring.layout, layout, JSON.stringify(fields));
+        ring.close();
+      }
+      reader.close();
+    });
+
     it('refuses a header that contradicts itself', () => {
       const lies = [
         { width: 4, height: 2, stride: 20 },
@@ -219,8 +239,8 @@ describe('frame reader', () => {
           slots: [{ seq: 3 }, { seq: 4 }, { seq: 5, timestampNs: nowNs() }] },
         { pixels: [[200 + 2 * frameBytes, [1, 2, 3, 4]], [end - 2, [0xfe, 0xff]]] });
       const info = reader.open(name);
-      assert.deepEqual(Object.keys(info), ['width', 'height', 'stride', 'frameBytes', 'generation']);
-      assert.deepEqual(info, { width: 6, height: 3, stride: 24, frameBytes, generation: 9 });
+      assert.deepEqual(Object.keys(info), ['width', 'height', 'stride', 'frameBytes', 'generation', 'layout']);
+      assert.deepEqual(info, { width: 6, height: 3, stride: 24, frameBytes, generation: 9, layout: 'bgra-bottom-up' });
       const frame = new ArrayBuffer(frameBytes);
       const got = reader.copyLatest(frame);
       assert.equal(got.seq, 5);
@@ -396,8 +416,9 @@ describe('frame reader', () => {
       });
       rings.forEach((ring, i) => {
         const n = i + 1;
-        assert.deepEqual(Object.keys(ring), ['width', 'height', 'stride', 'frameBytes', 'generation']);
-        assert.deepEqual({ ...ring }, { width: 4 * n, height: 2, stride: 16 * n, frameBytes: 32 * n, generation: n });
+        assert.deepEqual(Object.keys(ring), ['width', 'height', 'stride', 'frameBytes', 'generation', 'layout']);
+        assert.deepEqual({ ...ring },
+          { width: 4 * n, height: 2, stride: 16 * n, frameBytes: 32 * n, generation: n, layout: 'bgra-bottom-up' });
         assert.equal(ring.latestSeq(), n);
         assert.ok(ring.producerAliveMs() >= 0);
       });
@@ -441,7 +462,8 @@ describe('frame reader', () => {
       const name = uniqueName('live');
       assert.equal(await writer.send(`create ${name} 1280 720 1`), 'ok');
       const info = reader.open(name);
-      assert.deepEqual(info, { width: 1280, height: 720, stride: 5120, frameBytes: 3686400, generation: 1 });
+      assert.deepEqual(info,
+        { width: 1280, height: 720, stride: 5120, frameBytes: 3686400, generation: 1, layout: 'bgra-bottom-up' });
       assert.equal(fs.statSync(shmPath(name)).size, 11063296);
       const frame = new ArrayBuffer(info.frameBytes);
       assert.equal(reader.latestSeq(), 0);
