@@ -124,24 +124,30 @@ describe('frame renderer in Chromium', { skip }, () => {
   // Sizes change at every step but one (which keeps the size, and the texture).
   const sequence = () => [frames.split, frames.rotated, frames.pattern, frames.split, frames.smaller, frames.pattern];
   const sizes = () => sequence().map((f) => `${f.width}x${f.height}`);
-  const wire = () => sequence().map((f) => ({ width: f.width, height: f.height, bgra: f.bgra.toString('base64') }));
+  // The helper's frames, or the same pictures in the top-down RGBA layout
+  // (its rows are what the canvas must show).
+  const wire = (layout = 'bgra-bottom-up') => sequence().map((f) => ({
+    width: f.width, height: f.height, layout,
+    bgra: (layout === 'rgba-top-down' ? expectedRgba(f) : f.bgra).toString('base64'),
+  }));
 
-  // Every path, the first one the browser offers included, in the page and in
-  // a worker with an OffscreenCanvas.
+  // Every path, the first one the browser offers included, for each layout,
+  // in the page and in a worker with an OffscreenCanvas.
   for (const where of ['page', 'worker']) {
-    it(`draws each frame upright, in RGB order and at its size on every path (${where})`, async (t) => {
+    it(`draws each frame upright, in RGB order and at its size on every path and layout (${where})`, async (t) => {
       assert.equal(new Set(sizes()).size, 3, `sizes ${sizes()}`);
       // Its own choice without a GPU (--disable-gpu: WebGL on SwiftShader) is
-      // the 2D path, which costs a fraction of software WebGL.
+      // the 2D path for either layout, which costs a fraction of software WebGL.
       const chosen = '2d';
-      for (const prefer of [undefined, 'webgl', 'videoframe', '2d']) {
-        const shown = await page.evaluate(where === 'page' ? (p, f) => window.drawFrames(p, f)
-          : (p, f) => window.drawInWorker(p, f), prefer ?? null, wire());
+      for (const [layout, prefer] of ['bgra-bottom-up', 'rgba-top-down']
+        .flatMap((l) => [undefined, 'webgl', 'videoframe', '2d'].map((p) => [l, p]))) {
+        const shown = await page.evaluate(where === 'page' ? (p, f, l) => window.drawFrames(p, f, l)
+          : (p, f, l) => window.drawInWorker(p, f, l), prefer ?? null, wire(layout), layout);
         assert.deepEqual(shown.map((s) => s.path), Array(6).fill(prefer ?? chosen));
         assert.ok(shown.every((s) => s.drew), `${prefer} did not draw`);
         const differences = shown.map((s, i) => largestDifference(s, sequence()[i]));
-        t.diagnostic(`${prefer ?? `own choice (${chosen})`}: largest channel difference per frame ${differences}`);
-        assert.ok(differences.every((d) => d <= 2), `${prefer}: ${differences}`);
+        t.diagnostic(`${layout}, ${prefer ?? `own choice (${chosen})`}: largest channel difference per frame ${differences}`);
+        assert.ok(differences.every((d) => d <= 2), `${layout}, ${prefer}: ${differences}`);
         // Independent of the comparison: red on top, blue below; turned a
         // quarter, red and blue side by side.
         const [split, rotated] = shown;
@@ -167,6 +173,8 @@ describe('frame renderer in Chromium', { skip }, () => {
       'TypeError: createFrameRenderer needs a canvas or an OffscreenCanvas',
       "TypeError: options.prefer must be 'webgl', 'videoframe' or '2d', not gpu",
       'Error: frame renderer: the webgl path is not available for this canvas',
+      "TypeError: options.layout must be 'bgra-bottom-up' or 'rgba-top-down', not rgba",
+      "TypeError: frame.layout must be 'bgra-bottom-up' or 'rgba-top-down', not bgra-top-down",
       'TypeError: frame.pixels holds 15 bytes, a 2x2 frame needs 16',
       'TypeError: frame.width and frame.height must be positive integers',
       'TypeError: frame.pixels must be an ArrayBuffer or a typed array',
