@@ -24,12 +24,13 @@ function skipReason() {
 const skip = skipReason();
 
 // The third frame from now, so none of an earlier load or ring is left.
+// Its bytes are in `bgra` whatever its layout.
 async function settledFrame(frames) {
   let seen = 0;
   for (;;) {
     const frame = frames.poll();
     if (frame && ++seen === 3) {
-      return { width: frame.width, height: frame.height, bgra: Buffer.from(frame.pixels.slice(0)) };
+      return { width: frame.width, height: frame.height, layout: frame.layout, bgra: Buffer.from(frame.pixels.slice(0)) };
     }
     await sleep(10);
   }
@@ -41,8 +42,10 @@ async function frameOf(helper, frames, url) {
   return settledFrame(frames);
 }
 
-// The frame as the canvas must show it: RGBA, top row first.
-function expectedRgba({ width, height, bgra }) {
+// The frame as the canvas must show it: RGBA, top row first (what a
+// top-down RGBA frame holds already).
+function expectedRgba({ width, height, layout, bgra }) {
+  if (layout === 'rgba-top-down') return bgra;
   const out = Buffer.alloc(width * height * 4);
   for (let y = 0; y < height; y++) {
     for (let x = 0; x < width; x++) {
@@ -104,6 +107,8 @@ describe('frame renderer in Chromium', { skip }, () => {
       '/readme/renderer.mjs': { text: readme['renderer.mjs'], file: 'renderer.mjs' },
       '/readme/node_modules/orvanel-video-backend/lib/frame_renderer.mjs':
         { file: path.join(root, 'lib', 'frame_renderer.mjs') },
+      '/readme/node_modules/orvanel-video-backend/lib/page_follower.mjs':
+        { file: path.join(root, 'lib', 'page_follower.mjs') },
       '/': { text: PAGE_HTML, file: 'index.html' },
       '/harness.mjs': { text: HARNESS, file: 'harness.mjs' },
       '/worker.mjs': { text: WORKER, file: 'worker.mjs' },
@@ -185,7 +190,8 @@ describe('frame renderer in Chromium', { skip }, () => {
   it('runs the Electron example\'s page (docs/electron.md): four helpers\' frames in a 2x2 grid, each tile right', async (t) => {
     const sources = [clips.quarter[0], 'av://lavfi:testsrc2=size=320x240:rate=25', clips.quarter[90],
       'av://lavfi:color=c=0x00ff00:size=160x128:rate=25'];
-    const helpers = sources.map((_, i) => startHelper({ shmBase: uniqueShmBase(`grid${i}`) }));
+    // As the example's main process starts them.
+    const helpers = sources.map((_, i) => startHelper({ shmBase: uniqueShmBase(`grid${i}`), pixelLayout: 'rgba-top-down' }));
     const followers = helpers.map((helper) => new FrameFollower(helper));
     let tiles;
     try {
@@ -198,12 +204,21 @@ describe('frame renderer in Chromium', { skip }, () => {
     try {
       await grid.evaluateOnNewDocument(README_PAGE_SHIM);
       await grid.goto(`${server.origin}/readme/index.html`);
-      await grid.waitForFunction(() => window.video.loads.length === 4);
+      await grid.waitForFunction(() => window.video.loads.length === 4 && window.video.ports.filter(Boolean).length === 4);
+      const push = (i, tile, seq) => grid.evaluate((index, frame) => window.pushFrame(index, frame), i,
+        { seq, width: tile.width, height: tile.height, layout: tile.layout, bgra: tile.bgra.toString('base64') });
+      // The second frame of a tile makes the page hand the first one's buffer back.
       for (const [i, tile] of tiles.entries()) {
-        await grid.evaluate((index, frame) => window.pushFrame(index, frame), i,
-          { seq: 10 + i, width: tile.width, height: tile.height, bgra: tile.bgra.toString('base64') });
+        assert.equal(tile.layout, 'rgba-top-down');
+        assert.equal(await push(i, tiles[(i + 1) % 4], 1), 0, 'the pixels were copied, not moved');
+        await push(i, tile, 10 + i);
       }
-      await grid.waitForFunction(() => [0, 1, 2, 3].every((i) => window.video.handed[i] === 10 + i));
+      // Drawn: each canvas has its tile's size (the canvas is sized in the draw).
+      await grid.waitForFunction((sizes) => [...document.querySelectorAll('canvas')]
+        .every((canvas, i) => canvas.width === sizes[i][0] && canvas.height === sizes[i][1]), {},
+      tiles.map((tile) => [tile.width, tile.height]));
+      const returned = await grid.evaluate(() => window.video.returned);
+      assert.deepEqual(returned, tiles.map((_, i) => [tiles[(i + 1) % 4].bgra.length]), 'buffers handed back');
       await grid.evaluate(() => [0, 1, 2, 3].forEach((i) => window.video.statusCallback(i, 'playing')));
       const page = await grid.evaluate(() => ({
         loads: window.video.loads, title: document.title,

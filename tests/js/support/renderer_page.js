@@ -115,10 +115,12 @@ onmessage = ({ data: { prefer, frames, layout } }) => {
 };
 `;
 
-// Stands in for the Electron example's preload (docs/electron.md) in that
-// example's own page: frames pushed from the test, loads and statuses
-// recorded. WebGL canvases keep their drawing buffer, so that a tile can be
-// read back after it was shown.
+// Stands in for the Electron example's preload (docs/electron.md, the
+// package's electron-preload) in that example's own page: loads and statuses
+// recorded, a MessageChannel per followed stream with its port posted to the
+// window as the preload posts it, frames pushed from the test over it.
+// WebGL canvases keep their drawing buffer, so that a tile can be read back
+// after it was shown.
 const README_PAGE_SHIM = `
 const getContext = HTMLCanvasElement.prototype.getContext;
 HTMLCanvasElement.prototype.getContext = function (type, attributes) {
@@ -126,18 +128,20 @@ HTMLCanvasElement.prototype.getContext = function (type, attributes) {
   return getContext.call(this, type, keep);
 };
 window.video = {
-  loads: [], frames: [], handed: [], statusCallback: null,
+  loads: [], ports: [], returned: [], statusCallback: null,
   load(index, url) { this.loads.push([index, url]); },
   onStatus(callback) { this.statusCallback = callback; },
-  latestFrame(index, lastSeq) {
-    const frame = this.frames[index];
-    if (!frame || frame.seq === lastSeq) return null;
-    this.handed[index] = frame.seq;
-    return frame;
+  follow(index) {
+    const { port1, port2 } = new MessageChannel();
+    port1.onmessage = ({ data }) => { (this.returned[index] ??= []).push(data.byteLength); };
+    this.ports[index] = port1;
+    window.postMessage({ type: 'orvanel-video-follower', key: 'video', index }, '*', [port2]);
   },
 };
-window.pushFrame = (index, { seq, width, height, bgra }) => {
-  window.video.frames[index] = { seq, width, height, pixels: Uint8Array.from(atob(bgra), (c) => c.charCodeAt(0)) };
+window.pushFrame = (index, { seq, width, height, layout, bgra }) => {
+  const pixels = Uint8Array.from(atob(bgra), (c) => c.charCodeAt(0)).buffer;
+  window.video.ports[index].postMessage({ seq, width, height, layout, pixels }, [pixels]);
+  return pixels.byteLength;  // 0 once moved
 };
 ${SHARED.slice(SHARED.indexOf('const encode'), SHARED.indexOf('// Typed arrays'))}
 window.readBack = (canvas) => {
