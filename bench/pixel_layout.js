@@ -3,6 +3,7 @@
 // layout (BGRA, bottom row first), on both render paths.
 //
 //   node bench/pixel_layout.js [--quick]
+//   ORVANEL_BASELINE_HELPER=PATH node bench/pixel_layout.js [--quick]
 //
 // The same H.264 clip (testsrc2, 1280 × 720 and 1920 × 1080, 30 fps, 10 s)
 // played untimed with audio=no by a helper in each layout, one after the
@@ -11,7 +12,10 @@
 // the fast path) and on OpenGL (ORVANEL_HELPER_RENDERER=gl). Counted from the
 // 10th to the 5th-last frame, through the reader's latestSeq: frames
 // published per second and the helper's CPU time per published frame.
-// Ratios (top-down ÷ default) are taken round by round, then summarised.
+// Ratios (÷ default) are taken round by round, then summarised. With
+// ORVANEL_BASELINE_HELPER, a helper built from another commit plays in its
+// default layout in every round too: the default layout against it says
+// what the layout's choice costs where nobody asks for it.
 // Goal: on the fast path, CPU per frame at most 1.02 of the default's and
 // frames per second at least 0.98 of it.
 const path = require('node:path');
@@ -25,11 +29,15 @@ const rounds = quick ? 3 : 8;
 const sizes = [[1280, 720], [1920, 1080]];
 const renderers = ['auto', 'gl'];
 const layouts = ['bgra-bottom-up', 'rgba-top-down'];
+const baselineHelper = process.env.ORVANEL_BASELINE_HELPER;
+// Variants in round order: [name, layout, helper program].
+const variants = [...layouts.map((layout) => [layout, layout, undefined]),
+  ...(baselineHelper ? [['baseline', undefined, baselineHelper]] : [])];
 let helperCount = 0;
 
-async function helperRun(file, width, height, renderer, pixelLayout) {
+async function helperRun(file, width, height, renderer, pixelLayout, helperPath) {
   const helper = HelperClient.spawn({
-    width, height, keepEvents: false, pixelLayout,
+    width, height, keepEvents: false, pixelLayout, helperPath,
     env: { ...common.toolEnv(), ORVANEL_HELPER_RENDERER: renderer },
     shmBase: `/ompv-bench-${process.pid}-layout${++helperCount}`,
     mpvOptions: { untimed: 'yes', audio: 'no' },
@@ -77,35 +85,39 @@ async function main() {
   for (const [width, height] of sizes) {
     const file = await common.clip({ width, height, rate, seconds: clipSeconds });
     for (const renderer of renderers) {
-      const runs = Object.fromEntries(layouts.map((layout) => [layout, []]));
+      const runs = Object.fromEntries(variants.map(([name]) => [name, []]));
       for (let r = 0; r < rounds; r += 1) {
-        for (const layout of r % 2 === 0 ? layouts : [...layouts].reverse()) {
-          runs[layout].push(await helperRun(file, width, height, renderer, layout));
+        for (const [name, layout, program] of r % 2 === 0 ? variants : [...variants].reverse()) {
+          runs[name].push(await helperRun(file, width, height, renderer, layout, program));
         }
       }
-      const [base, topDown] = layouts.map((layout) => runs[layout]);
+      const base = runs['bgra-bottom-up'];
+      const ratioToDefault = (name, key) => summarize(runs[name].map((run, i) => run[key] / base[i][key]));
+      const others = variants.map(([name]) => name).filter((name) => name !== 'bgra-bottom-up');
       const entry = {
         size: `${width}x${height}`,
         renderer,
-        renderPath: [...new Set(base.concat(topDown).map((run) => run.renderPath))].join(', '),
-        fps: Object.fromEntries(layouts.map((layout) => [layout, summarize(runs[layout].map((run) => run.fps))])),
-        cpuMsPerFrame: Object.fromEntries(layouts.map((layout) =>
-          [layout, summarize(runs[layout].map((run) => run.cpuMsPerFrame))])),
-        fpsRatio: summarize(topDown.map((run, i) => run.fps / base[i].fps)),
-        cpuRatio: summarize(topDown.map((run, i) => run.cpuMsPerFrame / base[i].cpuMsPerFrame)),
+        renderPath: [...new Set(Object.values(runs).flat().map((run) => run.renderPath))].join(', '),
+        fps: Object.fromEntries(Object.entries(runs).map(([name, list]) => [name, summarize(list.map((run) => run.fps))])),
+        cpuMsPerFrame: Object.fromEntries(Object.entries(runs).map(([name, list]) =>
+          [name, summarize(list.map((run) => run.cpuMsPerFrame))])),
+        fpsRatio: Object.fromEntries(others.map((name) => [name, ratioToDefault(name, 'fps')])),
+        cpuRatio: Object.fromEntries(others.map((name) => [name, ratioToDefault(name, 'cpuMsPerFrame')])),
       };
       results.push(entry);
       console.log(`${entry.size}, ORVANEL_HELPER_RENDERER=${renderer} (render path: ${entry.renderPath})`);
-      for (const layout of layouts) {
-        console.log(`  ${layout.padEnd(15)} ${show(entry.fps[layout])} fps, ${show(entry.cpuMsPerFrame[layout], 2)} ms CPU/frame`);
+      for (const name of Object.keys(runs)) {
+        console.log(`  ${name.padEnd(15)} ${show(entry.fps[name])} fps, ${show(entry.cpuMsPerFrame[name], 2)} ms CPU/frame`);
       }
-      console.log(`  top-down ÷ default: fps ${show(entry.fpsRatio, 3)}, CPU/frame ${show(entry.cpuRatio, 3)}`);
+      for (const name of others) {
+        console.log(`  ${name} ÷ default: fps ${show(entry.fpsRatio[name], 3)}, CPU/frame ${show(entry.cpuRatio[name], 3)}`);
+      }
     }
   }
   const loadAfter = common.machine().loadAverage;
   console.log(`load average after: ${loadAfter.join(' ')}`);
   const file = common.writeResult('pixel_layout', { loadAverageBefore: loadBefore, loadAverageAfter: loadAfter,
-    rounds, clipSeconds, rate, frameRange: [firstCounted, lastCounted], results });
+    baselineHelper: baselineHelper ?? null, rounds, clipSeconds, rate, frameRange: [firstCounted, lastCounted], results });
   console.log(`results: ${path.relative(common.root, file)}`);
 }
 

@@ -71,8 +71,9 @@ struct RenderReport {
   int32_t width = 0;        // ring: frame size
   int32_t height = 0;
   uint32_t generation = 0;  // ring: render target sets built so far
-  frame_ring::PixelLayout layout = frame_ring::PixelLayout::bgraBottomUp;  // ring
   std::string error;        // fatal: what failed
+  // ring: how its slots hold pixels
+  frame_ring::PixelLayout layout = frame_ring::PixelLayout::bgraBottomUp;
 };
 
 // What the render thread is started with. Filled by the owner before start(),

@@ -54,8 +54,7 @@ napi_status defineGeometry(napi_env env, napi_value target, const RingMapping& m
   }
   napi_property_descriptor& layout = descriptors[std::size(fields)];
   const char* layoutName = pixelLayoutName(mapping.layout);
-  napi_status status =
-      napi_create_string_utf8(env, layoutName, NAPI_AUTO_LENGTH, &layout.value);
+  napi_status status = napi_create_string_utf8(env, layoutName, NAPI_AUTO_LENGTH, &layout.value);
   if (status != napi_ok) return status;
   layout.utf8name = "layout";
   layout.attributes = attributes;

@@ -79,8 +79,9 @@ TEST(HelperArgs, PixelLayoutTakesOnlyItsOneOtherName) {
   using frame_ring::PixelLayout;
   EXPECT_EQ(parse({}).pixelLayout, PixelLayout::bgraBottomUp);
   EXPECT_EQ(parse({"--pixel-layout", "rgba-top-down"}).pixelLayout, PixelLayout::rgbaTopDown);
-  EXPECT_EQ(parse({"--pixel-layout", "rgba-top-down", "--pixel-layout", "bgra-bottom-up"}).pixelLayout,
-            PixelLayout::bgraBottomUp);
+  EXPECT_EQ(
+      parse({"--pixel-layout", "rgba-top-down", "--pixel-layout", "bgra-bottom-up"}).pixelLayout,
+      PixelLayout::bgraBottomUp);
   EXPECT_EQ(parse({"--pixel-layout", "RGBA-top-down"}).pixelLayout, PixelLayout::bgraBottomUp);
   EXPECT_EQ(parse({"--pixel-layout"}).pixelLayout, PixelLayout::bgraBottomUp);
 }
