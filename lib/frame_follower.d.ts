@@ -12,7 +12,12 @@ export interface Frame {
   width: number;
   height: number;
   generation: number;
-  /** BGRA, width × 4 bytes per row, bottom row first; reused by the next poll. */
+  /** How `pixels` holds the picture. */
+  layout: 'bgra-bottom-up' | 'rgba-top-down';
+  /**
+   * Width × 4 bytes per row: BGRA with the bottom row first, or RGBA with the top row first,
+   * as `layout` says; the follower's own buffer is reused by the next poll.
+   */
   pixels: ArrayBuffer;
 }
 
@@ -29,7 +34,8 @@ export class FrameFollower {
   /** The last failure to open an announced ring. */
   readonly openError: Error | null;
   /** The newest frame when it is newer than the last one handed out, else null. */
-  poll(options?: { includeTorn?: boolean }): Frame | null;
+  /** With `into` (at least a frame's bytes), the frame is copied there instead of the follower's buffer. */
+  poll(options?: { includeTorn?: boolean; into?: ArrayBuffer }): Frame | null;
   /** Milliseconds since the helper's last render pass, -1 when unknown. */
   producerAliveMs(): number;
   /** Stops following and unmaps its ring; other followers are untouched. */

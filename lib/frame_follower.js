@@ -18,7 +18,9 @@ const reader = require('./frame_reader');
  * @property {number} width
  * @property {number} height
  * @property {number} generation ring generation the frame came from
- * @property {ArrayBuffer} pixels BGRA, width × 4 bytes per row, bottom row first
+ * @property {'bgra-bottom-up'|'rgba-top-down'} layout how `pixels` holds the picture
+ * @property {ArrayBuffer} pixels width × 4 bytes per row: BGRA, bottom row first, or
+ *   RGBA, top row first, as `layout` says
  */
 
 class FrameFollower {
@@ -61,14 +63,19 @@ class FrameFollower {
 
   /**
    * Copies the newest frame when it is newer than the last one handed out.
-   * The returned `pixels` buffer is reused by the next poll.
-   * @param {{includeTorn?: boolean}} [options] hand out torn frames too
+   * The returned `pixels` buffer is reused by the next poll, unless the
+   * frame went into `options.into`.
+   * @param {{includeTorn?: boolean, into?: ArrayBuffer}} [options] hand out torn
+   *   frames too; copy into this buffer of the caller's when it holds a frame
+   *   (else into the follower's own)
    * @returns {Frame|null} null when there is no new whole frame
    */
   poll(options = {}) {
     if (!this.ring) return null;
     if (this.ring.latestSeq() === this.lastSeq) return null;
-    const copy = this.ring.copyLatest(this.pixels);
+    const { into } = options;
+    const pixels = into instanceof ArrayBuffer && into.byteLength >= this.ring.frameBytes ? into : this.pixels;
+    const copy = this.ring.copyLatest(pixels);
     if (!copy || (copy.torn && !options.includeTorn)) return null;
     this.lastSeq = copy.seq;
     return {
@@ -78,7 +85,8 @@ class FrameFollower {
       width: this.ring.width,
       height: this.ring.height,
       generation: this.ring.generation,
-      pixels: this.pixels,
+      layout: this.ring.layout,
+      pixels,
     };
   }
 

@@ -7,6 +7,8 @@ export interface FrameRingInfo {
   /** Bytes per frame: width × height × 4. */
   frameBytes: number;
   generation: number;
+  /** How the slots hold pixels: BGRA bottom row first (the default), or RGBA top row first. */
+  layout: 'bgra-bottom-up' | 'rgba-top-down';
 }
 
 /** One frame copied out of the ring. */

@@ -3,8 +3,9 @@
  * Reads video frames out of the helper's shared-memory frame ring.
  *
  * The helper announces the ring's name in its "shm" event; `open` maps that
- * ring read-only, `copyLatest` copies the newest complete frame (BGRA, rows
- * bottom-up, `stride` = width × 4) into an ArrayBuffer of the caller's.
+ * ring read-only, `copyLatest` copies the newest complete frame (`stride` =
+ * width × 4; BGRA rows bottom-up, or RGBA rows top-down where the ring's
+ * `layout` says 'rgba-top-down') into an ArrayBuffer of the caller's.
  * The five module-level functions act on one current ring per Node environment
  * (the main thread and each worker have their own); `openRing` gives a ring
  * object of its own per call, so one environment can follow any number of
@@ -18,11 +19,12 @@ const { loadNativeFunctions } = require('./native');
  * failed `open` leaves the previous ring open and usable.
  * @function open
  * @param {string} name the shm name from the helper's "shm" event, e.g. "/ompv-g1"
- * @returns {{width: number, height: number, stride: number, frameBytes: number, generation: number}}
+ * @returns {{width: number, height: number, stride: number, frameBytes: number, generation: number,
+ *   layout: 'bgra-bottom-up'|'rgba-top-down'}}
  * @throws {Error} "open(name) requires the shm name", "shm name must be a string",
  *   "shm_open failed (helper gone?)", "shm segment too small", "mmap failed",
  *   "frame ring not initialized yet", "frame ring header is inconsistent",
- *   "shm segment smaller than its frames"
+ *   "shm segment smaller than its frames", "frame ring pixel layout is unknown"
  * @example
  * const ring = reader.open('/ompv-g1');
  * const frame = new ArrayBuffer(ring.frameBytes);

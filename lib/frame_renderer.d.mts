@@ -1,8 +1,13 @@
-/** One frame as the frame reader copies it: BGRA rows, bottom row first. */
+/** How a frame's rows hold the picture: BGRA with the bottom row first, or RGBA with the top row first. */
+export type PixelLayout = 'bgra-bottom-up' | 'rgba-top-down';
+
+/** One frame as the frame reader copies it. */
 export interface BgraFrame {
   width: number;
   height: number;
   pixels: ArrayBuffer | ArrayBufferView;
+  /** The renderer's `options.layout` when absent. */
+  layout?: PixelLayout;
 }
 
 export type FrameRendererPath = 'webgl' | 'videoframe' | '2d';
@@ -16,8 +21,8 @@ export interface FrameRenderer {
   dispose(): void;
 }
 
-/** A renderer on the fastest path the browser offers, or on `prefer`. */
+/** A renderer on the fastest path the browser offers for `layout` (default 'bgra-bottom-up'), or on `prefer`. */
 export function createFrameRenderer(
   canvas: HTMLCanvasElement | OffscreenCanvas,
-  options?: { prefer?: FrameRendererPath },
+  options?: { prefer?: FrameRendererPath; layout?: PixelLayout },
 ): FrameRenderer;

@@ -2,24 +2,32 @@
  * Draws the helper's frames into a canvas, for a page or a worker: no Node
  * APIs, nothing but the web platform.
  *
- * A frame is `{ width, height, pixels }` as the frame reader copies it: BGRA,
- * width × 4 bytes per row, bottom row first, in an ArrayBuffer or a typed
- * array. No path walks the pixels in JavaScript except the last resort:
+ * A frame is `{ width, height, pixels, layout? }` as the frame reader copies
+ * it: width × 4 bytes per row in an ArrayBuffer or a typed array, laid out as
+ * its ring holds them: 'bgra-bottom-up' (the helper's default: BGRA, bottom
+ * row first) or 'rgba-top-down' (RGBA, top row first, the helper's
+ * `pixelLayout` option). A frame without `layout` has the renderer's
+ * (`options.layout`, default 'bgra-bottom-up'). No path walks the pixels in
+ * JavaScript except the last resort:
  *
  * - `'webgl'` (WebGL2, else WebGL): the rows are uploaded as they are into an
- *   RGBA texture (`texSubImage2D` while the size holds); the shader swaps blue
- *   and red, and its texture coordinates put row 0 at the bottom, where the
- *   frame has it.
- * - `'videoframe'`: a `VideoFrame` of format "BGRA" over the rows, drawn into
- *   a 2D context through a transform that turns it upside down.
- * - `'2d'`: rows swapped and turned in a loop, then `putImageData`.
+ *   RGBA texture (`texSubImage2D` while the size holds); for BGRA the shader
+ *   swaps blue and red, and the texture coordinates put row 0 where the
+ *   frame has it (at the bottom, or at the top).
+ * - `'videoframe'`: a `VideoFrame` of format "BGRA" (or "RGBX") over the
+ *   rows, drawn into a 2D context, through a transform that turns it upside
+ *   down for bottom-up rows.
+ * - `'2d'`: top-down RGBA rows go to `putImageData` as they are; BGRA rows
+ *   are swapped and turned in a loop first (the last resort).
  *
  * Without `options.prefer`, WebGL is taken when the browser runs it on a GPU,
  * else the 2D path when it has only a software WebGL (no GPU: there WebGL
- * and VideoFrame draw in software too and cost several times the 2D loop,
- * bench/frame_renderer.js), else VideoFrame, else 2D. `options.prefer` forces
- * a path, software WebGL included. A lost WebGL context draws nothing until
- * the browser restores it; the next frame after that is drawn again.
+ * and VideoFrame draw in software too and cost several times the 2D path,
+ * bench/frame_renderer.js); with no WebGL at all, 2D for 'rgba-top-down'
+ * frames (one copy, nothing else), else VideoFrame, else 2D.
+ * `options.prefer` forces a path, software WebGL included. A lost WebGL
+ * context draws nothing until the browser restores it; the next frame after
+ * that is drawn again.
  * @module frame_renderer
  * @example
  * import { createFrameRenderer } from 'orvanel-video-backend/frame-renderer';
@@ -28,14 +36,17 @@
  */
 
 const kBytesPerPixel = 4;
+const kLayouts = ['bgra-bottom-up', 'rgba-top-down'];
 
 const kVertexShader = `
 attribute vec2 position;
+uniform float topDown;
 varying vec2 texCoord;
 void main() {
-  // Row 0 of the texture is the frame's first row, its bottom: keep it at the
-  // bottom of the canvas (y = -1).
+  // Row 0 of the texture is the frame's first row: its bottom, kept at the
+  // bottom of the canvas (y = -1), or its top, put at the top (y = 1).
   texCoord = position * 0.5 + 0.5;
+  texCoord.y = mix(texCoord.y, 1.0 - texCoord.y, topDown);
   gl_Position = vec4(position, 0.0, 1.0);
 }`;
 
@@ -46,10 +57,13 @@ precision highp float;
 precision mediump float;
 #endif
 uniform sampler2D frame;
+uniform float topDown;
 varying vec2 texCoord;
 void main() {
-  // Uploaded as RGBA, the texture holds B, G, R, A: swap on the way out.
-  gl_FragColor = vec4(texture2D(frame, texCoord).bgr, 1.0);
+  // Uploaded as RGBA, a BGRA frame's texture holds B, G, R, A: swap on the
+  // way out. Top-down frames are RGBA already.
+  vec3 texel = texture2D(frame, texCoord).rgb;
+  gl_FragColor = vec4(mix(texel.bgr, texel, topDown), 1.0);
 }`;
 
 // Sizes the canvas's drawing buffer to the frame; resetting it clears the
@@ -99,7 +113,9 @@ function createGlResources(gl) {
   gl.uniform1i(gl.getUniformLocation(program, 'frame'), 0);
   gl.enableVertexAttribArray(0);
   gl.vertexAttribPointer(0, 2, gl.FLOAT, false, 0, 0);
-  return { program, quad, texture, width: 0, height: 0 };
+  const topDown = gl.getUniformLocation(program, 'topDown');
+  gl.uniform1f(topDown, 0);
+  return { program, quad, texture, width: 0, height: 0, topDown, isTopDown: false };
 }
 
 function createWebglDrawer(canvas) {
@@ -118,9 +134,13 @@ function createWebglDrawer(canvas) {
   canvas.addEventListener('webglcontextlost', onLost);
   return {
     path: 'webgl',
-    draw(pixels, width, height) {
+    draw(pixels, width, height, topDown) {
       if (gl.isContextLost()) return false;
       if (!resources) resources = createGlResources(gl);
+      if (resources.isTopDown !== topDown) {
+        gl.uniform1f(resources.topDown, topDown ? 1 : 0);
+        resources.isTopDown = topDown;
+      }
       fitCanvas(canvas, width, height);
       gl.viewport(0, 0, width, height);
       if (resources.width !== width || resources.height !== height) {
@@ -145,27 +165,31 @@ function createWebglDrawer(canvas) {
   };
 }
 
-function videoFrameOf(pixels, width, height) {
-  return new VideoFrame(pixels, { format: 'BGRA', codedWidth: width, codedHeight: height, timestamp: 0 });
+// RGBX: the frame's alpha is 255 anyway, and a format without alpha is what
+// the canvas (alpha: false) holds.
+function videoFrameOf(pixels, width, height, topDown) {
+  return new VideoFrame(pixels, { format: topDown ? 'RGBX' : 'BGRA', codedWidth: width, codedHeight: height, timestamp: 0 });
 }
 
 function createVideoFrameDrawer(canvas) {
   if (typeof VideoFrame !== 'function') return null;
   try {
-    videoFrameOf(new Uint8Array(kBytesPerPixel), 1, 1).close();
+    videoFrameOf(new Uint8Array(kBytesPerPixel), 1, 1, false).close();
+    videoFrameOf(new Uint8Array(kBytesPerPixel), 1, 1, true).close();
   } catch {
-    return null;  // no BGRA frames from memory in this browser
+    return null;  // no BGRA or RGBX frames from memory in this browser
   }
   const ctx = canvas.getContext('2d', { alpha: false });
   if (!ctx) return null;
   return {
     path: 'videoframe',
-    draw(pixels, width, height) {
+    draw(pixels, width, height, topDown) {
       fitCanvas(canvas, width, height);
-      const frame = videoFrameOf(pixels, width, height);
+      const frame = videoFrameOf(pixels, width, height, topDown);
       try {
-        // Upside down: the frame's first row, its bottom, lands at the bottom.
-        ctx.setTransform(1, 0, 0, -1, 0, height);
+        // Bottom-up rows upside down: the frame's first row, its bottom,
+        // lands at the bottom.
+        if (!topDown) ctx.setTransform(1, 0, 0, -1, 0, height);
         ctx.drawImage(frame, 0, 0, width, height);
       } finally {
         ctx.setTransform(1, 0, 0, 1, 0, 0);
@@ -183,8 +207,15 @@ function create2dDrawer(canvas) {
   let image = null;
   return {
     path: '2d',
-    draw(pixels, width, height) {
+    draw(pixels, width, height, topDown) {
       fitCanvas(canvas, width, height);
+      if (topDown) {
+        // The rows are what ImageData holds: wrapped, not copied; the
+        // browser's own copy is the only one.
+        const rows = new Uint8ClampedArray(pixels.buffer, pixels.byteOffset, width * height * kBytesPerPixel);
+        ctx.putImageData(new ImageData(rows, width, height), 0, 0);
+        return true;
+      }
       if (!image || image.width !== width || image.height !== height) {
         image = ctx.createImageData(width, height);
       }
@@ -236,11 +267,18 @@ function probeWebgl() {
   return webglKind;
 }
 
-function fastestDrawer(canvas) {
+function fastestDrawer(canvas, layout) {
   const kind = probeWebgl();
   if (kind === 'hardware') return createWebglDrawer(canvas) || createVideoFrameDrawer(canvas) || create2dDrawer(canvas);
-  if (kind === 'software') return create2dDrawer(canvas);
+  if (kind === 'software' || layout === 'rgba-top-down') return create2dDrawer(canvas);
   return createVideoFrameDrawer(canvas) || create2dDrawer(canvas);
+}
+
+function checkLayout(layout, what) {
+  if (!kLayouts.includes(layout)) {
+    throw new TypeError(`${what} must be 'bgra-bottom-up' or 'rgba-top-down', not ${String(layout)}`);
+  }
+  return layout;
 }
 
 // The frame's rows as a Uint8Array of exactly width × height × 4 bytes.
@@ -262,7 +300,8 @@ function pixelsOf(frame) {
 
 /**
  * @typedef {object} FrameRenderer
- * @property {(frame: {width: number, height: number, pixels: ArrayBuffer | ArrayBufferView}) => boolean} draw
+ * @property {(frame: {width: number, height: number, pixels: ArrayBuffer | ArrayBufferView,
+ *   layout?: 'bgra-bottom-up' | 'rgba-top-down'}) => boolean} draw
  *   draws the frame, sizing the canvas to it; false when nothing could be
  *   drawn (a lost WebGL context, until the browser restores it)
  * @property {'webgl' | 'videoframe' | '2d'} path the path in use
@@ -270,13 +309,16 @@ function pixelsOf(frame) {
  */
 
 /**
- * Makes a renderer for `canvas` on the fastest path the browser offers (see
- * the module's notes).
+ * Makes a renderer for `canvas` on the fastest path the browser offers for
+ * the frames' layout (see the module's notes).
  * @param {HTMLCanvasElement | OffscreenCanvas} canvas without a context yet
  *   (a canvas keeps the first kind of context it gives out)
- * @param {{prefer?: 'webgl' | 'videoframe' | '2d'}} [options] force one path
+ * @param {{prefer?: 'webgl' | 'videoframe' | '2d', layout?: 'bgra-bottom-up' | 'rgba-top-down'}} [options]
+ *   force one path; the layout of the frames to come (default 'bgra-bottom-up'),
+ *   which chooses the path and is taken for frames that do not say theirs
  * @returns {FrameRenderer}
- * @throws {TypeError} for a canvas without getContext or an unknown `prefer`
+ * @throws {TypeError} for a canvas without getContext, an unknown `prefer` or
+ *   `layout`, and from draw for a frame of an unknown `layout`
  * @throws {Error} when the preferred path, or every path, is not available
  */
 export function createFrameRenderer(canvas, options = {}) {
@@ -284,6 +326,7 @@ export function createFrameRenderer(canvas, options = {}) {
     throw new TypeError('createFrameRenderer needs a canvas or an OffscreenCanvas');
   }
   const { prefer } = options;
+  const layout = checkLayout(options.layout ?? 'bgra-bottom-up', 'options.layout');
   let drawer = null;
   if (prefer !== undefined) {
     if (!Object.hasOwn(kDrawers, prefer)) {
@@ -292,7 +335,7 @@ export function createFrameRenderer(canvas, options = {}) {
     drawer = kDrawers[prefer](canvas);
     if (!drawer) throw new Error(`frame renderer: the ${prefer} path is not available for this canvas`);
   } else {
-    drawer = fastestDrawer(canvas);
+    drawer = fastestDrawer(canvas, layout);
     if (!drawer) throw new Error('frame renderer: this canvas gives no context to draw with');
   }
   let disposed = false;
@@ -302,7 +345,9 @@ export function createFrameRenderer(canvas, options = {}) {
     },
     draw(frame) {
       if (disposed) throw new Error('frame renderer: draw after dispose');
-      return drawer.draw(pixelsOf(frame), frame.width, frame.height);
+      const pixels = pixelsOf(frame);
+      const topDown = (frame.layout === undefined ? layout : checkLayout(frame.layout, 'frame.layout')) === 'rgba-top-down';
+      return drawer.draw(pixels, frame.width, frame.height, topDown);
     },
     dispose() {
       if (disposed) return;

@@ -34,6 +34,11 @@ export interface HelperOptions {
   mpvOptions?: EngineOptions;
   /** Start in runtime probe mode. */
   runtimeProbe?: boolean;
+  /**
+   * How the frame rings hold pixels (default 'bgra-bottom-up'); 'rgba-top-down' is what a
+   * page's ImageData holds. Any other value throws a TypeError.
+   */
+  pixelLayout?: PixelLayout;
   /** The program to run (default: the built helper). */
   helperPath?: string;
   env?: NodeJS.ProcessEnv;
@@ -49,7 +54,13 @@ export interface HelperOptions {
 }
 
 export interface HelloEvent { event: 'hello'; pid: number; protocolVersion: number; }
-export interface ShmEvent { event: 'shm'; name: string; width: number; height: number; generation: number; }
+/** How a frame ring holds pixels: B, G, R, A with the bottom row first, or R, G, B, A with the top row first. */
+export type PixelLayout = 'bgra-bottom-up' | 'rgba-top-down';
+export interface ShmEvent {
+  event: 'shm'; name: string; width: number; height: number; generation: number;
+  /** Only on rings of the 'rgba-top-down' layout; absent means 'bgra-bottom-up'. */
+  layout?: 'rgba-top-down';
+}
 export interface LogEvent { event: 'log'; level: string; prefix: string; text: string; }
 export interface FatalEvent { event: 'fatal'; error: string; }
 export interface ByeEvent { event: 'bye'; }

@@ -112,6 +112,13 @@ function helperArgs(options) {
   if (options.runtimeProbe) args.push('--runtime-probe');
   const allowed = allowedSchemeSet(options.allowedSchemes);
   if (allowed) args.push('--allowed-schemes', [...allowed].join(','));
+  if (options.pixelLayout !== undefined) {
+    // The helper takes any other word for the default: a misspelt layout is refused here.
+    if (options.pixelLayout !== 'bgra-bottom-up' && options.pixelLayout !== 'rgba-top-down') {
+      throw new TypeError(`pixelLayout must be 'bgra-bottom-up' or 'rgba-top-down', not ${String(options.pixelLayout)}`);
+    }
+    args.push('--pixel-layout', options.pixelLayout);
+  }
   return args;
 }
 
@@ -127,6 +134,9 @@ function helperArgs(options) {
  * @property {Record<string, string|number|boolean>|Array<[string, string|number|boolean]>} [mpvOptions]
  *   session options: when given, the helper is started with --mpv-options-stdin and this preamble
  * @property {boolean} [runtimeProbe] start in runtime probe mode
+ * @property {'bgra-bottom-up'|'rgba-top-down'} [pixelLayout] how the frame rings hold pixels
+ *   (default 'bgra-bottom-up'); 'rgba-top-down' is what a page's ImageData holds, so a page
+ *   shows a frame without a pass over its pixels. The "shm" event then says `layout`
  * @property {string} [helperPath] the program to run (default: the built helper)
  * @property {NodeJS.ProcessEnv} [env] environment of the helper
  * @property {boolean} [keepEvents=true] keep every event in `events`; long-running

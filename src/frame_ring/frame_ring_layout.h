@@ -2,8 +2,8 @@
 // render thread) and its reader (the frame reader module). Header only: the
 // two deliverables link nothing of each other.
 //
-// Segment: a 104-byte header in a 4096-byte header area, then three frame
-// slots of frameBytes each. All integers little-endian (the only byte order
+// Segment: a 104-byte header and the pixel layout word in a 4096-byte header
+// area, then three frame slots of frameBytes each. All integers little-endian (the only byte order
 // the supported machines have). Times are CLOCK_MONOTONIC nanoseconds.
 #pragma once
 
@@ -16,7 +16,18 @@ inline constexpr uint32_t kRingMagic = 0x564D5046;  // the bytes "FPMV"
 inline constexpr uint32_t kRingVersion = 1;
 inline constexpr uint64_t kRingDataOffset = 4096;
 inline constexpr uint32_t kRingSlotCount = 3;
-inline constexpr uint32_t kRingBytesPerPixel = 4;  // B, G, R, A
+inline constexpr uint32_t kRingBytesPerPixel = 4;  // B, G, R, A (or R, G, B, A)
+
+// How a slot's pixels are laid out. The word sits right after the header, in
+// bytes that rings of writers before it leave zero, so an old ring reads as
+// the default; an old reader ignores it. Set before the magic and never
+// changed, like the header.
+//   bgraBottomUp: B, G, R, A, the picture's bottom row first (as OpenGL
+//     reads a framebuffer back).
+//   rgbaTopDown: R, G, B, A, the top row first: what a page's ImageData
+//     holds, so a page shows a frame as it is.
+enum class PixelLayout : uint32_t { bgraBottomUp = 0, rgbaTopDown = 1 };
+inline constexpr size_t kRingPixelLayoutOffset = 104;
 
 #pragma pack(push, 1)
 struct RingSlot {
@@ -55,6 +66,7 @@ static_assert(offsetof(RingHeader, slots) + 2 * sizeof(RingSlot) == 88);
 static_assert(sizeof(RingSlot) == 16);
 static_assert(sizeof(RingHeader) == 104);
 static_assert(sizeof(RingHeader) <= kRingDataOffset);
+static_assert(kRingPixelLayoutOffset == sizeof(RingHeader));
 static_assert(kRingDataOffset == 4096);
 
 // Whole segment size for a width x height ring, in 64-bit arithmetic.

@@ -38,6 +38,19 @@ const char* checkGeometry(const RingHeader& h, uint64_t segmentBytes) {
   return nullptr;
 }
 
+// The ring's pixel layout word, read once like the geometry; false for a
+// value this reader does not know. A header area too short to hold the word
+// (only a hand-made ring has one) reads as the default.
+bool readPixelLayout(const uint8_t* base, uint64_t dataOffset, PixelLayout& out) {
+  uint32_t word = 0;
+  if (dataOffset >= kRingPixelLayoutOffset + sizeof word) {
+    std::memcpy(&word, base + kRingPixelLayoutOffset, sizeof word);
+  }
+  if (word > static_cast<uint32_t>(PixelLayout::rgbaTopDown)) return false;
+  out = static_cast<PixelLayout>(word);
+  return true;
+}
+
 }  // namespace
 
 const char* mapRing(const char* name, RingMapping& out) {
@@ -66,6 +79,10 @@ const char* mapRing(const char* name, RingMapping& out) {
   } else {
     error = checkGeometry(snapshot, length);
   }
+  PixelLayout layout = PixelLayout::bgraBottomUp;
+  if (error == nullptr && !readPixelLayout(base, snapshot.dataOffset, layout)) {
+    error = "frame ring pixel layout is unknown";
+  }
   if (error != nullptr) {
     munmap(mapped, length);
     return error;
@@ -80,6 +97,7 @@ const char* mapRing(const char* name, RingMapping& out) {
   out.generation = snapshot.generation;
   out.frameBytes = snapshot.frameBytes;
   out.dataOffset = snapshot.dataOffset;
+  out.layout = layout;
   return nullptr;
 }
 

@@ -24,6 +24,7 @@ struct RingMapping {
   uint32_t generation = 0;
   uint64_t frameBytes = 0;
   uint64_t dataOffset = 0;
+  PixelLayout layout = PixelLayout::bgraBottomUp;
 };
 
 struct FrameCopy {

@@ -33,8 +33,8 @@ bool ringGeometry(uint32_t width, uint32_t height, uint32_t& stride, uint64_t& f
 
 }  // namespace
 
-bool ShmRing::create(const std::string& name, uint32_t width, uint32_t height,
-                     uint32_t generation) {
+bool ShmRing::create(const std::string& name, uint32_t width, uint32_t height, uint32_t generation,
+                     PixelLayout layout) {
   close();
   // A segment left behind by a dead helper must not be picked up.
   shm_unlink(name.c_str());
@@ -72,6 +72,9 @@ bool ShmRing::create(const std::string& name, uint32_t width, uint32_t height,
   ringHeader->generation = generation;
   ringHeader->frameBytes = frameBytes;
   ringHeader->dataOffset = kRingDataOffset;
+  const auto layoutWord = static_cast<uint32_t>(layout);
+  std::memcpy(static_cast<uint8_t*>(mapped) + kRingPixelLayoutOffset, &layoutWord,
+              sizeof layoutWord);
   // A reader that sees the magic sees the whole header.
   ringFullBarrier();
   __atomic_store_n(reinterpret_cast<uint32_t*>(mapped), kRingMagic, __ATOMIC_RELEASE);

@@ -25,8 +25,10 @@ struct ShmRing {
   // Replaces any current segment with a new, initialised one named `name`.
   // False (nothing mapped, `name` unlinked) when it cannot be opened
   // exclusively, sized (shared memory without room for all of it included)
-  // or mapped.
-  bool create(const std::string& name, uint32_t width, uint32_t height, uint32_t generation);
+  // or mapped. `layout` is announced in the header; the writer's caller
+  // produces pixels in it.
+  bool create(const std::string& name, uint32_t width, uint32_t height, uint32_t generation,
+              PixelLayout layout = PixelLayout::bgraBottomUp);
 
   // Writes one frame of header->frameBytes bytes as frame `seq` by the
   // publication protocol. Does nothing without a segment.

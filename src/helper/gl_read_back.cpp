@@ -5,11 +5,17 @@
 namespace frame_helper {
 namespace {
 
-// The engine draws the next frame into the framebuffer, upside down so that
-// the read-back gets the bottom row first, as the ring holds it.
+bool topDown(const RenderPipeline& p) {
+  return p.config.pixelLayout == frame_ring::PixelLayout::rgbaTopDown;
+}
+
+// The engine draws the next frame into the framebuffer. The read-back starts
+// at framebuffer row 0: drawn flipped, that is the picture's bottom row
+// (bgraBottomUp); drawn as the engine draws into a framebuffer object, its
+// top row (rgbaTopDown). Either costs the engine the same.
 void renderIntoFramebuffer(RenderPipeline& p) {
   mpv_opengl_fbo fbo{static_cast<int>(p.framebuffer), p.width, p.height, 0};
-  int flipY = 1;
+  int flipY = topDown(p) ? 0 : 1;
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
       {MPV_RENDER_PARAM_FLIP_Y, &flipY},
@@ -26,6 +32,17 @@ void bindForReading(const RenderPipeline& p) {
   f.readBuffer(GL_COLOR_ATTACHMENT0);
   f.pixelStorei(GL_PACK_ALIGNMENT, 1);
   f.pixelStorei(GL_PACK_ROW_LENGTH, 0);
+}
+
+// glReadPixels of the whole target in the ring's byte order. RGBA bytes are
+// the texture's own format, so that read-back converts nothing either.
+void readTarget(const RenderPipeline& p, void* destination) {
+  if (topDown(p)) {
+    p.glFunctions.readPixels(0, 0, p.width, p.height, GL_RGBA, GL_UNSIGNED_BYTE, destination);
+  } else {
+    p.glFunctions.readPixels(0, 0, p.width, p.height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                             destination);
+  }
 }
 
 }  // namespace
@@ -102,7 +119,7 @@ void renderIntoPixelBuffer(RenderPipeline& p) {
   publishPixelBuffer(p);
 
   f.bindBuffer(GL_PIXEL_PACK_BUFFER, p.pixelBuffers[p.nextPixelBuffer]);
-  f.readPixels(0, 0, p.width, p.height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+  readTarget(p, nullptr);
   f.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
   p.pendingPixelBuffer = p.nextPixelBuffer;
   p.nextPixelBuffer = (p.nextPixelBuffer + 1) % 3;
@@ -143,8 +160,7 @@ void publishDirectRead(RenderPipeline& p) {
   bindForReading(p);
   f.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);  // pixels go to client memory: the slot
   const uint64_t seq = p.nextSequence++;
-  f.readPixels(0, 0, p.width, p.height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
-               p.ring.beginFrame(seq));
+  readTarget(p, p.ring.beginFrame(seq));
   p.ring.finishFrame(seq);
   p.framePending = false;
 }

@@ -46,6 +46,10 @@ HelperArgs parseHelperArgs(int argc, const char* const* argv) {
       args.mpvOptionsStdin = true;
     } else if (std::strcmp(arg, "--allowed-schemes") == 0) {
       args.allowedSchemes = takeValue();
+    } else if (std::strcmp(arg, "--pixel-layout") == 0) {
+      args.pixelLayout = std::strcmp(takeValue(), "rgba-top-down") == 0
+                             ? frame_ring::PixelLayout::rgbaTopDown
+                             : frame_ring::PixelLayout::bgraBottomUp;
     } else if (std::strcmp(arg, "--runtime-probe") == 0) {
       args.runtimeProbe = true;
     }

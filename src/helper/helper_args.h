@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "frame_ring_layout.h"
+
 namespace frame_helper {
 
 struct HelperArgs {
@@ -18,6 +20,9 @@ struct HelperArgs {
   bool runtimeProbe = false;
   // --allowed-schemes: the URL policy's list (url_policy.h); absent, none.
   std::optional<std::string> allowedSchemes;
+  // --pixel-layout: "rgba-top-down" asks for it, any other value keeps the
+  // default (the client checks the names before it starts the helper).
+  frame_ring::PixelLayout pixelLayout = frame_ring::PixelLayout::bgraBottomUp;
 };
 
 // Options match whole arguments exactly; a value option consumes the next

@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
   config.width = firstSize.width;
   config.height = firstSize.height;
   config.rendererChoice = rendererChoiceFromEnvironment();
+  config.pixelLayout = args.pixelLayout;
   config.report = [](const RenderReport& report) { emitLine(renderReportLine(report)); };
   config.changeRing = [](uint32_t generation, const std::function<bool()>& create) {
     return changeRingExclusively(signalWatch, generation, create);

@@ -53,14 +53,16 @@ std::string helloLine(int64_t pid) {
   return JsonWriter().str("event", "hello").integer("pid", pid).num("protocolVersion", 1).finish();
 }
 
-std::string shmLine(std::string_view name, int32_t width, int32_t height, uint32_t generation) {
-  return JsonWriter()
-      .str("event", "shm")
+std::string shmLine(std::string_view name, int32_t width, int32_t height, uint32_t generation,
+                    frame_ring::PixelLayout layout) {
+  JsonWriter line;
+  line.str("event", "shm")
       .str("name", name)
       .num("width", width)
       .num("height", height)
-      .num("generation", generation)
-      .finish();
+      .num("generation", generation);
+  if (layout == frame_ring::PixelLayout::rgbaTopDown) line.str("layout", "rgba-top-down");
+  return line.finish();
 }
 
 std::string fatalLine(std::string_view error) {
@@ -69,7 +71,7 @@ std::string fatalLine(std::string_view error) {
 
 std::string renderReportLine(const RenderReport& report) {
   if (report.kind == RenderReport::Kind::fatal) return fatalLine(report.error);
-  return shmLine(report.ringName, report.width, report.height, report.generation);
+  return shmLine(report.ringName, report.width, report.height, report.generation, report.layout);
 }
 
 std::string byeLine() { return JsonWriter().str("event", "bye").finish(); }

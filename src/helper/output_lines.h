@@ -24,8 +24,11 @@ namespace frame_helper {
 // {"event":"hello","pid":…,"protocolVersion":1}
 std::string helloLine(int64_t pid);
 
-// {"event":"shm","name":…,"width":…,"height":…,"generation":…}
-std::string shmLine(std::string_view name, int32_t width, int32_t height, uint32_t generation);
+// {"event":"shm","name":…,"width":…,"height":…,"generation":…}, and
+// "layout":"rgba-top-down" last for a ring of that layout (the default
+// layout's line is unchanged, so older clients read it as before).
+std::string shmLine(std::string_view name, int32_t width, int32_t height, uint32_t generation,
+                    frame_ring::PixelLayout layout = frame_ring::PixelLayout::bgraBottomUp);
 
 // {"event":"fatal","error":…}
 std::string fatalLine(std::string_view error);

@@ -202,9 +202,10 @@ bool createRing(RenderPipeline& p) {
   report.width = p.width;
   report.height = p.height;
   report.generation = p.generation;
+  report.layout = p.config.pixelLayout;
   const auto create = [&] {
     return p.ring.create(report.ringName, static_cast<uint32_t>(p.width),
-                         static_cast<uint32_t>(p.height), p.generation);
+                         static_cast<uint32_t>(p.height), p.generation, report.layout);
   };
   if (!(p.config.changeRing ? p.config.changeRing(p.generation, create) : create())) return false;
   if (p.config.report) p.config.report(report);

@@ -72,6 +72,8 @@ struct RenderReport {
   int32_t height = 0;
   uint32_t generation = 0;  // ring: render target sets built so far
   std::string error;        // fatal: what failed
+  // ring: how its slots hold pixels
+  frame_ring::PixelLayout layout = frame_ring::PixelLayout::bgraBottomUp;
 };
 
 // What the render thread is started with. Filled by the owner before start(),
@@ -83,6 +85,9 @@ struct RenderConfig {
   int32_t height = 0;
   RendererChoice rendererChoice = RendererChoice::automatic;
   ReadBack readBack = ReadBack::automatic;
+  // How the rings hold pixels; both paths draw the other layout at no cost
+  // of their own (a render parameter and the read-back format).
+  frame_ring::PixelLayout pixelLayout = frame_ring::PixelLayout::bgraBottomUp;
   std::function<void(const RenderReport&)> report;  // may be empty
   std::function<void()> onSoftwareRenderer;         // OpenGL is a software rasteriser
   std::function<void()> onSoftwarePath;             // the software path is chosen

@@ -1,6 +1,6 @@
-// What the engine's software renderer drew, as a ring frame: BGRA, alpha
-// 255, bottom row first. Plain loops over memory
-// the caller owns; any thread.
+// What the engine's software renderer drew, as a ring frame: alpha 255, rows
+// in the ring's order (the renderer was asked for the ring's byte order).
+// Plain loops over memory the caller owns; any thread.
 #pragma once
 
 #include <cstddef>
@@ -13,9 +13,9 @@ namespace frame_helper {
 void setOpaque(uint8_t* pixels, size_t count);
 
 // Writes `source` (top row first, width x height pixels, `sourceStride`
-// bytes per row, BGRA or BGR0) into `frame`: packed, bottom row first,
-// alpha 255.
+// bytes per row, 4 bytes a pixel with alpha last) into `frame`: packed,
+// bottom row first (top row first when `topDown`), alpha 255.
 void writeFrame(const uint8_t* source, size_t sourceStride, uint8_t* frame, int32_t width,
-                int32_t height);
+                int32_t height, bool topDown = false);
 
 }  // namespace frame_helper

@@ -9,9 +9,10 @@
 namespace frame_helper {
 namespace {
 
-// The software renderer's output: BGR and a fourth byte it leaves undefined,
-// which the slot writer sets to 255.
+// The software renderer's output: BGR (RGB for rgbaTopDown) and a fourth
+// byte it leaves undefined, which the slot writer sets to 255.
 char kSoftwareFormat[] = "bgr0";
+char kSoftwareFormatRgb[] = "rgb0";
 // The renderer's fast paths want rows on 64-byte boundaries.
 constexpr size_t kSoftwareRowAlignment = 64;
 constexpr uint64_t kRotationReply = 1;
@@ -32,11 +33,15 @@ bool isSetLocally(mpv_handle* mpv, const char* name) {
   return mpv_get_property(mpv, name, MPV_FORMAT_FLAG, &flag) >= 0 && flag != 0;
 }
 
+bool topDown(const RenderPipeline& p) {
+  return p.config.pixelLayout == frame_ring::PixelLayout::rgbaTopDown;
+}
+
 bool renderInto(RenderPipeline& p, uint8_t* pointer, int32_t w, int32_t h, size_t stride) {
   int size[2] = {w, h};
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_SW_SIZE, size},
-      {MPV_RENDER_PARAM_SW_FORMAT, kSoftwareFormat},
+      {MPV_RENDER_PARAM_SW_FORMAT, topDown(p) ? kSoftwareFormatRgb : kSoftwareFormat},
       {MPV_RENDER_PARAM_SW_STRIDE, &stride},
       {MPV_RENDER_PARAM_SW_POINTER, pointer},
       {MPV_RENDER_PARAM_INVALID, nullptr},
@@ -135,16 +140,18 @@ void renderSoftwareFrame(RenderPipeline& p) {
 
   bool rendered = false;
   // libswscale writes rows in whole SIMD blocks, past a row's end when its
-  // bytes are not a multiple of 64; upward, the picture's top row is the
-  // slot's last, so that would write past the slot (past the mapping, for
-  // the last slot). Such widths go through the padded scratch picture.
+  // bytes are not a multiple of 64; the slot's last row (the picture's top
+  // upward, its bottom top-down) would then spill past the slot (past the
+  // mapping, for the last slot). Such widths go through the padded scratch
+  // picture.
   if (p.directSoftwareTarget && frameStride % kSoftwareRowAlignment == 0) {
     // Bottom row first without a copy: the engine starts at the slot's last
     // row and steps upward, a stride of minus one row (as size_t, which the
-    // engine adds with wrap-around). An engine that refuses it gets the
-    // scratch picture from then on.
-    rendered = renderInto(p, slot + frameStride * static_cast<size_t>(p.height - 1), p.width,
-                          p.height, size_t{0} - frameStride);
+    // engine adds with wrap-around). Top-down is the engine's own order. An
+    // engine that refuses it gets the scratch picture from then on.
+    rendered = topDown(p) ? renderInto(p, slot, p.width, p.height, frameStride)
+                          : renderInto(p, slot + frameStride * static_cast<size_t>(p.height - 1),
+                                       p.width, p.height, size_t{0} - frameStride);
     if (rendered) {
       setOpaque(slot, static_cast<size_t>(p.width) * static_cast<size_t>(p.height));
     } else {
@@ -162,7 +169,7 @@ void renderSoftwareFrame(RenderPipeline& p) {
     uint8_t* source = p.scratch.data() + (misalignment ? kSoftwareRowAlignment - misalignment : 0);
     rendered = renderInto(p, source, p.width, p.height, stride);
     if (rendered) {
-      writeFrame(source, stride, slot, p.width, p.height);
+      writeFrame(source, stride, slot, p.width, p.height, topDown(p));
     }
   }
   mpv_render_context_report_swap(p.renderContext);

@@ -24,6 +24,10 @@ napi_status setBoolean(napi_env env, napi_value obj, const char* name, bool valu
 
 }  // namespace
 
+const char* pixelLayoutName(frame_ring::PixelLayout layout) {
+  return layout == frame_ring::PixelLayout::rgbaTopDown ? "rgba-top-down" : "bgra-bottom-up";
+}
+
 napi_value throwError(napi_env env, const char* message) {
   NAPI_CALL(env, napi_throw_error(env, nullptr, message));
   return nullptr;
@@ -41,13 +45,19 @@ napi_status defineGeometry(napi_env env, napi_value target, const RingMapping& m
       {"frameBytes", static_cast<double>(mapping.frameBytes)},
       {"generation", static_cast<double>(mapping.generation)},
   };
-  napi_property_descriptor descriptors[std::size(fields)] = {};
+  napi_property_descriptor descriptors[std::size(fields) + 1] = {};
   for (size_t i = 0; i < std::size(fields); ++i) {
     napi_status status = napi_create_double(env, fields[i].value, &descriptors[i].value);
     if (status != napi_ok) return status;
     descriptors[i].utf8name = fields[i].name;
     descriptors[i].attributes = attributes;
   }
+  napi_property_descriptor& layout = descriptors[std::size(fields)];
+  const char* layoutName = pixelLayoutName(mapping.layout);
+  napi_status status = napi_create_string_utf8(env, layoutName, NAPI_AUTO_LENGTH, &layout.value);
+  if (status != napi_ok) return status;
+  layout.utf8name = "layout";
+  layout.attributes = attributes;
   return napi_define_properties(env, target, std::size(descriptors), descriptors);
 }
 

@@ -22,8 +22,12 @@ using frame_ring::unmapRing;
 // Throws an Error with no code; returns null, which the caller returns.
 napi_value throwError(napi_env env, const char* message);
 
-// Sets width, height, stride, frameBytes and generation on `target`, in that
-// order, with the given attributes.
+// The names JavaScript sees for a ring's pixel layout, as the helper's
+// --pixel-layout option spells them.
+const char* pixelLayoutName(frame_ring::PixelLayout layout);
+
+// Sets width, height, stride, frameBytes, generation and layout on `target`,
+// in that order, with the given attributes.
 napi_status defineGeometry(napi_env env, napi_value target, const RingMapping& mapping,
                            napi_property_attributes attributes);
 

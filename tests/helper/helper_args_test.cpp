@@ -79,3 +79,14 @@ TEST(HelperArgs, ExactMatchingLastWinsAndStraysIgnored) {
   EXPECT_EQ(a.height, 720);
   EXPECT_EQ(a.shmBase, "/ompv");
 }
+
+TEST(HelperArgs, PixelLayoutTakesOnlyItsOneOtherName) {
+  using frame_ring::PixelLayout;
+  EXPECT_EQ(parse({}).pixelLayout, PixelLayout::bgraBottomUp);
+  EXPECT_EQ(parse({"--pixel-layout", "rgba-top-down"}).pixelLayout, PixelLayout::rgbaTopDown);
+  EXPECT_EQ(
+      parse({"--pixel-layout", "rgba-top-down", "--pixel-layout", "bgra-bottom-up"}).pixelLayout,
+      PixelLayout::bgraBottomUp);
+  EXPECT_EQ(parse({"--pixel-layout", "RGBA-top-down"}).pixelLayout, PixelLayout::bgraBottomUp);
+  EXPECT_EQ(parse({"--pixel-layout"}).pixelLayout, PixelLayout::bgraBottomUp);
+}

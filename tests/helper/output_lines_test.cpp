@@ -21,6 +21,10 @@ TEST(OutputLines, EveryProcessLineByteForByte) {
   ring.error = "ignored for a ring";
   EXPECT_EQ(renderReportLine(ring),
             R"({"event":"shm","name":"/ompv-7-g12","width":8192,"height":16,"generation":12})");
+  ring.layout = frame_ring::PixelLayout::rgbaTopDown;
+  EXPECT_EQ(renderReportLine(ring),
+            R"({"event":"shm","name":"/ompv-7-g12","width":8192,"height":16,"generation":12,)"
+            R"("layout":"rgba-top-down"})");
 
   RenderReport fatal;
   fatal.kind = RenderReport::Kind::fatal;

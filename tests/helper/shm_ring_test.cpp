@@ -64,6 +64,21 @@ TEST(ShmRing, HeaderBytesOfA1280x720Ring) {
   ring.close();
 }
 
+// The top-down RGBA layout is one word after the header, where the default
+// layout's ring (above) has zero.
+TEST(ShmRing, AnnouncesTheTopDownLayoutAfterTheHeader) {
+  const std::string name = uniqueShmName("layout");
+  ShmRing ring;
+  ASSERT_TRUE(ring.create(name, 4, 2, 1, PixelLayout::rgbaTopDown));
+  ReaderView view(name);
+  ASSERT_NE(view.bytes, nullptr);
+  EXPECT_EQ(view.le(0, 4), 0x564D5046u);
+  EXPECT_EQ(view.le(104, 4), 1u);
+  EXPECT_EQ(view.le(24, 8), 32u);  // frameBytes: the same geometry as the default's
+  for (size_t i = 108; i < 4096; ++i) ASSERT_EQ(view.bytes[i], 0) << "header byte " << i;
+  ring.close();
+}
+
 TEST(ShmRing, SequenceMapsToSlotsAndContinuesAcrossGenerations) {
   const std::string first = uniqueShmName("g1");
   const std::string second = uniqueShmName("g2");

@@ -27,22 +27,26 @@ std::vector<uint8_t> namedPicture(int32_t width, int32_t height, size_t stride) 
 
 }  // namespace
 
-// Every source pixel lands in its place in a frame with the bottom row first
-// and alpha 255; the source rows carry padding the frame does not.
-TEST(SoftwareFrame, FlipsAndMakesOpaqueInOnePass) {
+// Every source pixel lands in its place, rows in the ring's order (bottom
+// row first, or top row first), alpha 255; the source rows carry padding the
+// frame does not.
+TEST(SoftwareFrame, PlacesRowsInEitherOrderAndMakesOpaqueInOnePass) {
   const int32_t width = 37;
   const int32_t height = 45;
   const size_t stride = 40 * 4;
   const std::vector<uint8_t> source = namedPicture(width, height, stride);
-  std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 4, 0);
-  writeFrame(source.data(), stride, frame.data(), width, height);
-  int wrong = 0;
-  for (int32_t y = 0; y < height; ++y) {  // picture rows, top first
-    for (int32_t x = 0; x < width; ++x) {
-      const uint8_t* p = frame.data() + (static_cast<size_t>(height - 1 - y) * width + x) * 4;
-      const uint8_t expected[4] = {static_cast<uint8_t>(x), static_cast<uint8_t>(y), 7, 255};
-      if (std::memcmp(p, expected, 4) != 0) ++wrong;
+  for (const bool topDown : {false, true}) {
+    std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 4, 0);
+    writeFrame(source.data(), stride, frame.data(), width, height, topDown);
+    int wrong = 0;
+    for (int32_t y = 0; y < height; ++y) {  // picture rows, top first
+      const size_t frameRow = static_cast<size_t>(topDown ? y : height - 1 - y);
+      for (int32_t x = 0; x < width; ++x) {
+        const uint8_t* p = frame.data() + (frameRow * width + x) * 4;
+        const uint8_t expected[4] = {static_cast<uint8_t>(x), static_cast<uint8_t>(y), 7, 255};
+        if (std::memcmp(p, expected, 4) != 0) ++wrong;
+      }
     }
+    EXPECT_EQ(wrong, 0) << (topDown ? "top-down" : "bottom-up");
   }
-  EXPECT_EQ(wrong, 0);
 }

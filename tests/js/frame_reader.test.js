@@ -9,10 +9,8 @@ const { describe, it, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const readline = require('node:readline');
-const { spawn } = require('node:child_process');
-const { artifactPath } = require('../../lib/native');
 const reader = require('../../lib/frame_reader');
+const { RingWriter, patternMismatch } = require('./support/ring_writer');
 
 const namePrefix = `ompv-rt-${process.pid}-`;
 let nameCounter = 0;
@@ -47,6 +45,7 @@ function craftSegment(name, fields = {}, extra = {}) {
       segment.writeBigUInt64LE(BigInt(slot.seq), 56 + 16 * i);
       segment.writeBigUInt64LE(BigInt(slot.timestampNs ?? 0), 64 + 16 * i);
     });
+    if (fields.layout !== undefined) segment.writeUInt32LE(fields.layout, 104);
   }
   for (const [offset, bytes] of extra.pixels ?? []) Buffer.from(bytes).copy(segment, offset);
   fs.writeFileSync(shmPath(name), segment, { mode: 0o600 });
@@ -70,43 +69,6 @@ const u64 = (value) => {
 };
 const nowNs = () => process.hrtime.bigint(); // CLOCK_MONOTONIC, as the ring's times
 
-// Word i of frame `seq` from ring_writer is (uint32(seq) * 0x9E3779B1 + i) mod 2^32.
-// Returns the index of the first wrong word, or -1.
-function patternMismatch(buffer, seq, frameBytes) {
-  const words = new Uint32Array(buffer, 0, frameBytes / 4);
-  const base = Math.imul(seq % 2 ** 32, 0x9e3779b1) >>> 0;
-  for (let i = 0; i < words.length; i++) {
-    if (words[i] !== ((base + i) >>> 0)) return i;
-  }
-  return -1;
-}
-
-// A ring_writer child: send() writes a command line and resolves with its answer.
-class RingWriter {
-  constructor() {
-    this.child = spawn(artifactPath('ring_writer'), [], { stdio: ['pipe', 'pipe', 'inherit'] });
-    this.pending = [];
-    this.exited = new Promise((resolve) => this.child.on('exit', resolve));
-    this.child.on('exit', () => this.pending.splice(0).forEach((resolve) => resolve('exited')));
-    readline.createInterface({ input: this.child.stdout }).on('line', (line) => {
-      const resolve = this.pending.shift();
-      if (resolve) resolve(line);
-    });
-  }
-
-  send(command) {
-    return new Promise((resolve) => {
-      this.pending.push(resolve);
-      this.child.stdin.write(`${command}\n`);
-    });
-  }
-
-  async end() {
-    this.child.stdin.end();
-    return this.exited;
-  }
-}
-
 const crafted = new Set();
 const writers = new Set();
 function craft(name, fields, extra) {
@@ -123,6 +85,7 @@ function unopenableRings() {
     [craft(uniqueName('zero'), {}, { size: 104, blank: true }), 'frame ring not initialized yet'],
     [craft(uniqueName('lie'), { stride: 3 }), 'frame ring header is inconsistent'],
     [craft(uniqueName('short'), {}, { size: 4100 }), 'shm segment smaller than its frames'],
+    [craft(uniqueName('layout'), { layout: 2 }), 'frame ring pixel layout is unknown'],
   ];
 }
 
@@ -176,6 +139,24 @@ describe('frame reader', () => {
       assert.throws(() => reader.open(badVersion), { message: 'frame ring not initialized yet' });
     });
 
+    it('reads the pixel layout from the word after the header, in the module and in ring objects', () => {
+      const cases = [
+        [{}, 'bgra-bottom-up'],
+        [{ layout: 0 }, 'bgra-bottom-up'],
+        [{ layout: 1 }, 'rgba-top-down'],
+        // Pixels right after the header: the word is theirs, the layout the default.
+        [{ layout: 1, dataOffset: 104 }, 'bgra-bottom-up'],
+      ];
+      for (const [fields, layout] of cases) {
+        const name = craft(uniqueName('layout'), fields);
+        assert.equal(reader.open(name).layout, layout, JSON.stringify(fields));
+        const ring = reader.openRing(name);
+        assert.equal(ring.layout, layout, JSON.stringify(fields));
+        ring.close();
+      }
+      reader.close();
+    });
+
     it('refuses a header that contradicts itself', () => {
       const lies = [
         { width: 4, height: 2, stride: 20 },
@@ -219,8 +200,8 @@ describe('frame reader', () => {
           slots: [{ seq: 3 }, { seq: 4 }, { seq: 5, timestampNs: nowNs() }] },
         { pixels: [[200 + 2 * frameBytes, [1, 2, 3, 4]], [end - 2, [0xfe, 0xff]]] });
       const info = reader.open(name);
-      assert.deepEqual(Object.keys(info), ['width', 'height', 'stride', 'frameBytes', 'generation']);
-      assert.deepEqual(info, { width: 6, height: 3, stride: 24, frameBytes, generation: 9 });
+      assert.deepEqual(Object.keys(info), ['width', 'height', 'stride', 'frameBytes', 'generation', 'layout']);
+      assert.deepEqual(info, { width: 6, height: 3, stride: 24, frameBytes, generation: 9, layout: 'bgra-bottom-up' });
       const frame = new ArrayBuffer(frameBytes);
       const got = reader.copyLatest(frame);
       assert.equal(got.seq, 5);
@@ -396,8 +377,9 @@ describe('frame reader', () => {
       });
       rings.forEach((ring, i) => {
         const n = i + 1;
-        assert.deepEqual(Object.keys(ring), ['width', 'height', 'stride', 'frameBytes', 'generation']);
-        assert.deepEqual({ ...ring }, { width: 4 * n, height: 2, stride: 16 * n, frameBytes: 32 * n, generation: n });
+        assert.deepEqual(Object.keys(ring), ['width', 'height', 'stride', 'frameBytes', 'generation', 'layout']);
+        assert.deepEqual({ ...ring },
+          { width: 4 * n, height: 2, stride: 16 * n, frameBytes: 32 * n, generation: n, layout: 'bgra-bottom-up' });
         assert.equal(ring.latestSeq(), n);
         assert.ok(ring.producerAliveMs() >= 0);
       });
@@ -441,7 +423,8 @@ describe('frame reader', () => {
       const name = uniqueName('live');
       assert.equal(await writer.send(`create ${name} 1280 720 1`), 'ok');
       const info = reader.open(name);
-      assert.deepEqual(info, { width: 1280, height: 720, stride: 5120, frameBytes: 3686400, generation: 1 });
+      assert.deepEqual(info,
+        { width: 1280, height: 720, stride: 5120, frameBytes: 3686400, generation: 1, layout: 'bgra-bottom-up' });
       assert.equal(fs.statSync(shmPath(name)).size, 11063296);
       const frame = new ArrayBuffer(info.frameBytes);
       assert.equal(reader.latestSeq(), 0);

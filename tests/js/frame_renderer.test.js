@@ -24,12 +24,13 @@ function skipReason() {
 const skip = skipReason();
 
 // The third frame from now, so none of an earlier load or ring is left.
+// Its bytes are in `bgra` whatever its layout.
 async function settledFrame(frames) {
   let seen = 0;
   for (;;) {
     const frame = frames.poll();
     if (frame && ++seen === 3) {
-      return { width: frame.width, height: frame.height, bgra: Buffer.from(frame.pixels.slice(0)) };
+      return { width: frame.width, height: frame.height, layout: frame.layout, bgra: Buffer.from(frame.pixels.slice(0)) };
     }
     await sleep(10);
   }
@@ -41,8 +42,10 @@ async function frameOf(helper, frames, url) {
   return settledFrame(frames);
 }
 
-// The frame as the canvas must show it: RGBA, top row first.
-function expectedRgba({ width, height, bgra }) {
+// The frame as the canvas must show it: RGBA, top row first (what a
+// top-down RGBA frame holds already).
+function expectedRgba({ width, height, layout, bgra }) {
+  if (layout === 'rgba-top-down') return bgra;
   const out = Buffer.alloc(width * height * 4);
   for (let y = 0; y < height; y++) {
     for (let x = 0; x < width; x++) {
@@ -104,6 +107,8 @@ describe('frame renderer in Chromium', { skip }, () => {
       '/readme/renderer.mjs': { text: readme['renderer.mjs'], file: 'renderer.mjs' },
       '/readme/node_modules/orvanel-video-backend/lib/frame_renderer.mjs':
         { file: path.join(root, 'lib', 'frame_renderer.mjs') },
+      '/readme/node_modules/orvanel-video-backend/lib/page_follower.mjs':
+        { file: path.join(root, 'lib', 'page_follower.mjs') },
       '/': { text: PAGE_HTML, file: 'index.html' },
       '/harness.mjs': { text: HARNESS, file: 'harness.mjs' },
       '/worker.mjs': { text: WORKER, file: 'worker.mjs' },
@@ -124,24 +129,30 @@ describe('frame renderer in Chromium', { skip }, () => {
   // Sizes change at every step but one (which keeps the size, and the texture).
   const sequence = () => [frames.split, frames.rotated, frames.pattern, frames.split, frames.smaller, frames.pattern];
   const sizes = () => sequence().map((f) => `${f.width}x${f.height}`);
-  const wire = () => sequence().map((f) => ({ width: f.width, height: f.height, bgra: f.bgra.toString('base64') }));
+  // The helper's frames, or the same pictures in the top-down RGBA layout
+  // (its rows are what the canvas must show).
+  const wire = (layout = 'bgra-bottom-up') => sequence().map((f) => ({
+    width: f.width, height: f.height, layout,
+    bgra: (layout === 'rgba-top-down' ? expectedRgba(f) : f.bgra).toString('base64'),
+  }));
 
-  // Every path, the first one the browser offers included, in the page and in
-  // a worker with an OffscreenCanvas.
+  // Every path, the first one the browser offers included, for each layout,
+  // in the page and in a worker with an OffscreenCanvas.
   for (const where of ['page', 'worker']) {
-    it(`draws each frame upright, in RGB order and at its size on every path (${where})`, async (t) => {
+    it(`draws each frame upright, in RGB order and at its size on every path and layout (${where})`, async (t) => {
       assert.equal(new Set(sizes()).size, 3, `sizes ${sizes()}`);
       // Its own choice without a GPU (--disable-gpu: WebGL on SwiftShader) is
-      // the 2D path, which costs a fraction of software WebGL.
+      // the 2D path for either layout, which costs a fraction of software WebGL.
       const chosen = '2d';
-      for (const prefer of [undefined, 'webgl', 'videoframe', '2d']) {
-        const shown = await page.evaluate(where === 'page' ? (p, f) => window.drawFrames(p, f)
-          : (p, f) => window.drawInWorker(p, f), prefer ?? null, wire());
+      for (const [layout, prefer] of ['bgra-bottom-up', 'rgba-top-down']
+        .flatMap((l) => [undefined, 'webgl', 'videoframe', '2d'].map((p) => [l, p]))) {
+        const shown = await page.evaluate(where === 'page' ? (p, f, l) => window.drawFrames(p, f, l)
+          : (p, f, l) => window.drawInWorker(p, f, l), prefer ?? null, wire(layout), layout);
         assert.deepEqual(shown.map((s) => s.path), Array(6).fill(prefer ?? chosen));
         assert.ok(shown.every((s) => s.drew), `${prefer} did not draw`);
         const differences = shown.map((s, i) => largestDifference(s, sequence()[i]));
-        t.diagnostic(`${prefer ?? `own choice (${chosen})`}: largest channel difference per frame ${differences}`);
-        assert.ok(differences.every((d) => d <= 2), `${prefer}: ${differences}`);
+        t.diagnostic(`${layout}, ${prefer ?? `own choice (${chosen})`}: largest channel difference per frame ${differences}`);
+        assert.ok(differences.every((d) => d <= 2), `${layout}, ${prefer}: ${differences}`);
         // Independent of the comparison: red on top, blue below; turned a
         // quarter, red and blue side by side.
         const [split, rotated] = shown;
@@ -167,6 +178,8 @@ describe('frame renderer in Chromium', { skip }, () => {
       'TypeError: createFrameRenderer needs a canvas or an OffscreenCanvas',
       "TypeError: options.prefer must be 'webgl', 'videoframe' or '2d', not gpu",
       'Error: frame renderer: the webgl path is not available for this canvas',
+      "TypeError: options.layout must be 'bgra-bottom-up' or 'rgba-top-down', not rgba",
+      "TypeError: frame.layout must be 'bgra-bottom-up' or 'rgba-top-down', not bgra-top-down",
       'TypeError: frame.pixels holds 15 bytes, a 2x2 frame needs 16',
       'TypeError: frame.width and frame.height must be positive integers',
       'TypeError: frame.pixels must be an ArrayBuffer or a typed array',
@@ -177,7 +190,8 @@ describe('frame renderer in Chromium', { skip }, () => {
   it('runs the Electron example\'s page (docs/electron.md): four helpers\' frames in a 2x2 grid, each tile right', async (t) => {
     const sources = [clips.quarter[0], 'av://lavfi:testsrc2=size=320x240:rate=25', clips.quarter[90],
       'av://lavfi:color=c=0x00ff00:size=160x128:rate=25'];
-    const helpers = sources.map((_, i) => startHelper({ shmBase: uniqueShmBase(`grid${i}`) }));
+    // As the example's main process starts them.
+    const helpers = sources.map((_, i) => startHelper({ shmBase: uniqueShmBase(`grid${i}`), pixelLayout: 'rgba-top-down' }));
     const followers = helpers.map((helper) => new FrameFollower(helper));
     let tiles;
     try {
@@ -190,12 +204,21 @@ describe('frame renderer in Chromium', { skip }, () => {
     try {
       await grid.evaluateOnNewDocument(README_PAGE_SHIM);
       await grid.goto(`${server.origin}/readme/index.html`);
-      await grid.waitForFunction(() => window.video.loads.length === 4);
+      await grid.waitForFunction(() => window.video.loads.length === 4 && window.video.ports.filter(Boolean).length === 4);
+      const push = (i, tile, seq) => grid.evaluate((index, frame) => window.pushFrame(index, frame), i,
+        { seq, width: tile.width, height: tile.height, layout: tile.layout, bgra: tile.bgra.toString('base64') });
+      // The second frame of a tile makes the page hand the first one's buffer back.
       for (const [i, tile] of tiles.entries()) {
-        await grid.evaluate((index, frame) => window.pushFrame(index, frame), i,
-          { seq: 10 + i, width: tile.width, height: tile.height, bgra: tile.bgra.toString('base64') });
+        assert.equal(tile.layout, 'rgba-top-down');
+        assert.equal(await push(i, tiles[(i + 1) % 4], 1), 0, 'the pixels were copied, not moved');
+        await push(i, tile, 10 + i);
       }
-      await grid.waitForFunction(() => [0, 1, 2, 3].every((i) => window.video.handed[i] === 10 + i));
+      // Drawn: each canvas has its tile's size (the canvas is sized in the draw).
+      await grid.waitForFunction((sizes) => [...document.querySelectorAll('canvas')]
+        .every((canvas, i) => canvas.width === sizes[i][0] && canvas.height === sizes[i][1]), {},
+      tiles.map((tile) => [tile.width, tile.height]));
+      const returned = await grid.evaluate(() => window.video.returned);
+      assert.deepEqual(returned, tiles.map((_, i) => [tiles[(i + 1) % 4].bgra.length]), 'buffers handed back');
       await grid.evaluate(() => [0, 1, 2, 3].forEach((i) => window.video.statusCallback(i, 'playing')));
       const page = await grid.evaluate(() => ({
         loads: window.video.loads, title: document.title,

@@ -52,6 +52,17 @@ describe('helper client', () => {
     });
   });
 
+  describe('spawn', () => {
+    it('refuses a pixel layout the helper does not name before starting it', () => {
+      for (const pixelLayout of ['rgba', 'RGBA-top-down', null, 1]) {
+        assert.throws(() => HelperClient.spawn({ pixelLayout, helperPath: '/nonexistent/helper' }), {
+          name: 'TypeError',
+          message: `pixelLayout must be 'bgra-bottom-up' or 'rgba-top-down', not ${String(pixelLayout)}`,
+        });
+      }
+    });
+  });
+
   describe('declarations', () => {
     it('declare exactly the exports and the client methods', () => {
       const dts = fs.readFileSync(path.join(__dirname, '../../lib/helper_client.d.ts'), 'utf8');

@@ -1,7 +1,8 @@
 'use strict';
 // The helper's two render paths, OpenGL and the engine's software renderer,
 // chosen by ORVANEL_HELPER_RENDERER: the switch does what it says, both give
-// the same frames (size, orientation, alpha, colours), and rotation metadata
+// the same frames (size, orientation, alpha, colours) in either pixel
+// layout, and rotation metadata
 // of any angle neither ends the process nor leaves the picture sideways.
 // Helpers run with the options users get (no ao=null, default hwdec).
 const { describe, it, before, after } = require('node:test');
@@ -33,12 +34,12 @@ function makeClips(dir) {
   return clips;
 }
 
-function startWith(renderer) {
+function startWith(renderer, pixelLayout) {
   const env = { ...process.env };
   if (renderer === undefined) delete env.ORVANEL_HELPER_RENDERER;
   else env.ORVANEL_HELPER_RENDERER = renderer;
   const shmBase = uniqueShmBase(`paths${++helperCount}`);
-  const helper = startHelper({ shmBase, width: BOX[0], height: BOX[1], mpvOptions: {}, env });
+  const helper = startHelper({ shmBase, width: BOX[0], height: BOX[1], mpvOptions: {}, env, pixelLayout });
   helper.testShmBase = shmBase;
   return helper;
 }
@@ -51,8 +52,8 @@ function renderPathLine(helper) {
 
 // Plays `file` on a new helper and returns the newest whole frame once the
 // picture has settled (several frames after the last ring change).
-async function frameOf(renderer, file, loadOptions = {}) {
-  const helper = startWith(renderer);
+async function frameOf(renderer, file, loadOptions = {}, pixelLayout = undefined) {
+  const helper = startWith(renderer, pixelLayout);
   try {
     await helper.waitForSnapshot((s) => s.status === 'idle');
     helper.load(file, loadOptions);
@@ -61,13 +62,16 @@ async function frameOf(renderer, file, loadOptions = {}) {
     // follow whichever ring the helper announced last.
     let shm = null;
     let buffer = null;
+    let layout = null;
     let frame = null;
     const deadline = Date.now() + 10_000;
     while (Date.now() < deadline) {
       if (helper.lastShm !== shm) {
         if (shm) reader.close();
         shm = helper.lastShm;
-        buffer = new ArrayBuffer(reader.open(shm.name).frameBytes);
+        const info = reader.open(shm.name);
+        buffer = new ArrayBuffer(info.frameBytes);
+        layout = info.layout;
       }
       const got = reader.copyLatest(buffer);
       if (got && !got.torn && got.seq > 5 && helper.lastShm === shm) {
@@ -79,7 +83,7 @@ async function frameOf(renderer, file, loadOptions = {}) {
     reader.close();
     assert.ok(frame, `no frame from ${shm.name}`);
     assert.equal(helper.exitStatus, null, 'the helper ended');
-    return { width: shm.width, height: shm.height, pixels: new Uint8Array(buffer), helper };
+    return { width: shm.width, height: shm.height, layout, shmLayout: shm.layout, pixels: new Uint8Array(buffer), helper };
   } finally {
     await helper.close();
     assert.equal(helper.exitStatus.signal, null, `helper died: ${helper.stderrText}`);
@@ -88,12 +92,14 @@ async function frameOf(renderer, file, loadOptions = {}) {
 }
 
 // BGRA at picture point (fx, fy), fractions of the width and height from the
-// top left; frames hold the bottom row first.
+// top left, whichever layout the frame has.
 function pixelAt(frame, fx, fy) {
   const x = Math.min(frame.width - 1, Math.floor(fx * frame.width));
   const y = Math.min(frame.height - 1, Math.floor(fy * frame.height));
-  const at = ((frame.height - 1 - y) * frame.width + x) * 4;
-  return Array.from(frame.pixels.subarray(at, at + 4));
+  const topDown = frame.layout === 'rgba-top-down';
+  const at = ((topDown ? y : frame.height - 1 - y) * frame.width + x) * 4;
+  const [c0, g, c2, a] = frame.pixels.subarray(at, at + 4);
+  return topDown ? [c2, g, c0, a] : [c0, g, c2, a];
 }
 
 const isRed = ([b, g, r]) => r > 200 && g < 60 && b < 60;
@@ -145,25 +151,32 @@ describe('helper render paths', () => {
     }
   });
 
-  it('gives the same upright, opaque frames on both paths', async () => {
-    const gl = await frameOf('gl', clips[0]);
-    const sw = await frameOf('sw', clips[0]);
-    assert.match(renderPathLine(gl.helper), /opengl/);
-    assert.match(renderPathLine(sw.helper), /software/);
-    assert.deepEqual([sw.width, sw.height], [gl.width, gl.height]);
-    for (const frame of [gl, sw]) {
-      assert.ok(alphaAllOpaque(frame), 'a pixel with alpha below 255');
-      // Upright: red in the last rows of the slot, blue in the first.
-      const lastRow = ((frame.height - 1) * frame.width + frame.width / 2) * 4;
-      assert.ok(isRed(Array.from(frame.pixels.subarray(lastRow, lastRow + 4))));
-      assert.ok(isBlue(Array.from(frame.pixels.subarray(frame.width * 2, frame.width * 2 + 4))));
+  it('gives the same upright, opaque frames on both paths, in either layout', async () => {
+    const frames = {};
+    for (const renderer of ['gl', 'sw']) {
+      for (const layout of ['bgra-bottom-up', 'rgba-top-down']) {
+        frames[`${renderer} ${layout}`] = await frameOf(renderer, clips[0], {}, layout);
+      }
     }
-    for (const fy of [0.05, 0.25, 0.45, 0.55, 0.75, 0.95]) {
-      for (const fx of [0.05, 0.5, 0.95]) {
-        const a = pixelAt(gl, fx, fy);
-        const b = pixelAt(sw, fx, fy);
-        for (let c = 0; c < 4; c++) {
-          assert.ok(Math.abs(a[c] - b[c]) <= 12, `(${fx}, ${fy}): opengl ${a}, software ${b}`);
+    const reference = frames['gl bgra-bottom-up'];
+    for (const [what, frame] of Object.entries(frames)) {
+      const [renderer, layout] = what.split(' ');
+      assert.match(renderPathLine(frame.helper), renderer === 'gl' ? /opengl/ : /software/);
+      assert.equal(frame.layout, layout, what);
+      // The event names only the layout that is not the default.
+      assert.equal(frame.shmLayout, layout === 'rgba-top-down' ? layout : undefined, what);
+      assert.deepEqual([frame.width, frame.height], [reference.width, reference.height], what);
+      assert.ok(alphaAllOpaque(frame), `${what}: a pixel with alpha below 255`);
+      // The slot's first rows: the picture's bottom (blue) or its top (red).
+      const first = Array.from(frame.pixels.subarray(frame.width * 2, frame.width * 2 + 4));
+      assert.ok(layout === 'rgba-top-down' ? isRed([first[2], first[1], first[0]]) : isBlue(first), `${what}: first row ${first}`);
+      for (const fy of [0.05, 0.25, 0.45, 0.55, 0.75, 0.95]) {
+        for (const fx of [0.05, 0.5, 0.95]) {
+          const a = pixelAt(reference, fx, fy);
+          const b = pixelAt(frame, fx, fy);
+          for (let c = 0; c < 4; c++) {
+            assert.ok(Math.abs(a[c] - b[c]) <= 12, `(${fx}, ${fy}): opengl bgra-bottom-up ${a}, ${what} ${b}`);
+          }
         }
       }
     }

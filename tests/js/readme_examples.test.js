@@ -23,7 +23,9 @@ const electronFiles = ['index.html', 'main.js', 'preload.js', 'renderer.mjs'];
 
 // The electron module as far as the Electron example's files use it: one window whose
 // page runs in this process (canvases with the stream URLs of STREAM_URLS),
-// IPC as events, contextBridge as a plain object.
+// IPC as events, contextBridge as a plain object, one window object for both
+// worlds whose postMessage hands the transferred ports over as they are (a
+// MessagePort of Node's moves what it transfers, as the browser's does).
 const ELECTRON_STAND_IN = `'use strict';
 const { EventEmitter } = require('node:events');
 const path = require('node:path');
@@ -48,12 +50,27 @@ const ipcRenderer = {
   on: (channel, fn) => toPage.on(channel, fn),
 };
 const contextBridge = { exposeInMainWorld: (key, api) => { page.world[key] = api; } };
-// A canvas as far as a 2D frame renderer uses it (Node has no WebGL or VideoFrame).
+const messageListeners = new Set();
+Object.assign(page.world, {
+  postMessage(data, _origin, ports = []) {
+    setImmediate(() => messageListeners.forEach((listener) => listener({ data, ports, source: page.world })));
+  },
+  addEventListener: (type, listener) => { if (type === 'message') messageListeners.add(listener); },
+  removeEventListener: (type, listener) => { messageListeners.delete(listener); },
+});
+globalThis.ImageData ??= class ImageData {
+  constructor(data, width, height) { Object.assign(this, { data, width, height }); }
+};
+// A canvas as far as a 2D frame renderer uses it (Node has no WebGL or
+// VideoFrame); it keeps a copy of what it was given, as a canvas does.
 function canvasFor(src) {
   const canvas = { dataset: { src }, width: 300, height: 150, drawn: 0, image: null };
   canvas.getContext = (type) => (type !== '2d' ? null : {
     createImageData: (width, height) => ({ width, height, data: new Uint8ClampedArray(width * height * 4) }),
-    putImageData: (image) => { canvas.image = image; canvas.drawn++; },
+    putImageData: (image) => {
+      canvas.image = { width: image.width, height: image.height, data: new Uint8ClampedArray(image.data) };
+      canvas.drawn++;
+    },
   });
   return canvas;
 }
@@ -65,6 +82,7 @@ class BrowserWindow extends EventEmitter {
     page.window = this;
   }
   loadFile(file) {
+    globalThis.window = page.world;
     require(this.options.webPreferences.preload);
     page.tiles = JSON.parse(process.env.STREAM_URLS).map(canvasFor);
     page.document = {
@@ -72,7 +90,6 @@ class BrowserWindow extends EventEmitter {
       querySelectorAll: (selector) => (selector === 'canvas' ? page.tiles : []),
       createElement: (tag) => (tag === 'canvas' ? canvasFor('') : null),
     };
-    globalThis.window = page.world;
     globalThis.document = page.document;
     globalThis.requestAnimationFrame = (callback) => setTimeout(callback, 16);
     const dir = path.dirname(this.options.webPreferences.preload);
@@ -84,8 +101,9 @@ module.exports = { app, BrowserWindow, ipcMain, ipcRenderer, contextBridge, page
 `;
 
 // Plays until every tile has drawn frames and says "playing", asks for a
-// local file (refused), closes the window, waits for the application to
-// quit; saves what the page drew.
+// local file (refused by the preload), sends one past the preload (refused by
+// the main process), closes the window, waits for the application to quit;
+// saves what the page drew.
 const ELECTRON_DRIVER = `'use strict';
 const fs = require('node:fs');
 const electron = require('electron');
@@ -102,8 +120,13 @@ async function until(what, done) {
   const { page } = electron;
   await until('four tiles playing', () => page.tiles.length > 0 && page.tiles.every((t) => t.drawn >= 5)
     && page.document.title === page.tiles.map(() => 'playing').join(' '));
-  page.world.video.load(0, process.env.LOCAL_FILE);
-  await until('the local file refused', () => page.refused.length > 0);
+  try {
+    page.world.video.load(0, process.env.LOCAL_FILE);
+  } catch (err) {
+    page.refused.push([0, 'preload: ' + err.message]);
+  }
+  electron.ipcRenderer.send('video:load', 1, process.env.LOCAL_FILE);
+  await until('the local file refused', () => page.refused.length > 1);
   const quit = new Promise((resolve) => electron.app.once('quit', resolve));
   page.window.close();
   await quit;
@@ -176,8 +199,9 @@ describe('README and docs examples', () => {
     // The main process and preload files against the package's declarations
     // (the in-window function included, which needs a real window to run).
     fs.writeFileSync(path.join(dir, 'tsconfig.json'), JSON.stringify({
-      compilerOptions: { allowJs: true, checkJs: true, noEmit: true, target: 'ES2022', module: 'commonjs',
-        moduleResolution: 'node', lib: ['ES2022'], types: ['node'], typeRoots: [path.join(root, 'node_modules', '@types')],
+      // node16 reads the package's "exports", as Node and Electron do.
+      compilerOptions: { allowJs: true, checkJs: true, noEmit: true, target: 'ES2022', module: 'node16',
+        moduleResolution: 'node16', lib: ['ES2022'], types: ['node'], typeRoots: [path.join(root, 'node_modules', '@types')],
         maxNodeModuleJsDepth: 1, preserveSymlinks: true },
       files: ['main.js', 'preload.js'],
     }));
@@ -205,8 +229,10 @@ describe('README and docs examples', () => {
     }
     const page = JSON.parse(fs.readFileSync(path.join(dir, 'page.json'), 'utf8'));
     assert.equal(page.title, 'playing playing playing playing');
-    assert.deepEqual(page.refused,
-      [[0, 'refused: URL refused: scheme "file" is not in allowedSchemes (http, https)']]);
+    assert.deepEqual(page.refused, [
+      [0, 'preload: URL refused: scheme "file" is not in allowedSchemes (http, https)'],
+      [1, 'refused: URL refused: scheme "file" is not in allowedSchemes (http, https)'],
+    ]);
     assert.equal(new Set(page.rings).size, 4, `rings ${page.rings}`);
     assert.deepEqual(page.ringsLeft, []);
     page.tiles.forEach((tile, i) => {

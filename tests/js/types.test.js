@@ -39,7 +39,7 @@ describe('type declarations', () => {
 
   for (const [module, dts] of [['index', 'index.d.ts'], ['frame_reader', 'frame_reader.d.ts'],
     ['hosted_mpv', 'hosted_mpv.d.ts'], ['helper_client', 'helper_client.d.ts'],
-    ['frame_follower', 'frame_follower.d.ts'], ['png', 'png.d.ts']]) {
+    ['frame_follower', 'frame_follower.d.ts'], ['png', 'png.d.ts'], ['electron_preload', 'electron_preload.d.ts']]) {
     it(`declare exactly the values lib/${module}.js exports`, () => {
       const exported = Object.keys(require(path.join(root, 'lib', module))).sort();
       assert.deepEqual(declaredValues(dts), exported);

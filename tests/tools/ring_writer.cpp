@@ -1,7 +1,9 @@
 // ring_writer: a frame ring writer for the reader's tests, driven line by line
 // on standard input; every command is answered by one line on standard output.
 //
-//   create NAME WIDTH HEIGHT GENERATION  -> "ok" | "failed"
+//   create NAME WIDTH HEIGHT GENERATION [LAYOUT]
+//                                        -> "ok" | "failed"; LAYOUT is the pixel
+//                                           layout word (default 0)
 //   publish SEQ                          -> "ok"   one frame with SEQ's pattern
 //   heartbeat                            -> "ok"
 //   stream FIRSTSEQ                      -> "streaming", then publishes FIRSTSEQ,
@@ -109,9 +111,16 @@ int main() {
                 : "stopped 0 0");
     } else if (command == "create") {
       std::string name;
-      uint32_t width = 0, height = 0, generation = 0;
+      uint32_t width = 0, height = 0, generation = 0, layout = 0;
       in >> name >> width >> height >> generation;
-      reply(in && ring.create(name, width, height, generation) ? "ok" : "failed");
+      const bool parsed = static_cast<bool>(in);
+      in >> layout;
+      // A word this writer does not name still goes into the header: readers
+      // must refuse it.
+      reply(parsed && ring.create(name, width, height, generation,
+                                  static_cast<frame_ring::PixelLayout>(layout))
+                ? "ok"
+                : "failed");
     } else if (command == "publish" && ring.isMapped()) {
       uint64_t seq = 0;
       in >> seq;

@@ -6,6 +6,7 @@ import {
   ProbeVerdict, encodeBgraPng, buildPreamble, commandLine, TrackSnapshot, PlaybackStatus, FrameRing,
 } from '../../lib';
 import type { SessionSnapshot, Track } from '../../lib/hosted_mpv';
+import { exposeVideo } from '../../lib/electron_preload';
 
 async function offscreen(): Promise<void> {
   const helper: HelperClient = HelperClient.spawn({ width: 640, height: 360, mpvOptions: { ao: 'null' } });
@@ -41,8 +42,17 @@ async function offscreen(): Promise<void> {
     console.log(r.width, r.height, r.stride, r.generation, r.latestSeq(), r.producerAliveMs(), got?.seq);
     r.close();
   }
-  const guarded = HelperClient.spawn({ allowedSchemes: ['http', 'https'] });
-  console.log(guarded.allowedSchemes?.has('https'));
+  const guarded = HelperClient.spawn({ allowedSchemes: ['http', 'https'], pixelLayout: 'rgba-top-down' });
+  console.log(guarded.allowedSchemes?.has('https'), guarded.lastShm?.layout, ring.layout);
+  const into = new ArrayBuffer(ring.frameBytes);
+  const moved: Frame | null = new FrameFollower(guarded).poll({ into });
+  if (moved) console.log(moved.layout === 'rgba-top-down', moved.pixels === into);
+
+  const exposed = exposeVideo({
+    contextBridge: { exposeInMainWorld: (key: string, api: unknown) => console.log(key, api) },
+    ipcRenderer: { invoke: async () => [], send: () => undefined, on: () => undefined },
+  }, { allowedSchemes: ['https'], key: 'video', channel: 'video' });
+  exposed.close();
 
   const verdict: ProbeVerdict = await runtimeProbe();
   if (!verdict.usable) console.log(verdict.reason, verdict.detail);

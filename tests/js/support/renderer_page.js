@@ -1,7 +1,8 @@
 'use strict';
 // The page and the worker the frame renderer's browser tests drive. Frames
-// cross as base64 BGRA; what a canvas shows comes back as base64 RGBA, read
-// through a 2D canvas in the same task as the draw.
+// cross as base64 bytes in their layout (field bgra: BGRA bottom-up unless
+// the frame says otherwise); what a canvas shows comes back as base64 RGBA,
+// read through a 2D canvas in the same task as the draw.
 
 const PAGE_HTML = `<!doctype html><meta charset="utf-8"><title>frame renderer</title>
 <body><script type="module" src="/harness.mjs"></script></body>`;
@@ -27,10 +28,13 @@ const readBack = (canvas) => {
   return { width: canvas.width, height: canvas.height,
     rgba: encode(copy.getImageData(0, 0, canvas.width, canvas.height).data) };
 };
-const drawAll = (canvas, prefer, frames) => {
-  const renderer = createFrameRenderer(canvas, prefer ? { prefer } : {});
+// With a layout, the renderer is made for it; odd frames also say it
+// themselves, even ones take the renderer's.
+const drawAll = (canvas, prefer, frames, layout) => {
+  const renderer = createFrameRenderer(canvas, { ...(prefer ? { prefer } : {}), ...(layout ? { layout } : {}) });
   const shown = frames.map((frame, i) => {
-    const drew = renderer.draw({ width: frame.width, height: frame.height, pixels: pixelsOf(frame, i) });
+    const own = i % 2 && frame.layout ? { layout: frame.layout } : {};
+    const drew = renderer.draw({ width: frame.width, height: frame.height, pixels: pixelsOf(frame, i), ...own });
     return { drew, path: renderer.path, ...readBack(canvas) };
   });
   renderer.dispose();
@@ -40,21 +44,21 @@ const drawAll = (canvas, prefer, frames) => {
 
 const HARNESS = `import { createFrameRenderer } from '/lib/frame_renderer.mjs';
 ${SHARED}
-window.drawFrames = (prefer, frames) => {
+window.drawFrames = (prefer, frames, layout) => {
   const canvas = document.createElement('canvas');
   document.body.append(canvas);
   try {
-    return drawAll(canvas, prefer, frames);
+    return drawAll(canvas, prefer, frames, layout);
   } finally {
     canvas.remove();
   }
 };
 
-window.drawInWorker = (prefer, frames) => new Promise((resolve, reject) => {
+window.drawInWorker = (prefer, frames, layout) => new Promise((resolve, reject) => {
   const worker = new Worker('/worker.mjs', { type: 'module' });
   worker.onmessage = ({ data }) => { worker.terminate(); resolve(data); };
   worker.onerror = (event) => { worker.terminate(); reject(new Error(event.message)); };
-  worker.postMessage({ prefer, frames });
+  worker.postMessage({ prefer, frames, layout });
 });
 
 // Draws, loses the context, draws, restores it, draws the second frame.
@@ -91,7 +95,9 @@ window.refusals = () => {
   const used = document.createElement('canvas');
   used.getContext('2d');
   attempt(() => createFrameRenderer(used, { prefer: 'webgl' }));
+  attempt(() => createFrameRenderer(document.createElement('canvas'), { layout: 'rgba' }));
   const renderer = createFrameRenderer(document.createElement('canvas'), { prefer: '2d' });
+  attempt(() => renderer.draw({ width: 2, height: 2, pixels: new Uint8Array(16), layout: 'bgra-top-down' }));
   attempt(() => renderer.draw({ width: 2, height: 2, pixels: new Uint8Array(15) }));
   attempt(() => renderer.draw({ width: 0, height: 2, pixels: new Uint8Array(16) }));
   attempt(() => renderer.draw({ width: 2, height: 2, pixels: [0, 0, 0, 0] }));
@@ -104,15 +110,17 @@ window.ready = true;
 
 const WORKER = `import { createFrameRenderer } from '/lib/frame_renderer.mjs';
 ${SHARED}
-onmessage = ({ data: { prefer, frames } }) => {
-  postMessage(drawAll(new OffscreenCanvas(1, 1), prefer, frames));
+onmessage = ({ data: { prefer, frames, layout } }) => {
+  postMessage(drawAll(new OffscreenCanvas(1, 1), prefer, frames, layout));
 };
 `;
 
-// Stands in for the Electron example's preload (docs/electron.md) in that
-// example's own page: frames pushed from the test, loads and statuses
-// recorded. WebGL canvases keep their drawing buffer, so that a tile can be
-// read back after it was shown.
+// Stands in for the Electron example's preload (docs/electron.md, the
+// package's electron-preload) in that example's own page: loads and statuses
+// recorded, a MessageChannel per followed stream with its port posted to the
+// window as the preload posts it, frames pushed from the test over it.
+// WebGL canvases keep their drawing buffer, so that a tile can be read back
+// after it was shown.
 const README_PAGE_SHIM = `
 const getContext = HTMLCanvasElement.prototype.getContext;
 HTMLCanvasElement.prototype.getContext = function (type, attributes) {
@@ -120,18 +128,20 @@ HTMLCanvasElement.prototype.getContext = function (type, attributes) {
   return getContext.call(this, type, keep);
 };
 window.video = {
-  loads: [], frames: [], handed: [], statusCallback: null,
+  loads: [], ports: [], returned: [], statusCallback: null,
   load(index, url) { this.loads.push([index, url]); },
   onStatus(callback) { this.statusCallback = callback; },
-  latestFrame(index, lastSeq) {
-    const frame = this.frames[index];
-    if (!frame || frame.seq === lastSeq) return null;
-    this.handed[index] = frame.seq;
-    return frame;
+  follow(index) {
+    const { port1, port2 } = new MessageChannel();
+    port1.onmessage = ({ data }) => { (this.returned[index] ??= []).push(data.byteLength); };
+    this.ports[index] = port1;
+    window.postMessage({ type: 'orvanel-video-follower', key: 'video', index }, '*', [port2]);
   },
 };
-window.pushFrame = (index, { seq, width, height, bgra }) => {
-  window.video.frames[index] = { seq, width, height, pixels: Uint8Array.from(atob(bgra), (c) => c.charCodeAt(0)) };
+window.pushFrame = (index, { seq, width, height, layout, bgra }) => {
+  const pixels = Uint8Array.from(atob(bgra), (c) => c.charCodeAt(0)).buffer;
+  window.video.ports[index].postMessage({ seq, width, height, layout, pixels }, [pixels]);
+  return pixels.byteLength;  // 0 once moved
 };
 ${SHARED.slice(SHARED.indexOf('const encode'), SHARED.indexOf('// Typed arrays'))}
 window.readBack = (canvas) => {
