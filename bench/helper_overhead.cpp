@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
   phase("loop-turn-not-due", count, [&] {
     // Dirty, same status, the last snapshot just now: the common case while
     // playing (the position changes with every frame).
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     state.snapshotDirty = true;
     state.lastSnapshotNs = 1'000'000'000;
     state.lastSnapshotStatus = state.status;
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
   mpv_event_property timePos{"time-pos", MPV_FORMAT_DOUBLE, &position};
   mpv_event positionEvent{MPV_EVENT_PROPERTY_CHANGE, 0, 1, &timePos};
   phase("event-time-pos", count, [&] {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     position += 0.04;
     handleEngineEventLocked(state, positionEvent);
   });
@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
   mpv_event_property trackList{"track-list", MPV_FORMAT_NODE, &tracks};
   mpv_event trackEvent{MPV_EVENT_PROPERTY_CHANGE, 0, 6, &trackList};
   phase("event-track-list", count, [&] {
-    std::lock_guard<std::mutex> lock(state.stateMutex);
+    threads::MutexLock lock(state.stateMutex);
     handleEngineEventLocked(state, trackEvent);
   });
 
