@@ -17,8 +17,12 @@ void followFieldFlags(mpv_handle* mpv, FieldFollower& follower, int64_t nowNs) {
   }
   if (follower.filtering || nowNs < follower.nextLookNs) return;
   int interlaced = 0;
-  // Unavailable until the file shows a frame: looked at again next turn.
-  if (mpv_get_property(mpv, "video-frame-info/interlaced", MPV_FORMAT_FLAG, &interlaced) < 0) return;
+  // Unavailable until the file shows a frame: looked at again a tenth of a
+  // second later, not at every event of a busy start.
+  if (mpv_get_property(mpv, "video-frame-info/interlaced", MPV_FORMAT_FLAG, &interlaced) < 0) {
+    follower.nextLookNs = nowNs + kFirstFrameLookIntervalNs;
+    return;
+  }
   follower.nextLookNs = nowNs + kFieldLookIntervalNs;
   if (!interlaced) return;
   follower.filtering = mpv_set_property_string(mpv, "vf", kDeinterlaceFilter) >= 0;

@@ -22,10 +22,11 @@
 namespace engine {
 
 inline constexpr const char* kDeinterlaceFilter = "bwdif=mode=send_field:deint=interlaced";
-// How often a file without the filter is looked at once it shows frames:
-// its first frame within a turn (a tenth of a second), interlaced frames
-// that follow progressive ones woven at most this long.
+// How often a file without the filter is looked at: for its first frame
+// every tenth of a second, then every quarter (interlaced frames that
+// follow progressive ones show woven at most that long).
 inline constexpr int64_t kFieldLookIntervalNs = 250'000'000;
+inline constexpr int64_t kFirstFrameLookIntervalNs = 100'000'000;
 
 // A caller's option that decides the deinterlacing itself: "deinterlace", or
 // the engine's video filter list "vf", which the filter would replace. (The

@@ -5,7 +5,7 @@
 // shows at moving edges; progressive frames go through as they are. A
 // caller's own "deinterlace" option wins (here "no": the woven reference).
 // The players put the filter in once a file shows interlaced frames, so the
-// rate is read a second in, past the first few woven frames.
+// rate is read two seconds in, past the first few woven frames.
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { HelperClient } = require('../../lib/helper_client');
@@ -78,7 +78,7 @@ async function helperPictures(name, { mpvOptions, env } = {}) {
   const frames = new FrameFollower(helper);
   try {
     helper.load(clips[name]);
-    const playing = await helper.waitForSnapshot((s) => s.status === 'playing' && s.positionSeconds > 1
+    const playing = await helper.waitForSnapshot((s) => s.status === 'playing' && s.positionSeconds > 2
       && s.stats.fps > 0, 20000);
     const counts = [];
     let seq = 0;
@@ -111,7 +111,7 @@ async function hostedPictures(name, { extra = [], renderer } = {}) {
     hosted.loadPlayback(id, { streamUrl: clips[name] });
     const playing = await waitFor(() => {
       const s = hosted.getSessionSnapshot(id);
-      return s.status === 'playing' && s.positionSeconds > 1 && s.stats?.fps > 0 && s;
+      return s.status === 'playing' && s.positionSeconds > 2 && s.stats?.fps > 0 && s;
     }, () => `${name} playing: ${JSON.stringify(hosted.getSessionSnapshot(id))}`, 20000);
     const counts = [];
     for (let i = 0; i < 3; i++) {
