@@ -57,8 +57,8 @@ void put(std::vector<uint8_t>& header, size_t offset, T value) {
   std::memcpy(header.data() + offset, &value, sizeof value);
 }
 
-// 104 header bytes: raw fuzz bytes, or a header with the right magic and
-// version and a geometry that is consistent, slightly off, or wild.
+// The header: 104 raw fuzz bytes, or a header with the right magic, version and
+// pixel layout word and a geometry that is consistent, slightly off, or wild.
 std::vector<uint8_t> makeHeader(FuzzedDataProvider& data, uint64_t& segmentBytes) {
   std::vector<uint8_t> header(sizeof(RingHeader));
   if (data.ConsumeBool()) {
@@ -101,6 +101,11 @@ std::vector<uint8_t> makeHeader(FuzzedDataProvider& data, uint64_t& segmentBytes
   const uint64_t latest = data.ConsumeIntegralInRange<uint64_t>(0, 5);
   put(header, frame_ring::kRingLatestSeqOffset, latest);
   put(header, frame_ring::ringSlotSeqOffset(frame_ring::ringSlotForSeq(latest)), latest);
+  // Either known pixel layout, mostly, so that copies happen in both.
+  header.resize(frame_ring::kRingPixelLayoutOffset + 4);
+  put(header, frame_ring::kRingPixelLayoutOffset,
+      data.ConsumeIntegralInRange<uint32_t>(0, 4) < 4 ? data.ConsumeIntegralInRange<uint32_t>(0, 1)
+                                                      : data.ConsumeIntegral<uint32_t>());
   // Around the size the geometry needs: exactly it, a few bytes less or more,
   // or anything within a page of it.
   const uint64_t needed = dataOffset + 3 * frameBytes;
@@ -142,7 +147,8 @@ bool writeSegment(const std::string& name, const std::vector<uint8_t>& header,
 bool isKnownOpenError(std::string_view message) {
   for (const char* known :
        {"shm segment too small", "frame ring not initialized yet",
-        "frame ring header is inconsistent", "shm segment smaller than its frames"}) {
+        "frame ring header is inconsistent", "shm segment smaller than its frames",
+        "frame ring pixel layout is unknown"}) {
     if (message == known) return true;
   }
   return false;
