@@ -52,6 +52,9 @@ const std::vector<uint8_t>& patternBytes() {
   return bytes;
 }
 
+// What makeHeader writes over the pattern: the header and the layout word.
+constexpr uint64_t kWrittenHeaderBytes = frame_ring::kRingPixelLayoutOffset + sizeof(uint32_t);
+
 template <typename T>
 void put(std::vector<uint8_t>& header, size_t offset, T value) {
   std::memcpy(header.data() + offset, &value, sizeof value);
@@ -102,7 +105,7 @@ std::vector<uint8_t> makeHeader(FuzzedDataProvider& data, uint64_t& segmentBytes
   put(header, frame_ring::kRingLatestSeqOffset, latest);
   put(header, frame_ring::ringSlotSeqOffset(frame_ring::ringSlotForSeq(latest)), latest);
   // Either known pixel layout, mostly, so that copies happen in both.
-  header.resize(frame_ring::kRingPixelLayoutOffset + 4);
+  header.resize(kWrittenHeaderBytes);
   put(header, frame_ring::kRingPixelLayoutOffset,
       data.ConsumeIntegralInRange<uint32_t>(0, 4) < 4 ? data.ConsumeIntegralInRange<uint32_t>(0, 1)
                                                       : data.ConsumeIntegral<uint32_t>());
@@ -166,8 +169,9 @@ void copyAndCheck(const frame_ring::RingMapping& mapping, std::vector<uint8_t>& 
     check(copy.seq == latest && latest != 0, "copied a frame other than latestSeq");
     const uint64_t start = mapping.dataOffset + (latest % 3) * mapping.frameBytes;
     for (uint64_t i = 0; i < mapping.frameBytes; ++i) {
-      // Bytes inside the header may have been changed since the segment was written.
-      if (start + i < sizeof(RingHeader)) continue;
+      // Bytes inside the header and the layout word may have been changed
+      // since the segment was written.
+      if (start + i < kWrittenHeaderBytes) continue;
       check(frame[i] == patternAt(start + i), "copied bytes are not the slot's");
     }
   }
