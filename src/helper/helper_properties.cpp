@@ -35,10 +35,13 @@ using Row = engine::PropertyRow<HelperState>;
 // any other angle with a filter before "dwidth" / "dheight", and reports no
 // rotation left for the renderer then; so does the software path, whose
 // filter chain makes every turn (turn_filter.h).
+// The engine reports the two sides one at a time: a picture is sized once
+// both are known, so that no snapshot shows one side of it (640x0).
 void applyDisplayedSizeLocked(HelperState& state) REQUIRES(state.stateMutex) {
   const bool sideways = ((state.rotationDegrees % 180) + 180) % 180 == 90;
-  state.videoWidth = sideways ? state.engineVideoHeight : state.engineVideoWidth;
-  state.videoHeight = sideways ? state.engineVideoWidth : state.engineVideoHeight;
+  const bool known = state.engineVideoWidth > 0 && state.engineVideoHeight > 0;
+  state.videoWidth = !known ? 0 : sideways ? state.engineVideoHeight : state.engineVideoWidth;
+  state.videoHeight = !known ? 0 : sideways ? state.engineVideoWidth : state.engineVideoHeight;
   applyRenderSizeLocked(state);
 }
 
