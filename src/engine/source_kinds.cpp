@@ -1,20 +1,15 @@
 #include "source_kinds.h"
 
+#include <algorithm>
 #include <array>
-#include <cctype>
+
+#include "url_policy.h"
 
 namespace engine {
 
 bool isLiveTransport(std::string_view url) {
   static constexpr std::array<std::string_view, 5> kSchemes{"udp", "rtp", "srt", "rist", "tcp"};
-  const size_t end = url.find("://");
-  if (end == std::string_view::npos) return false;
-  std::string scheme(url.substr(0, end));
-  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (std::string_view known : kSchemes) {
-    if (scheme == known) return true;
-  }
-  return false;
+  return std::ranges::find(kSchemes, schemeOf(url)) != kSchemes.end();
 }
 
 std::vector<std::pair<std::string, std::string>> sourceKindOptions(std::string_view url) {

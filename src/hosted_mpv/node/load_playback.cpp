@@ -34,10 +34,10 @@ Napi::Value LoadPlayback(const Napi::CallbackInfo& info) {
   LoadRequest request;
   // Only a string: ToString would make any other value a relative path.
   Napi::Value streamUrl = playback.Get("streamUrl");
-  if (!streamUrl.IsString() || streamUrl.As<Napi::String>().Utf8Value().empty()) {
+  if (streamUrl.IsString()) request.url = streamUrl.As<Napi::String>().Utf8Value();
+  if (request.url.empty()) {
     throw Napi::TypeError::New(env, "Hosted MPV playback requires a stream URL.");
   }
-  request.url = streamUrl.As<Napi::String>().Utf8Value();
   request.title = readOptionalString(playback, "title");
   request.userAgent = readOptionalString(playback, "userAgent");
   request.referer = readOptionalString(playback, "referer");
