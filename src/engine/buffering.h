@@ -33,7 +33,7 @@ struct Buffering {
   // since data last arrived. It runs on over flips of `active`: a wait that
   // ends for a few stale frames and comes back is one wait.
   int64_t waitedNs = 0;
-  int64_t checkedNs = 0;  // the last stall check; 0 before the first
+  int64_t checkedNs = 0;       // the last stall check; 0 before the first
   bool waitedAtCheck = false;  // waiting, not paused, at that check
   // Data arrived since the last check: bytes read ("cache-speed" above 0)
   // or demuxed packets past the highest timestamp seen so far.
@@ -99,6 +99,7 @@ void applyLoadRequested(LoadState<Status> load, const StatusRules<Word>& rules,
   load.errorFromEngine = false;
   load.fileLoaded = false;
   load.loadPending = true;
+  load.source.outage = LiveOutage{};
   buffering = Buffering{};
 }
 
@@ -106,6 +107,57 @@ void applyLoadRequested(LoadState<Status> load, const StatusRules<Word>& rules,
 template <typename Status>
 void withdrawLoadRequest(LoadState<Status> load) {
   load.loadPending = false;
+}
+
+// An outage's turn: the wait shows; a reload goes out when the last one
+// failed and its delay passed; the bound, counted over the whole outage, ends
+// the load with the engine's last words on it.
+template <typename Status, typename Word>
+WaitStep stepOutage(LoadState<Status> load, const StatusRules<Word>& rules, Buffering& buffering,
+                    double timeoutSeconds, int64_t nowNs) {
+  LiveOutage& outage = load.source.outage;
+  buffering.active = true;
+  buffering.percent = -1;
+  if (outageExpired(outage, load.paused, nowNs, static_cast<int64_t>(timeoutSeconds * 1e9))) {
+    const std::string failure =
+        load.watch.faultLine.empty() ? outage.failure : load.watch.faultLine;
+    applyStreamStopped(load, rules, buffering, timeoutSeconds);
+    load.error = outageStoppedText(timeoutSeconds, failure);
+    outage.phase = LiveOutage::Phase::gaveUp;
+    return WaitStep::stop;
+  }
+  if (outage.reloading || load.loadPending ||
+      nowNs - outage.lastReloadNs < reloadDelayNs(outage.reloads)) {
+    return WaitStep::none;
+  }
+  outage.reloading = true;
+  outage.lastReloadNs = nowNs;
+  ++outage.reloads;
+  load.loadPending = true;
+  return WaitStep::reload;
+}
+
+// The end of each event turn: an outage's step, or else the stall bound's.
+// The player then queues what it says (queueReload or "stop").
+template <typename Status, typename Word>
+WaitStep endWaitTurn(LoadState<Status> load, const StatusRules<Word>& rules, Buffering& buffering,
+                     double timeoutSeconds, int64_t nowNs) {
+  if (inOutage(load.source.outage, LiveOutage::Phase::waiting)) {
+    return stepOutage(load, rules, buffering, timeoutSeconds, nowNs);
+  }
+  return expireStalledLoad(load, rules, buffering, timeoutSeconds, nowNs) ? WaitStep::stop
+                                                                          : WaitStep::none;
+}
+
+// Sends the engine what the turn's end said. Waits for nothing: called under
+// the player's lock, so that a later load always reaches the engine after it.
+inline void sendWaitStep(mpv_handle* mpv, WaitStep step, const LiveSource& source) {
+  if (step == WaitStep::reload) {
+    queueReload(mpv, source.load);
+  } else if (step == WaitStep::stop) {
+    const char* stop[] = {"stop", nullptr};
+    mpv_command_async(mpv, 0, stop);
+  }
 }
 
 // The end of a stopped file that the bound or a newer load already

@@ -4,6 +4,11 @@
 
 #include <mpv/client.h>
 
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace engine {
 
 // Whether this engine's "loadfile" takes the index argument.
@@ -21,5 +26,17 @@ int loadfileWithFallback(bool withIndex, Issue issue) {
   }
   return issue(false);
 }
+
+// A load's per-file options, in the order given.
+using LoadOptions = std::vector<std::pair<std::string, std::string>>;
+
+// Queues "loadfile" url "replace" -1 {options} with `replyId` (with
+// `withIndex`). An engine whose "loadfile" has no index argument refuses that
+// form with MPV_ERROR_INVALID_PARAMETER at once; then the form without the
+// index, "loadfile" url "replace" {options}, is queued with the same reply id
+// and its status is the result. Without `withIndex` only that form is queued.
+// Waits for nothing: may be called under a player's lock.
+int queueLoadfile(mpv_handle* mpv, uint64_t replyId, const std::string& url,
+                  const LoadOptions& options, bool withIndex);
 
 }  // namespace engine

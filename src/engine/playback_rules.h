@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "live_source.h"
 #include "property_table.h"
 #include "stream_end.h"
 #include "thread_annotations.h"
@@ -51,7 +52,19 @@ struct LoadState {
   // A load was asked of the engine and no file has started since: the ends
   // the engine reports meanwhile are of the files it replaces.
   bool& loadPending;
+  // The source's facts and its outage (live_source.h).
+  LiveSource& source;
 };
+
+// A live HLS source stopped delivering: its reloads begin; the status stays.
+inline void beginOutage(LiveOutage& outage) {
+  outage = LiveOutage{};
+  outage.phase = LiveOutage::Phase::waiting;
+}
+
+inline bool inOutage(const LiveOutage& outage, LiveOutage::Phase phase) {
+  return outage.phase == phase;
+}
 
 // Error and fatal lines may name the failure of a load; other levels never.
 inline bool isFailureLevel(std::string_view level) { return level == "error" || level == "fatal"; }
@@ -90,12 +103,17 @@ void applyRefusal(LoadState<Status> load, const StatusRules<Word>& rules, std::s
   load.errorFromEngine = false;
   load.fileLoaded = false;
   load.watch.refusal = std::move(text);
+  load.source.outage = LiveOutage{};
 }
 
+// The start of an outage's reload keeps the status the wait is shown beside;
+// one that starts after the bound gave up changes nothing.
 template <typename Status, typename Word>
 void applyStartFile(LoadState<Status> load, const StatusRules<Word>& rules) {
   load.loadPending = false;
-  load.status = rules.loading;
+  const LiveOutage& outage = load.source.outage;
+  if (inOutage(outage, LiveOutage::Phase::gaveUp)) return;
+  if (!inOutage(outage, LiveOutage::Phase::waiting)) load.status = rules.loading;
   load.error.clear();
   load.errorFromEngine = false;
   load.fileLoaded = false;
@@ -104,8 +122,11 @@ void applyStartFile(LoadState<Status> load, const StatusRules<Word>& rules) {
 
 // Whatever the engine complained about while opening (outputs and decoders
 // tried in turn, a late line of a replaced load), it recovered.
+// A reload that loads ends the outage.
 template <typename Status, typename Word>
 void applyFileLoaded(LoadState<Status> load, const StatusRules<Word>& rules) {
+  if (inOutage(load.source.outage, LiveOutage::Phase::gaveUp)) return;
+  load.source.outage = LiveOutage{};
   load.fileLoaded = true;
   load.status = load.paused ? rules.paused : rules.playing;
   load.error.clear();
@@ -116,10 +137,31 @@ void applyFileLoaded(LoadState<Status> load, const StatusRules<Word>& rules) {
 
 // `running` is false once the player is being torn down: then only an error
 // still changes the status.
+// A live HLS source that ends or fails after it played is in an outage; a
+// reload of it that fails leaves the outage waiting, with the engine's words.
 template <typename Status, typename Word>
 void applyEndFile(LoadState<Status> load, const StatusRules<Word>& rules,
                   const mpv_event_end_file* endFile, bool running) {
   const int reason = endFile ? endFile->reason : -1;
+  const bool failedOrEnded =
+      reason == MPV_END_FILE_REASON_EOF || reason == MPV_END_FILE_REASON_ERROR;
+  LiveOutage& outage = load.source.outage;
+  if (inOutage(outage, LiveOutage::Phase::gaveUp)) return;
+  if (inOutage(outage, LiveOutage::Phase::waiting)) {
+    if (failedOrEnded) {
+      outage.reloading = false;
+      if (!load.watch.faultLine.empty()) {
+        outage.failure = load.watch.faultLine;
+      } else if (endFile->error < 0) {
+        outage.failure = mpv_error_string(endFile->error);
+      }
+      return;
+    }
+    outage = LiveOutage{};
+  } else if (failedOrEnded && running && load.fileLoaded && reloadsAfterOutage(load.source.facts)) {
+    beginOutage(outage);
+    return;
+  }
   switch (reason) {
     case MPV_END_FILE_REASON_EOF:
       if (running) load.status = rules.ended;
@@ -183,6 +225,10 @@ void applyEofReached(LoadState<Status> load, const StatusRules<Word>& rules, boo
                      bool running) {
   if (!reached || !load.fileLoaded) return;
   if (rules.eofReachedNeedsRunning && !running) return;
+  if (running && reloadsAfterOutage(load.source.facts)) {
+    if (inOutage(load.source.outage, LiveOutage::Phase::none)) beginOutage(load.source.outage);
+    return;
+  }
   load.status = rules.ended;
 }
 
@@ -193,10 +239,13 @@ void applyEofReached(LoadState<Status> load, const StatusRules<Word>& rules, boo
 // Record cannot name: the rows are left out of the lock analysis.
 template <typename Record, auto LoadStateOf, const auto& Rules>
 constexpr PropertyRow<Record> pauseRow() {
-  return {"pause", MPV_FORMAT_FLAG,
+  return {"pause",
+          MPV_FORMAT_FLAG,
           [](Record& r, const void* d)
               NO_THREAD_SAFETY_ANALYSIS { applyPause(LoadStateOf(r), Rules, flagValue(d)); },
-          nullptr, nullptr};
+          nullptr,
+          nullptr,
+          /*playerSetting=*/true};
 }
 
 template <typename Record, auto LoadStateOf, const auto& Rules>

@@ -28,6 +28,9 @@ struct PropertyRow {
   void (*apply)(Record&, const void* data);  // data: the engine's value in `format`
   void (*unavailable)(Record&);              // null: the last value stays
   void (*startOfFile)(Record&);              // null: the value outlives its file
+  // A setting of the player (pause, volume, speed), which a new load keeps.
+  // Every other row is a fact of the playing file.
+  bool playerSetting = false;
 };
 
 // Values as the engine hands them over for each format.
@@ -59,24 +62,40 @@ void observeProperties(mpv_handle* mpv, std::span<const PropertyRow<Record>> row
   }
 }
 
-// Applies one property change through its row. True when it changed the
-// record: a value in the row's format, or unavailable with a rule for it.
+// Applies one property change through every row of its name (a property
+// two concerns read, as "file-format"). True when it changed the record: a
+// value in a row's format, or unavailable with a rule for it.
 template <typename Record>
 bool applyPropertyChange(std::span<const PropertyRow<Record>> rows, Record& record,
                          const mpv_event_property* property) {
   if (property == nullptr || property->name == nullptr) return false;
+  bool changed = false;
   for (const PropertyRow<Record>& row : rows) {
     if (std::strcmp(row.name, property->name) != 0) continue;
     if (property->format == MPV_FORMAT_NONE) {
-      if (row.unavailable == nullptr) return false;
+      if (row.unavailable == nullptr) continue;
       row.unavailable(record);
-      return true;
+      changed = true;
+    } else if (property->format == row.format && property->data != nullptr) {
+      row.apply(record, property->data);
+      changed = true;
     }
-    if (property->format != row.format || property->data == nullptr) return false;
-    row.apply(record, property->data);
-    return true;
   }
-  return false;
+  return changed;
+}
+
+// As applyPropertyChange, but while a load is pending (`loadPending`, see
+// playback_rules.h) a fact of a file is that of the file being replaced: it
+// is dropped, so that nothing of that file shows beside the new load.
+template <typename Record>
+bool applyFilePropertyChange(std::span<const PropertyRow<Record>> rows, Record& record,
+                             const mpv_event_property* property, bool loadPending) {
+  if (loadPending && property != nullptr && property->name != nullptr) {
+    for (const PropertyRow<Record>& row : rows) {
+      if (std::strcmp(row.name, property->name) == 0 && !row.playerSetting) return false;
+    }
+  }
+  return applyPropertyChange(rows, record, property);
 }
 
 // What the start of a new file resets, row by row.
@@ -143,10 +162,17 @@ void setField(RecordAt<Path...>& record, const void* data) {
 }
 
 // A field that takes each value and keeps the last over unavailability and
-// new files (position, duration, speed, path).
+// new files (the path).
 template <auto... Path>
 constexpr PropertyRow<RecordAt<Path...>> valueRow(const char* name) {
   return {name, formatFor<FieldAt<Path...>>(), &setField<Path...>, nullptr, nullptr};
+}
+
+// A setting of the player (speed, volume): as valueRow, and taken also while
+// a load is pending.
+template <auto... Path>
+constexpr PropertyRow<RecordAt<Path...>> settingRow(const char* name) {
+  return {name, formatFor<FieldAt<Path...>>(), &setField<Path...>, nullptr, nullptr, true};
 }
 
 // A statistic of the playing file (an integer `Reset` also for doubles): back
@@ -156,6 +182,14 @@ template <auto Reset, auto... Path>
 void resetField(RecordAt<Path...>& record) {
   fieldAt<Path...>(record) = Reset;
 }
+// A field of the file that keeps its last value when the engine has none,
+// back to `Reset` at a new file (the position).
+template <auto Reset, auto... Path>
+constexpr PropertyRow<RecordAt<Path...>> fileValueRow(const char* name) {
+  return {name, formatFor<FieldAt<Path...>>(), &setField<Path...>, nullptr,
+          &resetField<Reset, Path...>};
+}
+
 template <auto Reset, auto... Path>
 constexpr PropertyRow<RecordAt<Path...>> statisticRow(const char* name) {
   return {name, formatFor<FieldAt<Path...>>(), &setField<Path...>, &resetField<Reset, Path...>,

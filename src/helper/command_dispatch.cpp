@@ -72,8 +72,8 @@ int sendRecordRequest(HelperState& state, const engine::RecordRequest& request)
 std::string loadRefusal(const HelperState& state, const Command& command, const std::string& url) {
   for (const auto& [key, value] : command.fields) {
     if (!key.starts_with(kOptionPrefix) || value.empty()) continue;
-    std::string refusal = engine::loadOptionRefusal(std::string_view(key).substr(kOptionPrefix.size()),
-                                                    value, state.urlPolicy.has_value());
+    std::string refusal = engine::loadOptionRefusal(
+        std::string_view(key).substr(kOptionPrefix.size()), value, state.urlPolicy.has_value());
     if (!refusal.empty()) return refusal;
   }
   return state.urlPolicy ? engine::urlRefusal(*state.urlPolicy, url) : "";
@@ -111,6 +111,8 @@ void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.state
                                    state.recording);
     state.streamUrl = url;
     engine::applyLoadRequested(loadStateOf(state), kHelperStatusRules, state.buffering);
+    clearFileFactsLocked(state);
+    state.source.load = {url, loadOptionsOf(command)};
     state.snapshotDirty = true;
   }
   sendRecordRequest(state, clearRecording);  // result ignored: the load goes on
@@ -213,8 +215,8 @@ const std::pair<std::string_view, CommandHandler> kCommands[] = {
 
 }  // namespace
 
-std::string buildLoadOptions(const Command& command) {
-  std::vector<std::pair<std::string_view, std::string_view>> options;
+engine::LoadOptions loadOptionsOf(const Command& command) {
+  engine::LoadOptions options;
   for (const auto& [key, value] : command.fields) {
     if (key.size() > kOptionPrefix.size() && key.starts_with(kOptionPrefix) && !value.empty()) {
       options.emplace_back(std::string_view(key).substr(kOptionPrefix.size()), value);
@@ -222,11 +224,16 @@ std::string buildLoadOptions(const Command& command) {
   }
   const auto kindOptions = engine::sourceKindOptions(textField(command, "url", ""));
   for (const auto& [name, value] : kindOptions) {
-    if (!command.fields.contains(std::string(kOptionPrefix) + name)) options.emplace_back(name, value);
+    if (!command.fields.contains(std::string(kOptionPrefix) + name))
+      options.emplace_back(name, value);
   }
   std::sort(options.begin(), options.end());
+  return options;
+}
+
+std::string buildLoadOptions(const Command& command) {
   std::string text;
-  for (const auto& [name, value] : options) {
+  for (const auto& [name, value] : loadOptionsOf(command)) {
     if (!text.empty()) text += ',';
     text += name;
     text += "=%";

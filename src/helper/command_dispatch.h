@@ -41,8 +41,11 @@ void clearFailedRecording(HelperState& state) EXCLUDES(state.commandMutex, state
 // engine is destroyed.
 void closeEngineToCommands(HelperState& state) EXCLUDES(state.commandMutex, state.stateMutex);
 
-// The per-file options of a `load`: every non-empty "opt." field, sorted by
-// key, as name=%<byte length>%value joined by commas.
+// The per-file options of a `load`: every non-empty "opt." field and those of
+// the URL's source kind, sorted by name.
+engine::LoadOptions loadOptionsOf(const Command& command);
+
+// The same as name=%<byte length>%value joined by commas.
 std::string buildLoadOptions(const Command& command);
 
 // A number truncated toward zero to 32 bits, saturating; not-a-number gives 0.

@@ -45,10 +45,8 @@ void handleShutdownLocked(HelperState& state, const mpv_event&) REQUIRES(state.s
 
 void handleStartFileLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
   engine::applyStartFile(loadStateOf(state), kHelperStatusRules);
-  engine::resetForNewFile<HelperState>(kHelperProperties, state);
+  clearFileFactsLocked(state);
   state.deinterlacing.newFile = true;
-  state.videoWidth = 0;
-  state.videoHeight = 0;
   state.snapshotDirty = true;
 }
 
@@ -69,8 +67,9 @@ void handleSeekLocked(HelperState& state, const mpv_event&) REQUIRES(state.state
 
 void handlePropertyChangeLocked(HelperState& state, const mpv_event& event)
     REQUIRES(state.stateMutex) {
-  if (engine::applyPropertyChange<HelperState>(
-          kHelperProperties, state, static_cast<const mpv_event_property*>(event.data))) {
+  if (engine::applyFilePropertyChange<HelperState>(
+          kHelperProperties, state, static_cast<const mpv_event_property*>(event.data),
+          state.loadPending)) {
     state.snapshotDirty = true;
   }
 }
@@ -105,19 +104,20 @@ struct HelperTurn {
   bool clearRecording = false;
 };
 
-// A wait for data that made no progress for the bound ends the load. The
-// stop is queued under the lock, after the error is set and before the
-// snapshot that shows it: a load takes the lock before it sends its own
-// command, so the engine gets the stop first and never stops a later load.
-// Queuing an asynchronous command waits for nothing.
+// A wait for data that made no progress for the bound ends the load, and a
+// live outage reloads its source. The stop or reload is queued under the
+// lock, after the status is set and before the snapshot that shows it: a
+// load takes the lock before it sends its own command, so the engine gets
+// the stop first and never stops a later load. Queuing an asynchronous
+// command waits for nothing.
 void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) REQUIRES(state.stateMutex) {
   turn.clearRecording = state.recordingMachine.holdsFailedTarget;
-  if (engine::expireStalledLoad(loadStateOf(state), kHelperStatusRules, state.buffering,
-                                state.stallTimeoutSeconds, nowNs)) {
+  const bool wasWaiting = state.buffering.active;
+  const engine::WaitStep step = engine::endWaitTurn(
+      loadStateOf(state), kHelperStatusRules, state.buffering, state.stallTimeoutSeconds, nowNs);
+  if (step != engine::WaitStep::none || state.buffering.active != wasWaiting)
     state.snapshotDirty = true;
-    const char* stop[] = {"stop", nullptr};
-    mpv_command_async(state.mpv, 0, stop);
-  }
+  engine::sendWaitStep(state.mpv, step, state.source);
 }
 
 // Main thread, stateMutex not held.

@@ -29,6 +29,8 @@ const engine::StatusRules<const char*> kHelperStatusRules{"idle",
 namespace {
 
 using Row = engine::PropertyRow<HelperState>;
+using FactsAt = engine::MemberPath<&HelperState::source, &engine::LiveSource::facts>;
+using DurationAt = engine::MemberPath<&HelperState::durationSeconds>;
 
 // The picture as displayed: the renderer turns it by the engine's rotation,
 // a quarter or three quarters of a turn swapping its sides. The engine turns
@@ -82,14 +84,14 @@ std::string aspectOverrideFrom(const std::string& text) {
 
 // The rows before the statistics: playback, tracks, the picture's size.
 const std::array<Row, 13> kPlaybackRows{{
-    engine::valueRow<&HelperState::positionSeconds>("time-pos"),
-    engine::valueRow<&HelperState::durationSeconds>("duration"),
+    engine::fileValueRow<0, &HelperState::positionSeconds>("time-pos"),
+    engine::durationRow<FactsAt, DurationAt>(),
     engine::pauseRow<HelperState, loadStateOf, kHelperStatusRules>(),
     // The engine's scale is 0 to 100; the helper's 0 to 1.
     {"volume", MPV_FORMAT_DOUBLE,
      [](HelperState& s, const void* d)
          REQUIRES(s.stateMutex) { s.volume = doubleValue(d) / 100.0; },
-     nullptr, nullptr},
+     nullptr, nullptr, /*playerSetting=*/true},
     engine::valueRow<&HelperState::streamUrl>("path"),
     {"track-list", MPV_FORMAT_NODE,
      [](HelperState& s, const void* d)
@@ -109,11 +111,11 @@ const std::array<Row, 13> kPlaybackRows{{
        s.media.selectedSubtitleTrackId = selectionOrNone(rawString(d));
      },
      nullptr, [](HelperState& s) REQUIRES(s.stateMutex) { s.media.selectedSubtitleTrackId = -1; }},
-    engine::valueRow<&HelperState::playbackSpeed>("speed"),
+    engine::settingRow<&HelperState::playbackSpeed>("speed"),
     {"video-aspect-override", MPV_FORMAT_STRING,
      [](HelperState& s, const void* d)
          REQUIRES(s.stateMutex) { s.aspectOverride = aspectOverrideFrom(stringValue(d)); },
-     nullptr, nullptr},
+     nullptr, nullptr, /*playerSetting=*/true},
     engine::eofReachedRow<HelperState, loadStateOf, kHelperStatusRules>(),
     pictureRow<&HelperState::engineVideoWidth>("dwidth", true),
     pictureRow<&HelperState::engineVideoHeight>("dheight", true),
@@ -133,8 +135,15 @@ const std::array<Row, 2> kChapterAndRotationRows{{
 
 }  // namespace
 
-const std::array<Row, 30> kHelperProperties =
-    engine::joinRows(kPlaybackRows, engine::streamStatsRows<&HelperState::stats>(),
-                     kChapterAndRotationRows, engine::bufferingRows<&HelperState::buffering>());
+const std::array<Row, 33> kHelperProperties = engine::joinRows(
+    kPlaybackRows, engine::streamStatsRows<&HelperState::stats>(), kChapterAndRotationRows,
+    engine::bufferingRows<&HelperState::buffering>(), engine::sourceRows<FactsAt, DurationAt>());
+
+void clearFileFactsLocked(HelperState& state) {
+  engine::resetForNewFile<HelperState>(kHelperProperties, state);
+  state.videoWidth = 0;
+  state.videoHeight = 0;
+  applyRenderSizeLocked(state);
+}
 
 }  // namespace frame_helper

@@ -11,7 +11,11 @@
 
 namespace frame_helper {
 
-extern const std::array<engine::PropertyRow<HelperState>, 30> kHelperProperties;
+extern const std::array<engine::PropertyRow<HelperState>, 33> kHelperProperties;
+
+// What a new load or the start of a file clears: every fact of the file
+// before it, the displayed size included; the ring keeps its size.
+void clearFileFactsLocked(HelperState& state) REQUIRES(state.stateMutex);
 
 // The helper's playback rules: text statuses; "eof-reached" ends a loaded
 // file also once the loop is stopping.
@@ -25,7 +29,7 @@ constexpr engine::ListReading kHelperListReading{engine::NodeReading::exact,
 // The part of `state` the shared playback rules change.
 inline engine::LoadState<std::string> loadStateOf(HelperState& state) REQUIRES(state.stateMutex) {
   return {state.status, state.error,       state.errorFromEngine, state.fileLoaded,
-          state.paused, state.streamWatch, state.loadPending};
+          state.paused, state.streamWatch, state.loadPending, state.source};
 }
 
 }  // namespace frame_helper

@@ -76,6 +76,8 @@ struct HelperState {
   bool loadPending GUARDED_BY(stateMutex) = false;
   // What the current file's stream went through.
   engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
+  // The source's facts, its outage and the load a reload repeats.
+  engine::LiveSource source GUARDED_BY(stateMutex);
   bool snapshotDirty GUARDED_BY(stateMutex) = true;
   std::string lastSnapshotStatus GUARDED_BY(stateMutex);
   bool lastSnapshotBuffering GUARDED_BY(stateMutex) = false;

@@ -1,7 +1,8 @@
 // The per-session event thread.
 // Threads: the event thread; it takes the session's stateMutex for each event
 // and after each wait (never while waiting for the engine). Log lines are
-// written under the lock, and the stall rule's stop is queued under it.
+// written under the lock, and the stall rule's stop and a live outage's
+// reload are queued under it.
 #include "event_thread.h"
 
 #include <cstdio>
@@ -84,8 +85,9 @@ void handleSeekLocked(Session& session, const mpv_event&) REQUIRES(session.state
 
 void handlePropertyChangeLocked(Session& session, const mpv_event& event)
     REQUIRES(session.stateMutex) {
-  engine::applyPropertyChange<Session>(kSessionProperties, session,
-                                       static_cast<const mpv_event_property*>(event.data));
+  engine::applyFilePropertyChange<Session>(kSessionProperties, session,
+                                           static_cast<const mpv_event_property*>(event.data),
+                                           session.loadPending);
 }
 
 constexpr engine::EventRow<Session> kSessionEventRows[] = {
@@ -136,18 +138,18 @@ void beginTurnLocked(Session& session, SessionTurn& turn) REQUIRES(session.state
   turn.rotationBefore = session.streamRotation;
 }
 
-// A wait for data that made no progress for the bound ends the load.
-// The stop is queued under the lock: a load marks the snapshot under it before
-// it queues its own command, so the engine gets the stop before any later
-// load and never stops one. Queuing an asynchronous command waits for nothing.
+// A wait for data that made no progress for the bound ends the load, and a
+// live outage reloads its source. The stop or reload is queued under the
+// lock: a load marks the snapshot under it before it queues its own command,
+// so the engine gets the stop before any later load and never stops one.
+// Queuing an asynchronous command waits for nothing.
 void endTurnLocked(Session& session, SessionTurn& turn, int64_t nowNs)
     REQUIRES(session.stateMutex) {
   if (session.streamRotation != turn.rotationBefore) turn.trackRotation = session.streamRotation;
-  if (engine::expireStalledLoad(loadStateOf(session), kSessionStatusRules,
-                                session.snapshot.buffering, session.stallTimeoutSeconds, nowNs)) {
-    const char* stop[] = {"stop", nullptr};
-    mpv_command_async(session.mpv, 0, stop);
-  }
+  const engine::WaitStep step =
+      engine::endWaitTurn(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
+                          session.stallTimeoutSeconds, nowNs);
+  engine::sendWaitStep(session.mpv, step, session.source);
 }
 
 // Event thread, stateMutex not held.

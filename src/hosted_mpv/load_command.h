@@ -1,4 +1,4 @@
-// The engine's "loadfile" command and the texts of its per-file options.
+// The texts of the engine's per-file load options.
 #pragma once
 
 #include <mpv/client.h>
@@ -12,7 +12,7 @@
 
 namespace hosted_mpv {
 
-using LoadOptions = std::vector<std::pair<std::string, std::string>>;
+using engine::LoadOptions;
 
 // Replaces every `from` in `text` by `to`, left to right, never searching the
 // inserted text again; does nothing for an empty `from`.
@@ -24,13 +24,5 @@ std::string escapeHeaderValue(std::string value);
 
 // The "start" option's text: a double as a default text stream writes it.
 std::string formatStartOption(double seconds);
-
-// Queues "loadfile" url "replace" -1 {options} with `replyId` (with
-// `withIndex`). An engine whose "loadfile" has no index argument refuses that
-// form with MPV_ERROR_INVALID_PARAMETER at once; then the form without the
-// index, "loadfile" url "replace" {options}, is queued with the same reply id
-// and its status is the result. Without `withIndex` only that form is queued.
-int queueLoadfileCommand(mpv_handle* mpv, uint64_t replyId, const std::string& url,
-                         const LoadOptions& options, bool withIndex);
 
 }  // namespace hosted_mpv

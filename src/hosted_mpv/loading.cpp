@@ -48,6 +48,8 @@ int requestLoad(Session& session, const LoadRequest& request) {
     SessionSnapshot& snapshot = session.snapshot;
     snapshot.streamUrl = request.url;
     engine::applyLoadRequested(loadStateOf(session), kSessionStatusRules, snapshot.buffering);
+    engine::resetForNewFile<Session>(kSessionProperties, session);
+    session.source.load = {request.url, options};
     engine::recordingLoadRequested(engine::kHostedRecordingRules, session.recordingMachine,
                                    snapshot.recording);
     expectLoad(session.replies, loadId);
@@ -55,8 +57,8 @@ int requestLoad(Session& session, const LoadRequest& request) {
   // An engine without the index argument would refuse the index form and log
   // that refusal as an engine error, which would show in the snapshot for
   // every load; such an engine gets the form without the index right away.
-  int status =
-      queueLoadfileCommand(session.mpv, loadId, request.url, options, engine::loadfileTakesIndex());
+  int status = engine::queueLoadfile(session.mpv, loadId, request.url, options,
+                                     engine::loadfileTakesIndex());
   if (status < 0) {
     {
       threads::MutexLock lock(session.stateMutex);

@@ -113,6 +113,8 @@ struct Session {
   bool loadPending GUARDED_BY(stateMutex) = false;
   // What the current file's stream went through.
   engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
+  // The source's facts, its outage and the load a reload repeats.
+  engine::LiveSource source GUARDED_BY(stateMutex);
   // Rotation metadata of the selected video track (clockwise degrees).
   int streamRotation GUARDED_BY(stateMutex) = 0;
   // The recording requests on their way and a failed target the engine

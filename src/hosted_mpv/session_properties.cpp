@@ -13,6 +13,8 @@ namespace {
 
 using Row = engine::PropertyRow<Session>;
 constexpr auto kSnapshot = &Session::snapshot;
+using FactsAt = engine::MemberPath<&Session::source, &engine::LiveSource::facts>;
+using DurationAt = engine::MemberPath<kSnapshot, &SessionSnapshot::durationSeconds>;
 
 // Stores the rotation metadata of the selected video track of a track-list
 // value (0 when it has none). A list without a selected video track (the
@@ -68,11 +70,11 @@ std::string normalizeAspectOverride(const std::string& value) {
 
 // The rows before the statistics: playback and tracks.
 const std::array<Row, 11> kPlaybackRows{{
-    engine::valueRow<kSnapshot, &SessionSnapshot::positionSeconds>("time-pos"),
-    engine::valueRow<kSnapshot, &SessionSnapshot::durationSeconds>("duration"),
+    engine::fileValueRow<0, kSnapshot, &SessionSnapshot::positionSeconds>("time-pos"),
+    engine::durationRow<FactsAt, DurationAt>(),
     engine::pauseRow<Session, loadStateOf, kSessionStatusRules>(),
     // The engine's scale, 100 for full volume, as the snapshot keeps it.
-    engine::valueRow<kSnapshot, &SessionSnapshot::volume>("volume"),
+    engine::settingRow<kSnapshot, &SessionSnapshot::volume>("volume"),
     engine::valueRow<kSnapshot, &SessionSnapshot::streamUrl>("path"),
     {"track-list", MPV_FORMAT_NODE,
      [](Session& s, const void* d)
@@ -102,12 +104,12 @@ const std::array<Row, 11> kPlaybackRows{{
                            readSelection(d, id) ? id : -1);
      },
      nullptr, nullptr},
-    engine::valueRow<kSnapshot, &SessionSnapshot::playbackSpeed>("speed"),
+    engine::settingRow<kSnapshot, &SessionSnapshot::playbackSpeed>("speed"),
     {"video-aspect-override", MPV_FORMAT_STRING,
      [](Session& s, const void* d) REQUIRES(s.stateMutex) {
        s.snapshot.aspectOverride = normalizeAspectOverride(stringValue(d));
      },
-     nullptr, nullptr},
+     nullptr, nullptr, /*playerSetting=*/true},
     engine::eofReachedRow<Session, loadStateOf, kSessionStatusRules>(),
 }};
 
@@ -121,8 +123,9 @@ const std::array<Row, 1> kChapterRows{{
 
 }  // namespace
 
-const std::array<Row, 27> kSessionProperties = engine::joinRows(
-    kPlaybackRows, engine::streamStatsRows<kSnapshot, &SessionSnapshot::stats>(), kChapterRows,
-    engine::bufferingRows<kSnapshot, &SessionSnapshot::buffering>());
+const std::array<Row, 30> kSessionProperties =
+    engine::joinRows(kPlaybackRows, engine::streamStatsRows<kSnapshot, &SessionSnapshot::stats>(),
+                     kChapterRows, engine::bufferingRows<kSnapshot, &SessionSnapshot::buffering>(),
+                     engine::sourceRows<FactsAt, DurationAt>());
 
 }  // namespace hosted_mpv

@@ -13,7 +13,7 @@
 
 namespace hosted_mpv {
 
-extern const std::array<engine::PropertyRow<Session>, 27> kSessionProperties;
+extern const std::array<engine::PropertyRow<Session>, 30> kSessionProperties;
 
 // The module's playback rules: enumerated statuses; "eof-reached" ends a
 // loaded file only while the session runs; a file that ends in error keeps
@@ -37,7 +37,8 @@ constexpr engine::ListReading kSessionListReading{engine::NodeReading::lenient,
 // The part of the session the shared playback rules change.
 inline engine::LoadState<SessionStatus> loadStateOf(Session& session) REQUIRES(session.stateMutex) {
   return {session.snapshot.status, session.snapshot.error, session.snapshot.errorFromEngine,
-          session.fileLoaded, session.paused, session.streamWatch, session.loadPending};
+          session.fileLoaded, session.paused, session.streamWatch, session.loadPending,
+          session.source};
 }
 
 }  // namespace hosted_mpv

@@ -94,9 +94,10 @@ TEST(EventLoop, StartFileResetsPerFileStateOnly) {
   EXPECT_TRUE(state.media.audioTracks.empty());
   EXPECT_TRUE(state.media.chapters.empty());
   EXPECT_EQ(state.media.selectedAudioTrackId, -1);
+  // The old file's position and duration never show beside the new one.
+  EXPECT_EQ(state.positionSeconds, 0);
+  EXPECT_EQ(state.durationSeconds, -1);
   // Kept across the start of a file.
-  EXPECT_EQ(state.positionSeconds, 9);
-  EXPECT_EQ(state.durationSeconds, 20);
   EXPECT_EQ(state.streamUrl, "u");
   EXPECT_EQ(state.volume, 0.5);
   EXPECT_TRUE(state.paused);

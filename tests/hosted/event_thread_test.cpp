@@ -322,8 +322,8 @@ TEST_F(EventThreadTest, StartOfFileResetsStreamStateOnly) {
   EXPECT_EQ(snap().media.selectedAudioTrackId, -1);
   EXPECT_TRUE(snap().media.chapters.empty());
   EXPECT_FALSE(session->fileLoaded);
-  EXPECT_EQ(snap().positionSeconds, 12);
-  EXPECT_EQ(snap().durationSeconds, 60);
+  EXPECT_EQ(snap().positionSeconds, 0);
+  EXPECT_EQ(snap().durationSeconds, -1);
   EXPECT_EQ(snap().streamUrl, "http://x");
 }
 
@@ -405,6 +405,8 @@ TEST_F(EventThreadTest, EofReachedEndsOnlyALoadedRunningFile) {
 TEST_F(EventThreadTest, ValuesAndMissingValues) {
   changeDouble("time-pos", 3.5);
   changeDouble("duration", 90);
+  int seekable = 1;
+  change("seekable", MPV_FORMAT_FLAG, &seekable);
   changeDouble("volume", 55);
   changeDouble("speed", 1.5);
   changeDouble("demuxer-cache-duration", 4);

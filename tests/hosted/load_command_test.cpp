@@ -52,10 +52,10 @@ struct Engine : TestEngine {
 
 }  // namespace
 
-TEST(QueueLoadfileCommand, FallsBackToTheFormWithoutIndexOnOlderEngines) {
+TEST(QueueLoadfile, FallsBackToTheFormWithoutIndexOnOlderEngines) {
   Engine engine;
   LoadOptions options = {{"force-media-title", "Test"}, {"start", "0.5"}};
-  int status = queueLoadfileCommand(engine.mpv, 41, "av://lavfi:testsrc2=size=64x64:rate=5",
+  int status = engine::queueLoadfile(engine.mpv, 41, "av://lavfi:testsrc2=size=64x64:rate=5",
                                     options, /*withIndex=*/true);
   ASSERT_GE(status, 0) << mpv_error_string(status);
   int replyError = -1;
@@ -69,9 +69,9 @@ TEST(QueueLoadfileCommand, FallsBackToTheFormWithoutIndexOnOlderEngines) {
   mpv_free(title);
 }
 
-TEST(QueueLoadfileCommand, TheFormWithoutIndexLoadsWithAnEmptyOptionMap) {
+TEST(QueueLoadfile, TheFormWithoutIndexLoadsWithAnEmptyOptionMap) {
   Engine engine;
-  int status = queueLoadfileCommand(engine.mpv, 42, "av://lavfi:testsrc2=size=64x64:rate=5", {},
+  int status = engine::queueLoadfile(engine.mpv, 42, "av://lavfi:testsrc2=size=64x64:rate=5", {},
                                     engine::loadfileTakesIndex());
   ASSERT_GE(status, 0) << mpv_error_string(status);
   int replyError = -1;
@@ -81,14 +81,14 @@ TEST(QueueLoadfileCommand, TheFormWithoutIndexLoadsWithAnEmptyOptionMap) {
   EXPECT_TRUE(started);
 }
 
-TEST(QueueLoadfileCommand, ReportsTheStatusOfTheSecondAttempt) {
+TEST(QueueLoadfile, ReportsTheStatusOfTheSecondAttempt) {
   // An engine that was never initialised refuses every command with
   // MPV_ERROR_UNINITIALIZED; that status, not the first form's, comes back.
   mpv_handle* mpv = mpv_create();
   ASSERT_NE(mpv, nullptr);
-  EXPECT_EQ(queueLoadfileCommand(mpv, 43, "av://lavfi:testsrc2", {}, true),
+  EXPECT_EQ(engine::queueLoadfile(mpv, 43, "av://lavfi:testsrc2", {}, true),
             MPV_ERROR_UNINITIALIZED);
-  EXPECT_EQ(queueLoadfileCommand(mpv, 44, "av://lavfi:testsrc2", {}, false),
+  EXPECT_EQ(engine::queueLoadfile(mpv, 44, "av://lavfi:testsrc2", {}, false),
             MPV_ERROR_UNINITIALIZED);
   mpv_terminate_destroy(mpv);
 }

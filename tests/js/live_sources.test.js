@@ -12,6 +12,10 @@ const { HelperClient } = require('../../lib/helper_client');
 const { uniqueShmBase } = require('./helper_fixtures');
 const { hostWindowForSuite, waitFor, sleep } = require('./support/x11');
 const { startUdpSource, startHlsLive } = require('./support/live_sources');
+const { makeClip } = require('./support/media');
+const { execFile } = require('node:child_process');
+const { promisify } = require('node:util');
+const path = require('node:path');
 
 const BOUND_SECONDS = 10;
 const hostWindow = hostWindowForSuite(640, 480, '000000');
@@ -21,7 +25,8 @@ before(() => {
   hosted = require('../../lib/hosted_mpv');
 });
 
-// The two players behind one face: load a URL, then wait for a snapshot.
+// The two players behind one face: load a URL, then wait for a snapshot, or
+// see every snapshot (the helper's lines; the module's, read every 10 ms).
 async function helperPlayer(options = {}) {
   const helper = HelperClient.spawn({ shmBase: uniqueShmBase('live'), width: 320, height: 240,
     mpvOptions: options });
@@ -30,6 +35,10 @@ async function helperPlayer(options = {}) {
     until: (predicate, what, timeoutMs) => helper.waitForSnapshot(predicate, timeoutMs)
       .catch((error) => { throw new Error(`${what}: ${error.message}`); }),
     latest: () => helper.lastSnapshot,
+    watch: (seen) => {
+      helper.on('snapshot', seen);
+      return () => helper.off('snapshot', seen);
+    },
     close: () => helper.close(),
   };
 }
@@ -44,6 +53,10 @@ async function hostedPlayer(options = {}) {
       return predicate(s) && s;
     }, () => `${what}: ${JSON.stringify(hosted.getSessionSnapshot(id))}`, timeoutMs),
     latest: () => hosted.getSessionSnapshot(id),
+    watch: (seen) => {
+      const timer = setInterval(() => seen(hosted.getSessionSnapshot(id)), 10);
+      return () => clearInterval(timer);
+    },
     close: async () => hosted.disposeSession(id),
   };
 }
@@ -157,6 +170,105 @@ for (const [name, open] of [['helper', helperPlayer], ['hosted module', hostedPl
       } finally {
         await player.close();
         await source.stop();
+      }
+    });
+
+    it('waits through a live HLS server outage, reloading, and ends in error once it never returns',
+      async (t) => {
+        // A window of two segments: the engine holds at most 4 s ahead, so
+        // a 4 s outage outlasts what it holds and its reloads are refused.
+        const live = await startHlsLive({ seconds: 80, window: 2 });
+        const player = await open();
+        const seen = [];
+        const stopWatching = player.watch((s) => seen.push(s));
+        try {
+          player.load(live.url);
+          await player.until((s) => s.status === 'playing' && s.positionSeconds > 2, 'playing', 20000);
+          assert.equal(player.latest().durationSeconds, null, 'a live source has no duration');
+          seen.length = 0;
+          const away = Date.now();
+          await live.goAway(4000);
+          // libavformat gives the source up at its first failed reload; the
+          // wait shows once what the engine holds has played.
+          const waited = await player.until((s) => s.buffering === true || s.status !== 'playing',
+            'the wait for data', 15000);
+          const waitedAt = Date.now();
+          assert.equal(waited.status, 'playing', JSON.stringify(waited));
+          await sleep(away + 4000 - Date.now());
+          const back = Math.max(Date.now(), away + 4000);
+          const resumed = await player.until((s) => s.status !== 'playing' || s.buffering === false,
+            'the end of the wait', 15000);
+          const resumedAt = Date.now();
+          const moving = await player.until((s) => s.status !== 'playing'
+            || s.positionSeconds > resumed.positionSeconds + 0.5, 'playback going on', 10000);
+          t.diagnostic(`the wait began ${((waitedAt - away) / 1000).toFixed(2)} s after the `
+            + `server went away; it ended ${((resumedAt - back) / 1000).toFixed(2)} s after the server `
+            + `came back (${seen.length} snapshots)`);
+          for (const s of seen) {
+            assert.equal(s.status === 'playing' || s.status === 'paused', true, JSON.stringify(s));
+            assert.equal('error' in s, false, s.error);
+            assert.equal(s.durationSeconds, null, JSON.stringify(s));
+          }
+          assert.equal(moving.status, 'playing', JSON.stringify(moving));
+          assert.ok(resumedAt - back < 2000, `waiting ${((resumedAt - back) / 1000).toFixed(2)} s `
+            + 'after the server came back');
+
+          const gone = Date.now();
+          await live.goAway(Infinity);
+          const ended = await player.until((s) => s.status !== 'playing', 'the end of the outage',
+            (BOUND_SECONDS + 8) * 1000);
+          t.diagnostic(`error ${seconds(gone)} s after the server went away for good: ${ended.error}`);
+          assert.equal(ended.status, 'error', JSON.stringify(ended));
+          // The engine's last words name what failed: the playlist it could not open.
+          assert.match(ended.error, new RegExp(`^Stream stopped: no data for ${BOUND_SECONDS} s \\(.*live\\.m3u8.*\\)\\.$`));
+          assert.equal(ended.buffering, false, JSON.stringify(ended));
+        } finally {
+          stopWatching();
+          await player.close();
+          await live.close();
+        }
+      });
+
+    it('shows nothing of the file a load replaces, from the load on', async (t) => {
+      // The replaced file: 12 s of 640x360 with one audio track; the new
+      // one (makeClip): 8 s of 320x240, two audio tracks, two chapters.
+      const media = await makeClip();
+      const old = path.join(media.dir, 'old.mp4');
+      await promisify(execFile)('ffmpeg', ['-v', 'error', '-y', '-f', 'lavfi', '-i',
+        'testsrc2=size=640x360:rate=25', '-f', 'lavfi', '-i', 'sine=f=330', '-t', '12',
+        '-c:v', 'libx264', '-preset', 'ultrafast', '-c:a', 'aac', old]);
+      const player = await open();
+      const seen = [];
+      let stopWatching = () => {};
+      try {
+        player.load(old);
+        await player.until((s) => s.status === 'playing' && s.positionSeconds > 3
+          && s.durationSeconds > 11, 'the first file playing', 20000);
+        stopWatching = player.watch((s) => seen.push(s));
+        player.load(media.clip);
+        await player.until((s) => s.streamUrl === media.clip && s.status === 'playing'
+          && s.positionSeconds > 1 && s.durationSeconds !== null, 'the new file playing', 20000);
+        stopWatching();
+        const fresh = seen.filter((s) => s.streamUrl === media.clip);
+        t.diagnostic(`${seen.length} snapshots after the load, ${fresh.length} of the new file; `
+          + `statuses ${[...new Set(seen.map((s) => s.status))].join(', ')}`);
+        // The helper's lines all come after the load; the module's first
+        // read may come before it reached the module.
+        if (name === 'helper') assert.equal(fresh.length, seen.length, 'every line names the new URL');
+        const firstFresh = seen.indexOf(fresh[0]);
+        for (const s of seen.slice(firstFresh)) {
+          const what = JSON.stringify(s);
+          assert.equal(s.streamUrl, media.clip, what);
+          assert.ok(s.status === 'loading' || s.status === 'playing', what);
+          assert.ok(s.durationSeconds === null || Math.abs(s.durationSeconds - 8) < 0.5, what);
+          assert.ok(s.positionSeconds < 3, what);
+          assert.ok(s.videoWidth === undefined || s.videoWidth === 0 || s.videoWidth === 320, what);
+          assert.ok(s.audioTracks.length === 0 || s.audioTracks.length === 2, what);
+        }
+      } finally {
+        stopWatching();
+        await player.close();
+        media.remove();
       }
     });
 

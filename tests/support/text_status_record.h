@@ -14,8 +14,10 @@ struct TextStatusRecord {
   bool paused = false;
   engine::StreamWatch watch;
   bool loadPending = false;
+  engine::LiveSource source;
 };
 
 inline engine::LoadState<std::string> loadStateOf(TextStatusRecord& r) {
-  return {r.status, r.error, r.errorFromEngine, r.fileLoaded, r.paused, r.watch, r.loadPending};
+  return {r.status, r.error, r.errorFromEngine, r.fileLoaded, r.paused, r.watch, r.loadPending,
+          r.source};
 }

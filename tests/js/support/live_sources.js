@@ -79,7 +79,11 @@ async function startUdpSource() {
  * answered only after `lateMs`. From the segment numbered `restartAt` on,
  * the segments come from a second encoder run whose timestamps start over,
  * behind an EXT-X-DISCONTINUITY, as when a channel's encoder restarts.
- * @returns {Promise<{url: string, servedLate: () => boolean, close: () => Promise<void>}>}
+ * `goAway(ms)` closes the listener and every connection, as a server that
+ * goes down does (connections are refused), and listens again on the same
+ * port `ms` later (never for Infinity); the window slides on meanwhile.
+ * @returns {Promise<{url: string, servedLate: () => boolean,
+ *   goAway: (ms: number) => Promise<void>, close: () => Promise<void>}>}
  */
 async function startHlsLive({ seconds = 40, window = 4, late = -1, lateMs = 2500, restartAt = -1 } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'hls-live-'));
@@ -136,12 +140,24 @@ async function startHlsLive({ seconds = 40, window = 4, late = -1, lateMs = 2500
     }
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const { port } = server.address();
+  const stopListening = async () => {
+    server.closeAllConnections();
+    if (server.listening) await new Promise((resolve) => server.close(resolve));
+  };
+  let back = Promise.resolve();
   return {
-    url: `http://127.0.0.1:${server.address().port}/live.m3u8`,
+    url: `http://127.0.0.1:${port}/live.m3u8`,
     servedLate: () => lateServed,
+    async goAway(ms) {
+      await stopListening();
+      if (Number.isFinite(ms)) {
+        back = new Promise((resolve) => setTimeout(() => server.listen(port, '127.0.0.1', resolve), ms));
+      }
+    },
     async close() {
-      server.closeAllConnections();
-      await new Promise((resolve) => server.close(resolve));
+      await back;
+      await stopListening();
       fs.rmSync(dir, { recursive: true, force: true });
     },
   };
