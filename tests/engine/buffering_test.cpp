@@ -251,3 +251,44 @@ TEST(DefaultDeinterlacing, TheCallersOwnOptionsDecide) {
     EXPECT_FALSE(decidesDeinterlacing(name)) << name;
   }
 }
+
+// A live HLS source's outage through to the bound: the status stays while
+// reloads go out after each failure, with the back-off between them; the
+// bound ends the load with the last failure's words, and the stopped
+// reload's events change nothing. An on-demand playlist just ends.
+TEST(LiveOutage, ReloadsUntilTheBoundThenTheStoppedReloadChangesNothing) {
+  Player p;
+  p.errorFromEngine = false;
+  p.source.facts = {/*duration=*/8, /*seekable=*/0, /*sizeKnown=*/false, /*hls=*/true};
+  applyEofReached(loadStateOf(p), kRules, true, true);
+  EXPECT_EQ(p.status, "playing");
+  auto turn = [&](double seconds) {
+    return endWaitTurn(loadStateOf(p), kRules, p.buffering, 10, int64_t(seconds * kSecond));
+  };
+  EXPECT_EQ(turn(1), WaitStep::reload);
+  EXPECT_TRUE(p.buffering.active);
+  EXPECT_EQ(turn(1.1), WaitStep::none) << "one reload at a time";
+  applyStartFile(loadStateOf(p), kRules);
+  EXPECT_EQ(p.status, "playing");
+  p.watch.faultLine = "tcp: Connection refused";
+  end(p, MPV_END_FILE_REASON_ERROR);
+  EXPECT_EQ(p.status, "playing");
+  EXPECT_EQ(turn(1.2), WaitStep::none) << "a quarter second after the last reload";
+  EXPECT_EQ(turn(1.25), WaitStep::reload);
+  applyStartFile(loadStateOf(p), kRules);
+  EXPECT_EQ(turn(10.99), WaitStep::none);
+  EXPECT_EQ(turn(11), WaitStep::stop);
+  EXPECT_EQ(p.status, "error");
+  EXPECT_EQ(p.error, "Stream stopped: no data for 10 s (tcp: Connection refused).");
+  applyFileLoaded(loadStateOf(p), kRules);
+  end(p, MPV_END_FILE_REASON_STOP);
+  EXPECT_EQ(p.status, "error");
+  EXPECT_EQ(turn(12), WaitStep::none);
+  // A new load clears it all; a finite playlist's end is an end.
+  applyLoadRequested(loadStateOf(p), kRules, p.buffering);
+  applyStartFile(loadStateOf(p), kRules);
+  applyFileLoaded(loadStateOf(p), kRules);
+  p.source.facts = {/*duration=*/8, /*seekable=*/1, /*sizeKnown=*/false, /*hls=*/true};
+  applyEofReached(loadStateOf(p), kRules, true, true);
+  EXPECT_EQ(p.status, "ended");
+}
