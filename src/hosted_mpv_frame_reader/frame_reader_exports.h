@@ -5,19 +5,18 @@
 // mapping, used only on its JavaScript thread, so it has no lock.
 #pragma once
 
-#include <node_api.h>
+#include <napi.h>
 
 namespace frame_reader {
 
 // Gives `env` its own mapping (instance data) and a clean-up hook that unmaps
-// it when the environment goes away. Returns the status of the first
-// Node-API call that fails.
-napi_status setUpReaderState(napi_env env);
+// it when the environment goes away. Throws like any Node-API failure.
+void setUpReaderState(Napi::Env env);
 
-napi_value Open(napi_env env, napi_callback_info info);
-napi_value LatestSeq(napi_env env, napi_callback_info info);
-napi_value CopyLatest(napi_env env, napi_callback_info info);
-napi_value ProducerAliveMs(napi_env env, napi_callback_info info);
-napi_value Close(napi_env env, napi_callback_info info);
+Napi::Value Open(const Napi::CallbackInfo& info);
+Napi::Value LatestSeq(const Napi::CallbackInfo& info);
+Napi::Value CopyLatest(const Napi::CallbackInfo& info);
+Napi::Value ProducerAliveMs(const Napi::CallbackInfo& info);
+Napi::Value Close(const Napi::CallbackInfo& info);
 
 }  // namespace frame_reader

@@ -1,43 +1,27 @@
-// Registration of the frame reader module: Node-API version 8, the state of
-// the loading environment, the five functions around its one current ring and
-// openRing for rings of their own.
-#include <node_api.h>
+// Registration of the frame reader module: the state of the loading
+// environment, the five functions around its one current ring and openRing
+// for rings of their own. Each function carries its export's name.
+#include <napi.h>
 
 #include "frame_reader_exports.h"
-#include "napi_call.h"
 #include "ring_object.h"
 
-namespace {
-
-struct ExportEntry {
-  const char* name;
-  napi_callback function;
-};
-
-constexpr ExportEntry kExports[] = {
-    {"open", frame_reader::Open},
-    {"latestSeq", frame_reader::LatestSeq},
-    {"copyLatest", frame_reader::CopyLatest},
-    {"producerAliveMs", frame_reader::ProducerAliveMs},
-    {"close", frame_reader::Close},
-    {"openRing", frame_reader::OpenRing},
-};
-
-}  // namespace
-
-extern "C" {
-
-NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) { return 8; }
-
-NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
-  NAPI_CALL(env, frame_reader::setUpReaderState(env));
-  for (const ExportEntry& entry : kExports) {
-    napi_value function = nullptr;
-    NAPI_CALL(env, napi_create_function(env, entry.name, NAPI_AUTO_LENGTH, entry.function, nullptr,
-                                        &function));
-    NAPI_CALL(env, napi_set_named_property(env, exports, entry.name, function));
+NAPI_MODULE_INIT() {
+  using namespace frame_reader;
+  using Napi::Function;
+  Napi::Object target(env, exports);
+  try {
+    setUpReaderState(env);
+    target.Set("open", Function::New<Open>(env, "open"));
+    target.Set("latestSeq", Function::New<LatestSeq>(env, "latestSeq"));
+    target.Set("copyLatest", Function::New<CopyLatest>(env, "copyLatest"));
+    target.Set("producerAliveMs", Function::New<ProducerAliveMs>(env, "producerAliveMs"));
+    target.Set("close", Function::New<Close>(env, "close"));
+    target.Set("openRing", Function::New<OpenRing>(env, "openRing"));
+  } catch (const Napi::Error& error) {
+    // Registration stops at the first failure and loading the module fails.
+    error.ThrowAsJavaScriptException();
+    return nullptr;
   }
   return exports;
 }
-
-}  // extern "C"

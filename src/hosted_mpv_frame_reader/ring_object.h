@@ -6,12 +6,12 @@
 // hooks and finalizers; a mapping has no lock.
 #pragma once
 
-#include <node_api.h>
+#include <napi.h>
 
 namespace frame_reader {
 
 // openRing(name) -> { width, height, stride, frameBytes, generation,
 // latestSeq(), copyLatest(buffer), producerAliveMs(), close() }
-napi_value OpenRing(napi_env env, napi_callback_info info);
+Napi::Value OpenRing(const Napi::CallbackInfo& info);
 
 }  // namespace frame_reader
