@@ -143,7 +143,6 @@ void clearFileFactsLocked(HelperState& state) {
   engine::resetForNewFile<HelperState>(kHelperProperties, state);
   state.videoWidth = 0;
   state.videoHeight = 0;
-  applyRenderSizeLocked(state);
 }
 
 }  // namespace frame_helper

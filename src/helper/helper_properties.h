@@ -14,7 +14,8 @@ namespace frame_helper {
 extern const std::array<engine::PropertyRow<HelperState>, 33> kHelperProperties;
 
 // What a new load or the start of a file clears: every fact of the file
-// before it, the displayed size included; the ring keeps its size.
+// before it, the displayed size included. The ring keeps its size until the
+// new file's picture is known: refitting it now would fill the box for a moment.
 void clearFileFactsLocked(HelperState& state) REQUIRES(state.stateMutex);
 
 // The helper's playback rules: text statuses; "eof-reached" ends a loaded
