@@ -16,8 +16,6 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "loadfile.h"
 #include "property_table.h"

@@ -101,6 +101,7 @@ void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.state
     return;
   }
   engine::RecordRequest clearRecording;
+  std::string options;
   {
     threads::MutexLock lock(state.stateMutex);
     // Also when the snapshot says no recording runs: the engine may still
@@ -113,10 +114,10 @@ void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.state
     engine::applyLoadRequested(loadStateOf(state), kHelperStatusRules, state.buffering);
     clearFileFactsLocked(state);
     state.source.load = {url, loadOptionsOf(command)};
+    options = joinLoadOptions(state.source.load.options);
     state.snapshotDirty = true;
   }
   sendRecordRequest(state, clearRecording);  // result ignored: the load goes on
-  const std::string options = buildLoadOptions(command);
   int result;
   if (options.empty()) {
     const char* args[] = {"loadfile", url.c_str(), "replace", nullptr};
@@ -231,9 +232,9 @@ engine::LoadOptions loadOptionsOf(const Command& command) {
   return options;
 }
 
-std::string buildLoadOptions(const Command& command) {
+std::string joinLoadOptions(const engine::LoadOptions& options) {
   std::string text;
-  for (const auto& [name, value] : loadOptionsOf(command)) {
+  for (const auto& [name, value] : options) {
     if (!text.empty()) text += ',';
     text += name;
     text += "=%";
@@ -242,6 +243,10 @@ std::string buildLoadOptions(const Command& command) {
     text += value;
   }
   return text;
+}
+
+std::string buildLoadOptions(const Command& command) {
+  return joinLoadOptions(loadOptionsOf(command));
 }
 
 int32_t truncateToInt32(double value) {
