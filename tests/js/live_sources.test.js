@@ -16,6 +16,8 @@ const { makeClip } = require('./support/media');
 const { execFile } = require('node:child_process');
 const { promisify } = require('node:util');
 const path = require('node:path');
+const os = require('node:os');
+const fs = require('node:fs');
 
 const BOUND_SECONDS = 10;
 const hostWindow = hostWindowForSuite(640, 480, '000000');
@@ -62,11 +64,21 @@ async function hostedPlayer(options = {}) {
 }
 
 const drops = (s) => s.stats?.droppedFrames ?? 0;
-// The helper's engine drops late frames when the machine is loaded, whatever
-// the source: 2 to 6 in 15 s of HLS live here (none with framedrop=no), and
-// in bench/live_soak at load 6.5 over 60 s 27 on a local file, 4 on UDP, 0 on
-// HLS live; the hosted module none. Not the live sources' doing, not settled.
+// Both engines drop late frames when the machine is loaded, whatever the
+// source: the helper 2 to 6 in 15 s of HLS live here (none with
+// framedrop=no), the hosted module 4 in 10 s under the full suite with its
+// sanitizer build beside it; in bench/live_soak at load 6.5 over 60 s 27 on
+// a local file, 4 on UDP, 0 on HLS live. So frames dropped count against the
+// live source only while the machine had half a core to spare.
 const HELPER_HLS_DROPS = 'the helper drops late frames on a loaded machine, from any source';
+// The cores busy since `from` (a cpuTimes() reading), from /proc/stat.
+const cpuTimes = () => {
+  const [, ...ticks] = fs.readFileSync('/proc/stat', 'utf8').split('\n')[0].trim().split(/\s+/);
+  const n = ticks.map(Number);
+  return { idle: n[3] + n[4], total: n.reduce((a, b) => a + b, 0) };
+};
+const busyCores = (from, to) =>
+  (1 - (to.idle - from.idle) / Math.max(1, to.total - from.total)) * os.cpus().length;
 const seconds = (since) => ((Date.now() - since) / 1000).toFixed(2);
 
 for (const [name, open] of [['helper', helperPlayer], ['hosted module', hostedPlayer]]) {
@@ -276,9 +288,11 @@ for (const [name, open] of [['helper', helperPlayer], ['hosted module', hostedPl
     });
 
     let hlsDrops = null;
+    let hlsBusy = 0;
     it('plays HLS live with a sliding window, one segment arriving late', async (t) => {
       const live = await startHlsLive({ window: 4, late: 5, lateMs: 2500 });
       const player = await open();
+      const cpuFrom = cpuTimes();
       try {
         player.load(live.url);
         const start = await player.until((s) => s.status === 'playing' && s.positionSeconds > 0,
@@ -291,14 +305,21 @@ for (const [name, open] of [['helper', helperPlayer], ['hosted module', hostedPl
         assert.equal(end.status, 'playing', end.error);
         assert.equal('error' in end, false, end.error);
         hlsDrops = drops(end);
+        hlsBusy = busyCores(cpuFrom, cpuTimes());
       } finally {
         await player.close();
         await live.close();
       }
     });
 
-    it('drops no frames of HLS live', { todo: name === 'helper' && HELPER_HLS_DROPS }, () => {
-      assert.equal(hlsDrops, 0, 'frames dropped');
+    it('drops no frames of HLS live', { todo: name === 'helper' && HELPER_HLS_DROPS }, (t) => {
+      const cores = `${hlsBusy.toFixed(1)} of ${os.cpus().length} cores busy`;
+      if (hlsBusy > os.cpus().length - 0.5) {
+        t.skip(`the machine was loaded (${cores}); ${hlsDrops} frames dropped`);
+        return;
+      }
+      t.diagnostic(cores);
+      assert.equal(hlsDrops, 0, `frames dropped with ${cores}`);
     });
   });
 }
