@@ -125,11 +125,7 @@ void releaseAll(RenderPipeline& p) {
     mpv_render_context_free(p.renderContext);
     p.renderContext = nullptr;
   }
-  if (p.rotationWatch) {
-    mpv_set_wakeup_callback(p.rotationWatch, nullptr, nullptr);
-    mpv_destroy(p.rotationWatch);
-    p.rotationWatch = nullptr;
-  }
+  engine::stopTurnWatch(p.turnWatch);
   deleteGlTargets(p);
   p.gl.destroy();
   p.ring.close();
@@ -178,9 +174,6 @@ void runRenderThread(RenderPipeline& p) {
       resized = true;
     }
 
-    // Drained every pass, rendering or not: the handle gets every broadcast
-    // event of the engine too.
-    if (p.rotationWatch) readRotationEvents(p);
     const uint64_t flags = mpv_render_context_update(p.renderContext);
     if ((flags & MPV_RENDER_UPDATE_FRAME) || resized) {
       renderPass(p);

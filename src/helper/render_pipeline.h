@@ -41,6 +41,7 @@
 #include "render_choice.h"
 #include "shm_ring.h"
 #include "thread_check.h"
+#include "turn_watch.h"
 
 namespace frame_helper {
 
@@ -131,18 +132,9 @@ struct RenderPipeline {
   int32_t pendingPixelBuffer = -1;  // read-back not yet published; -1 none
   bool framePending = false;        // direct: a rendered frame not yet read back
 
-  // Software path only (software_path.h). The engine's software renderer
-  // cannot turn frames (it aborts the process on a quarter turn), so the
-  // engine is told not to (video-rotate=no) and turns the picture in its
-  // video filter chain instead (turn_filter.h), so that subtitles and the OSD
-  // are drawn over the upright picture. A client handle of its own carries
-  // the hooks that choose the turn (on_load takes over a load's own
-  // video-rotate, on_preloaded sets the filter) and the rotation of the
-  // video track, read by the render thread without blocking.
-  mpv_handle* rotationWatch = nullptr;
-  int64_t callerRotation = 0;  // video-rotate as set before; -1 for "no"
-  int64_t fileRotation = 0;    // the same, or the current load's own
-  int turnDegrees = 0;         // the turn the filter chain was last given
+  // Software path only (software_path.h): the turn of rotated video, made in
+  // the engine's filter chain (engine/turn_watch.h).
+  engine::TurnWatch turnWatch;
   bool directSoftwareTarget = true;  // the engine writes upward into the slot
   // The largest side OpenGL would take here: the software path refuses the
   // sizes the OpenGL path would, so both fail a resize alike.

@@ -1,10 +1,8 @@
 #include "software_path.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 #include "software_frame.h"
-#include "turn_filter.h"
 
 namespace frame_helper {
 namespace {
@@ -15,23 +13,6 @@ char kSoftwareFormat[] = "bgr0";
 char kSoftwareFormatRgb[] = "rgb0";
 // The renderer's fast paths want rows on 64-byte boundaries.
 constexpr size_t kSoftwareRowAlignment = 64;
-constexpr uint64_t kRotationReply = 1;
-constexpr uint64_t kLoadHookReply = 2;
-constexpr uint64_t kTurnHookReply = 3;
-
-// video-rotate's value as the turn adds it: degrees, or -1 for "no".
-int64_t rotationOption(mpv_handle* mpv, const char* name) {
-  char* value = mpv_get_property_string(mpv, name);
-  if (!value) return 0;
-  const std::string text = value;
-  mpv_free(value);
-  return text == "no" ? -1 : std::strtoll(text.c_str(), nullptr, 10);
-}
-
-bool isSetLocally(mpv_handle* mpv, const char* name) {
-  int flag = 0;
-  return mpv_get_property(mpv, name, MPV_FORMAT_FLAG, &flag) >= 0 && flag != 0;
-}
 
 bool topDown(const RenderPipeline& p) {
   return p.config.pixelLayout == frame_ring::PixelLayout::rgbaTopDown;
@@ -52,36 +33,14 @@ bool renderInto(RenderPipeline& p, uint8_t* pointer, int32_t w, int32_t h, size_
 }  // namespace
 
 bool setUpSoftwarePath(RenderPipeline& p, std::string& error) {
-  mpv_handle* mpv = p.config.mpv;
-  // Read before it is overridden: the caller's own video-rotate (a number of
-  // degrees added to the stream's, or "no") still applies, made by the
-  // turn filter.
-  p.callerRotation = rotationOption(mpv, "video-rotate");
-  p.fileRotation = p.callerRotation;
-  if (const int result = mpv_set_property_string(mpv, "video-rotate", "no"); result < 0) {
-    error = std::string("video-rotate: ") + mpv_error_string(result);
-    return false;
-  }
+  if (!engine::startTurnWatch(p.turnWatch, p.config.mpv, error)) return false;
   if (p.config.onSoftwarePath) p.config.onSoftwarePath();
-  p.rotationWatch = mpv_create_client(mpv, "orvanel-render-rotation");
-  if (!p.rotationWatch) {
-    error = "render context unavailable";
-    return false;
-  }
-  mpv_set_wakeup_callback(p.rotationWatch, &RenderPipeline::onRenderUpdate, &p);
-  mpv_observe_property(p.rotationWatch, kRotationReply, "current-tracks/video/demux-rotation",
-                       MPV_FORMAT_INT64);
-  // A load's own video-rotate would reach the renderer: it is taken over
-  // in the hook that runs after per-file options are applied.
-  mpv_hook_add(p.rotationWatch, kLoadHookReply, "on_load", 0);
-  // The turn, in the engine's filter chain, once the file's tracks are known.
-  mpv_hook_add(p.rotationWatch, kTurnHookReply, engine::kTurnHook, 0);
 
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
       {MPV_RENDER_PARAM_INVALID, nullptr},
   };
-  const int result = mpv_render_context_create(&p.renderContext, mpv, params);
+  const int result = mpv_render_context_create(&p.renderContext, p.config.mpv, params);
   if (result < 0 || !p.renderContext) {
     p.renderContext = nullptr;
     error = result < 0 ? mpv_error_string(result) : "render context unavailable";
@@ -89,45 +48,6 @@ bool setUpSoftwarePath(RenderPipeline& p, std::string& error) {
   }
   mpv_render_context_set_update_callback(p.renderContext, &RenderPipeline::onRenderUpdate, &p);
   return true;
-}
-
-void readRotationEvents(RenderPipeline& p) {
-  for (;;) {
-    const mpv_event* event = mpv_wait_event(p.rotationWatch, 0);
-    if (event->event_id == MPV_EVENT_NONE) return;
-    if (event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kLoadHookReply) {
-      // The engine waits for this answer, and serves our calls meanwhile.
-      p.fileRotation = p.callerRotation;
-      if (isSetLocally(p.rotationWatch, "option-info/video-rotate/set-locally")) {
-        p.fileRotation = rotationOption(p.rotationWatch, "video-rotate");
-        mpv_set_property_string(p.rotationWatch, "file-local-options/video-rotate", "no");
-      }
-      mpv_hook_continue(p.rotationWatch, static_cast<const mpv_event_hook*>(event->data)->id);
-      continue;
-    }
-    if (event->event_id == MPV_EVENT_HOOK && event->reply_userdata == kTurnHookReply) {
-      // Queued before the answer, so the engine builds the file's filter
-      // chain with it: the first frame is already upright.
-      const int turn =
-          engine::effectiveTurn(engine::upcomingVideoRotation(p.rotationWatch), p.fileRotation);
-      engine::queueTurnFilter(p.rotationWatch, p.turnDegrees, turn);
-      p.turnDegrees = turn;
-      mpv_hook_continue(p.rotationWatch, static_cast<const mpv_event_hook*>(event->data)->id);
-      continue;
-    }
-    if (event->event_id != MPV_EVENT_PROPERTY_CHANGE || event->reply_userdata != kRotationReply) {
-      continue;
-    }
-    // Another video track chosen while playing. "Unavailable" (between
-    // files, delivered late) changes nothing: the hook has chosen already.
-    const auto* property = static_cast<const mpv_event_property*>(event->data);
-    if (property->format != MPV_FORMAT_INT64) continue;
-    const int turn =
-        engine::effectiveTurn(*static_cast<int64_t*>(property->data), p.fileRotation);
-    if (turn == p.turnDegrees) continue;
-    engine::queueTurnFilter(p.rotationWatch, p.turnDegrees, turn);
-    p.turnDegrees = turn;
-  }
 }
 
 void renderSoftwareFrame(RenderPipeline& p) {

@@ -13,16 +13,10 @@
 
 namespace frame_helper {
 
-// Takes over the engine's rotation (video-rotate=no, the caller's value kept
-// for the turn filter), runs onSoftwarePath, opens the rotationWatch handle
-// with its on_load and on_preloaded hooks and creates the software render
-// context. On failure false, with the reason in `error`.
+// Takes over the engine's rotation (engine/turn_watch.h), runs onSoftwarePath
+// and creates the software render context. On failure false, with the
+// reason in `error`.
 bool setUpSoftwarePath(RenderPipeline& pipeline, std::string& error);
-
-// Drains rotationWatch without blocking: each load's own video-rotate, taken
-// over before the load goes on; each file's turn, set in the filter chain
-// before its tracks decode; a video track chosen later, turned anew.
-void readRotationEvents(RenderPipeline& pipeline);
 
 // Renders the next frame into the next slot and publishes it; a failed
 // render publishes nothing and takes no number.

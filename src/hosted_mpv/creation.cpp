@@ -14,7 +14,6 @@
 #include "player_options.h"
 #include "render.h"
 #include "render_opengl.h"
-#include "rotation.h"
 #include "session_properties.h"
 #include "teardown.h"
 #include "trace.h"
@@ -168,7 +167,10 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
     }
   }
 
-  if (session->softwareRenderer) takeOverRotation(*session);
+  if (session->softwareRenderer) {
+    std::string error;
+    if (!engine::startTurnWatch(session->turnWatch, session->mpv, error)) throw fail(error);
+  }
   traceSession(session.get(),
                std::string("Using renderer backend: ") + (session->softwareRenderer ? "sw" : "gl"));
   mpv_render_context_set_update_callback(session->renderContext, onRenderContextUpdate,

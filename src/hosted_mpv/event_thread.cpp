@@ -12,7 +12,6 @@
 #include "engine_text.h"
 #include "event_dispatch.h"
 #include "log_lines.h"
-#include "rotation.h"
 #include "session_properties.h"
 #include "url_guard.h"
 
@@ -116,36 +115,18 @@ void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts
 
 namespace {
 
-// The turn hook's rotation is chosen outside the lock: it calls the engine.
-bool takeTurnHook(Session& session, const mpv_event& event) {
-  if (event.event_id != MPV_EVENT_HOOK || event.reply_userdata != kTurnHookId) return false;
-  turnForFile(session, *static_cast<const mpv_event_hook*>(event.data));
-  return true;
-}
-
 bool takeHook(Session& session, const mpv_event& event) {
-  return takeTurnHook(session, event) || engine::takeUrlHook<Session, loadStateOf>(session, event);
+  return engine::takeUrlHook<Session, loadStateOf>(session, event);
 }
 
-// The stream's rotation as the turn began, and the new one where the event
-// changed it (-1: unchanged): a new turn is queued after the lock.
-struct SessionTurn {
-  int rotationBefore = 0;
-  int trackRotation = -1;
-};
-
-void beginTurnLocked(Session& session, SessionTurn& turn) REQUIRES(session.stateMutex) {
-  turn.rotationBefore = session.streamRotation;
-}
+struct SessionTurn {};
 
 // A wait for data that made no progress for the bound ends the load, and a
 // live outage reloads its source. The stop or reload is queued under the
 // lock: a load marks the snapshot under it before it queues its own command,
 // so the engine gets the stop before any later load and never stops one.
 // Queuing an asynchronous command waits for nothing.
-void endTurnLocked(Session& session, SessionTurn& turn, int64_t nowNs)
-    REQUIRES(session.stateMutex) {
-  if (session.streamRotation != turn.rotationBefore) turn.trackRotation = session.streamRotation;
+void endTurnLocked(Session& session, SessionTurn&, int64_t nowNs) REQUIRES(session.stateMutex) {
   const engine::WaitStep step =
       engine::endWaitTurn(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
                           session.stallTimeoutSeconds, nowNs);
@@ -153,17 +134,14 @@ void endTurnLocked(Session& session, SessionTurn& turn, int64_t nowNs)
 }
 
 // Event thread, stateMutex not held.
-void afterTurn(Session& session, const SessionTurn& turn) {
-  if (session.softwareRenderer && turn.trackRotation >= 0) {
-    followVideoTrack(session, turn.trackRotation);
-  }
+void afterTurn(Session& session, const SessionTurn&) {
   engine::followFieldFlags(session.mpv, session.deinterlacing, engine::eventClockNs());
 }
 
 constexpr engine::PlayerEvents<Session, SessionTurn> kSessionEvents{
     .rows = kSessionEventRows,
     .takeUnlocked = &takeHook,
-    .beginLocked = &beginTurnLocked,
+    .beginLocked = nullptr,
     .streamEndLocked = &handleStreamEndLocked,
     .endLocked = &endTurnLocked,
     .afterUnlocked = &afterTurn,

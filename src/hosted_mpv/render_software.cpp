@@ -34,7 +34,7 @@ void renderSoftwareBranch(const SessionRef& session) {
 
   // 64-byte aligned rows and start let the engine take its fast paths. A
   // rotated picture comes already turned by the engine's filter chain
-  // (rotation.h).
+  // (turn_watch.h).
   size_t stride = softwareStride(width);
   size_t size = stride * size_t(height);
   auto buffer = std::unique_ptr<uint8_t, decltype(&std::free)>(

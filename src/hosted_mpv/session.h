@@ -32,6 +32,7 @@
 #include "snapshot.h"
 #include "url_policy.h"
 #include "stream_end.h"
+#include "turn_watch.h"
 
 namespace hosted_mpv {
 
@@ -79,13 +80,9 @@ struct Session {
   engine::FieldFollower deinterlacing;
   // The schemes the engine may open (url_guard.h); absent: all.
   std::optional<engine::UrlPolicy> urlPolicy;
-  // Software path: the engine's video-rotate taken over at creation (-1 for
-  // "no") (rotation.h).
-  int requestedRotation = 0;
-
-  // Event thread only: the turn the software path's filter chain was last
-  // given (rotation.h).
-  int turnDegrees = 0;
+  // Software path: the turn of rotated video, made in the engine's filter
+  // chain; started by creation, stopped by teardown (turn_watch.h).
+  engine::TurnWatch turnWatch;
 
   // No lock: release stores, acquire loads, acquire-release exchanges.
   std::atomic<bool> running{false};
@@ -115,8 +112,6 @@ struct Session {
   engine::StreamWatch streamWatch GUARDED_BY(stateMutex);
   // The source's facts, its outage and the load a reload repeats.
   engine::LiveSource source GUARDED_BY(stateMutex);
-  // Rotation metadata of the selected video track (clockwise degrees).
-  int streamRotation GUARDED_BY(stateMutex) = 0;
   // The recording requests on their way and a failed target the engine
   // still holds, which the next load clears (recording_machine.h).
   engine::RecordingMachine recordingMachine GUARDED_BY(stateMutex);

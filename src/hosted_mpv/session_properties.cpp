@@ -16,34 +16,6 @@ constexpr auto kSnapshot = &Session::snapshot;
 using FactsAt = engine::MemberPath<&Session::source, &engine::LiveSource::facts>;
 using DurationAt = engine::MemberPath<kSnapshot, &SessionSnapshot::durationSeconds>;
 
-// Stores the rotation metadata of the selected video track of a track-list
-// value (0 when it has none). A list without a selected video track (the
-// engine's list while it opens the next file, or audio only) keeps the last
-// rotation: the frame on show is still that of the last video.
-void updateStreamRotationLocked(Session& session, const mpv_node& node)
-    REQUIRES(session.stateMutex) {
-  if (node.format != MPV_FORMAT_NODE_ARRAY || !node.u.list) return;
-  constexpr engine::NodeReading kFirst = kSessionListReading.nodes;
-  const mpv_node_list& list = *node.u.list;
-  for (int i = 0; i < list.num; ++i) {
-    const mpv_node& element = list.values[i];
-    const mpv_node* type = engine::findMapValue(element, "type", kFirst, MPV_FORMAT_STRING);
-    const mpv_node* selected = engine::findMapValue(element, "selected", kFirst, MPV_FORMAT_FLAG);
-    if (!type || engine::readNodeString(*type) != "video" || !selected ||
-        !engine::readNodeFlag(*selected)) {
-      continue;
-    }
-    const mpv_node* rotation =
-        engine::findMapValue(element, "demux-rotation", kFirst, MPV_FORMAT_INT64);
-    int64_t degrees = 0;
-    if (!rotation || !engine::readLenientId(*rotation, degrees, kSessionListReading.idOverflow)) {
-      degrees = 0;
-    }
-    session.streamRotation = int(((degrees % 360) + 360) % 360);
-    return;
-  }
-}
-
 // The selections come from the list's "selected" marks and then from each
 // "aid" / "sid" value.
 void applyTrackListLocked(Session& session, const mpv_node& node) REQUIRES(session.stateMutex) {
@@ -52,7 +24,6 @@ void applyTrackListLocked(Session& session, const mpv_node& node) REQUIRES(sessi
       engine::readTracks(node, "audio", kSessionListReading, &snapshot.media.selectedAudioTrackId);
   snapshot.media.subtitleTracks =
       engine::readTracks(node, "sub", kSessionListReading, &snapshot.media.selectedSubtitleTrackId);
-  updateStreamRotationLocked(session, node);
 }
 
 bool readSelection(const void* data, int64_t& id) {

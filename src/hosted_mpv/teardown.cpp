@@ -38,6 +38,9 @@ void destroySession(const SessionRef& session) {
     session->callbackContext = nullptr;
   }
 
+  // Before the engine: its client answers a hook it may hold.
+  engine::stopTurnWatch(session->turnWatch);
+
   if (session->displayLink) {
     displayLinkRelease(session->displayLink);
     session->displayLink = nullptr;

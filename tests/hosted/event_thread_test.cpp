@@ -502,29 +502,6 @@ TEST_F(EventThreadTest, TrackListAndSelections) {
   EXPECT_TRUE(snap().media.audioTracks.empty());
 }
 
-TEST_F(EventThreadTest, StreamRotationIsTheSelectedVideoTracks) {
-  MpvNodeBuilder b;
-  auto video = [&](int64_t id, bool selected, mpv_node rotation) {
-    return b.map({{"type", b.string("video")}, {"id", b.integer(id)},
-                  {"selected", b.flag(selected)}, {"demux-rotation", rotation}});
-  };
-  changeNode("track-list", b.array({video(1, false, b.integer(90)), video(2, true, b.integer(270))}));
-  EXPECT_EQ(session->streamRotation, 270);
-  changeNode("track-list", b.array({video(1, true, b.integer(-90))}));
-  EXPECT_EQ(session->streamRotation, 270);
-  changeNode("track-list", b.array({video(1, true, b.integer(450))}));
-  EXPECT_EQ(session->streamRotation, 90);
-  // No selected video (the list while the next file opens): the frame on show
-  // is still the last video's.
-  changeNode("track-list", b.array({video(1, false, b.integer(0))}));
-  EXPECT_EQ(session->streamRotation, 90);
-  changeNode("track-list", b.array({}));
-  EXPECT_EQ(session->streamRotation, 90);
-  changeNode("track-list", b.array({video(1, true, b.string("x"))}));
-  EXPECT_EQ(session->streamRotation, 0);
-  EXPECT_EQ(snap().media.selectedAudioTrackId, -1);
-}
-
 TEST_F(EventThreadTest, ChapterListShapesAndLimit) {
   MpvNodeBuilder b;
   std::vector<mpv_node> entries;
