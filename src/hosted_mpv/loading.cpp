@@ -47,10 +47,10 @@ int requestLoad(Session& session, const LoadRequest& request) {
     threads::MutexLock lock(session.stateMutex);
     SessionSnapshot& snapshot = session.snapshot;
     snapshot.streamUrl = request.url;
-    engine::applyLoadRequested(loadStateOf(session), kSessionStatusRules, snapshot.buffering);
+    engine::applyLoadRequested(loadStateOf(session), kSessionProfile.status, snapshot.buffering);
     engine::resetForNewFile<Session>(kSessionProperties, session);
     session.source.load = {request.url, options};
-    engine::recordingLoadRequested(engine::kHostedRecordingRules, session.recordingMachine,
+    engine::recordingLoadRequested(kSessionProfile.recording, session.recordingMachine,
                                    snapshot.recording);
     expectLoad(session.replies, loadId);
   }

@@ -23,7 +23,7 @@ using DurationAt = engine::MemberPath<kSnapshot, &SessionSnapshot::durationSecon
 void updateStreamRotationLocked(Session& session, const mpv_node& node)
     REQUIRES(session.stateMutex) {
   if (node.format != MPV_FORMAT_NODE_ARRAY || !node.u.list) return;
-  constexpr engine::NodeReading kFirst = kSessionListReading.nodes;
+  constexpr engine::NodeReading kFirst = kSessionProfile.lists.nodes;
   const mpv_node_list& list = *node.u.list;
   for (int i = 0; i < list.num; ++i) {
     const mpv_node& element = list.values[i];
@@ -36,7 +36,7 @@ void updateStreamRotationLocked(Session& session, const mpv_node& node)
     const mpv_node* rotation =
         engine::findMapValue(element, "demux-rotation", kFirst, MPV_FORMAT_INT64);
     int64_t degrees = 0;
-    if (!rotation || !engine::readLenientId(*rotation, degrees, kSessionListReading.idOverflow)) {
+    if (!rotation || !engine::readLenientId(*rotation, degrees, kSessionProfile.lists.idOverflow)) {
       degrees = 0;
     }
     session.streamRotation = int(((degrees % 360) + 360) % 360);
@@ -48,15 +48,15 @@ void updateStreamRotationLocked(Session& session, const mpv_node& node)
 // "aid" / "sid" value.
 void applyTrackListLocked(Session& session, const mpv_node& node) REQUIRES(session.stateMutex) {
   SessionSnapshot& snapshot = session.snapshot;
-  snapshot.media.audioTracks =
-      engine::readTracks(node, "audio", kSessionListReading, &snapshot.media.selectedAudioTrackId);
-  snapshot.media.subtitleTracks =
-      engine::readTracks(node, "sub", kSessionListReading, &snapshot.media.selectedSubtitleTrackId);
+  snapshot.media.audioTracks = engine::readTracks(node, "audio", kSessionProfile.lists,
+                                                  &snapshot.media.selectedAudioTrackId);
+  snapshot.media.subtitleTracks = engine::readTracks(node, "sub", kSessionProfile.lists,
+                                                     &snapshot.media.selectedSubtitleTrackId);
   updateStreamRotationLocked(session, node);
 }
 
 bool readSelection(const void* data, int64_t& id) {
-  return engine::parseWholeInteger(rawString(data), id, kSessionListReading.idOverflow);
+  return engine::parseWholeInteger(rawString(data), id, kSessionProfile.lists.idOverflow);
 }
 
 // Engines before 0.36 report "no override" as a negative number ("-1.000000");
@@ -72,7 +72,7 @@ std::string normalizeAspectOverride(const std::string& value) {
 const std::array<Row, 11> kPlaybackRows{{
     engine::fileValueRow<0, kSnapshot, &SessionSnapshot::positionSeconds>("time-pos"),
     engine::durationRow<FactsAt, DurationAt>(),
-    engine::pauseRow<Session, loadStateOf, kSessionStatusRules>(),
+    engine::pauseRow<Session, loadStateOf, kSessionProfile>(),
     // The engine's scale, 100 for full volume, as the snapshot keeps it.
     engine::settingRow<kSnapshot, &SessionSnapshot::volume>("volume"),
     engine::valueRow<kSnapshot, &SessionSnapshot::streamUrl>("path"),
@@ -110,13 +110,13 @@ const std::array<Row, 11> kPlaybackRows{{
        s.snapshot.aspectOverride = normalizeAspectOverride(stringValue(d));
      },
      nullptr, nullptr, /*playerSetting=*/true},
-    engine::eofReachedRow<Session, loadStateOf, kSessionStatusRules>(),
+    engine::eofReachedRow<Session, loadStateOf, kSessionProfile>(),
 }};
 
 const std::array<Row, 1> kChapterRows{{
     {"chapter-list", MPV_FORMAT_NODE,
      [](Session& s, const void* d) REQUIRES(s.stateMutex) {
-       s.snapshot.media.chapters = engine::readChapters(nodeValue(d), kSessionListReading);
+       s.snapshot.media.chapters = engine::readChapters(nodeValue(d), kSessionProfile.lists);
      },
      nullptr, [](Session& s) REQUIRES(s.stateMutex) { s.snapshot.media.chapters.clear(); }},
 }};

@@ -50,7 +50,7 @@ void destroySession(const SessionRef& session) {
 
   {
     threads::MutexLock lock(session->stateMutex);
-    session->snapshot.status = SessionStatus::closed;
+    session->snapshot.status = engine::PlaybackStatus::closed;
   }
 
   runOnMainThread([&] {

@@ -18,6 +18,17 @@ const char* const kFailureLine = "Failed opening output file.\n";
 enum class From { idle, running, failed, starting, startingFailed, stopping };
 enum class Input { start, stop, replyOk, replyRefused, failure, load, closing, clearFailed };
 
+// The two players' rules, as their profiles set them (helper_profile.h,
+// session_profile.h).
+constexpr RecordingRules kHelperRecordingRules{.showAtOnce = false,
+                                               .clearFailedTargetAtOnce = true,
+                                               .loadKeepsTarget = true,
+                                               .loadAlwaysClearsTarget = true};
+constexpr RecordingRules kHostedRecordingRules{.showAtOnce = true,
+                                               .clearFailedTargetAtOnce = false,
+                                               .loadKeepsTarget = false,
+                                               .loadAlwaysClearsTarget = false};
+
 struct Player {
   const RecordingRules& rules;
   uint64_t loadClearId;  // the hosted module expects the load's clear's reply
