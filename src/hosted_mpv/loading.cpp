@@ -54,11 +54,8 @@ int requestLoad(Session& session, const LoadRequest& request) {
                                    snapshot.recording);
     expectLoad(session.replies, loadId);
   }
-  // An engine without the index argument would refuse the index form and log
-  // that refusal as an engine error, which would show in the snapshot for
-  // every load; such an engine gets the form without the index right away.
-  int status = engine::queueLoadfile(session.mpv, loadId, request.url, options,
-                                     engine::loadfileTakesIndex());
+  int status =
+      engine::sendLoadfile(session.mpv, kSessionProfile.loadfile, loadId, request.url, options);
   if (status < 0) {
     {
       threads::MutexLock lock(session.stateMutex);

@@ -4,6 +4,8 @@
 #include <limits>
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "call_conventions.h"
 #include "creation.h"
@@ -42,19 +44,15 @@ std::optional<engine::UrlPolicy> readUrlPolicy(const Napi::CallbackInfo& info) {
   const char* kMessage = "allowedSchemes must be an array of URL schemes such as \"https\".";
   if (!schemes.IsArray()) throw Napi::TypeError::New(info.Env(), kMessage);
   auto array = schemes.As<Napi::Array>();
-  engine::UrlPolicy policy;
+  std::vector<std::string> texts;
   for (uint32_t i = 0, count = array.Length(); i < count; ++i) {
     Napi::Value element = array.Get(i);
-    engine::UrlPolicy one;
-    std::string error;
-    // One scheme per element: a comma would smuggle in a second.
-    if (!element.IsString() ||
-        !engine::parseUrlPolicy(element.As<Napi::String>().Utf8Value(), one, error) ||
-        one.schemes.size() != 1) {
-      throw Napi::TypeError::New(info.Env(), kMessage);
-    }
-    policy.schemes.push_back(one.schemes.front());
+    if (!element.IsString()) throw Napi::TypeError::New(info.Env(), kMessage);
+    texts.push_back(element.As<Napi::String>().Utf8Value());
   }
+  engine::UrlPolicy policy;
+  if (!engine::urlPolicyFromSchemes(texts, policy))
+    throw Napi::TypeError::New(info.Env(), kMessage);
   return policy;
 }
 
