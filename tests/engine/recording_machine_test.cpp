@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "../../src/helper/helper_profile.h"
+#include "../../src/hosted_mpv/session_profile.h"
+
 using namespace engine;
 
 namespace {
@@ -18,16 +21,9 @@ const char* const kFailureLine = "Failed opening output file.\n";
 enum class From { idle, running, failed, starting, startingFailed, stopping };
 enum class Input { start, stop, replyOk, replyRefused, failure, load, closing, clearFailed };
 
-// The two players' rules, as their profiles set them (helper_profile.h,
-// session_profile.h).
-constexpr RecordingRules kHelperRecordingRules{.showAtOnce = false,
-                                               .clearFailedTargetAtOnce = true,
-                                               .loadKeepsTarget = true,
-                                               .loadAlwaysClearsTarget = true};
-constexpr RecordingRules kHostedRecordingRules{.showAtOnce = true,
-                                               .clearFailedTargetAtOnce = false,
-                                               .loadKeepsTarget = false,
-                                               .loadAlwaysClearsTarget = false};
+// The two players' own rules.
+const RecordingRules& kHelperRecordingRules = frame_helper::kHelperProfile.recording;
+const RecordingRules& kHostedRecordingRules = hosted_mpv::kSessionProfile.recording;
 
 struct Player {
   const RecordingRules& rules;

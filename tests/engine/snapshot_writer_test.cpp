@@ -9,26 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "../../src/helper/helper_profile.h"
+#include "../../src/hosted_mpv/session_profile.h"
 #include "snapshot_text.h"
 
 using namespace engine;
 
 namespace {
 
-// The two players' rules, as their profiles set them (helper_profile.h,
-// session_profile.h).
-constexpr SnapshotRules kHelperRules{.showsPictureSize = true,
-                                     .positionNeverNegative = true,
-                                     .volumeCeiling = 1.5,
-                                     .selectedIdBeforeTracks = false,
-                                     .trackSelectedFromId = true,
-                                     .leavesOutEmptyGroups = false};
-constexpr SnapshotRules kHostedRules{.showsPictureSize = false,
-                                     .positionNeverNegative = false,
-                                     .volumeCeiling = std::numeric_limits<double>::infinity(),
-                                     .selectedIdBeforeTracks = true,
-                                     .trackSelectedFromId = false,
-                                     .leavesOutEmptyGroups = true};
+// The two players' own rules.
+const SnapshotRules& kHelperRules = frame_helper::kHelperProfile.snapshot;
+const SnapshotRules& kHostedRules = hosted_mpv::kSessionProfile.snapshot;
 
 // A player's record, as far as the snapshot reads it.
 struct Record {
