@@ -80,8 +80,9 @@ TEST_F(EventThreadTest, WarnLinesAreOnlyWritten) {
 TEST_F(EventThreadTest, ErrorLinesDescribeOnlyALoadThatHasNotStartedPlaying) {
   // Written out always; never a status change; in the snapshot only while
   // loading or failed.
-  for (auto status : {engine::PlaybackStatus::playing, engine::PlaybackStatus::paused, engine::PlaybackStatus::ended,
-                      engine::PlaybackStatus::idle, engine::PlaybackStatus::closed}) {
+  for (auto status : {engine::PlaybackStatus::playing, engine::PlaybackStatus::paused,
+                      engine::PlaybackStatus::ended, engine::PlaybackStatus::idle,
+                      engine::PlaybackStatus::closed}) {
     snap().status = status;
     EXPECT_EQ(log("demux", "error", "bad packet\n"),
               "[hosted-mpv][hosted-mpv-test][error] demux: bad packet\n");
