@@ -103,8 +103,7 @@ std::string protocolWhitelist(const UrlPolicy& policy) {
   };
   for (const std::string& scheme : policy.schemes) add(scheme);
   for (std::string_view transport : kTransports) {
-    if (std::find(policy.schemes.begin(), policy.schemes.end(), transport) ==
-        policy.schemes.end()) {
+    if (std::find(policy.schemes.begin(), policy.schemes.end(), transport) == policy.schemes.end()) {
       add(transport);
     }
   }
@@ -112,35 +111,11 @@ std::string protocolWhitelist(const UrlPolicy& policy) {
 }
 
 const std::vector<std::string_view> kPolicyLoadOptions = {
-    "start",
-    "end",
-    "force-media-title",
-    "user-agent",
-    "referrer",
-    "http-header-fields",
-    "cache",
-    "cache-secs",
-    "cache-pause",
-    "cache-pause-wait",
-    "demuxer-max-bytes",
-    "demuxer-max-back-bytes",
-    "demuxer-readahead-secs",
-    "network-timeout",
-    "hls-bitrate",
-    "pause",
-    "mute",
-    "volume",
-    "speed",
-    "aid",
-    "sid",
-    "vid",
-    "alang",
-    "slang",
-    "sub-delay",
-    "audio-delay",
-    "video-aspect-override",
-    "loop-file",
-    "deinterlace",
+    "start", "end", "force-media-title", "user-agent", "referrer", "http-header-fields",
+    "cache", "cache-secs", "cache-pause", "cache-pause-wait", "demuxer-max-bytes",
+    "demuxer-max-back-bytes", "demuxer-readahead-secs", "network-timeout", "hls-bitrate",
+    "pause", "mute", "volume", "speed", "aid", "sid", "vid", "alang", "slang",
+    "sub-delay", "audio-delay", "video-aspect-override", "loop-file", "deinterlace",
 };
 
 std::string loadOptionRefusal(std::string_view name, std::string_view value, bool underPolicy) {
@@ -152,8 +127,9 @@ std::string loadOptionRefusal(std::string_view name, std::string_view value, boo
   if (holdsLineBreakOrNul(value)) {
     return "Load option refused: the value of " + quoted(name) + " holds a line break or NUL";
   }
-  if (underPolicy && std::find(kPolicyLoadOptions.begin(), kPolicyLoadOptions.end(),
-                               lowerText(name)) == kPolicyLoadOptions.end()) {
+  if (underPolicy &&
+      std::find(kPolicyLoadOptions.begin(), kPolicyLoadOptions.end(), lowerText(name)) ==
+          kPolicyLoadOptions.end()) {
     return "Load option refused: " + quoted(name) + " is not allowed with allowedSchemes";
   }
   return "";

@@ -22,7 +22,7 @@ void clearFileFactsLocked(HelperState& state) REQUIRES(state.stateMutex);
 // The part of `state` the shared playback rules change.
 inline engine::LoadState loadStateOf(HelperState& state) REQUIRES(state.stateMutex) {
   return {state.status, state.error,       state.errorFromEngine, state.fileLoaded,
-          state.paused, state.streamWatch, state.loadPending,     state.source};
+          state.paused, state.streamWatch, state.loadPending, state.source};
 }
 
 }  // namespace frame_helper

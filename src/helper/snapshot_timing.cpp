@@ -1,5 +1,6 @@
 #include "snapshot_timing.h"
 
+
 #include "json_writer.h"
 #include "output_lines.h"
 #include "shm_ring.h"

@@ -100,9 +100,8 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
     std::string renderer;
     dispatchSync(*session->renderQueue, [&] { renderer = openGLRendererName(*session); });
     if (isSoftwareRasteriserName(renderer)) {
-      traceSession(session.get(),
-                   "OpenGL renderer " + renderer +
-                       " is a software rasteriser; falling back to software renderer.");
+      traceSession(session.get(), "OpenGL renderer " + renderer +
+                                      " is a software rasteriser; falling back to software renderer.");
       if (!switchToSoftwareView(*session)) throw fail("Failed to create hosted MPV fallback view.");
     }
   }

@@ -19,8 +19,8 @@ extern const std::array<engine::PropertyRow<Session>, 30> kSessionProperties;
 // The part of the session the shared playback rules change.
 inline engine::LoadState loadStateOf(Session& session) REQUIRES(session.stateMutex) {
   return {session.snapshot.status, session.snapshot.error, session.snapshot.errorFromEngine,
-          session.fileLoaded,      session.paused,         session.streamWatch,
-          session.loadPending,     session.source};
+          session.fileLoaded, session.paused, session.streamWatch, session.loadPending,
+          session.source};
 }
 
 }  // namespace hosted_mpv
