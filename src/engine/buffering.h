@@ -64,21 +64,19 @@ bool stallExpired(Buffering& buffering, bool userPaused, int64_t nowNs, int64_t 
 void noteSeek(Buffering& buffering);
 
 // The load ends in error; the player then stops the engine's file.
-template <typename Status, typename Word>
-void applyStreamStopped(LoadState<Status> load, const StatusRules<Word>& rules,
-                        Buffering& buffering, double timeoutSeconds) {
+inline void applyStreamStopped(LoadState load, const StatusRules& /*rules*/, Buffering& buffering,
+                               double timeoutSeconds) {
   buffering = Buffering{};
   buffering.stalled = true;
-  load.status = rules.error;
+  load.status = PlaybackStatus::error;
   load.error = streamStoppedText(timeoutSeconds);
   load.errorFromEngine = false;
 }
 
 // A wait for data that made no progress for the bound ends the load: true
 // when it did, and the player then queues a stop of the engine's file.
-template <typename Status, typename Word>
-bool expireStalledLoad(LoadState<Status> load, const StatusRules<Word>& rules, Buffering& buffering,
-                       double timeoutSeconds, int64_t nowNs) {
+inline bool expireStalledLoad(LoadState load, const StatusRules& rules, Buffering& buffering,
+                              double timeoutSeconds, int64_t nowNs) {
   const auto timeoutNs = static_cast<int64_t>(timeoutSeconds * 1e9);
   if (!stallExpired(buffering, load.paused, nowNs, timeoutNs)) return false;
   applyStreamStopped(load, rules, buffering, timeoutSeconds);
@@ -91,10 +89,8 @@ bool expireStalledLoad(LoadState<Status> load, const StatusRules<Word>& rules, B
 // between) and its end-of-file flag. The start of the next file ends the
 // pending mark: the engine drops a load replaced before it started, so that
 // start is the latest load's.
-template <typename Status, typename Word>
-void applyLoadRequested(LoadState<Status> load, const StatusRules<Word>& rules,
-                        Buffering& buffering) {
-  load.status = rules.loading;
+inline void applyLoadRequested(LoadState load, const StatusRules& /*rules*/, Buffering& buffering) {
+  load.status = PlaybackStatus::loading;
   load.error.clear();
   load.errorFromEngine = false;
   load.fileLoaded = false;
@@ -104,17 +100,13 @@ void applyLoadRequested(LoadState<Status> load, const StatusRules<Word>& rules,
 }
 
 // A load the engine refused never starts.
-template <typename Status>
-void withdrawLoadRequest(LoadState<Status> load) {
-  load.loadPending = false;
-}
+inline void withdrawLoadRequest(LoadState load) { load.loadPending = false; }
 
 // An outage's turn: the wait shows; a reload goes out when the last one
 // failed and its delay passed; the bound, counted over the whole outage, ends
 // the load with the engine's last words on it.
-template <typename Status, typename Word>
-WaitStep stepOutage(LoadState<Status> load, const StatusRules<Word>& rules, Buffering& buffering,
-                    double timeoutSeconds, int64_t nowNs) {
+inline WaitStep stepOutage(LoadState load, const StatusRules& rules, Buffering& buffering,
+                           double timeoutSeconds, int64_t nowNs) {
   LiveOutage& outage = load.source.outage;
   buffering.active = true;
   buffering.percent = -1;
@@ -139,9 +131,8 @@ WaitStep stepOutage(LoadState<Status> load, const StatusRules<Word>& rules, Buff
 
 // The end of each event turn: an outage's step, or else the stall bound's.
 // The player then queues what it says (queueReload or "stop").
-template <typename Status, typename Word>
-WaitStep endWaitTurn(LoadState<Status> load, const StatusRules<Word>& rules, Buffering& buffering,
-                     double timeoutSeconds, int64_t nowNs) {
+inline WaitStep endWaitTurn(LoadState load, const StatusRules& rules, Buffering& buffering,
+                            double timeoutSeconds, int64_t nowNs) {
   if (inOutage(load.source.outage, LiveOutage::Phase::waiting)) {
     return stepOutage(load, rules, buffering, timeoutSeconds, nowNs);
   }
@@ -168,9 +159,8 @@ inline bool isEndOfStalledLoad(const Buffering& buffering, const mpv_event_end_f
 
 // The end of a file: the rules' end, but for the end of a load the bound
 // stopped and of one a newer load replaces.
-template <typename Status, typename Word>
-void applyEndFileEvent(LoadState<Status> load, const StatusRules<Word>& rules,
-                       const Buffering& buffering, const mpv_event& event, bool running) {
+inline void applyEndFileEvent(LoadState load, const StatusRules& rules, const Buffering& buffering,
+                              const mpv_event& event, bool running) {
   const auto* endFile = static_cast<const mpv_event_end_file*>(event.data);
   if (load.loadPending || isEndOfStalledLoad(buffering, endFile)) return;
   applyEndFile(load, rules, endFile, running);

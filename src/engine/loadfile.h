@@ -30,6 +30,19 @@ int loadfileWithFallback(bool withIndex, Issue issue) {
 // A load's per-file options, in the order given.
 using LoadOptions = std::vector<std::pair<std::string, std::string>>;
 
+// How a player hands the engine a load (player_profile.h).
+enum class LoadfileCall {
+  // The caller waits for the engine's verdict; the options go as the
+  // engine's option text (loadOptionsText), none at all without options.
+  waited,
+  // Queued with a reply id (queueLoadfile); the verdict comes as its reply.
+  queued,
+};
+
+// Options as the engine's text takes them: name=%<byte length>%value joined
+// by commas.
+std::string loadOptionsText(const LoadOptions& options);
+
 // Queues "loadfile" url "replace" -1 {options} with `replyId` (with
 // `withIndex`). An engine whose "loadfile" has no index argument refuses that
 // form with MPV_ERROR_INVALID_PARAMETER at once; then the form without the
@@ -38,5 +51,12 @@ using LoadOptions = std::vector<std::pair<std::string, std::string>>;
 // Waits for nothing: may be called under a player's lock.
 int queueLoadfile(mpv_handle* mpv, uint64_t replyId, const std::string& url,
                   const LoadOptions& options, bool withIndex);
+
+// "loadfile" url "replace" in the way `call` says, with the index argument
+// when this engine takes it (loadfileTakesIndex). `replyId` is that of a
+// queued call. The engine's status: for a waited call its verdict on the
+// load, for a queued one whether it was queued.
+int sendLoadfile(mpv_handle* mpv, LoadfileCall call, uint64_t replyId, const std::string& url,
+                 const LoadOptions& options);
 
 }  // namespace engine

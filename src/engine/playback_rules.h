@@ -1,10 +1,11 @@
 // The playback rules both players apply to the engine's file events, pause
 // and log lines (docs/playback-rules.md, "Playback rules (both players)").
 //
-// Each player keeps its own record (the helper a text status, the hosted
-// module an enumeration read by its snapshot export) and hands the rules a
-// LoadState of references into it, with its own status words: the rules are
+// Each player keeps its own record and hands the rules a LoadState of
+// references into it, with its StatusRules (player_profile.h): the rules are
 // written once without changing what either record or its readers hold.
+// Every rule takes the player's StatusRules, whether or not it consults them,
+// so that a new difference between the players changes no caller.
 // The caller holds the lock that guards the record.
 #pragma once
 
@@ -15,22 +16,15 @@
 #include <string_view>
 
 #include "live_source.h"
+#include "playback_status.h"
 #include "property_table.h"
 #include "stream_end.h"
 #include "thread_annotations.h"
 
 namespace engine {
 
-// The words of one player's status: texts for the helper, enumerators for
-// the hosted module; and where the players' rules differ.
-template <typename Word>
+// Where the players' status rules differ.
 struct StatusRules {
-  Word idle;
-  Word loading;
-  Word playing;
-  Word paused;
-  Word ended;
-  Word error;
   // "eof-reached" ends a loaded file only while the player runs, not while
   // it is being torn down.
   bool eofReachedNeedsRunning;
@@ -41,9 +35,8 @@ struct StatusRules {
 };
 
 // The part of a player's record the rules change.
-template <typename Status>
 struct LoadState {
-  Status& status;
+  PlaybackStatus& status;
   std::string& error;
   bool& errorFromEngine;
   bool& fileLoaded;
@@ -75,18 +68,17 @@ inline bool isFailureLevel(std::string_view level) { return level == "error" || 
 // the load before it: a fatal line is held and names this load's failure
 // only if it fails, and nothing shows while it loads. Once the load failed,
 // the lines that follow are its own words; once playing, the engine recovered.
-template <typename Status, typename Word>
-void applyFailureLine(LoadState<Status> load, const StatusRules<Word>& rules,
-                      std::string_view level, const char* text) {
+inline void applyFailureLine(LoadState load, const StatusRules& /*rules*/, std::string_view level,
+                             const char* text) {
   if (!isFailureLevel(level) || !load.watch.refusal.empty()) return;
-  if (load.status == rules.loading) {
+  if (load.status == PlaybackStatus::loading) {
     if (level == "fatal") {
       load.watch.heldFatalLine = text;
       load.watch.heldFatal = true;
     }
     return;
   }
-  if (load.status != rules.error) return;
+  if (load.status != PlaybackStatus::error) return;
   // The engine separates its messages with blank lines: they say nothing.
   if (std::string_view(text).find_first_not_of(" \t\r\n") == std::string_view::npos) return;
   load.error = text;
@@ -96,9 +88,8 @@ void applyFailureLine(LoadState<Status> load, const StatusRules<Word>& rules,
 // A file the URL policy refused (url_guard.h), or a load refused before it
 // reached the engine: the refusal is the error until the next file starts,
 // whatever the engine then says about the file it stops or fails to open.
-template <typename Status, typename Word>
-void applyRefusal(LoadState<Status> load, const StatusRules<Word>& rules, std::string text) {
-  load.status = rules.error;
+inline void applyRefusal(LoadState load, const StatusRules& /*rules*/, std::string text) {
+  load.status = PlaybackStatus::error;
   load.error = text;
   load.errorFromEngine = false;
   load.fileLoaded = false;
@@ -108,12 +99,11 @@ void applyRefusal(LoadState<Status> load, const StatusRules<Word>& rules, std::s
 
 // The start of an outage's reload keeps the status the wait is shown beside;
 // one that starts after the bound gave up changes nothing.
-template <typename Status, typename Word>
-void applyStartFile(LoadState<Status> load, const StatusRules<Word>& rules) {
+inline void applyStartFile(LoadState load, const StatusRules& /*rules*/) {
   load.loadPending = false;
   const LiveOutage& outage = load.source.outage;
   if (inOutage(outage, LiveOutage::Phase::gaveUp)) return;
-  if (!inOutage(outage, LiveOutage::Phase::waiting)) load.status = rules.loading;
+  if (!inOutage(outage, LiveOutage::Phase::waiting)) load.status = PlaybackStatus::loading;
   load.error.clear();
   load.errorFromEngine = false;
   load.fileLoaded = false;
@@ -123,12 +113,11 @@ void applyStartFile(LoadState<Status> load, const StatusRules<Word>& rules) {
 // Whatever the engine complained about while opening (outputs and decoders
 // tried in turn, a late line of a replaced load), it recovered.
 // A reload that loads ends the outage.
-template <typename Status, typename Word>
-void applyFileLoaded(LoadState<Status> load, const StatusRules<Word>& rules) {
+inline void applyFileLoaded(LoadState load, const StatusRules& /*rules*/) {
   if (inOutage(load.source.outage, LiveOutage::Phase::gaveUp)) return;
   load.source.outage = LiveOutage{};
   load.fileLoaded = true;
-  load.status = load.paused ? rules.paused : rules.playing;
+  load.status = load.paused ? PlaybackStatus::paused : PlaybackStatus::playing;
   load.error.clear();
   load.errorFromEngine = false;
   load.watch.heldFatalLine.clear();
@@ -139,9 +128,8 @@ void applyFileLoaded(LoadState<Status> load, const StatusRules<Word>& rules) {
 // still changes the status.
 // A live HLS source that ends or fails after it played is in an outage; a
 // reload of it that fails leaves the outage waiting, with the engine's words.
-template <typename Status, typename Word>
-void applyEndFile(LoadState<Status> load, const StatusRules<Word>& rules,
-                  const mpv_event_end_file* endFile, bool running) {
+inline void applyEndFile(LoadState load, const StatusRules& rules,
+                         const mpv_event_end_file* endFile, bool running) {
   const int reason = endFile ? endFile->reason : -1;
   const bool failedOrEnded =
       reason == MPV_END_FILE_REASON_EOF || reason == MPV_END_FILE_REASON_ERROR;
@@ -164,13 +152,13 @@ void applyEndFile(LoadState<Status> load, const StatusRules<Word>& rules,
   }
   switch (reason) {
     case MPV_END_FILE_REASON_EOF:
-      if (running) load.status = rules.ended;
+      if (running) load.status = PlaybackStatus::ended;
       break;
     case MPV_END_FILE_REASON_ERROR:
       if (!load.watch.refusal.empty()) {
         load.error = load.watch.refusal;
         load.errorFromEngine = false;
-        load.status = rules.error;
+        load.status = PlaybackStatus::error;
         break;
       }
       // A fatal line of this load (the engine's own words) is kept.
@@ -183,18 +171,18 @@ void applyEndFile(LoadState<Status> load, const StatusRules<Word>& rules,
         load.error = endFile->error < 0 ? mpv_error_string(endFile->error) : "Playback failed.";
         if (rules.failedEndClearsEngineMark) load.errorFromEngine = false;
       }
-      load.status = rules.error;
+      load.status = PlaybackStatus::error;
       break;
     case MPV_END_FILE_REASON_REDIRECT:
       if (running) {
-        load.status = rules.loading;
+        load.status = PlaybackStatus::loading;
         load.error.clear();
         load.errorFromEngine = false;
         load.fileLoaded = false;
       }
       break;
     default:
-      if (running && load.watch.refusal.empty()) load.status = rules.idle;
+      if (running && load.watch.refusal.empty()) load.status = PlaybackStatus::idle;
       break;
   }
 }
@@ -202,57 +190,54 @@ void applyEndFile(LoadState<Status> load, const StatusRules<Word>& rules,
 // At the end of a stream ("ended"), one cut short carries why in `error`;
 // the status stays "ended" as for any end, so the last frame stays and the
 // next load plays. A stream that played out carries no error.
-template <typename Status, typename Word>
-void applyStreamEnd(LoadState<Status> load, const StatusRules<Word>& rules,
-                    const StreamEndFacts& facts) {
-  if (load.status != rules.ended) return;
+inline void applyStreamEnd(LoadState load, const StatusRules& /*rules*/,
+                           const StreamEndFacts& facts) {
+  if (load.status != PlaybackStatus::ended) return;
   std::string text = cutStreamText(load.watch, facts);
   if (!text.empty()) load.error = std::move(text);
 }
 
 // A pause moves only a loaded file that plays or is paused.
-template <typename Status, typename Word>
-void applyPause(LoadState<Status> load, const StatusRules<Word>& rules, bool paused) {
+inline void applyPause(LoadState load, const StatusRules& /*rules*/, bool paused) {
   load.paused = paused;
-  if (load.status != rules.loading && load.status != rules.ended && load.status != rules.error &&
-      load.fileLoaded) {
-    load.status = paused ? rules.paused : rules.playing;
+  if (load.status != PlaybackStatus::loading && load.status != PlaybackStatus::ended &&
+      load.status != PlaybackStatus::error && load.fileLoaded) {
+    load.status = paused ? PlaybackStatus::paused : PlaybackStatus::playing;
   }
 }
 
-template <typename Status, typename Word>
-void applyEofReached(LoadState<Status> load, const StatusRules<Word>& rules, bool reached,
-                     bool running) {
+inline void applyEofReached(LoadState load, const StatusRules& rules, bool reached, bool running) {
   if (!reached || !load.fileLoaded) return;
   if (rules.eofReachedNeedsRunning && !running) return;
   if (running && reloadsAfterOutage(load.source.facts)) {
     if (inOutage(load.source.outage, LiveOutage::Phase::none)) beginOutage(load.source.outage);
     return;
   }
-  load.status = rules.ended;
+  load.status = PlaybackStatus::ended;
 }
 
 // The rows of "pause" and "eof-reached" in a player's property table: the
 // rules above on the LoadState that `LoadStateOf(record)` gives, with the
-// player's `Rules`; "eof-reached" also reads the record's `running` flag.
+// player's `Profile` (player_profile.h); "eof-reached" also reads the record's `running` flag.
 // A player applies its rows under its state lock, which a row made for any
 // Record cannot name: the rows are left out of the lock analysis.
-template <typename Record, auto LoadStateOf, const auto& Rules>
+template <typename Record, auto LoadStateOf, const auto& Profile>
 constexpr PropertyRow<Record> pauseRow() {
   return {"pause",
           MPV_FORMAT_FLAG,
-          [](Record& r, const void* d)
-              NO_THREAD_SAFETY_ANALYSIS { applyPause(LoadStateOf(r), Rules, flagValue(d)); },
+          [](Record& r, const void* d) NO_THREAD_SAFETY_ANALYSIS {
+            applyPause(LoadStateOf(r), Profile.status, flagValue(d));
+          },
           nullptr,
           nullptr,
           /*playerSetting=*/true};
 }
 
-template <typename Record, auto LoadStateOf, const auto& Rules>
+template <typename Record, auto LoadStateOf, const auto& Profile>
 constexpr PropertyRow<Record> eofReachedRow() {
   return {"eof-reached", MPV_FORMAT_FLAG,
           [](Record& r, const void* d) NO_THREAD_SAFETY_ANALYSIS {
-            applyEofReached(LoadStateOf(r), Rules, flagValue(d),
+            applyEofReached(LoadStateOf(r), Profile.status, flagValue(d),
                             r.running.load(std::memory_order_acquire));
           },
           nullptr, nullptr};

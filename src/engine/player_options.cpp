@@ -12,4 +12,12 @@ void setEmbeddedPlayerOptions(mpv_handle* mpv) {
   mpv_set_option_string(mpv, "ytdl", "no");
 }
 
+std::optional<std::pair<std::string, std::string>> splitOptionText(std::string_view text) {
+  const size_t equals = text.find('=');
+  if (equals == std::string_view::npos || equals == 0 || equals + 1 == text.size()) {
+    return std::nullopt;
+  }
+  return std::pair<std::string, std::string>(text.substr(0, equals), text.substr(equals + 1));
+}
+
 }  // namespace engine

@@ -3,6 +3,11 @@
 
 #include <mpv/client.h>
 
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
 namespace engine {
 
 // An embedded player: frames through the render API ("vo=libmpv"), idle
@@ -11,5 +16,9 @@ namespace engine {
 // pause would carry over and bring the next load up paused, so a pause is
 // only ever the caller's; the end still shows through "eof-reached".
 void setEmbeddedPlayerOptions(mpv_handle* mpv);
+
+// A caller's engine option given as "name=value", split at the first '=';
+// none without '=', with an empty name or an empty value.
+std::optional<std::pair<std::string, std::string>> splitOptionText(std::string_view text);
 
 }  // namespace engine

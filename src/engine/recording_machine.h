@@ -20,31 +20,29 @@
 
 namespace engine {
 
-// Where the two players differ; each keeps its own constant.
+// Where the two players differ; each player's profile holds its own
+// (player_profile.h).
 struct RecordingRules {
-  // Hosted: a start or stop shows in the snapshot as soon as it is asked and
-  // its reply confirms or corrects it; a refused start shows the recording
+  // A start or stop shows in the snapshot as soon as it is asked and its
+  // reply confirms or corrects it; a refused start shows the recording
   // stopped at the new target, and a recorder failure while a request is on
-  // its way is left to its reply. Helper: the snapshot waits for the reply, a
-  // refused start or stop only sets the error, and a recorder failure ends
-  // the recording shown meanwhile.
+  // its way is left to its reply. Without it the snapshot waits for the
+  // reply, a refused start or stop only sets the error, and a recorder
+  // failure ends the recording shown meanwhile.
   bool showAtOnce;
-  // Helper: every recorder failure marks the engine's target for clearing,
-  // and the player clears it as soon as it can (recordingClearFailedTarget)
-  // unless a recording runs by then. Hosted: only a failure that ends a
-  // running recording marks it, and the next start or load replaces it.
+  // Every recorder failure marks the engine's target for clearing, and the
+  // player clears it as soon as it can (recordingClearFailedTarget) unless a
+  // recording runs by then. Without it only a failure that ends a running
+  // recording marks it, and the next start or load replaces it.
   bool clearFailedTargetAtOnce;
-  // Helper: a load stops the recording but keeps its target and error.
-  // Hosted: a load forgets them too.
+  // A load stops the recording but keeps its target and error; without it a
+  // load forgets them too.
   bool loadKeepsTarget;
-  // Helper: every load clears the engine's target, which may hold a path
-  // whose failure is not handled yet. Hosted: only a running recording or a
+  // Every load clears the engine's target, which may hold a path whose
+  // failure is not handled yet; without it only a running recording or a
   // held failed target.
   bool loadAlwaysClearsTarget;
 };
-
-inline constexpr RecordingRules kHelperRecordingRules{false, true, true, true};
-inline constexpr RecordingRules kHostedRecordingRules{true, false, false, false};
 
 // A request on its way; id 0 is "none".
 struct PendingRecordRequest {

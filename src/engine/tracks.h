@@ -40,7 +40,7 @@ struct MediaLists {
   std::vector<Chapter> chapters;
 };
 
-// How a player reads track and chapter lists.
+// How a player reads track and chapter lists (its profile's, player_profile.h).
 struct ListReading {
   NodeReading nodes = NodeReading::exact;
   IntegerOverflow idOverflow = IntegerOverflow::reject;  // ids given as texts

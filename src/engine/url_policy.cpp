@@ -71,6 +71,17 @@ bool parseUrlPolicy(std::string_view list, UrlPolicy& policy, std::string& error
   return true;
 }
 
+bool urlPolicyFromSchemes(const std::vector<std::string>& texts, UrlPolicy& policy) {
+  policy.schemes.clear();
+  for (const std::string& text : texts) {
+    UrlPolicy one;
+    std::string error;
+    if (!parseUrlPolicy(text, one, error) || one.schemes.size() != 1) return false;
+    policy.schemes.push_back(one.schemes.front());
+  }
+  return true;
+}
+
 std::string urlRefusal(const UrlPolicy& policy, std::string_view url) {
   const std::string scheme = schemeOf(url);
   if (std::find(policy.schemes.begin(), policy.schemes.end(), scheme) != policy.schemes.end()) {

@@ -25,6 +25,11 @@ std::string schemeOf(std::string_view url);
 // nothing. False, with `error` set, for an entry that is not a scheme.
 bool parseUrlPolicy(std::string_view list, UrlPolicy& policy, std::string& error);
 
+// The policy of schemes given one per text (an application's array), each
+// read as parseUrlPolicy reads an entry. False when a text is not exactly one
+// scheme: a comma would smuggle in a second.
+bool urlPolicyFromSchemes(const std::vector<std::string>& texts, UrlPolicy& policy);
+
 // Empty when `url` may be opened, else the refusal:
 // URL refused: scheme "file" is not in allowedSchemes (http, https)
 std::string urlRefusal(const UrlPolicy& policy, std::string_view url);

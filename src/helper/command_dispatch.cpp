@@ -86,7 +86,7 @@ void refuseLoad(HelperState& state, const std::string& url, std::string refusal)
   {
     threads::MutexLock lock(state.stateMutex);
     state.streamUrl = url;
-    engine::applyRefusal(loadStateOf(state), kHelperStatusRules, std::move(refusal));
+    engine::applyRefusal(loadStateOf(state), kHelperProfile.status, std::move(refusal));
     state.snapshotDirty = true;
   }
   const char* stop[] = {"stop", nullptr};
@@ -101,42 +101,28 @@ void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.state
     return;
   }
   engine::RecordRequest clearRecording;
-  std::string options;
+  engine::LoadOptions options;
   {
     threads::MutexLock lock(state.stateMutex);
     // Also when the snapshot says no recording runs: the engine may still
     // hold a path it failed to open, and would record this file there.
-    clearRecording = engine::recordingLoadStarting(engine::kHelperRecordingRules,
-                                                   state.recordingMachine, state.recording, 0);
-    engine::recordingLoadRequested(engine::kHelperRecordingRules, state.recordingMachine,
+    clearRecording = engine::recordingLoadStarting(kHelperProfile.recording, state.recordingMachine,
+                                                   state.recording, 0);
+    engine::recordingLoadRequested(kHelperProfile.recording, state.recordingMachine,
                                    state.recording);
     state.streamUrl = url;
-    engine::applyLoadRequested(loadStateOf(state), kHelperStatusRules, state.buffering);
+    engine::applyLoadRequested(loadStateOf(state), kHelperProfile.status, state.buffering);
     clearFileFactsLocked(state);
     state.source.load = {url, loadOptionsOf(command)};
-    options = joinLoadOptions(state.source.load.options);
+    options = state.source.load.options;
     state.snapshotDirty = true;
   }
   sendRecordRequest(state, clearRecording);  // result ignored: the load goes on
-  int result;
-  if (options.empty()) {
-    const char* args[] = {"loadfile", url.c_str(), "replace", nullptr};
-    result = mpv_command(state.mpv, args);
-  } else {
-    // Engines before client API 2.3 take no index argument and refuse "-1"
-    // with error log lines of their own, so they get the short form at once.
-    result = engine::loadfileWithFallback(engine::loadfileTakesIndex(), [&](bool withIndex) {
-      const char* withIndexArgs[] = {"loadfile", url.c_str(),     "replace",
-                                     "-1",       options.c_str(), nullptr};
-      const char* withoutIndexArgs[] = {"loadfile", url.c_str(), "replace", options.c_str(),
-                                        nullptr};
-      return mpv_command(state.mpv, withIndex ? withIndexArgs : withoutIndexArgs);
-    });
-  }
+  const int result = engine::sendLoadfile(state.mpv, kHelperProfile.loadfile, 0, url, options);
   if (result < 0) {
     threads::MutexLock lock(state.stateMutex);
     engine::withdrawLoadRequest(loadStateOf(state));
-    state.status = "error";
+    state.status = engine::PlaybackStatus::error;
     state.error = mpv_error_string(result);
     state.snapshotDirty = true;
   }
@@ -232,21 +218,8 @@ engine::LoadOptions loadOptionsOf(const Command& command) {
   return options;
 }
 
-std::string joinLoadOptions(const engine::LoadOptions& options) {
-  std::string text;
-  for (const auto& [name, value] : options) {
-    if (!text.empty()) text += ',';
-    text += name;
-    text += "=%";
-    text += std::to_string(value.size());
-    text += '%';
-    text += value;
-  }
-  return text;
-}
-
 std::string buildLoadOptions(const Command& command) {
-  return joinLoadOptions(loadOptionsOf(command));
+  return engine::loadOptionsText(loadOptionsOf(command));
 }
 
 int32_t truncateToInt32(double value) {
@@ -262,19 +235,18 @@ void handleRecordCommand(HelperState& state, const Command& command) {
   {
     threads::MutexLock lock(state.stateMutex);
     const uint64_t id = ++state.recordingRequestCount;
-    request = path.empty()
-                  ? engine::recordingStopAsked(engine::kHelperRecordingRules,
-                                               state.recordingMachine, state.recording, id)
-                  : engine::recordingStartAsked(engine::kHelperRecordingRules,
-                                                state.recordingMachine, state.recording, id, path,
-                                                engine::formatUtcTimestamp(std::time(nullptr)));
+    request = path.empty() ? engine::recordingStopAsked(kHelperProfile.recording,
+                                                        state.recordingMachine, state.recording, id)
+                           : engine::recordingStartAsked(
+                                 kHelperProfile.recording, state.recordingMachine, state.recording,
+                                 id, path, engine::formatUtcTimestamp(std::time(nullptr)));
   }
   // The engine reports a file it cannot open only in its log, and the event
   // loop may handle that line before the result is taken below: the machine
   // keeps it for this start, whose result then settles a refused recording.
   const int result = sendRecordRequest(state, request);
   threads::MutexLock lock(state.stateMutex);
-  engine::recordingReplied(engine::kHelperRecordingRules, state.recordingMachine, state.recording,
+  engine::recordingReplied(kHelperProfile.recording, state.recordingMachine, state.recording,
                            request.replyId, result, result < 0 ? mpv_error_string(result) : "");
   state.snapshotDirty = true;
 }

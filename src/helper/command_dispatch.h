@@ -45,11 +45,7 @@ void closeEngineToCommands(HelperState& state) EXCLUDES(state.commandMutex, stat
 // the URL's source kind, sorted by name.
 engine::LoadOptions loadOptionsOf(const Command& command);
 
-// Options as the engine's text takes them: name=%<byte length>%value joined
-// by commas.
-std::string joinLoadOptions(const engine::LoadOptions& options);
-
-// A load's options (loadOptionsOf) joined.
+// A load's options (loadOptionsOf) as the engine's text (loadOptionsText).
 std::string buildLoadOptions(const Command& command);
 
 // A number truncated toward zero to 32 bits, saturating; not-a-number gives 0.

@@ -25,12 +25,12 @@ void handleLogMessageLocked(HelperState& state, const mpv_event& event) REQUIRES
   if (!line) return;
   engine::noteStreamLine(state.streamWatch, line->level, line->prefix, line->text);
   if (engine::isFailure(line->kind)) {
-    engine::applyFailureLine(loadStateOf(state), kHelperStatusRules, line->level, line->text);
+    engine::applyFailureLine(loadStateOf(state), kHelperProfile.status, line->level, line->text);
     // The engine accepts any "stream-record" path and reports one it cannot
     // open only here; without this a refused recording would show as active.
     if (line->kind == engine::LogLineKind::recorderFailure) {
-      engine::recordingFailed(engine::kHelperRecordingRules, state.recordingMachine,
-                              state.recording, line->text);
+      engine::recordingFailed(kHelperProfile.recording, state.recordingMachine, state.recording,
+                              line->text);
     }
     state.snapshotDirty = true;
   }
@@ -39,24 +39,24 @@ void handleLogMessageLocked(HelperState& state, const mpv_event& event) REQUIRES
 
 void handleShutdownLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
   state.running.store(false, std::memory_order_release);
-  state.status = "closed";
+  state.status = engine::PlaybackStatus::closed;
   state.snapshotDirty = true;
 }
 
 void handleStartFileLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
-  engine::applyStartFile(loadStateOf(state), kHelperStatusRules);
+  engine::applyStartFile(loadStateOf(state), kHelperProfile.status);
   clearFileFactsLocked(state);
   state.deinterlacing.newFile = true;
   state.snapshotDirty = true;
 }
 
 void handleFileLoadedLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
-  engine::applyFileLoaded(loadStateOf(state), kHelperStatusRules);
+  engine::applyFileLoaded(loadStateOf(state), kHelperProfile.status);
   state.snapshotDirty = true;
 }
 
 void handleEndFileLocked(HelperState& state, const mpv_event& event) REQUIRES(state.stateMutex) {
-  engine::applyEndFileEvent(loadStateOf(state), kHelperStatusRules, state.buffering, event,
+  engine::applyEndFileEvent(loadStateOf(state), kHelperProfile.status, state.buffering, event,
                             isRunning(state));
   state.snapshotDirty = true;
 }
@@ -93,7 +93,7 @@ void handleEngineEventLocked(HelperState& state, const mpv_event& event)
 
 void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& facts)
     REQUIRES(state.stateMutex) {
-  engine::applyStreamEnd(loadStateOf(state), kHelperStatusRules, facts);
+  engine::applyStreamEnd(loadStateOf(state), kHelperProfile.status, facts);
   state.snapshotDirty = true;
 }
 
@@ -114,7 +114,7 @@ void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) REQUIRES
   turn.clearRecording = state.recordingMachine.holdsFailedTarget;
   const bool wasWaiting = state.buffering.active;
   const engine::WaitStep step = engine::endWaitTurn(
-      loadStateOf(state), kHelperStatusRules, state.buffering, state.stallTimeoutSeconds, nowNs);
+      loadStateOf(state), kHelperProfile.status, state.buffering, state.stallTimeoutSeconds, nowNs);
   if (step != engine::WaitStep::none || state.buffering.active != wasWaiting)
     state.snapshotDirty = true;
   engine::sendWaitStep(state.mpv, step, state.source);

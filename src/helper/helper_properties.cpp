@@ -17,15 +17,6 @@ using engine::nodeValue;
 using engine::rawString;
 using engine::stringValue;
 
-const engine::StatusRules<const char*> kHelperStatusRules{"idle",
-                                                          "loading",
-                                                          "playing",
-                                                          "paused",
-                                                          "ended",
-                                                          "error",
-                                                          /*eofReachedNeedsRunning=*/false,
-                                                          /*failedEndClearsEngineMark=*/true};
-
 namespace {
 
 using Row = engine::PropertyRow<HelperState>;
@@ -68,14 +59,14 @@ constexpr Row pictureRow(const char* name, bool resetAtStart) {
 // A list that is not an array (never sent by the engine) keeps the tracks.
 void applyTrackListLocked(HelperState& state, const mpv_node& node) REQUIRES(state.stateMutex) {
   if (node.format != MPV_FORMAT_NODE_ARRAY || node.u.list == nullptr) return;
-  state.media.audioTracks = engine::readTracks(node, "audio", kHelperListReading);
-  state.media.subtitleTracks = engine::readTracks(node, "sub", kHelperListReading);
+  state.media.audioTracks = engine::readTracks(node, "audio", kHelperProfile.lists);
+  state.media.subtitleTracks = engine::readTracks(node, "sub", kHelperProfile.lists);
 }
 
 // "no", "auto" and other texts select nothing.
 int64_t selectionOrNone(const char* text) {
   int64_t id = -1;
-  return engine::parseWholeInteger(text, id, kHelperListReading.idOverflow) ? id : -1;
+  return engine::parseWholeInteger(text, id, kHelperProfile.lists.idOverflow) ? id : -1;
 }
 
 std::string aspectOverrideFrom(const std::string& text) {
@@ -86,7 +77,7 @@ std::string aspectOverrideFrom(const std::string& text) {
 const std::array<Row, 13> kPlaybackRows{{
     engine::fileValueRow<0, &HelperState::positionSeconds>("time-pos"),
     engine::durationRow<FactsAt, DurationAt>(),
-    engine::pauseRow<HelperState, loadStateOf, kHelperStatusRules>(),
+    engine::pauseRow<HelperState, loadStateOf, kHelperProfile>(),
     // The engine's scale is 0 to 100; the helper's 0 to 1.
     {"volume", MPV_FORMAT_DOUBLE,
      [](HelperState& s, const void* d)
@@ -116,7 +107,7 @@ const std::array<Row, 13> kPlaybackRows{{
      [](HelperState& s, const void* d)
          REQUIRES(s.stateMutex) { s.aspectOverride = aspectOverrideFrom(stringValue(d)); },
      nullptr, nullptr, /*playerSetting=*/true},
-    engine::eofReachedRow<HelperState, loadStateOf, kHelperStatusRules>(),
+    engine::eofReachedRow<HelperState, loadStateOf, kHelperProfile>(),
     pictureRow<&HelperState::engineVideoWidth>("dwidth", true),
     pictureRow<&HelperState::engineVideoHeight>("dheight", true),
 }};
@@ -125,7 +116,7 @@ const std::array<Row, 13> kPlaybackRows{{
 const std::array<Row, 2> kChapterAndRotationRows{{
     {"chapter-list", MPV_FORMAT_NODE,
      [](HelperState& s, const void* d) REQUIRES(s.stateMutex) {
-       s.media.chapters = engine::readChapters(nodeValue(d), kHelperListReading);
+       s.media.chapters = engine::readChapters(nodeValue(d), kHelperProfile.lists);
      },
      nullptr, [](HelperState& s) REQUIRES(s.stateMutex) { s.media.chapters.clear(); }},
     // The quarter turns the renderer still applies; other angles are turned

@@ -5,6 +5,7 @@
 
 #include <array>
 
+#include "helper_profile.h"
 #include "helper_state.h"
 #include "playback_rules.h"
 #include "property_table.h"
@@ -18,17 +19,8 @@ extern const std::array<engine::PropertyRow<HelperState>, 33> kHelperProperties;
 // new file's picture is known: refitting it now would fill the box for a moment.
 void clearFileFactsLocked(HelperState& state) REQUIRES(state.stateMutex);
 
-// The helper's playback rules: text statuses; "eof-reached" ends a loaded
-// file also once the loop is stopping.
-extern const engine::StatusRules<const char*> kHelperStatusRules;
-
-// The helper's reading of track and chapter lists: exact formats, last entry
-// of a key wins, an id text too large for 64 bits is none.
-constexpr engine::ListReading kHelperListReading{engine::NodeReading::exact,
-                                                 engine::IntegerOverflow::reject};
-
 // The part of `state` the shared playback rules change.
-inline engine::LoadState<std::string> loadStateOf(HelperState& state) REQUIRES(state.stateMutex) {
+inline engine::LoadState loadStateOf(HelperState& state) REQUIRES(state.stateMutex) {
   return {state.status, state.error,       state.errorFromEngine, state.fileLoaded,
           state.paused, state.streamWatch, state.loadPending, state.source};
 }

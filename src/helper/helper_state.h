@@ -20,6 +20,7 @@
 #include "buffering.h"
 #include "deinterlacing.h"
 #include "mutex.h"
+#include "playback_status.h"
 #include "recording_machine.h"
 #include "recording_state.h"
 #include "render_pipeline.h"
@@ -46,7 +47,7 @@ struct HelperState {
   RenderPipeline pipeline;
 
   threads::Mutex stateMutex ACQUIRED_AFTER(commandMutex) ACQUIRED_BEFORE(pipeline.mutex);
-  std::string status GUARDED_BY(stateMutex) = "idle";
+  engine::PlaybackStatus status GUARDED_BY(stateMutex) = engine::PlaybackStatus::idle;
   double positionSeconds GUARDED_BY(stateMutex) = 0;
   double durationSeconds GUARDED_BY(stateMutex) = -1;
   double volume GUARDED_BY(stateMutex) = 1.0;
@@ -79,7 +80,8 @@ struct HelperState {
   // The source's facts, its outage and the load a reload repeats.
   engine::LiveSource source GUARDED_BY(stateMutex);
   bool snapshotDirty GUARDED_BY(stateMutex) = true;
-  std::string lastSnapshotStatus GUARDED_BY(stateMutex);
+  // None before the first snapshot.
+  std::optional<engine::PlaybackStatus> lastSnapshotStatus GUARDED_BY(stateMutex);
   bool lastSnapshotBuffering GUARDED_BY(stateMutex) = false;
   int64_t lastSnapshotNs GUARDED_BY(stateMutex) = 0;
   int32_t renderWidth GUARDED_BY(stateMutex) = 0;

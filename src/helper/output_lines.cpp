@@ -1,51 +1,55 @@
 #include "output_lines.h"
 
-#include <algorithm>
-#include <cmath>
-
+#include "helper_profile.h"
 #include "json_writer.h"
+#include "snapshot_writer.h"
 
 namespace frame_helper {
 
 namespace {
 
-std::string chaptersJson(const std::vector<engine::Chapter>& chapters) {
-  std::string out = "[";
-  for (size_t i = 0; i < chapters.size(); ++i) {
-    if (i > 0) out += ',';
-    JsonWriter chapter;
-    chapter.num("timeSeconds", chapters[i].timeSeconds);
-    if (!chapters[i].title.empty()) chapter.str("title", chapters[i].title);
-    out += chapter.finish();
+// Writes what the snapshot visitor (snapshot_writer.h) gives into one JSON
+// object.
+struct JsonSink {
+  JsonWriter& out;
+
+  void number(const char* key, double value) { out.num(key, value); }
+  void text(const char* key, std::string_view value) { out.str(key, value); }
+  void boolean(const char* key, bool value) { out.boolean(key, value); }
+  void null(const char* key) { out.null(key); }
+
+  template <typename Fill>
+  void object(const char* key, Fill fill) {
+    JsonWriter inner;
+    JsonSink sink{inner};
+    fill(sink);
+    out.raw(key, inner.finish());
   }
-  out += ']';
-  return out;
-}
 
-std::string statsJson(const HelperState& state) REQUIRES(state.stateMutex) {
-  JsonWriter stats;
-  engine::forEachKnownStat(
-      state.stats, [&](const char* key, double value) { stats.num(key, value); },
-      [&](const char* key, const std::string& value) { stats.str(key, value); });
-  return stats.finish();
-}
-
-std::string recordingJson(const HelperState& state) REQUIRES(state.stateMutex) {
-  JsonWriter recording;
-  recording.boolean("active", state.recording.active);
-  if (!state.recording.targetPath.empty()) recording.str("targetPath", state.recording.targetPath);
-  if (!state.recording.startedAt.empty()) recording.str("startedAt", state.recording.startedAt);
-  if (!state.recording.error.empty()) recording.str("error", state.recording.error);
-  return recording.finish();
-}
-
-void trackIdOrNull(JsonWriter& writer, const char* key, int64_t id) {
-  if (id >= 0) {
-    writer.num(key, static_cast<double>(id));
-  } else {
-    writer.null(key);
+  template <typename Fill>
+  void list(const char* key, size_t count, Fill fill) {
+    std::string array = "[";
+    for (size_t i = 0; i < count; ++i) {
+      if (i > 0) array += ',';
+      JsonWriter item;
+      JsonSink sink{item};
+      fill(i, sink);
+      array += item.finish();
+    }
+    array += ']';
+    out.raw(key, array);
   }
-}
+
+  void texts(const char* key, const std::vector<std::string>& values) {
+    std::string array = "[";
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) array += ',';
+      array += '"' + jsonEscape(values[i]) + '"';
+    }
+    array += ']';
+    out.raw(key, array);
+  }
+};
 
 }  // namespace
 
@@ -91,56 +95,32 @@ std::string rejectedSessionOptionLine(std::string_view name, std::string_view en
   return logLine("warn", "orvanel", text);
 }
 
-std::string tracksJson(const std::vector<engine::Track>& tracks, int64_t selectedId) {
-  std::string out = "[";
-  for (size_t i = 0; i < tracks.size(); ++i) {
-    const engine::Track& track = tracks[i];
-    if (i > 0) out += ',';
-    JsonWriter item;
-    item.num("id", static_cast<double>(track.id));
-    if (!track.title.empty()) item.str("title", track.title);
-    if (!track.language.empty()) item.str("language", track.language);
-    item.boolean("selected", track.id == selectedId);
-    item.boolean("defaultTrack", track.defaultTrack);
-    item.boolean("forced", track.forced);
-    out += item.finish();
-  }
-  out += ']';
-  return out;
-}
-
 std::string snapshotBodyLocked(const HelperState& state) {
+  // The engine refuses the helper's options before its first line: those go
+  // out as "log" lines (rejectedSessionOptionLine).
+  static const std::vector<std::string> kNoRejectedKeys;
+  const engine::SnapshotFields fields{
+      .status = state.status,
+      .positionSeconds = state.positionSeconds,
+      .videoWidth = state.videoWidth,
+      .videoHeight = state.videoHeight,
+      .durationSeconds = state.durationSeconds,
+      .volume = state.volume,
+      .streamUrl = state.streamUrl,
+      .media = state.media,
+      .playbackSpeed = state.playbackSpeed,
+      .aspectOverride = state.aspectOverride,
+      .stats = state.stats,
+      .recording = state.recording,
+      .buffering = state.buffering,
+      .error = state.error,
+      .errorFromEngine = state.errorFromEngine,
+      .rejectedOptionKeys = kNoRejectedKeys,
+  };
   JsonWriter body;
   body.str("event", "snapshot");
-  body.str("status", state.status);
-  // fmax drops a not-a-number position in favour of 0.
-  body.num("positionSeconds", std::fmax(state.positionSeconds, 0.0));
-  body.num("videoWidth", static_cast<double>(state.videoWidth));
-  body.num("videoHeight", static_cast<double>(state.videoHeight));
-  if (state.durationSeconds >= 0) {
-    body.num("durationSeconds", state.durationSeconds);
-  } else {
-    body.null("durationSeconds");
-  }
-  body.num("volume", std::clamp(state.volume, 0.0, 1.5));
-  body.str("streamUrl", state.streamUrl);
-  body.raw("audioTracks", tracksJson(state.media.audioTracks, state.media.selectedAudioTrackId));
-  trackIdOrNull(body, "selectedAudioTrackId", state.media.selectedAudioTrackId);
-  body.raw("subtitleTracks",
-           tracksJson(state.media.subtitleTracks, state.media.selectedSubtitleTrackId));
-  trackIdOrNull(body, "selectedSubtitleTrackId", state.media.selectedSubtitleTrackId);
-  body.raw("chapters", chaptersJson(state.media.chapters));
-  body.num("playbackSpeed", state.playbackSpeed);
-  body.str("aspectOverride", state.aspectOverride);
-  body.raw("stats", statsJson(state));
-  body.raw("recording", recordingJson(state));
-  engine::forEachBufferingKey(
-      state.buffering, [&](const char* key, bool value) { body.boolean(key, value); },
-      [&](const char* key, double value) { body.num(key, value); });
-  if (!state.error.empty()) {
-    body.str("error", state.error);
-    if (state.errorFromEngine) body.str("errorOrigin", "engine");
-  }
+  JsonSink sink{body};
+  engine::writeSnapshot(fields, kHelperProfile.snapshot, sink);
   return body.finish();
 }
 

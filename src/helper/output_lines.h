@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "helper_state.h"
 
@@ -47,10 +46,8 @@ std::string logLine(std::string_view level, std::string_view prefix, std::string
 // engine's error text.
 std::string rejectedSessionOptionLine(std::string_view name, std::string_view engineError);
 
-// The JSON array text of one track list; "selected" marks `selectedId`.
-std::string tracksJson(const std::vector<engine::Track>& tracks, int64_t selectedId);
-
-// The whole "snapshot" line for the current state.
+// The whole "snapshot" line for the current state: "event" first, then the
+// snapshot's keys (snapshot_writer.h).
 std::string snapshotBodyLocked(const HelperState& state) REQUIRES(state.stateMutex);
 
 // The runtime probe's verdicts: usable, with the engine's client API version

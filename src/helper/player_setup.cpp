@@ -10,6 +10,7 @@
 #include "output_lines.h"
 #include "player_options.h"
 #include "url_guard.h"
+#include "volume.h"
 
 namespace frame_helper {
 
@@ -74,14 +75,12 @@ std::vector<SessionOption> sessionOptionsFromPreamble(const Command& preamble) {
   std::sort(entries.begin(), entries.end());  // keys are unique: byte-wise by key
   std::vector<SessionOption> options;
   for (const auto& [key, text] : entries) {
-    const size_t eq = text.find('=');
-    if (eq == std::string::npos || eq == 0 || eq + 1 == text.size()) continue;
-    options.push_back({text.substr(0, eq), text.substr(eq + 1)});
+    if (auto option = engine::splitOptionText(text)) {
+      options.push_back({std::move(option->first), std::move(option->second)});
+    }
   }
   return options;
 }
-
-double initialEngineVolume(double volume) { return volume < 0 ? 0 : std::min(volume, 1.0) * 100; }
 
 bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
                  std::set<std::string>& appliedSessionOptions, std::string& error) {
@@ -119,7 +118,7 @@ bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
       return abandonEngine(state);
     }
   }
-  double volume = initialEngineVolume(args.volume);
+  double volume = engine::engineVolume(args.volume);
   mpv_set_property(state.mpv, "volume", MPV_FORMAT_DOUBLE, &volume);
   engine::observeProperties<HelperState>(state.mpv, kHelperProperties);
   return true;

@@ -28,9 +28,6 @@ struct SessionOption {
 // are dropped.
 std::vector<SessionOption> sessionOptionsFromPreamble(const Command& preamble);
 
-// The engine volume (0 to 100) for the command-line volume (0 to 1).
-double initialEngineVolume(double volume);
-
 // Creates state.mpv and runs every set-up step. `input` is read for the
 // preamble when args.mpvOptionsStdin is set. Names of the accepted preamble
 // options go into `appliedSessionOptions`; a rejected one becomes a "log"

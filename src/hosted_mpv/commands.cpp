@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "volume.h"
+
 namespace hosted_mpv {
 namespace {
 
@@ -45,10 +47,11 @@ int requestPause(Session& session, bool paused) {
   if (status < 0) return status;
   threads::MutexLock lock(session.stateMutex);
   session.paused = paused;
-  SessionStatus current = session.snapshot.status;
+  engine::PlaybackStatus current = session.snapshot.status;
   if (session.fileLoaded &&
-      (current == SessionStatus::playing || current == SessionStatus::paused)) {
-    session.snapshot.status = paused ? SessionStatus::paused : SessionStatus::playing;
+      (current == engine::PlaybackStatus::playing || current == engine::PlaybackStatus::paused)) {
+    session.snapshot.status =
+        paused ? engine::PlaybackStatus::paused : engine::PlaybackStatus::playing;
   }
   return status;
 }
@@ -66,7 +69,7 @@ int requestSeekBy(Session& session, double seconds) {
 }
 
 int requestVolume(Session& session, double requested) {
-  double volume = (requested < 0 ? 0 : std::min(requested, 1.0)) * 100;
+  double volume = engine::engineVolume(requested);
   int status = setProperty(session, "volume", MPV_FORMAT_DOUBLE, &volume);
   if (status < 0 || std::isnan(volume)) return status;
   threads::MutexLock lock(session.stateMutex);

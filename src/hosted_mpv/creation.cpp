@@ -2,6 +2,7 @@
 // the snapshot writes below take no lock until then.
 #include "creation.h"
 
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <system_error>
@@ -19,6 +20,7 @@
 #include "trace.h"
 #include "url_guard.h"
 #include "views.h"
+#include "volume.h"
 
 namespace hosted_mpv {
 namespace {
@@ -110,7 +112,10 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
   if (!session->mpv) throw fail("Failed to create libmpv handle.");
   setFixedOptions(*session);
   bool callerDecidesDeinterlacing = false;
-  for (const auto& [key, value] : settings.extraOptions) {
+  for (const std::string& text : settings.extraOptions) {
+    const auto option = engine::splitOptionText(text);
+    if (!option) continue;
+    const auto& [key, value] = *option;
     // The stall bound is the module's own and never reaches the engine.
     std::string problem;
     int result = key == engine::kStallTimeoutOption
@@ -201,7 +206,9 @@ SessionRef createSession(const SessionSettings& settings) {
   session->renderQueue = createSerialQueue(kRenderQueueLabel);
   {
     threads::MutexLock lock(session->stateMutex);
-    session->snapshot.volume = settings.volume;
+    // No volume given is full volume.
+    session->snapshot.volume =
+        std::isnan(settings.volume) ? 100 : engine::engineVolume(settings.volume);
   }
   if (!session->hostView) throw std::runtime_error("Unable to resolve the Electron content view.");
 

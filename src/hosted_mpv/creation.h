@@ -5,9 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "session.h"
@@ -18,10 +18,12 @@ namespace hosted_mpv {
 // What creation takes from the caller.
 struct SessionSettings {
   uint64_t windowHandle = 0;  // the application window's native handle
-  double volume = 100;        // engine scale
-  // Engine options applied after the fixed ones (a rejected one is traced and
-  // listed in the snapshot's rejectedOptionKeys).
-  std::vector<std::pair<std::string, std::string>> extraOptions;
+  // The callers' scale (1 is full volume); not-a-number: none given.
+  double volume = std::numeric_limits<double>::quiet_NaN();
+  // Engine options applied after the fixed ones, as "name=value" texts
+  // (engine::splitOptionText; other texts are skipped). A rejected one is
+  // traced and listed in the snapshot's rejectedOptionKeys.
+  std::vector<std::string> extraOptions;
   // The first placement of the render view (setSessionFrame).
   ViewBounds bounds;
   // The schemes the engine may open (url_guard.h); absent: all.

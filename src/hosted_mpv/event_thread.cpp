@@ -35,10 +35,10 @@ void handleLogLocked(Session& session, const mpv_event& event) REQUIRES(session.
   // keeps the target in "stream-record". A failure while a start is on its
   // way is that start's (the machine keeps it for its reply).
   if (line->kind == engine::LogLineKind::recorderFailure) {
-    engine::recordingFailed(engine::kHostedRecordingRules, session.recordingMachine,
+    engine::recordingFailed(kSessionProfile.recording, session.recordingMachine,
                             session.snapshot.recording, line->text);
   }
-  engine::applyFailureLine(loadStateOf(session), kSessionStatusRules, line->level, line->text);
+  engine::applyFailureLine(loadStateOf(session), kSessionProfile.status, line->level, line->text);
 }
 
 void handleReplyLocked(Session& session, uint64_t replyId, int error) REQUIRES(session.stateMutex) {
@@ -46,7 +46,7 @@ void handleReplyLocked(Session& session, uint64_t replyId, int error) REQUIRES(s
     if (error < 0) engine::withdrawLoadRequest(loadStateOf(session));
     return;
   }
-  if (engine::recordingReplied(engine::kHostedRecordingRules, session.recordingMachine,
+  if (engine::recordingReplied(kSessionProfile.recording, session.recordingMachine,
                                session.snapshot.recording, replyId, error,
                                error < 0 ? engineText(error) : std::string())) {
     return;
@@ -60,22 +60,23 @@ void handleReplyEventLocked(Session& session, const mpv_event& event) REQUIRES(s
 
 void handleShutdownLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
   session.running.store(false, std::memory_order_release);
-  session.snapshot.status = SessionStatus::closed;
+  session.snapshot.status = engine::PlaybackStatus::closed;
 }
 
 void handleStartFileLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
-  engine::applyStartFile(loadStateOf(session), kSessionStatusRules);
+  engine::applyStartFile(loadStateOf(session), kSessionProfile.status);
   engine::resetForNewFile<Session>(kSessionProperties, session);
   session.deinterlacing.newFile = true;
 }
 
 void handleEndFileLocked(Session& session, const mpv_event& event) REQUIRES(session.stateMutex) {
-  engine::applyEndFileEvent(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
-                            event, session.running.load(std::memory_order_acquire));
+  engine::applyEndFileEvent(loadStateOf(session), kSessionProfile.status,
+                            session.snapshot.buffering, event,
+                            session.running.load(std::memory_order_acquire));
 }
 
 void handleFileLoadedLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
-  engine::applyFileLoaded(loadStateOf(session), kSessionStatusRules);
+  engine::applyFileLoaded(loadStateOf(session), kSessionProfile.status);
 }
 
 void handleSeekLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
@@ -110,7 +111,7 @@ void handleSessionEventLocked(Session& session, const mpv_event& event)
 
 void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts)
     REQUIRES(session.stateMutex) {
-  engine::applyStreamEnd(loadStateOf(session), kSessionStatusRules, facts);
+  engine::applyStreamEnd(loadStateOf(session), kSessionProfile.status, facts);
 }
 
 namespace {
@@ -128,7 +129,7 @@ struct SessionTurn {};
 // Queuing an asynchronous command waits for nothing.
 void endTurnLocked(Session& session, SessionTurn&, int64_t nowNs) REQUIRES(session.stateMutex) {
   const engine::WaitStep step =
-      engine::endWaitTurn(loadStateOf(session), kSessionStatusRules, session.snapshot.buffering,
+      engine::endWaitTurn(loadStateOf(session), kSessionProfile.status, session.snapshot.buffering,
                           session.stallTimeoutSeconds, nowNs);
   engine::sendWaitStep(session.mpv, step, session.source);
 }

@@ -47,18 +47,15 @@ int requestLoad(Session& session, const LoadRequest& request) {
     threads::MutexLock lock(session.stateMutex);
     SessionSnapshot& snapshot = session.snapshot;
     snapshot.streamUrl = request.url;
-    engine::applyLoadRequested(loadStateOf(session), kSessionStatusRules, snapshot.buffering);
+    engine::applyLoadRequested(loadStateOf(session), kSessionProfile.status, snapshot.buffering);
     engine::resetForNewFile<Session>(kSessionProperties, session);
     session.source.load = {request.url, options};
-    engine::recordingLoadRequested(engine::kHostedRecordingRules, session.recordingMachine,
+    engine::recordingLoadRequested(kSessionProfile.recording, session.recordingMachine,
                                    snapshot.recording);
     expectLoad(session.replies, loadId);
   }
-  // An engine without the index argument would refuse the index form and log
-  // that refusal as an engine error, which would show in the snapshot for
-  // every load; such an engine gets the form without the index right away.
-  int status = engine::queueLoadfile(session.mpv, loadId, request.url, options,
-                                     engine::loadfileTakesIndex());
+  int status =
+      engine::sendLoadfile(session.mpv, kSessionProfile.loadfile, loadId, request.url, options);
   if (status < 0) {
     {
       threads::MutexLock lock(session.stateMutex);

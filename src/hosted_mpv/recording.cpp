@@ -21,7 +21,7 @@ int sendRecordRequest(Session& session, const engine::RecordRequest& request)
                                       MPV_FORMAT_STRING, &value);
   if (status < 0) {
     threads::MutexLock lock(session.stateMutex);
-    engine::recordingReplied(engine::kHostedRecordingRules, session.recordingMachine,
+    engine::recordingReplied(kSessionProfile.recording, session.recordingMachine,
                              session.snapshot.recording, request.replyId, status,
                              engineText(status));
   }
@@ -39,10 +39,10 @@ int askRecording(Session& session, const std::string* startPath) EXCLUDES(sessio
     threads::MutexLock lock(session.stateMutex);
     engine::RecordingMachine& machine = session.recordingMachine;
     engine::RecordingState& shown = session.snapshot.recording;
-    request = startPath ? engine::recordingStartAsked(engine::kHostedRecordingRules, machine, shown,
-                                                      replyId, *startPath, startedAt)
-                        : engine::recordingStopAsked(engine::kHostedRecordingRules, machine, shown,
-                                                     replyId);
+    request = startPath
+                  ? engine::recordingStartAsked(kSessionProfile.recording, machine, shown, replyId,
+                                                *startPath, startedAt)
+                  : engine::recordingStopAsked(kSessionProfile.recording, machine, shown, replyId);
   }
   return sendRecordRequest(session, request);
 }
@@ -60,7 +60,7 @@ int stopRecordingBeforeLoad(Session& session) {
   engine::RecordRequest request;
   {
     threads::MutexLock lock(session.stateMutex);
-    request = engine::recordingLoadStarting(engine::kHostedRecordingRules, session.recordingMachine,
+    request = engine::recordingLoadStarting(kSessionProfile.recording, session.recordingMachine,
                                             session.snapshot.recording, replyId);
   }
   int status = sendRecordRequest(session, request);

@@ -24,7 +24,7 @@ bool settleLoadLocked(PendingReplies& replies, SessionSnapshot& snapshot, uint64
                       int error) {
   if (!takeExpected(replies.loadId, replyId)) return false;
   if (error < 0) {
-    snapshot.status = SessionStatus::error;
+    snapshot.status = engine::PlaybackStatus::error;
     snapshot.error = engineText(error);
   }
   return true;

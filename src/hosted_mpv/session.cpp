@@ -41,7 +41,7 @@ std::vector<SessionRef> removeAllSessions(SessionRegistry& registry) {
 
 void updateSessionError(Session& session, const std::string& message, bool fromEngine) {
   threads::MutexLock lock(session.stateMutex);
-  session.snapshot.status = SessionStatus::error;
+  session.snapshot.status = engine::PlaybackStatus::error;
   session.snapshot.error = message;
   session.snapshot.errorFromEngine = fromEngine;
 }

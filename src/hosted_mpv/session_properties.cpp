@@ -20,14 +20,14 @@ using DurationAt = engine::MemberPath<kSnapshot, &SessionSnapshot::durationSecon
 // "aid" / "sid" value.
 void applyTrackListLocked(Session& session, const mpv_node& node) REQUIRES(session.stateMutex) {
   SessionSnapshot& snapshot = session.snapshot;
-  snapshot.media.audioTracks =
-      engine::readTracks(node, "audio", kSessionListReading, &snapshot.media.selectedAudioTrackId);
-  snapshot.media.subtitleTracks =
-      engine::readTracks(node, "sub", kSessionListReading, &snapshot.media.selectedSubtitleTrackId);
+  snapshot.media.audioTracks = engine::readTracks(node, "audio", kSessionProfile.lists,
+                                                  &snapshot.media.selectedAudioTrackId);
+  snapshot.media.subtitleTracks = engine::readTracks(node, "sub", kSessionProfile.lists,
+                                                     &snapshot.media.selectedSubtitleTrackId);
 }
 
 bool readSelection(const void* data, int64_t& id) {
-  return engine::parseWholeInteger(rawString(data), id, kSessionListReading.idOverflow);
+  return engine::parseWholeInteger(rawString(data), id, kSessionProfile.lists.idOverflow);
 }
 
 // Engines before 0.36 report "no override" as a negative number ("-1.000000");
@@ -43,7 +43,7 @@ std::string normalizeAspectOverride(const std::string& value) {
 const std::array<Row, 11> kPlaybackRows{{
     engine::fileValueRow<0, kSnapshot, &SessionSnapshot::positionSeconds>("time-pos"),
     engine::durationRow<FactsAt, DurationAt>(),
-    engine::pauseRow<Session, loadStateOf, kSessionStatusRules>(),
+    engine::pauseRow<Session, loadStateOf, kSessionProfile>(),
     // The engine's scale, 100 for full volume, as the snapshot keeps it.
     engine::settingRow<kSnapshot, &SessionSnapshot::volume>("volume"),
     engine::valueRow<kSnapshot, &SessionSnapshot::streamUrl>("path"),
@@ -81,13 +81,13 @@ const std::array<Row, 11> kPlaybackRows{{
        s.snapshot.aspectOverride = normalizeAspectOverride(stringValue(d));
      },
      nullptr, nullptr, /*playerSetting=*/true},
-    engine::eofReachedRow<Session, loadStateOf, kSessionStatusRules>(),
+    engine::eofReachedRow<Session, loadStateOf, kSessionProfile>(),
 }};
 
 const std::array<Row, 1> kChapterRows{{
     {"chapter-list", MPV_FORMAT_NODE,
      [](Session& s, const void* d) REQUIRES(s.stateMutex) {
-       s.snapshot.media.chapters = engine::readChapters(nodeValue(d), kSessionListReading);
+       s.snapshot.media.chapters = engine::readChapters(nodeValue(d), kSessionProfile.lists);
      },
      nullptr, [](Session& s) REQUIRES(s.stateMutex) { s.snapshot.media.chapters.clear(); }},
 }};

@@ -1,23 +1,26 @@
 #include "snapshot.h"
 
-#include <array>
-#include <cstddef>
-
 namespace hosted_mpv {
 
-namespace {
-
-// In the order of SessionStatus's values.
-constexpr std::array<const char*, 7> kStatusTexts = {"idle",  "loading", "playing", "paused",
-                                                     "ended", "error",   "closed"};
-static_assert(kStatusTexts.size() == static_cast<size_t>(SessionStatus::closed) + 1,
-              "one text per status");
-
-}  // namespace
-
-const char* sessionStatusText(SessionStatus status) {
-  const auto at = static_cast<size_t>(status);
-  return at < kStatusTexts.size() ? kStatusTexts[at] : "idle";
+engine::SnapshotFields snapshotFields(const SessionSnapshot& s) {
+  return {
+      .status = s.status,
+      .positionSeconds = s.positionSeconds,
+      .videoWidth = 0,  // not kept: the module shows no picture size
+      .videoHeight = 0,
+      .durationSeconds = s.durationSeconds,
+      .volume = s.volume / 100,  // the engine's 100 is full volume
+      .streamUrl = s.streamUrl,
+      .media = s.media,
+      .playbackSpeed = s.playbackSpeed,
+      .aspectOverride = s.aspectOverride,
+      .stats = s.stats,
+      .recording = s.recording,
+      .buffering = s.buffering,
+      .error = s.error,
+      .errorFromEngine = s.errorFromEngine,
+      .rejectedOptionKeys = s.rejectedOptionKeys,
+  };
 }
 
 }  // namespace hosted_mpv

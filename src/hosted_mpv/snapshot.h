@@ -6,28 +6,18 @@
 #include <vector>
 
 #include "buffering.h"
+#include "playback_status.h"
 #include "recording_state.h"
+#include "session_profile.h"
+#include "snapshot_writer.h"
 #include "stream_stats.h"
 #include "tracks.h"
 
 namespace hosted_mpv {
 
-enum class SessionStatus : int32_t {
-  idle = 0,
-  loading = 1,
-  playing = 2,
-  paused = 3,
-  ended = 4,
-  error = 5,
-  closed = 6,
-};
-
-// The exported text of a status; a value outside the table gives "idle".
-const char* sessionStatusText(SessionStatus status);
-
 // Unknown values are encoded in the fields themselves (negative or empty).
 struct SessionSnapshot {
-  SessionStatus status = SessionStatus::idle;
+  engine::PlaybackStatus status = engine::PlaybackStatus::idle;
   double positionSeconds = 0;
   double durationSeconds = -1;
   double volume = 100;  // engine scale: 100 is full volume
@@ -42,5 +32,14 @@ struct SessionSnapshot {
   engine::RecordingState recording;
   engine::Buffering buffering;
 };
+
+// The values the shared writer shows (snapshot_writer.h): they refer into `s`.
+engine::SnapshotFields snapshotFields(const SessionSnapshot& s);
+
+// Visits the snapshot's keys with `sink`, as engine::writeSnapshot.
+template <typename Sink>
+void writeSessionSnapshot(const SessionSnapshot& s, Sink& sink) {
+  engine::writeSnapshot(snapshotFields(s), kSessionProfile.snapshot, sink);
+}
 
 }  // namespace hosted_mpv

@@ -53,7 +53,7 @@ void destroySession(const SessionRef& session) {
 
   {
     threads::MutexLock lock(session->stateMutex);
-    session->snapshot.status = SessionStatus::closed;
+    session->snapshot.status = engine::PlaybackStatus::closed;
   }
 
   runOnMainThread([&] {

@@ -15,15 +15,14 @@ namespace {
 // Playing a loaded file, with an error of the engine's on show.
 struct Player : TextStatusRecord {
   Player() {
-    status = "playing";
+    status = PlaybackStatus::playing;
     errorFromEngine = true;
     fileLoaded = true;
   }
   Buffering buffering;
 };
 
-const StatusRules<const char*> kRules{"idle", "loading", "playing", "paused",
-                                      "ended", "error", false, true};
+const StatusRules kRules{false, true};
 const auto kRows = bufferingRows<&Player::buffering>();
 constexpr int64_t kSecond = 1'000'000'000;
 

@@ -16,18 +16,11 @@ namespace {
 
 using Record = TextStatusRecord;
 
-StatusRules<const char*> rulesWith(bool eofReachedNeedsRunning, bool failedEndClearsEngineMark) {
-  return {"idle",
-          "loading",
-          "playing",
-          "paused",
-          "ended",
-          "error",
-          eofReachedNeedsRunning,
-          failedEndClearsEngineMark};
+StatusRules rulesWith(bool eofReachedNeedsRunning, bool failedEndClearsEngineMark) {
+  return {eofReachedNeedsRunning, failedEndClearsEngineMark};
 }
 
-void endFile(Record& r, const StatusRules<const char*>& rules, mpv_end_file_reason reason,
+void endFile(Record& r, const StatusRules& rules, mpv_end_file_reason reason,
              int error, bool running) {
   mpv_event_end_file end{};
   end.reason = reason;
@@ -124,15 +117,15 @@ TEST(PlaybackRules, EndOfFileReasonsWhileRunningAndStopping) {
   const auto rules = rulesWith(false, true);
   for (bool running : {true, false}) {
     Record r;
-    r.status = "playing";
+    r.status = PlaybackStatus::playing;
     r.fileLoaded = true;
     endFile(r, rules, MPV_END_FILE_REASON_REDIRECT, 0, running);
     EXPECT_EQ(r.status, running ? "loading" : "playing");
     EXPECT_EQ(r.fileLoaded, !running);
-    r.status = "playing";
+    r.status = PlaybackStatus::playing;
     endFile(r, rules, MPV_END_FILE_REASON_STOP, 0, running);
     EXPECT_EQ(r.status, running ? "idle" : "playing");
-    r.status = "playing";
+    r.status = PlaybackStatus::playing;
     applyEndFile(loadStateOf(r), rules, nullptr, running);
     EXPECT_EQ(r.status, running ? "idle" : "playing");
   }

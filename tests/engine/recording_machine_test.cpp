@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "../../src/helper/helper_profile.h"
+#include "../../src/hosted_mpv/session_profile.h"
+
 using namespace engine;
 
 namespace {
@@ -17,6 +20,10 @@ const char* const kFailureLine = "Failed opening output file.\n";
 
 enum class From { idle, running, failed, starting, startingFailed, stopping };
 enum class Input { start, stop, replyOk, replyRefused, failure, load, closing, clearFailed };
+
+// The two players' own rules.
+const RecordingRules& kHelperRecordingRules = frame_helper::kHelperProfile.recording;
+const RecordingRules& kHostedRecordingRules = hosted_mpv::kSessionProfile.recording;
 
 struct Player {
   const RecordingRules& rules;

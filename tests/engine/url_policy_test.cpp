@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace engine;
 
@@ -72,6 +73,18 @@ TEST(UrlPolicy, ReadsTheSchemeListStrictly) {
   std::string error;
   EXPECT_TRUE(parseUrlPolicy("", none, error));
   EXPECT_TRUE(none.schemes.empty());
+
+  // One scheme per text of an application's array: an empty text, or a
+  // comma bringing in a second, refuses the whole array.
+  UrlPolicy fromArray;
+  EXPECT_TRUE(urlPolicyFromSchemes({"HTTP", "https:"}, fromArray));
+  EXPECT_EQ(fromArray.schemes, (std::vector<std::string>{"http", "https"}));
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"http,file"}, {""}, {"https", "1http"}}) {
+    EXPECT_FALSE(urlPolicyFromSchemes(bad, fromArray)) << bad.front();
+  }
+  EXPECT_TRUE(urlPolicyFromSchemes({}, fromArray));
+  EXPECT_TRUE(fromArray.schemes.empty());
 }
 
 TEST(UrlPolicy, NestedOpensStayOnTheNetwork) {

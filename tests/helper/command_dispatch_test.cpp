@@ -10,6 +10,7 @@
 
 #include "../support/test_engine.h"
 #include "event_loop.h"
+#include "status_text.h"
 
 using namespace frame_helper;
 

@@ -14,6 +14,7 @@
 #include "helper_state.h"
 #include "mpv_node_builder.h"
 #include "player_setup.h"
+#include "status_text.h"
 
 using namespace frame_helper;
 
@@ -63,7 +64,7 @@ std::string logEvent(HelperState& state, const char* level, const char* prefix, 
 
 TEST(EventLoop, StartFileResetsPerFileStateOnly) {
   HelperState state;
-  state.status = "playing";
+  state.status = engine::PlaybackStatus::playing;
   state.error = "old";
   state.errorFromEngine = true;
   state.fileLoaded = true;
@@ -129,7 +130,7 @@ TEST(EventLoop, PauseAgainstEachStatus) {
   };
   for (const Case& c : cases) {
     HelperState state;
-    state.status = c.status;
+    state.status = engine::statusNamed(c.status);
     state.fileLoaded = c.fileLoaded;
     EXPECT_TRUE(changeFlag(state, "pause", c.pause));
     EXPECT_EQ(state.status, c.expected) << c.status << " pause=" << c.pause;
@@ -139,7 +140,7 @@ TEST(EventLoop, PauseAgainstEachStatus) {
 
 TEST(EventLoop, EofReachedNeedsALoadedFile) {
   HelperState state;
-  state.status = "playing";
+  state.status = engine::PlaybackStatus::playing;
   EXPECT_TRUE(changeFlag(state, "eof-reached", true));
   EXPECT_EQ(state.status, "playing");
   state.fileLoaded = true;
@@ -167,7 +168,7 @@ TEST(EventLoop, EndOfFileWhileRunning) {
   EXPECT_EQ(state.error, "");
   EXPECT_FALSE(state.errorFromEngine);
   EXPECT_FALSE(state.fileLoaded);
-  state.status = "playing";
+  state.status = engine::PlaybackStatus::playing;
   handleEngineEventLocked(state, eventOf(MPV_EVENT_END_FILE));  // no data
   EXPECT_EQ(state.status, "idle");
 }
@@ -177,7 +178,7 @@ TEST(EventLoop, EndOfFileAfterRunningWasCleared) {
                                      MPV_END_FILE_REASON_QUIT, MPV_END_FILE_REASON_STOP}) {
     HelperState state;
     state.running = false;
-    state.status = "playing";
+    state.status = engine::PlaybackStatus::playing;
     state.snapshotDirty = false;
     endFile(state, reason);
     EXPECT_EQ(state.status, "playing") << reason;
@@ -185,7 +186,7 @@ TEST(EventLoop, EndOfFileAfterRunningWasCleared) {
   }
   HelperState state;
   state.running = false;
-  state.status = "playing";
+  state.status = engine::PlaybackStatus::playing;
   handleEngineEventLocked(state, eventOf(MPV_EVENT_END_FILE));
   EXPECT_EQ(state.status, "playing");
   endFile(state, MPV_END_FILE_REASON_ERROR, 0);
@@ -219,7 +220,7 @@ TEST(EventLoop, LogLinesByLevel) {
 
   // After a failed load, error and fatal lines are its words but never set
   // the status (while loading they are held: see the next test).
-  state.status = "error";
+  state.status = engine::PlaybackStatus::error;
   EXPECT_EQ(logEvent(state, "error", nullptr, "bad"),
             "{\"event\":\"log\",\"level\":\"error\",\"prefix\":\"mpv\",\"text\":\"bad\"}\n");
   EXPECT_TRUE(state.snapshotDirty);
@@ -246,7 +247,7 @@ TEST(EventLoop, ErrorLinesNameOnlyALoadThatHasNotStartedPlaying) {
   // or failed.
   for (const char* status : {"idle", "playing", "paused", "ended", "closed"}) {
     HelperState state;
-    state.status = status;
+    state.status = engine::statusNamed(status);
     state.fileLoaded = true;
     EXPECT_NE(logEvent(state, "fatal", "ao/jack", "cannot open server\n"), "");
     logEvent(state, "error", "vd", "probing failed\n");
@@ -562,7 +563,7 @@ TEST(EventLoopThreads, SnapshotsOnTimeoutsAndStopsWhenQuitArrives) {
       // A state change with no engine event behind it: only the loop's
       // time-outs give the snapshot rule its chance.
       threads::MutexLock lock(state.stateMutex);
-      state.status = "loading";
+      state.status = engine::PlaybackStatus::loading;
       state.snapshotDirty = true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -77,13 +77,6 @@ TEST(SessionOptions, SortedByKeyAndMalformedEntriesSkipped) {
   EXPECT_TRUE(sessionOptionsFromPreamble(parseCommandLine("mpv-options")).empty());
 }
 
-TEST(InitialEngineVolume, ScaledAndLimited) {
-  EXPECT_DOUBLE_EQ(initialEngineVolume(0.5), 50);
-  EXPECT_DOUBLE_EQ(initialEngineVolume(7), 100);
-  EXPECT_DOUBLE_EQ(initialEngineVolume(-1), 0);
-  EXPECT_DOUBLE_EQ(initialEngineVolume(0), 0);
-}
-
 TEST(SetupPlayer, PreambleFailuresAreFatal) {
   SetupResult missing = setUp(withPreamble(), "");
   EXPECT_FALSE(missing.ok);

@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "status_text.h"
+
 using namespace frame_helper;
 
 namespace {
@@ -25,7 +27,7 @@ TEST(SnapshotBody, IdleStateAtStartUp) {
 
 TEST(SnapshotBody, EveryKeyInOrderWithPresenceRules) {
   HelperState state;
-  state.status = "playing";
+  state.status = engine::PlaybackStatus::playing;
   state.positionSeconds = 12.25;
   state.videoWidth = 1920;
   state.videoHeight = 1080;
@@ -113,12 +115,6 @@ TEST(SnapshotBody, ClampsAndOmissions) {
   EXPECT_TRUE(body.ends_with(R"(,"buffering":false,"error":"Playback failed."})")) << body;
 }
 
-TEST(TracksJson, EmptyAndSelected) {
-  EXPECT_EQ(tracksJson({}, -1), "[]");
-  EXPECT_EQ(tracksJson({{0, "", "de", false, false}}, 0),
-            R"([{"id":0,"language":"de","selected":true,"defaultTrack":false,"forced":false}])");
-}
-
 TEST(SnapshotPacing, FirstCallWritesThenOnlyChangesWithinTheInterval) {
   HelperState state;
   const int64_t t0 = 5'000'000'000;
@@ -142,7 +138,7 @@ TEST(SnapshotPacing, FirstCallWritesThenOnlyChangesWithinTheInterval) {
 
   // A status change goes out at once, however young the last snapshot.
   const int64_t t1 = t0 + kSnapshotIntervalNs;
-  state.status = "loading";
+  state.status = engine::PlaybackStatus::loading;
   state.snapshotDirty = true;
   auto loading = takeSnapshotLocked(state, false, t1 + 1);
   ASSERT_TRUE(loading.has_value());

@@ -80,8 +80,9 @@ TEST_F(EventThreadTest, WarnLinesAreOnlyWritten) {
 TEST_F(EventThreadTest, ErrorLinesDescribeOnlyALoadThatHasNotStartedPlaying) {
   // Written out always; never a status change; in the snapshot only while
   // loading or failed.
-  for (auto status : {SessionStatus::playing, SessionStatus::paused, SessionStatus::ended,
-                      SessionStatus::idle, SessionStatus::closed}) {
+  for (auto status : {engine::PlaybackStatus::playing, engine::PlaybackStatus::paused,
+                      engine::PlaybackStatus::ended, engine::PlaybackStatus::idle,
+                      engine::PlaybackStatus::closed}) {
     snap().status = status;
     EXPECT_EQ(log("demux", "error", "bad packet\n"),
               "[hosted-mpv][hosted-mpv-test][error] demux: bad packet\n");
@@ -91,24 +92,24 @@ TEST_F(EventThreadTest, ErrorLinesDescribeOnlyALoadThatHasNotStartedPlaying) {
     EXPECT_EQ(snap().error, "");
     EXPECT_FALSE(snap().errorFromEngine);
   }
-  snap().status = SessionStatus::loading;
+  snap().status = engine::PlaybackStatus::loading;
   log("vd", "error", "no CUDA\n");
   EXPECT_EQ(snap().error, "");  // while loading, a line may be a late one of the load before
   EXPECT_FALSE(snap().errorFromEngine);
-  EXPECT_EQ(snap().status, SessionStatus::loading);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::loading);
   handle(MPV_EVENT_START_FILE);
   EXPECT_EQ(snap().error, "");
 }
 
 TEST_F(EventThreadTest, FatalLinesWithoutPrefixSayMpvAndKeepTheStatus) {
-  snap().status = SessionStatus::loading;
+  snap().status = engine::PlaybackStatus::loading;
   EXPECT_EQ(log(nullptr, "fatal", "gone"), "[hosted-mpv][hosted-mpv-test][fatal] mpv: gone");
-  EXPECT_EQ(snap().status, SessionStatus::loading);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::loading);
   EXPECT_EQ(snap().error, "");  // held until the load's outcome
   EXPECT_FALSE(snap().errorFromEngine);
   // The engine recovered from it: the file loads and plays.
   handle(MPV_EVENT_FILE_LOADED);
-  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
   EXPECT_EQ(snap().error, "");
   EXPECT_FALSE(snap().errorFromEngine);
 }
@@ -116,22 +117,22 @@ TEST_F(EventThreadTest, FatalLinesWithoutPrefixSayMpvAndKeepTheStatus) {
 // The engine delivers its log lines after every queued event, so the
 // "Failed to open" line of a refused load A comes after B's start of file.
 TEST_F(EventThreadTest, ALateErrorLineOfAReplacedLoadNeverShowsInTheNextFile) {
-  snap().status = SessionStatus::error;  // A was refused
+  snap().status = engine::PlaybackStatus::error;  // A was refused
   handle(MPV_EVENT_START_FILE);           // B
   log("cplayer", "error", "Failed to open /nonexistent/a.mkv.\n");
   log("cplayer", "fatal", "late fatal of a\n");
-  EXPECT_EQ(snap().status, SessionStatus::loading);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::loading);
   EXPECT_EQ(snap().error, "");  // not while B is loading either
   EXPECT_FALSE(snap().errorFromEngine);
   handle(MPV_EVENT_FILE_LOADED);
-  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
   EXPECT_EQ(snap().error, "");
 
   handle(MPV_EVENT_START_FILE);  // C, loaded before the line of B's predecessor arrives
   handle(MPV_EVENT_FILE_LOADED);
   log("cplayer", "error", "Failed to open /nonexistent/b.mkv.\n");
   log("cplayer", "fatal", "late fatal\n");
-  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
   EXPECT_EQ(snap().error, "");
   EXPECT_FALSE(snap().errorFromEngine);
 }
@@ -140,7 +141,7 @@ TEST_F(EventThreadTest, AFailedFileKeepsItsFatalLineAndTakesTheWordsThatFollow) 
   handle(MPV_EVENT_START_FILE);
   log("demux", "fatal", "no streams\n");
   endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_UNKNOWN_FORMAT);
-  EXPECT_EQ(snap().status, SessionStatus::error);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::error);
   EXPECT_EQ(snap().error, "no streams\n");
   EXPECT_TRUE(snap().errorFromEngine);
 
@@ -149,12 +150,12 @@ TEST_F(EventThreadTest, AFailedFileKeepsItsFatalLineAndTakesTheWordsThatFollow) 
   endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
   EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_LOADING_FAILED));
   log("cplayer", "error", "Failed to open x.\n");  // the engine's own words, after the event
-  EXPECT_EQ(snap().status, SessionStatus::error);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::error);
   EXPECT_EQ(snap().error, "Failed to open x.\n");
 }
 
 TEST_F(EventThreadTest, TheRecorderFailingEndsTheRecordingAndMarksTheEngineTarget) {
-  snap().status = SessionStatus::playing;
+  snap().status = engine::PlaybackStatus::playing;
   snap().recording.active = true;
   snap().recording.targetPath = "/nope/a.mkv";
   snap().recording.startedAt = "2024-05-01T18:30:00Z";
@@ -171,7 +172,7 @@ TEST_F(EventThreadTest, TheRecorderFailingEndsTheRecordingAndMarksTheEngineTarge
   EXPECT_EQ(snap().recording.error, "Failed opening output file.");
   EXPECT_TRUE(session->recordingMachine.holdsFailedTarget);
   EXPECT_EQ(snap().error, "");
-  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
 }
 
 TEST_F(EventThreadTest, OtherLevelsAndIncompleteLinesAreIgnored) {
@@ -183,23 +184,23 @@ TEST_F(EventThreadTest, OtherLevelsAndIncompleteLinesAreIgnored) {
 
 TEST_F(EventThreadTest, RepliesMatchThePendingLoad) {
   session->replies.loadId = 7;
-  snap().status = SessionStatus::loading;
+  snap().status = engine::PlaybackStatus::loading;
   handle(MPV_EVENT_COMMAND_REPLY, nullptr, 8, MPV_ERROR_COMMAND);  // not the load
   EXPECT_EQ(session->replies.loadId, 7u);
-  EXPECT_EQ(snap().status, SessionStatus::loading);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::loading);
   EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_COMMAND));
   handle(MPV_EVENT_COMMAND_REPLY, nullptr, 7, MPV_ERROR_LOADING_FAILED);
   EXPECT_EQ(session->replies.loadId, 0u);
-  EXPECT_EQ(snap().status, SessionStatus::error);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::error);
   EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_LOADING_FAILED));
 }
 
 TEST_F(EventThreadTest, ReplyIdZeroNeverMatchesAnEmptyPendingField) {
-  snap().status = SessionStatus::playing;
+  snap().status = engine::PlaybackStatus::playing;
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 0, 0);
   EXPECT_EQ(snap().error, "");
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 0, MPV_ERROR_PROPERTY_UNAVAILABLE);
-  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
   EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_PROPERTY_UNAVAILABLE));
 }
 
@@ -232,7 +233,7 @@ TEST_F(EventThreadTest, RecordingStartReplies) {
 TEST_F(EventThreadTest, ARecorderFailureSettlesTheStartInEitherOrder) {
   for (bool lineFirst : {true, false}) {
     SetUp();
-    snap().status = SessionStatus::playing;
+    snap().status = engine::PlaybackStatus::playing;
     expectRecordStart(6, "/nope/c.ts", "2024-05-01T18:32:00Z");
     if (lineFirst) {
       log("recorder", "error", "Failed opening output file.\n");
@@ -290,7 +291,7 @@ TEST_F(EventThreadTest, RecordingRepliesALoadMadeMootSettleNothing) {
   session->recordingMachine.start.targetPath = "/tmp/a.ts";
   session->recordingMachine.start.startedAt = "2024-05-01T18:30:00Z";
   session->recordingMachine.stop.id = 4;
-  engine::recordingLoadRequested(engine::kHostedRecordingRules, session->recordingMachine,
+  engine::recordingLoadRequested(kSessionProfile.recording, session->recordingMachine,
                                  snap().recording);
   EXPECT_FALSE(engine::recordingRequestPending(session->recordingMachine));
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 3, 0);
@@ -314,7 +315,7 @@ TEST_F(EventThreadTest, StartOfFileResetsStreamStateOnly) {
   snap().streamUrl = "http://x";
   session->fileLoaded = true;
   handle(MPV_EVENT_START_FILE);
-  EXPECT_EQ(snap().status, SessionStatus::loading);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::loading);
   EXPECT_EQ(snap().stats.fps, 0);
   EXPECT_EQ(snap().stats.container, "");
   EXPECT_EQ(snap().stats.frameDropCount, -1);
@@ -331,75 +332,75 @@ TEST_F(EventThreadTest, FileLoadedFollowsThePauseState) {
   session->paused = true;
   handle(MPV_EVENT_FILE_LOADED);
   EXPECT_TRUE(session->fileLoaded);
-  EXPECT_EQ(snap().status, SessionStatus::paused);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::paused);
   session->paused = false;
   handle(MPV_EVENT_FILE_LOADED);
-  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
 }
 
 TEST_F(EventThreadTest, EndOfFileReasons) {
   endFile(MPV_END_FILE_REASON_ERROR, 0);
-  EXPECT_EQ(snap().status, SessionStatus::error);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::error);
   EXPECT_EQ(snap().error, "Playback failed.");
   endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_UNKNOWN_FORMAT);
   EXPECT_EQ(snap().error, mpv_error_string(MPV_ERROR_UNKNOWN_FORMAT));
 
   endFile(MPV_END_FILE_REASON_EOF);
-  EXPECT_EQ(snap().status, SessionStatus::ended);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::ended);
 
   session->fileLoaded = true;
   snap().errorFromEngine = true;
   endFile(MPV_END_FILE_REASON_REDIRECT);
-  EXPECT_EQ(snap().status, SessionStatus::loading);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::loading);
   EXPECT_EQ(snap().error, "");
   EXPECT_FALSE(snap().errorFromEngine);
   EXPECT_FALSE(session->fileLoaded);
 
   endFile(MPV_END_FILE_REASON_STOP);
-  EXPECT_EQ(snap().status, SessionStatus::idle);
-  snap().status = SessionStatus::playing;
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::idle);
+  snap().status = engine::PlaybackStatus::playing;
   handle(MPV_EVENT_END_FILE);  // no data
-  EXPECT_EQ(snap().status, SessionStatus::idle);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::idle);
 }
 
 TEST_F(EventThreadTest, EndOfFileAfterTeardownBeganKeepsTheStatus) {
   session->running.store(false);
-  snap().status = SessionStatus::playing;
+  snap().status = engine::PlaybackStatus::playing;
   endFile(MPV_END_FILE_REASON_EOF);
   endFile(MPV_END_FILE_REASON_QUIT);
-  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
 }
 
 TEST_F(EventThreadTest, ShutdownClosesAndStopsTheLoop) {
   handle(MPV_EVENT_SHUTDOWN);
   EXPECT_FALSE(session->running.load());
-  EXPECT_EQ(snap().status, SessionStatus::closed);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::closed);
 }
 
 TEST_F(EventThreadTest, PauseChangesMoveOnlyALoadedPlayingOrPausedStatus) {
-  snap().status = SessionStatus::playing;
+  snap().status = engine::PlaybackStatus::playing;
   changeFlag("pause", true);
   EXPECT_TRUE(session->paused);
-  EXPECT_EQ(snap().status, SessionStatus::playing);  // nothing loaded yet
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);  // nothing loaded yet
   session->fileLoaded = true;
   changeFlag("pause", true);
-  EXPECT_EQ(snap().status, SessionStatus::paused);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::paused);
   changeFlag("pause", false);
-  EXPECT_EQ(snap().status, SessionStatus::playing);
-  snap().status = SessionStatus::ended;
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
+  snap().status = engine::PlaybackStatus::ended;
   changeFlag("pause", true);
-  EXPECT_EQ(snap().status, SessionStatus::ended);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::ended);
 }
 
 TEST_F(EventThreadTest, EofReachedEndsOnlyALoadedRunningFile) {
-  snap().status = SessionStatus::playing;
+  snap().status = engine::PlaybackStatus::playing;
   changeFlag("eof-reached", true);
-  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
   session->fileLoaded = true;
   changeFlag("eof-reached", false);
-  EXPECT_EQ(snap().status, SessionStatus::playing);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
   changeFlag("eof-reached", true);
-  EXPECT_EQ(snap().status, SessionStatus::ended);
+  EXPECT_EQ(snap().status, engine::PlaybackStatus::ended);
 }
 
 TEST_F(EventThreadTest, ValuesAndMissingValues) {

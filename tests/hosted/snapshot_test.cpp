@@ -1,33 +1,42 @@
 #include <gtest/gtest.h>
 
 #include "session.h"
+#include "snapshot_text.h"
 
 using namespace hosted_mpv;
 
-TEST(SessionSnapshot, StartsWithTheUnknownValues) {
+// The module's own rules on its record: the key order and omissions its
+// callers read, the engine's volume scale turned into theirs.
+TEST(SessionSnapshot, WrittenWithTheModulesRules) {
   SessionSnapshot s;
-  EXPECT_EQ(s.status, SessionStatus::idle);
-  EXPECT_EQ(s.durationSeconds, -1);
-  EXPECT_EQ(s.volume, 100);
-  EXPECT_EQ(s.aspectOverride, "no");
-  EXPECT_EQ(s.media.selectedAudioTrackId, -1);
-  EXPECT_EQ(s.media.selectedSubtitleTrackId, -1);
-  EXPECT_EQ(s.stats.bufferedAheadSeconds, -1);
-  EXPECT_EQ(s.stats.frameDropCount, -1);
-  EXPECT_EQ(s.stats.decoderFrameDropCount, -1);
-}
+  SnapshotText idle;
+  writeSessionSnapshot(s, idle);
+  EXPECT_EQ(idle.out,
+            R"(status="idle" positionSeconds=0 durationSeconds=null volume=1 streamUrl="" )"
+            R"(selectedAudioTrackId=null audioTracks=[] selectedSubtitleTrackId=null )"
+            R"(subtitleTracks=[] chapters=[] playbackSpeed=1 aspectOverride="no" buffering=false)");
 
-TEST(SessionStatusText, NamesEveryStatusAndIdleForOthers) {
-  EXPECT_STREQ(sessionStatusText(SessionStatus::loading), "loading");
-  EXPECT_STREQ(sessionStatusText(SessionStatus::closed), "closed");
-  EXPECT_STREQ(sessionStatusText(static_cast<SessionStatus>(42)), "idle");
+  s.status = engine::PlaybackStatus::closed;
+  s.volume = 130;
+  s.media.subtitleTracks = {{4, "", "de", false, false, true}};
+  s.media.selectedSubtitleTrackId = 4;
+  s.recording.active = true;
+  s.rejectedOptionKeys = {"hwdec"};
+  SnapshotText closed;
+  writeSessionSnapshot(s, closed);
+  EXPECT_EQ(closed.out,
+            R"(status="closed" positionSeconds=0 durationSeconds=null volume=1.3 streamUrl="" )"
+            R"(selectedAudioTrackId=null audioTracks=[] selectedSubtitleTrackId=4 )"
+            R"(subtitleTracks=[{id=4 language="de" selected=true defaultTrack=false )"
+            R"(forced=false}] chapters=[] playbackSpeed=1 aspectOverride="no" )"
+            R"(recording={active=true} buffering=false rejectedOptionKeys=["hwdec"])");
 }
 
 TEST(UpdateSessionError, SetsErrorStatusEvenWithAnEmptyMessage) {
   Session session;
   session.snapshot.error = "old";
   updateSessionError(session, "", true);
-  EXPECT_EQ(session.snapshot.status, SessionStatus::error);
+  EXPECT_EQ(session.snapshot.status, engine::PlaybackStatus::error);
   EXPECT_EQ(session.snapshot.error, "");
   EXPECT_TRUE(session.snapshot.errorFromEngine);
 }

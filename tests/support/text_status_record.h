@@ -1,13 +1,15 @@
-// A playback record of the helper's shape (text statuses) for the tests of
-// the shared playback rules, and the LoadState the rules change in it.
+// A playback record of a player's shape for the tests of the shared playback
+// rules, and the LoadState the rules change in it. Its status compares with
+// the text a snapshot shows for it, so a case reads as the snapshot would.
 #pragma once
 
 #include <string>
 
 #include "playback_rules.h"
+#include "status_text.h"
 
 struct TextStatusRecord {
-  std::string status = "idle";
+  engine::PlaybackStatus status = engine::PlaybackStatus::idle;
   std::string error;
   bool errorFromEngine = false;
   bool fileLoaded = false;
@@ -17,7 +19,7 @@ struct TextStatusRecord {
   engine::LiveSource source;
 };
 
-inline engine::LoadState<std::string> loadStateOf(TextStatusRecord& r) {
+inline engine::LoadState loadStateOf(TextStatusRecord& r) {
   return {r.status, r.error, r.errorFromEngine, r.fileLoaded, r.paused, r.watch, r.loadPending,
           r.source};
 }

@@ -1,27 +1,37 @@
 // createSession: reads the caller's arguments and opens a session in the
 // environment's registry (openSession, creation.h).
 // JavaScript thread.
-#include <cmath>
+#include <limits>
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "call_conventions.h"
 #include "creation.h"
 #include "exports.h"
-#include "extra_options.h"
 #include "url_policy.h"
 
 namespace hosted_mpv {
 namespace {
 
-double initialVolume(const Napi::CallbackInfo& info) {
-  if (info.Length() <= 3 || !info[3].IsNumber()) return 100;
-  double volume = info[3].As<Napi::Number>().DoubleValue();
-  // NaN is no volume at all: full volume, as for a missing one.
-  if (std::isnan(volume)) return 100;
-  if (volume < 0) return 0;
-  if (volume > 1) return 100;
-  return volume * 100;
+// The fourth argument when it is a number, else not-a-number (none given).
+double readVolume(const Napi::CallbackInfo& info) {
+  if (info.Length() <= 3 || !info[3].IsNumber()) return std::numeric_limits<double>::quiet_NaN();
+  return info[3].As<Napi::Number>().DoubleValue();
+}
+
+// The texts of the array argument at `index`, in array order, skipping
+// elements that are not strings; empty when it is missing or not an array.
+std::vector<std::string> readTexts(const Napi::CallbackInfo& info, size_t index) {
+  std::vector<std::string> texts;
+  if (index >= info.Length() || !info[index].IsArray()) return texts;
+  auto array = info[index].As<Napi::Array>();
+  for (uint32_t i = 0, count = array.Length(); i < count; ++i) {
+    Napi::Value element = array.Get(i);
+    if (element.IsString()) texts.push_back(element.As<Napi::String>().Utf8Value());
+  }
+  return texts;
 }
 
 // The sixth argument's allowedSchemes: absent (no policy) unless the argument
@@ -34,19 +44,15 @@ std::optional<engine::UrlPolicy> readUrlPolicy(const Napi::CallbackInfo& info) {
   const char* kMessage = "allowedSchemes must be an array of URL schemes such as \"https\".";
   if (!schemes.IsArray()) throw Napi::TypeError::New(info.Env(), kMessage);
   auto array = schemes.As<Napi::Array>();
-  engine::UrlPolicy policy;
+  std::vector<std::string> texts;
   for (uint32_t i = 0, count = array.Length(); i < count; ++i) {
     Napi::Value element = array.Get(i);
-    engine::UrlPolicy one;
-    std::string error;
-    // One scheme per element: a comma would smuggle in a second.
-    if (!element.IsString() ||
-        !engine::parseUrlPolicy(element.As<Napi::String>().Utf8Value(), one, error) ||
-        one.schemes.size() != 1) {
-      throw Napi::TypeError::New(info.Env(), kMessage);
-    }
-    policy.schemes.push_back(one.schemes.front());
+    if (!element.IsString()) throw Napi::TypeError::New(info.Env(), kMessage);
+    texts.push_back(element.As<Napi::String>().Utf8Value());
   }
+  engine::UrlPolicy policy;
+  if (!engine::urlPolicyFromSchemes(texts, policy))
+    throw Napi::TypeError::New(info.Env(), kMessage);
   return policy;
 }
 
@@ -69,8 +75,8 @@ Napi::Value CreateSession(const Napi::CallbackInfo& info) {
   }
 
   SessionRegistry& registry = sessionRegistry(env);  // before anything needs undoing
-  settings.volume = initialVolume(info);
-  settings.extraOptions = orvanel::readHostedMpvExtraOptions(info, 4);
+  settings.volume = readVolume(info);
+  settings.extraOptions = readTexts(info, 4);
   settings.bounds = readBounds(info[1].As<Napi::Object>());
   settings.urlPolicy = readUrlPolicy(info);
   SessionRef session;

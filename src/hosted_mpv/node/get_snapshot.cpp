@@ -1,8 +1,7 @@
 // getSessionSnapshot: one copy of the session's snapshot (copySnapshot),
-// turned into a plain JavaScript object outside every lock.
-// JavaScript thread.
-#include <algorithm>
-
+// turned into a plain JavaScript object outside every lock. Which keys it has
+// is the shared writer's (snapshot_writer.h); here values only become
+// JavaScript values. JavaScript thread.
 #include "call_conventions.h"
 #include "exports.h"
 #include "session.h"
@@ -10,48 +9,44 @@
 namespace hosted_mpv {
 namespace {
 
-Napi::Value numberOrNull(Napi::Env env, double value) {
-  if (value < 0) return env.Null();
-  return Napi::Number::New(env, value);
-}
+// Sets what the snapshot visitor gives on one JavaScript object.
+struct ObjectSink {
+  Napi::Env env;
+  Napi::Object target;
 
-Napi::Array trackArray(Napi::Env env, const std::vector<engine::Track>& tracks) {
-  Napi::Array array = Napi::Array::New(env, tracks.size());
-  for (size_t i = 0; i < tracks.size(); ++i) {
-    const engine::Track& track = tracks[i];
-    Napi::Object object = Napi::Object::New(env);
-    object.Set("id", Napi::Number::New(env, double(track.id)));
-    if (!track.title.empty()) object.Set("title", Napi::String::New(env, track.title));
-    if (!track.language.empty()) object.Set("language", Napi::String::New(env, track.language));
-    object.Set("selected", Napi::Boolean::New(env, track.selected));
-    object.Set("defaultTrack", Napi::Boolean::New(env, track.defaultTrack));
-    object.Set("forced", Napi::Boolean::New(env, track.forced));
-    array.Set(uint32_t(i), object);
+  void number(const char* key, double value) { target.Set(key, Napi::Number::New(env, value)); }
+  void text(const char* key, std::string_view value) {
+    target.Set(key, Napi::String::New(env, value.data(), value.size()));
   }
-  return array;
-}
+  void boolean(const char* key, bool value) { target.Set(key, Napi::Boolean::New(env, value)); }
+  void null(const char* key) { target.Set(key, env.Null()); }
 
-Napi::Array chapterArray(Napi::Env env, const std::vector<engine::Chapter>& chapters) {
-  Napi::Array array = Napi::Array::New(env, chapters.size());
-  for (size_t i = 0; i < chapters.size(); ++i) {
-    Napi::Object object = Napi::Object::New(env);
-    object.Set("timeSeconds", Napi::Number::New(env, chapters[i].timeSeconds));
-    if (!chapters[i].title.empty()) object.Set("title", Napi::String::New(env, chapters[i].title));
-    array.Set(uint32_t(i), object);
+  template <typename Fill>
+  void object(const char* key, Fill fill) {
+    ObjectSink inner{env, Napi::Object::New(env)};
+    fill(inner);
+    target.Set(key, inner.target);
   }
-  return array;
-}
 
-Napi::Object statsObject(Napi::Env env, const SessionSnapshot& s) {
-  Napi::Object stats = Napi::Object::New(env);
-  engine::forEachKnownStat(
-      s.stats,
-      [&](const char* key, double value) { stats.Set(key, Napi::Number::New(env, value)); },
-      [&](const char* key, const std::string& value) {
-        stats.Set(key, Napi::String::New(env, value));
-      });
-  return stats;
-}
+  template <typename Fill>
+  void list(const char* key, size_t count, Fill fill) {
+    Napi::Array array = Napi::Array::New(env, count);
+    for (size_t i = 0; i < count; ++i) {
+      ObjectSink item{env, Napi::Object::New(env)};
+      fill(i, item);
+      array.Set(uint32_t(i), item.target);
+    }
+    target.Set(key, array);
+  }
+
+  void texts(const char* key, const std::vector<std::string>& values) {
+    Napi::Array array = Napi::Array::New(env, values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+      array.Set(uint32_t(i), Napi::String::New(env, values[i]));
+    }
+    target.Set(key, array);
+  }
+};
 
 }  // namespace
 
@@ -62,52 +57,10 @@ Napi::Value GetSessionSnapshot(const Napi::CallbackInfo& info) {
   }
   SessionRef session = findSession(sessionRegistry(env), info[0].As<Napi::String>().Utf8Value());
   if (!session) return env.Null();
-  const SessionSnapshot s = copySnapshot(*session);
-
-  Napi::Object result = Napi::Object::New(env);
-  result.Set("status", Napi::String::New(env, sessionStatusText(s.status)));
-  result.Set("positionSeconds", Napi::Number::New(env, s.positionSeconds));
-  result.Set("durationSeconds", numberOrNull(env, s.durationSeconds));
-  result.Set("volume", Napi::Number::New(env, s.volume / 100));
-  result.Set("streamUrl", Napi::String::New(env, s.streamUrl));
-  result.Set("selectedAudioTrackId", numberOrNull(env, double(s.media.selectedAudioTrackId)));
-  result.Set("audioTracks", trackArray(env, s.media.audioTracks));
-  result.Set("selectedSubtitleTrackId", numberOrNull(env, double(s.media.selectedSubtitleTrackId)));
-  result.Set("subtitleTracks", trackArray(env, s.media.subtitleTracks));
-  result.Set("chapters", chapterArray(env, s.media.chapters));
-  result.Set("playbackSpeed", Napi::Number::New(env, s.playbackSpeed));
-  result.Set("aspectOverride", Napi::String::New(env, s.aspectOverride));
-  Napi::Object stats = statsObject(env, s);
-  if (stats.GetPropertyNames().Length() > 0) result.Set("stats", stats);
-  if (s.recording.active || !s.recording.targetPath.empty() || !s.recording.error.empty()) {
-    Napi::Object recording = Napi::Object::New(env);
-    recording.Set("active", Napi::Boolean::New(env, s.recording.active));
-    if (!s.recording.targetPath.empty()) {
-      recording.Set("targetPath", Napi::String::New(env, s.recording.targetPath));
-    }
-    if (!s.recording.startedAt.empty()) {
-      recording.Set("startedAt", Napi::String::New(env, s.recording.startedAt));
-    }
-    if (!s.recording.error.empty())
-      recording.Set("error", Napi::String::New(env, s.recording.error));
-    result.Set("recording", recording);
-  }
-  engine::forEachBufferingKey(
-      s.buffering,
-      [&](const char* key, bool value) { result.Set(key, Napi::Boolean::New(env, value)); },
-      [&](const char* key, double value) { result.Set(key, Napi::Number::New(env, value)); });
-  if (!s.error.empty()) {
-    result.Set("error", Napi::String::New(env, s.error));
-    if (s.errorFromEngine) result.Set("errorOrigin", Napi::String::New(env, "engine"));
-  }
-  if (!s.rejectedOptionKeys.empty()) {
-    Napi::Array keys = Napi::Array::New(env, s.rejectedOptionKeys.size());
-    for (size_t i = 0; i < s.rejectedOptionKeys.size(); ++i) {
-      keys.Set(uint32_t(i), Napi::String::New(env, s.rejectedOptionKeys[i]));
-    }
-    result.Set("rejectedOptionKeys", keys);
-  }
-  return result;
+  const SessionSnapshot snapshot = copySnapshot(*session);
+  ObjectSink sink{env, Napi::Object::New(env)};
+  writeSessionSnapshot(snapshot, sink);
+  return sink.target;
 }
 
 }  // namespace hosted_mpv
