@@ -37,7 +37,8 @@ bool topDown(const RenderPipeline& p) {
   return p.config.pixelLayout == frame_ring::PixelLayout::rgbaTopDown;
 }
 
-bool renderInto(RenderPipeline& p, uint8_t* pointer, int32_t w, int32_t h, size_t stride) {
+bool renderInto(RenderPipeline& p, uint8_t* pointer, int32_t w, int32_t h, size_t stride)
+    REQUIRES(p.renderThread) {
   int size[2] = {w, h};
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_SW_SIZE, size},
@@ -51,7 +52,7 @@ bool renderInto(RenderPipeline& p, uint8_t* pointer, int32_t w, int32_t h, size_
 
 }  // namespace
 
-bool setUpSoftwarePath(RenderPipeline& p, std::string& error) {
+bool setUpSoftwarePath(RenderPipeline& p, std::string& error) REQUIRES(p.renderThread) {
   mpv_handle* mpv = p.config.mpv;
   // Read before it is overridden: the caller's own video-rotate (a number of
   // degrees added to the stream's, or "no") still applies, made by the
@@ -91,7 +92,7 @@ bool setUpSoftwarePath(RenderPipeline& p, std::string& error) {
   return true;
 }
 
-void readRotationEvents(RenderPipeline& p) {
+void readRotationEvents(RenderPipeline& p) REQUIRES(p.renderThread) {
   for (;;) {
     const mpv_event* event = mpv_wait_event(p.rotationWatch, 0);
     if (event->event_id == MPV_EVENT_NONE) return;
@@ -130,7 +131,7 @@ void readRotationEvents(RenderPipeline& p) {
   }
 }
 
-void renderSoftwareFrame(RenderPipeline& p) {
+void renderSoftwareFrame(RenderPipeline& p) REQUIRES(p.renderThread) {
   if (!p.ring.isMapped()) return;
   const size_t frameStride = static_cast<size_t>(p.width) * 4;
   // The number is taken only by a frame that is published: a failed render

@@ -17,15 +17,15 @@ namespace frame_helper {
 // for the turn filter), runs onSoftwarePath, opens the rotationWatch handle
 // with its on_load and on_preloaded hooks and creates the software render
 // context. On failure false, with the reason in `error`.
-bool setUpSoftwarePath(RenderPipeline& pipeline, std::string& error);
+bool setUpSoftwarePath(RenderPipeline& p, std::string& error) REQUIRES(p.renderThread);
 
 // Drains rotationWatch without blocking: each load's own video-rotate, taken
 // over before the load goes on; each file's turn, set in the filter chain
 // before its tracks decode; a video track chosen later, turned anew.
-void readRotationEvents(RenderPipeline& pipeline);
+void readRotationEvents(RenderPipeline& p) REQUIRES(p.renderThread);
 
 // Renders the next frame into the next slot and publishes it; a failed
 // render publishes nothing and takes no number.
-void renderSoftwareFrame(RenderPipeline& pipeline);
+void renderSoftwareFrame(RenderPipeline& p) REQUIRES(p.renderThread);
 
 }  // namespace frame_helper
