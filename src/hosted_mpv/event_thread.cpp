@@ -1,5 +1,7 @@
 // The per-session event thread.
-// Threads: the event thread; it takes the session's stateMutex for each event
+// Threads: the event thread, holding the session's eventRole (the rows and
+// hooks are reached through function pointers the analysis does not follow,
+// so each says REQUIRES itself); it takes the session's stateMutex for each event
 // and after each wait (never while waiting for the engine). Log lines are
 // written under the lock, and the stall rule's stop and a live outage's
 // reload are queued under it.
@@ -64,7 +66,8 @@ void handleShutdownLocked(Session& session, const mpv_event&) REQUIRES(session.s
   session.snapshot.status = SessionStatus::closed;
 }
 
-void handleStartFileLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
+void handleStartFileLocked(Session& session, const mpv_event&)
+    REQUIRES(session.stateMutex, session.eventRole) {
   engine::applyStartFile(loadStateOf(session), kSessionStatusRules);
   engine::resetForNewFile<Session>(kSessionProperties, session);
   session.deinterlacing.newFile = true;
@@ -105,7 +108,7 @@ constexpr engine::EventRow<Session> kSessionEventRows[] = {
 }  // namespace
 
 void handleSessionEventLocked(Session& session, const mpv_event& event)
-    REQUIRES(session.stateMutex) {
+    REQUIRES(session.stateMutex, session.eventRole) {
   engine::dispatchEventLocked<Session>(kSessionEventRows, session, event);
 }
 
@@ -117,13 +120,13 @@ void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts
 namespace {
 
 // The turn hook's rotation is chosen outside the lock: it calls the engine.
-bool takeTurnHook(Session& session, const mpv_event& event) {
+bool takeTurnHook(Session& session, const mpv_event& event) REQUIRES(session.eventRole) {
   if (event.event_id != MPV_EVENT_HOOK || event.reply_userdata != kTurnHookId) return false;
   turnForFile(session, *static_cast<const mpv_event_hook*>(event.data));
   return true;
 }
 
-bool takeHook(Session& session, const mpv_event& event) {
+bool takeHook(Session& session, const mpv_event& event) REQUIRES(session.eventRole) {
   return takeTurnHook(session, event) || engine::takeUrlHook<Session, loadStateOf>(session, event);
 }
 
@@ -153,7 +156,7 @@ void endTurnLocked(Session& session, SessionTurn& turn, int64_t nowNs)
 }
 
 // Event thread, stateMutex not held.
-void afterTurn(Session& session, const SessionTurn& turn) {
+void afterTurn(Session& session, const SessionTurn& turn) REQUIRES(session.eventRole) {
   if (session.softwareRenderer && turn.trackRotation >= 0) {
     followVideoTrack(session, turn.trackRotation);
   }
@@ -174,6 +177,9 @@ constexpr engine::PlayerEvents<Session, SessionTurn> kSessionEvents{
 // The engine is called outside stateMutex (but for the queued stop of a
 // stalled load): the facts of an end are read before it, a new turn queued
 // after it.
-void runEventLoop(SessionRef session) { engine::runEventTurns(*session, kSessionEvents, 0.1); }
+void runEventLoop(SessionRef session) {
+  threads::RoleScope role(session->eventRole);
+  engine::runEventTurns(*session, kSessionEvents, 0.1);
+}
 
 }  // namespace hosted_mpv

@@ -30,10 +30,12 @@ void takeOverRotation(Session& session) EXCLUDES(session.stateMutex);
 
 // The hook event `hook` of a software session: queues the turn of the file
 // about to play, then lets the engine go on.
-void turnForFile(Session& session, const mpv_event_hook& hook) EXCLUDES(session.stateMutex);
+void turnForFile(Session& session, const mpv_event_hook& hook) REQUIRES(session.eventRole)
+    EXCLUDES(session.stateMutex);
 
 // Another video track was chosen while playing (its rotation metadata
 // `streamRotation`): turns the picture anew if the turn differs.
-void followVideoTrack(Session& session, int streamRotation) EXCLUDES(session.stateMutex);
+void followVideoTrack(Session& session, int streamRotation) REQUIRES(session.eventRole)
+    EXCLUDES(session.stateMutex);
 
 }  // namespace hosted_mpv

@@ -54,9 +54,10 @@ class CAPABILITY("role") ThreadRole {
 };
 
 // Taking and leaving a role are the primitives the analysis trusts: nothing is
-// locked, only the holder noted.
+// locked, only the holder noted. A role has one holder at a time.
 inline void takeRole([[maybe_unused]] ThreadRole& role) ACQUIRE(role) NO_THREAD_SAFETY_ANALYSIS {
 #if ORVANEL_DCHECK_ON
+  DCHECK(role.holder.load(std::memory_order_relaxed) == std::thread::id());
   role.holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
 #endif
 }

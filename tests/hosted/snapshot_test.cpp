@@ -25,8 +25,12 @@ TEST(SessionStatusText, NamesEveryStatusAndIdleForOthers) {
 
 TEST(UpdateSessionError, SetsErrorStatusEvenWithAnEmptyMessage) {
   Session session;
-  session.snapshot.error = "old";
+  {
+    threads::MutexLock lock(session.stateMutex);
+    session.snapshot.error = "old";
+  }
   updateSessionError(session, "", true);
+  threads::MutexLock lock(session.stateMutex);
   EXPECT_EQ(session.snapshot.status, SessionStatus::error);
   EXPECT_EQ(session.snapshot.error, "");
   EXPECT_TRUE(session.snapshot.errorFromEngine);

@@ -16,6 +16,9 @@
 #include "platform/main_thread.h"
 
 namespace hosted_mpv {
+
+threads::ThreadRole gMainThread;
+
 namespace {
 
 struct UiThread {
@@ -48,6 +51,7 @@ int onXIoError(Display* display) {
 void onConnectionLost(Display*, void*) { gConnectionLost = true; }
 
 void runUiThread(UiThread* ui) {
+  threads::RoleScope role(gMainThread);
   pthread_setname_np(pthread_self(), "hosted-mpv-ui");
   for (;;) {
     runTasks(ui->queue, false);
