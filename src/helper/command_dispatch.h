@@ -28,8 +28,8 @@ void handleCommand(HelperState& state, const Command& command)
     REQUIRES(state.commandReader, state.commandMutex) EXCLUDES(state.stateMutex);
 
 // The `record` command. Command reader thread.
-void handleRecordCommand(HelperState& state, const Command& command)
-    REQUIRES(state.commandReader) EXCLUDES(state.stateMutex);
+void handleRecordCommand(HelperState& state, const Command& command) REQUIRES(state.commandReader)
+    EXCLUDES(state.stateMutex);
 
 // After the engine failed a recording: clears its "stream-record", which
 // still holds the refused path, unless a recording has been started since.

@@ -144,7 +144,7 @@ struct RenderPipeline {
   mpv_handle* rotationWatch GUARDED_BY(renderThread) = nullptr;
   int64_t callerRotation GUARDED_BY(renderThread) = 0;  // video-rotate as set before; -1 for "no"
   int64_t fileRotation GUARDED_BY(renderThread) = 0;    // the same, or the current load's own
-  int turnDegrees GUARDED_BY(renderThread) = 0;  // the turn the filter chain was last given
+  int turnDegrees GUARDED_BY(renderThread) = 0;         // the turn the filter chain was last given
   // The engine writes upward into the slot.
   bool directSoftwareTarget GUARDED_BY(renderThread) = true;
   // The largest side OpenGL would take here: the software path refuses the

@@ -8,9 +8,10 @@
 
 namespace hosted_mpv {
 
-// The thread's body, holding the session's eventRole; returns once `running` is false after a wait or an event.
-// After each wait it also ends a load whose wait for data made no progress
-// for the session's stall bound: status Error, and the engine's file stopped.
+// The thread's body, holding the session's eventRole; returns once `running`
+// is false after a wait or an event. After each wait it also ends a load
+// whose wait for data made no progress for the session's stall bound: status
+// Error, and the engine's file stopped.
 void runEventLoop(SessionRef session);
 
 // Folds one event into the session.

@@ -7,7 +7,6 @@
 
 #include "platform/display_link.h"
 #include "platform/opengl_view.h"
-
 #include "session.h"
 
 namespace hosted_mpv {

@@ -31,9 +31,9 @@
 #include "recording_machine.h"
 #include "replies.h"
 #include "snapshot.h"
+#include "stream_end.h"
 #include "thread_check.h"
 #include "url_policy.h"
-#include "stream_end.h"
 
 namespace hosted_mpv {
 

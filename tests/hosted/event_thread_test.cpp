@@ -51,9 +51,10 @@ class EventThreadTest : public ::testing::Test {
     handle(MPV_EVENT_PROPERTY_CHANGE, &property);
   }
   void changeDouble(const char* name, double value)
-      REQUIRES(session->stateMutex, session->eventRole) { change(name, MPV_FORMAT_DOUBLE, &value); }
-  void changeFlag(const char* name, bool value)
       REQUIRES(session->stateMutex, session->eventRole) {
+    change(name, MPV_FORMAT_DOUBLE, &value);
+  }
+  void changeFlag(const char* name, bool value) REQUIRES(session->stateMutex, session->eventRole) {
     int flag = value;
     change(name, MPV_FORMAT_FLAG, &flag);
   }
@@ -63,7 +64,9 @@ class EventThreadTest : public ::testing::Test {
     change(name, MPV_FORMAT_STRING, &text);
   }
   void changeNode(const char* name, mpv_node node)
-      REQUIRES(session->stateMutex, session->eventRole) { change(name, MPV_FORMAT_NODE, &node); }
+      REQUIRES(session->stateMutex, session->eventRole) {
+    change(name, MPV_FORMAT_NODE, &node);
+  }
 
   SessionSnapshot& snap() REQUIRES(session->stateMutex) { return session->snapshot; }
 

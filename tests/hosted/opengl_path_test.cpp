@@ -60,8 +60,8 @@ SessionRef openGLSession(int width, int height, bool withDisplayLink) {
   session->callbackContext = new std::weak_ptr<Session>(session);
   if (withDisplayLink) {
     DisplayLink* link = displayLinkCreateWithActiveDisplays();
-    EXPECT_TRUE(displayLinkSetCurrentDisplayFromGlContext(link, *view.glContext,
-                                                          *view.pixelFormat));
+    EXPECT_TRUE(
+        displayLinkSetCurrentDisplayFromGlContext(link, *view.glContext, *view.pixelFormat));
     displayLinkSetOutputCallback(link, displayLinkCallback, session->callbackContext);
     EXPECT_TRUE(displayLinkStart(link));
     session->displayLink = link;

@@ -27,7 +27,6 @@
 #include <vector>
 
 #include "mutex.h"
-
 #include "platform/linux/child_view.h"
 #include "platform/linux/opengl_context.h"
 #include "platform/linux/test_failures.h"
@@ -224,7 +223,8 @@ bool createOpenGLView(const NativeViewRef& hostView, OpenGLViewParts& parts) {
   context->context = createContext(display, pixelFormat->config);
   if (context->context == EGL_NO_CONTEXT) return false;  // the view goes with its last reference
   Window window = viewWindow(*view);
-  EGLSurface surface = eglCreatePlatformWindowSurface(display, pixelFormat->config, &window, nullptr);
+  EGLSurface surface =
+      eglCreatePlatformWindowSurface(display, pixelFormat->config, &window, nullptr);
   if (surface == EGL_NO_SURFACE) return false;
   {
     threads::MutexLock lock(context->object.lock);
