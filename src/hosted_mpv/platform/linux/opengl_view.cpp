@@ -138,7 +138,7 @@ double modeRefreshRate(const XRRModeInfo& mode) {
 
 // The refresh rate of the CRTC that shows the window's top left corner (else
 // of the first CRTC that shows anything); 0 when XRandR reports none.
-double screenRefreshRate(Display* display, Window window) {
+double screenRefreshRate(Display* display, Window window) REQUIRES(gMainThread) {
   int eventBase, errorBase, major = 0, minor = 0;
   if (!XRRQueryExtension(display, &eventBase, &errorBase) ||
       !XRRQueryVersion(display, &major, &minor) || major * 100 + minor < 103) {
