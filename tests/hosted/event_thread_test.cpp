@@ -260,10 +260,10 @@ TEST_F(EventThreadTest, RecordingStartReplies) {
 // shows a stopped recording with the recorder's words, and the engine's
 // target is marked for clearing.
 TEST_F(EventThreadTest, ARecorderFailureSettlesTheStartInEitherOrder) {
-  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
-  threads::RoleScope eventThread(session->eventRole);
   for (bool lineFirst : {true, false}) {
     SetUp();
+    threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+    threads::RoleScope eventThread(session->eventRole);
     snap().status = SessionStatus::playing;
     expectRecordStart(6, "/nope/c.ts", "2024-05-01T18:32:00Z");
     if (lineFirst) {
