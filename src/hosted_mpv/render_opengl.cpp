@@ -12,7 +12,6 @@
 #include <mpv/render_gl.h>
 
 #include "render.h"
-#include "thread_check.h"
 
 namespace hosted_mpv {
 

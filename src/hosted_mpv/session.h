@@ -3,7 +3,9 @@
 // Threads that use a session: the JavaScript thread (creation, commands,
 // snapshots, teardown), the main thread (views), the session's render queue
 // (render context and every render), libmpv's threads (the render update
-// callback), the display link thread and the session's event thread.
+// callback), the display link thread and the session's event thread. What
+// one of them alone touches is GUARDED_BY its role: gMainThread (views),
+// renderQueue->worker (render context), eventRole (the event thread's).
 // Lock order: a registry's mutex is never held together with any other lock;
 // a session's stateMutex is a leaf lock. Neither is held while the engine is
 // called synchronously ("Engine calls under locks", threads/mutex.h) or while
