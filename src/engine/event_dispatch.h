@@ -16,9 +16,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <span>
 
+#include "mutex.h"
 #include "stream_end.h"
 
 namespace engine {
@@ -74,7 +74,7 @@ void handleEventTurn(Record& record, const PlayerEvents<Record, Turn>& events,
   const StreamEndFacts facts = streamEnds ? readStreamEndFacts(record.mpv) : StreamEndFacts{};
   Turn turn{};
   {
-    std::lock_guard lock(record.stateMutex);
+    threads::MutexLock lock(record.stateMutex);
     if (events.beginLocked) events.beginLocked(record, turn);
     if (hasEvent) dispatchEventLocked(events.rows, record, event);
     if (streamEnds) events.streamEndLocked(record, facts);

@@ -284,6 +284,7 @@ void handleCommand(HelperState& state, const Command& command) {
 }
 
 void runStdinLoop(HelperState& state, std::FILE* input) {
+  threads::RoleScope role(state.commandReader);
   std::string line;
   while (state.running.load(std::memory_order_acquire)) {
     if (!readInputLine(input, line)) break;

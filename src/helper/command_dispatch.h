@@ -24,11 +24,12 @@ void runStdinLoop(HelperState& state, std::FILE* input)
 
 // Runs one parsed command; a name that matches no command is ignored.
 // Command reader thread, holding commandMutex.
-void handleCommand(HelperState& state, const Command& command) REQUIRES(state.commandMutex)
-    EXCLUDES(state.stateMutex);
+void handleCommand(HelperState& state, const Command& command)
+    REQUIRES(state.commandReader, state.commandMutex) EXCLUDES(state.stateMutex);
 
 // The `record` command. Command reader thread.
-void handleRecordCommand(HelperState& state, const Command& command) EXCLUDES(state.stateMutex);
+void handleRecordCommand(HelperState& state, const Command& command) REQUIRES(state.commandReader)
+    EXCLUDES(state.stateMutex);
 
 // After the engine failed a recording: clears its "stream-record", which
 // still holds the refused path, unless a recording has been started since.

@@ -43,7 +43,8 @@ void handleShutdownLocked(HelperState& state, const mpv_event&) REQUIRES(state.s
   state.snapshotDirty = true;
 }
 
-void handleStartFileLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
+void handleStartFileLocked(HelperState& state, const mpv_event&)
+    REQUIRES(state.stateMutex, state.mainThread) {
   engine::applyStartFile(loadStateOf(state), kHelperProfile.status);
   clearFileFactsLocked(state);
   state.deinterlacing.newFile = true;
@@ -87,7 +88,7 @@ constexpr engine::EventRow<HelperState> kHelperEventRows[] = {
 }  // namespace
 
 void handleEngineEventLocked(HelperState& state, const mpv_event& event)
-    REQUIRES(state.stateMutex) {
+    REQUIRES(state.stateMutex, state.mainThread) {
   engine::dispatchEventLocked<HelperState>(kHelperEventRows, state, event);
 }
 
@@ -121,7 +122,7 @@ void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) REQUIRES
 }
 
 // Main thread, stateMutex not held.
-void afterTurn(HelperState& state, const HelperTurn& turn) {
+void afterTurn(HelperState& state, const HelperTurn& turn) REQUIRES(state.mainThread) {
   maybeEmitSnapshot(state, false);
   if (turn.clearRecording) clearFailedRecording(state);
   engine::followFieldFlags(state.mpv, state.deinterlacing, engine::eventClockNs());

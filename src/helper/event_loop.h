@@ -16,7 +16,8 @@ namespace frame_helper {
 // recognise changes nothing. A change of "dwidth", "dheight" or the
 // renderer's rotation also calls applyRenderSizeLocked, which fits the
 // state's box for the state's pipeline.
-void handleEngineEventLocked(HelperState& state, const mpv_event& event) REQUIRES(state.stateMutex);
+void handleEngineEventLocked(HelperState& state, const mpv_event& event)
+    REQUIRES(state.stateMutex, state.mainThread);
 
 // After an event that reports the end of the stream (engine::reportsStreamEnd),
 // with the engine's facts read just before: a stream cut short carries why in
@@ -29,6 +30,7 @@ void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& fac
 // snapshot, a recording the engine failed is cleared in the engine
 // (clearFailedRecording), and a wait for data without progress for the stall
 // bound ends the load in error and stops the engine's file. Main thread.
-void runEventLoop(HelperState& state) EXCLUDES(state.commandMutex, state.stateMutex);
+void runEventLoop(HelperState& state) REQUIRES(state.mainThread)
+    EXCLUDES(state.commandMutex, state.stateMutex);
 
 }  // namespace frame_helper

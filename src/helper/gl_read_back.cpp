@@ -13,7 +13,7 @@ bool topDown(const RenderPipeline& p) {
 // at framebuffer row 0: drawn flipped, that is the picture's bottom row
 // (bgraBottomUp); drawn as the engine draws into a framebuffer object, its
 // top row (rgbaTopDown). Either costs the engine the same.
-void renderIntoFramebuffer(RenderPipeline& p) {
+void renderIntoFramebuffer(RenderPipeline& p) REQUIRES(p.renderThread) {
   mpv_opengl_fbo fbo{static_cast<int>(p.framebuffer), p.width, p.height, 0};
   int flipY = topDown(p) ? 0 : 1;
   mpv_render_param params[] = {
@@ -26,7 +26,7 @@ void renderIntoFramebuffer(RenderPipeline& p) {
 }
 
 // glReadPixels then reads the framebuffer's colour, rows packed.
-void bindForReading(const RenderPipeline& p) {
+void bindForReading(const RenderPipeline& p) REQUIRES(p.renderThread) {
   const GlFunctions& f = p.glFunctions;
   f.bindFramebuffer(GL_READ_FRAMEBUFFER, p.framebuffer);
   f.readBuffer(GL_COLOR_ATTACHMENT0);
@@ -36,7 +36,7 @@ void bindForReading(const RenderPipeline& p) {
 
 // glReadPixels of the whole target in the ring's byte order. RGBA bytes are
 // the texture's own format, so that read-back converts nothing either.
-void readTarget(const RenderPipeline& p, void* destination) {
+void readTarget(const RenderPipeline& p, void* destination) REQUIRES(p.renderThread) {
   if (topDown(p)) {
     p.glFunctions.readPixels(0, 0, p.width, p.height, GL_RGBA, GL_UNSIGNED_BYTE, destination);
   } else {
@@ -47,7 +47,7 @@ void readTarget(const RenderPipeline& p, void* destination) {
 
 }  // namespace
 
-bool setUpGlPath(RenderPipeline& p, std::string& error) {
+bool setUpGlPath(RenderPipeline& p, std::string& error) REQUIRES(p.renderThread) {
   mpv_opengl_init_params glInit{glDlsymGetProcAddress, p.gl.library};
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
@@ -70,8 +70,10 @@ bool setUpGlPath(RenderPipeline& p, std::string& error) {
   return true;
 }
 
-bool buildGlTargets(RenderPipeline& p) {
-  const GlFunctions& f = p.glFunctions;
+bool buildGlTargets(RenderPipeline& p) REQUIRES(p.renderThread) {
+  // A plain alias: clang's analysis loses the pipeline behind a const one
+  // of a non-const pipeline, and would not see the render thread's role.
+  GlFunctions& f = p.glFunctions;
   f.genTextures(1, &p.texture);
   f.bindTexture(GL_TEXTURE_2D, p.texture);
   f.texImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, p.width, p.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
@@ -98,10 +100,10 @@ bool buildGlTargets(RenderPipeline& p) {
   return true;
 }
 
-void deleteGlTargets(RenderPipeline& p) {
+void deleteGlTargets(RenderPipeline& p) REQUIRES(p.renderThread) {
   // Objects exist only when the context was current and the functions
   // loaded, so this calls nothing after a failed bind.
-  const GlFunctions& f = p.glFunctions;
+  GlFunctions& f = p.glFunctions;
   if (p.texture != 0) f.deleteTextures(1, &p.texture);
   if (p.framebuffer != 0) f.deleteFramebuffers(1, &p.framebuffer);
   if (p.pixelBuffers[0] != 0) f.deleteBuffers(3, p.pixelBuffers.data());
@@ -110,8 +112,8 @@ void deleteGlTargets(RenderPipeline& p) {
   p.pixelBuffers = {};
 }
 
-void renderIntoPixelBuffer(RenderPipeline& p) {
-  const GlFunctions& f = p.glFunctions;
+void renderIntoPixelBuffer(RenderPipeline& p) REQUIRES(p.renderThread) {
+  GlFunctions& f = p.glFunctions;
   renderIntoFramebuffer(p);
   bindForReading(p);
 
@@ -127,9 +129,9 @@ void renderIntoPixelBuffer(RenderPipeline& p) {
   mpv_render_context_report_swap(p.renderContext);
 }
 
-void publishPixelBuffer(RenderPipeline& p) {
+void publishPixelBuffer(RenderPipeline& p) REQUIRES(p.renderThread) {
   if (p.pendingPixelBuffer < 0 || !p.ring.isMapped()) return;
-  const GlFunctions& f = p.glFunctions;
+  GlFunctions& f = p.glFunctions;
   f.bindBuffer(GL_PIXEL_PACK_BUFFER, p.pixelBuffers[p.pendingPixelBuffer]);
   const void* pixels = f.mapBufferRange(
       GL_PIXEL_PACK_BUFFER, 0, static_cast<GLsizeiptr>(p.ring.header->frameBytes), GL_MAP_READ_BIT);
@@ -143,7 +145,7 @@ void publishPixelBuffer(RenderPipeline& p) {
   p.pendingPixelBuffer = -1;
 }
 
-void renderForDirectRead(RenderPipeline& p) {
+void renderForDirectRead(RenderPipeline& p) REQUIRES(p.renderThread) {
   // The previous frame leaves the framebuffer before the engine draws over it.
   publishDirectRead(p);
   renderIntoFramebuffer(p);
@@ -154,9 +156,9 @@ void renderForDirectRead(RenderPipeline& p) {
   mpv_render_context_report_swap(p.renderContext);
 }
 
-void publishDirectRead(RenderPipeline& p) {
+void publishDirectRead(RenderPipeline& p) REQUIRES(p.renderThread) {
   if (!p.framePending || !p.ring.isMapped()) return;
-  const GlFunctions& f = p.glFunctions;
+  GlFunctions& f = p.glFunctions;
   bindForReading(p);
   f.bindBuffer(GL_PIXEL_PACK_BUFFER, 0);  // pixels go to client memory: the slot
   const uint64_t seq = p.nextSequence++;

@@ -26,6 +26,7 @@
 #include "render_pipeline.h"
 #include "stream_end.h"
 #include "stream_stats.h"
+#include "thread_check.h"
 #include "tracks.h"
 #include "url_policy.h"
 
@@ -40,8 +41,14 @@ struct HelperState {
   // The schemes the engine may open, from --allowed-schemes; absent: all.
   std::optional<engine::UrlPolicy> urlPolicy;
 
-  // Main thread only (its event turns), after set-up.
-  engine::FieldFollower deinterlacing;
+  // Held by main for the life of the process (main.cpp), and by the command
+  // reader while it runs (runStdinLoop): what only one of them may touch is
+  // GUARDED_BY its role, and what only it may run REQUIRES it.
+  threads::ThreadRole mainThread;
+  threads::ThreadRole commandReader;
+
+  // Main thread only: set up before the engine starts, then its event turns.
+  engine::FieldFollower deinterlacing GUARDED_BY(mainThread);
 
   // The render thread's object; its own comments say who touches what.
   RenderPipeline pipeline;

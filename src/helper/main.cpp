@@ -60,6 +60,8 @@ int main(int argc, char** argv) {
   const HelperArgs args = parseHelperArgs(argc, argv);
   if (args.runtimeProbe) return runRuntimeProbe();
   HelperState& state = g_state;
+  // Main's for good: the process ends without leaving main (endProcess).
+  threads::RoleScope mainThread(state.mainThread);
 
   // Before the engine exists: its threads inherit the mask, so the end
   // signals reach the watch thread only. It lives until the process ends.

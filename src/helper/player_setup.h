@@ -38,6 +38,7 @@ std::vector<SessionOption> sessionOptionsFromPreamble(const Command& preamble);
 // (url_guard.h). On failure returns false with the fatal text in `error` and
 // leaves no engine behind.
 bool setupPlayer(HelperState& state, const HelperArgs& args, std::FILE* input,
-                 std::set<std::string>& appliedSessionOptions, std::string& error);
+                 std::set<std::string>& appliedSessionOptions, std::string& error)
+    REQUIRES(state.mainThread);
 
 }  // namespace frame_helper

@@ -31,7 +31,7 @@ void announceReady(RenderPipeline& p, int32_t state) {
 
 // Settles the path and the read-back from what the context says it is, and
 // tells the owner when it is a software rasteriser. The context is current.
-void choosePath(RenderPipeline& p) {
+void choosePath(RenderPipeline& p) REQUIRES(p.renderThread) {
   bool softwareRenderer = false;
   std::string rendererName;
   if (const GLubyte* renderer = p.glFunctions.getString(GL_RENDERER)) {
@@ -51,7 +51,7 @@ void choosePath(RenderPipeline& p) {
 
 // Targets of w x h for the settled path, and their ring (reported). Any
 // frame of the old size not yet published is dropped.
-bool rebuildTargets(RenderPipeline& p, int32_t w, int32_t h) {
+bool rebuildTargets(RenderPipeline& p, int32_t w, int32_t h) REQUIRES(p.renderThread) {
   deleteGlTargets(p);
   p.nextPixelBuffer = 0;
   p.pendingPixelBuffer = -1;
@@ -69,7 +69,7 @@ bool rebuildTargets(RenderPipeline& p, int32_t w, int32_t h) {
 // The thread's set-up, in order: bind the context, learn the renderer and
 // settle the path, build the first targets (so the first ring and its
 // report come before the render context), then the path's render context.
-bool setUp(RenderPipeline& p, std::string& error) {
+bool setUp(RenderPipeline& p, std::string& error) REQUIRES(p.renderThread) {
   if (!p.gl.makeCurrent()) {
     error = "failed to bind the CGL render context";
     return false;
@@ -95,8 +95,7 @@ bool setUp(RenderPipeline& p, std::string& error) {
 }
 
 // A pass with a new frame to draw, on the settled path and read-back.
-void renderPass(RenderPipeline& p) {
-  DCHECK(threads::holdsRole(p.renderThread));
+void renderPass(RenderPipeline& p) REQUIRES(p.renderThread) {
   if (p.renderPath == RenderPath::software) {
     renderSoftwareFrame(p);
   } else if (p.readBack == ReadBack::direct) {
@@ -108,7 +107,7 @@ void renderPass(RenderPipeline& p) {
 
 // A pass with nothing new: a frame read back earlier is published. The
 // software path publishes in the pass that renders.
-void publishPass(RenderPipeline& p) {
+void publishPass(RenderPipeline& p) REQUIRES(p.renderThread) {
   if (p.renderPath == RenderPath::software) return;
   if (p.readBack == ReadBack::direct) {
     publishDirectRead(p);
@@ -119,7 +118,7 @@ void publishPass(RenderPipeline& p) {
 
 // The end of the thread, on every path: render context (while the GL context
 // is still current, as the engine needs), GL objects, GL context, ring.
-void releaseAll(RenderPipeline& p) {
+void releaseAll(RenderPipeline& p) REQUIRES(p.renderThread) {
   if (p.renderContext) {
     mpv_render_context_set_update_callback(p.renderContext, nullptr, nullptr);
     mpv_render_context_free(p.renderContext);
@@ -129,13 +128,12 @@ void releaseAll(RenderPipeline& p) {
   deleteGlTargets(p);
   p.gl.destroy();
   p.ring.close();
-  threads::leaveRole(p.renderThread);
 }
 
 // The thread body. Ends on requestStop or a failed resize; always frees the
 // render context, the GL objects and context, and unlinks the ring.
 void runRenderThread(RenderPipeline& p) {
-  threads::takeRole(p.renderThread);
+  threads::RoleScope role(p.renderThread);
   std::string error;
   if (!setUp(p, error)) {
     reportFatal(p, "render init failed: " + error);
@@ -188,7 +186,6 @@ void runRenderThread(RenderPipeline& p) {
 }  // namespace
 
 bool createRing(RenderPipeline& p) {
-  DCHECK(threads::holdsRole(p.renderThread));
   ++p.generation;
   RenderReport report;
   report.ringName = p.config.shmBase + "-g" + std::to_string(p.generation);
@@ -196,7 +193,9 @@ bool createRing(RenderPipeline& p) {
   report.height = p.height;
   report.generation = p.generation;
   report.layout = p.config.pixelLayout;
+  // Run by changeRing on this thread, inside its own call.
   const auto create = [&] {
+    threads::assertRole(p.renderThread);
     return p.ring.create(report.ringName, static_cast<uint32_t>(p.width),
                          static_cast<uint32_t>(p.height), p.generation, report.layout);
   };

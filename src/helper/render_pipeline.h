@@ -108,38 +108,41 @@ struct RenderPipeline {
   // set-up or by stop().
   std::thread thread;
 
-  // Taken by the render thread as it starts; what only it may run checks it
-  // in debug builds.
+  // Held by the render thread for its whole run (runRenderThread): what only
+  // that thread touches is GUARDED_BY it.
   threads::ThreadRole renderThread;
 
-  // Render thread only from start() on. renderPath and readBack are settled
-  // before readyState turns 1, and may be read by any thread after that.
+  // Settled by the render thread before readyState turns 1 (its release
+  // store publishes them), and read-only from then on, by any thread.
   RenderPath renderPath = RenderPath::gl;
   ReadBack readBack = ReadBack::automatic;
-  GlFunctions glFunctions;  // loaded once the context is current
-  mpv_render_context* renderContext = nullptr;
-  ShmRing ring;
-  uint32_t generation = 0;  // render target sets built so far
-  int32_t width = 0;        // the current targets' size
-  int32_t height = 0;
-  uint64_t nextSequence = 1;  // never reset: numbers grow across rings
+
+  // Render thread only from start() on.
+  GlFunctions glFunctions GUARDED_BY(renderThread);  // loaded once the context is current
+  mpv_render_context* renderContext GUARDED_BY(renderThread) = nullptr;
+  ShmRing ring GUARDED_BY(renderThread);
+  uint32_t generation GUARDED_BY(renderThread) = 0;  // render target sets built so far
+  int32_t width GUARDED_BY(renderThread) = 0;        // the current targets' size
+  int32_t height GUARDED_BY(renderThread) = 0;
+  uint64_t nextSequence GUARDED_BY(renderThread) = 1;  // never reset: numbers grow across rings
 
   // OpenGL path only (gl_read_back.h). GL names; 0 when absent.
-  uint32_t texture = 0;
-  uint32_t framebuffer = 0;
-  std::array<uint32_t, 3> pixelBuffers{};
-  int32_t nextPixelBuffer = 0;      // where the next read-back goes
-  int32_t pendingPixelBuffer = -1;  // read-back not yet published; -1 none
-  bool framePending = false;        // direct: a rendered frame not yet read back
+  uint32_t texture GUARDED_BY(renderThread) = 0;
+  uint32_t framebuffer GUARDED_BY(renderThread) = 0;
+  std::array<uint32_t, 3> pixelBuffers GUARDED_BY(renderThread){};
+  int32_t nextPixelBuffer GUARDED_BY(renderThread) = 0;      // where the next read-back goes
+  int32_t pendingPixelBuffer GUARDED_BY(renderThread) = -1;  // read-back not yet published; -1 none
+  bool framePending GUARDED_BY(renderThread) = false;  // direct: a rendered frame not yet read back
 
   // Software path only (software_path.h): the turn of rotated video, made in
-  // the engine's filter chain (engine/turn_watch.h).
+  // the engine's filter chain by a thread of its own (engine/turn_watch.h).
   engine::TurnWatch turnWatch;
-  bool directSoftwareTarget = true;  // the engine writes upward into the slot
+  // The engine writes upward into the slot.
+  bool directSoftwareTarget GUARDED_BY(renderThread) = true;
   // The largest side OpenGL would take here: the software path refuses the
   // sizes the OpenGL path would, so both fail a resize alike.
-  int32_t maxSoftwareSide = 0;
-  std::vector<uint8_t> scratch;  // a turned picture before it is written
+  int32_t maxSoftwareSide GUARDED_BY(renderThread) = 0;
+  std::vector<uint8_t> scratch GUARDED_BY(renderThread);  // a turned picture before it is written
 
   // `wake` pairs with it; writers notify after releasing it.
   threads::Mutex mutex ACQUIRED_BEFORE(gOutputMutex);
@@ -178,6 +181,6 @@ struct RenderPipeline {
 
 // Render thread: builds the next generation's ring at the pipeline's width x
 // height and reports it. False when the ring cannot be made.
-bool createRing(RenderPipeline& pipeline);
+bool createRing(RenderPipeline& p) REQUIRES(p.renderThread);
 
 }  // namespace frame_helper

@@ -18,7 +18,8 @@ bool topDown(const RenderPipeline& p) {
   return p.config.pixelLayout == frame_ring::PixelLayout::rgbaTopDown;
 }
 
-bool renderInto(RenderPipeline& p, uint8_t* pointer, int32_t w, int32_t h, size_t stride) {
+bool renderInto(RenderPipeline& p, uint8_t* pointer, int32_t w, int32_t h, size_t stride)
+    REQUIRES(p.renderThread) {
   int size[2] = {w, h};
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_SW_SIZE, size},
@@ -32,7 +33,7 @@ bool renderInto(RenderPipeline& p, uint8_t* pointer, int32_t w, int32_t h, size_
 
 }  // namespace
 
-bool setUpSoftwarePath(RenderPipeline& p, std::string& error) {
+bool setUpSoftwarePath(RenderPipeline& p, std::string& error) REQUIRES(p.renderThread) {
   if (!engine::startTurnWatch(p.turnWatch, p.config.mpv, error)) return false;
   if (p.config.onSoftwarePath) p.config.onSoftwarePath();
 
@@ -50,7 +51,7 @@ bool setUpSoftwarePath(RenderPipeline& p, std::string& error) {
   return true;
 }
 
-void renderSoftwareFrame(RenderPipeline& p) {
+void renderSoftwareFrame(RenderPipeline& p) REQUIRES(p.renderThread) {
   if (!p.ring.isMapped()) return;
   const size_t frameStride = static_cast<size_t>(p.width) * 4;
   // The number is taken only by a frame that is published: a failed render

@@ -16,10 +16,10 @@ namespace frame_helper {
 // Takes over the engine's rotation (engine/turn_watch.h), runs onSoftwarePath
 // and creates the software render context. On failure false, with the
 // reason in `error`.
-bool setUpSoftwarePath(RenderPipeline& pipeline, std::string& error);
+bool setUpSoftwarePath(RenderPipeline& p, std::string& error) REQUIRES(p.renderThread);
 
 // Renders the next frame into the next slot and publishes it; a failed
 // render publishes nothing and takes no number.
-void renderSoftwareFrame(RenderPipeline& pipeline);
+void renderSoftwareFrame(RenderPipeline& p) REQUIRES(p.renderThread);
 
 }  // namespace frame_helper

@@ -1,5 +1,7 @@
-// No other thread knows the session before its callback context exists, so
-// the snapshot writes below take no lock until then.
+// Creation runs on the calling thread; the view work runs on the main thread
+// and the render context's on the session's render queue (synchronously),
+// each holding its thread's role. Creation keeps its own references of the
+// view's OpenGL context and pixel format (copyViewParts).
 #include "creation.h"
 
 #include <cmath>
@@ -27,7 +29,7 @@ namespace {
 
 const char* const kRenderQueueLabel = "dev.orvanel.hosted-mpv.render";
 
-int createSoftwareRenderContext(Session& session) {
+int createSoftwareRenderContext(Session& session) REQUIRES(session.renderQueue->worker) {
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
       {MPV_RENDER_PARAM_INVALID, nullptr},
@@ -35,19 +37,32 @@ int createSoftwareRenderContext(Session& session) {
   return mpv_render_context_create(&session.renderContext, session.mpv, params);
 }
 
-// Gives up the OpenGL view for the software one, for good.
-bool switchToSoftwareView(Session& session) {
-  removeRenderView(session);
-  session.softwareRenderer = true;
-  return createSoftwareView(session);
+// On the render queue, which owns the render context.
+int createSoftwareRenderContextOnQueue(Session& session) {
+  int result = MPV_ERROR_UNSUPPORTED;
+  dispatchSync(*session.renderQueue, [&] {
+    threads::assertRole(session.renderQueue->worker);
+    result = createSoftwareRenderContext(session);
+  });
+  return result;
 }
 
-bool startDisplayLink(Session& session) {
-  if (!session.glContext || !session.pixelFormat) return false;
+// Gives up the OpenGL view for the software one, for good; `view` then holds
+// the software view's parts (no context, no pixel format).
+bool switchToSoftwareView(Session& session, OpenGLViewParts& view) {
+  removeRenderView(session);
+  session.softwareRenderer = true;
+  const bool created = createSoftwareView(session);
+  view = copyViewParts(session);
+  return created;
+}
+
+bool startDisplayLink(Session& session, const OpenGLViewParts& view) {
+  if (!view.glContext || !view.pixelFormat) return false;
   DisplayLink* link = displayLinkCreateWithActiveDisplays();
   if (!link) return false;
   bool started = false;
-  if (displayLinkSetCurrentDisplayFromGlContext(link, *session.glContext, *session.pixelFormat)) {
+  if (displayLinkSetCurrentDisplayFromGlContext(link, *view.glContext, *view.pixelFormat)) {
     displayLinkSetOutputCallback(link, displayLinkCallback, session.callbackContext);
     started = displayLinkStart(link);
   }
@@ -95,17 +110,24 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
     traceSession(session.get(), "OpenGL view creation failed; falling back to software renderer.");
     session->softwareRenderer = true;
   }
+  // Creation's own references of the view's parts: the main thread's are its.
+  OpenGLViewParts view = copyViewParts(*session);
   if (!session->softwareRenderer && !isOpenGLRendererRequested()) {
     std::string renderer;
-    dispatchSync(*session->renderQueue, [&] { renderer = openGLRendererName(*session); });
+    if (view.glContext) {
+      dispatchSync(*session->renderQueue, [&] { renderer = openGLRendererName(*view.glContext); });
+    }
     if (isSoftwareRasteriserName(renderer)) {
       traceSession(session.get(), "OpenGL renderer " + renderer +
                                       " is a software rasteriser; falling back to software renderer.");
-      if (!switchToSoftwareView(*session)) throw fail("Failed to create hosted MPV fallback view.");
+      if (!switchToSoftwareView(*session, view)) {
+        throw fail("Failed to create hosted MPV fallback view.");
+      }
     }
   }
-  if (session->softwareRenderer && !session->renderView && !createSoftwareView(*session)) {
-    throw fail("Failed to create hosted MPV view.");
+  if (session->softwareRenderer && !view.view) {
+    if (!createSoftwareView(*session)) throw fail("Failed to create hosted MPV view.");
+    view = copyViewParts(*session);
   }
 
   session->mpv = mpv_create();
@@ -132,7 +154,11 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
       callerDecidesDeinterlacing = true;
     }
   }
-  session->deinterlacing.callerDecides = callerDecidesDeinterlacing;
+  {
+    // The event thread does not exist yet: creation plays its part.
+    threads::RoleScope beforeEventThread(session->eventRole);
+    session->deinterlacing.callerDecides = callerDecidesDeinterlacing;
+  }
   mpv_request_log_messages(session->mpv, "warn");
   int result = mpv_initialize(session->mpv);
   if (result < 0) throw fail("Failed to initialize libmpv: " + engineText(result));
@@ -144,29 +170,39 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
   }
 
   if (session->softwareRenderer) {
-    result = createSoftwareRenderContext(*session);
+    result = createSoftwareRenderContextOnQueue(*session);
     if (result < 0) throw fail("Failed to create libmpv render context: " + engineText(result));
   } else {
     result = MPV_ERROR_UNSUPPORTED;
-    if (session->glContext && session->renderQueue) {
-      dispatchSync(*session->renderQueue, [&] { result = createOpenGLRenderContext(*session); });
+    if (view.glContext) {
+      dispatchSync(*session->renderQueue, [&] {
+        threads::assertRole(session->renderQueue->worker);
+        result = createOpenGLRenderContext(*session, view.glContext);
+      });
     }
     if (result < 0) {
       traceSession(session.get(), "OpenGL render context failed: " + engineText(result) +
                                       "; falling back to software renderer.");
-      if (!switchToSoftwareView(*session)) throw fail("Failed to create hosted MPV fallback view.");
-      result = createSoftwareRenderContext(*session);
+      if (!switchToSoftwareView(*session, view)) {
+        throw fail("Failed to create hosted MPV fallback view.");
+      }
+      result = createSoftwareRenderContextOnQueue(*session);
       if (result < 0) throw fail("Failed to create libmpv render context: " + engineText(result));
     }
   }
 
   session->callbackContext = new std::weak_ptr<Session>(session);
 
-  if (!session->softwareRenderer && !startDisplayLink(*session)) {
+  if (!session->softwareRenderer && !startDisplayLink(*session, view)) {
     traceSession(session.get(), "CVDisplayLink startup failed; falling back to software renderer.");
-    dispatchSync(*session->renderQueue, [&] { releaseOpenGLRenderContext(*session); });
-    if (!switchToSoftwareView(*session)) throw fail("Failed to create hosted MPV fallback view.");
-    result = createSoftwareRenderContext(*session);
+    dispatchSync(*session->renderQueue, [&] {
+      threads::assertRole(session->renderQueue->worker);
+      releaseOpenGLRenderContext(*session);
+    });
+    if (!switchToSoftwareView(*session, view)) {
+      throw fail("Failed to create hosted MPV fallback view.");
+    }
+    result = createSoftwareRenderContextOnQueue(*session);
     if (result < 0) {
       throw fail("Failed to create libmpv fallback render context: " + engineText(result));
     }
@@ -178,8 +214,11 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
   }
   traceSession(session.get(),
                std::string("Using renderer backend: ") + (session->softwareRenderer ? "sw" : "gl"));
-  mpv_render_context_set_update_callback(session->renderContext, onRenderContextUpdate,
-                                         session->callbackContext);
+  dispatchSync(*session->renderQueue, [&] {
+    threads::assertRole(session->renderQueue->worker);
+    mpv_render_context_set_update_callback(session->renderContext, onRenderContextUpdate,
+                                           session->callbackContext);
+  });
   engine::observeProperties<Session>(session->mpv, kSessionProperties);
 
   session->running.store(true, std::memory_order_release);
@@ -199,9 +238,12 @@ SessionRef createSession(const SessionSettings& settings) {
   auto session = std::make_shared<Session>();
   session->id = takeSessionId();
   session->traceEnabled = isHostedMpvTraceEnabled();
+  bool hostViewFound = false;
   runOnMainThread([&] {
+    threads::assertRole(gMainThread);
     session->nativeView = viewForNativeHandle(settings.windowHandle);
     if (session->nativeView) session->hostView = hostViewFor(session->nativeView);
+    hostViewFound = session->hostView != nullptr;
   });
   session->renderQueue = createSerialQueue(kRenderQueueLabel);
   {
@@ -210,7 +252,7 @@ SessionRef createSession(const SessionSettings& settings) {
     session->snapshot.volume =
         std::isnan(settings.volume) ? 100 : engine::engineVolume(settings.volume);
   }
-  if (!session->hostView) throw std::runtime_error("Unable to resolve the Electron content view.");
+  if (!hostViewFound) throw std::runtime_error("Unable to resolve the Electron content view.");
 
   try {
     buildSession(settings, session);

@@ -1,5 +1,7 @@
 // The per-session event thread.
-// Threads: the event thread; it takes the session's stateMutex for each event
+// Threads: the event thread, holding the session's eventRole (the rows and
+// hooks are reached through function pointers the analysis does not follow,
+// so each says REQUIRES itself); it takes the session's stateMutex for each event
 // and after each wait (never while waiting for the engine). Log lines are
 // written under the lock, and the stall rule's stop and a live outage's
 // reload are queued under it.
@@ -63,7 +65,8 @@ void handleShutdownLocked(Session& session, const mpv_event&) REQUIRES(session.s
   session.snapshot.status = engine::PlaybackStatus::closed;
 }
 
-void handleStartFileLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
+void handleStartFileLocked(Session& session, const mpv_event&)
+    REQUIRES(session.stateMutex, session.eventRole) {
   engine::applyStartFile(loadStateOf(session), kSessionProfile.status);
   engine::resetForNewFile<Session>(kSessionProperties, session);
   session.deinterlacing.newFile = true;
@@ -105,7 +108,7 @@ constexpr engine::EventRow<Session> kSessionEventRows[] = {
 }  // namespace
 
 void handleSessionEventLocked(Session& session, const mpv_event& event)
-    REQUIRES(session.stateMutex) {
+    REQUIRES(session.stateMutex, session.eventRole) {
   engine::dispatchEventLocked<Session>(kSessionEventRows, session, event);
 }
 
@@ -116,7 +119,7 @@ void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts
 
 namespace {
 
-bool takeHook(Session& session, const mpv_event& event) {
+bool takeHook(Session& session, const mpv_event& event) REQUIRES(session.eventRole) {
   return engine::takeUrlHook<Session, loadStateOf>(session, event);
 }
 
@@ -135,7 +138,7 @@ void endTurnLocked(Session& session, SessionTurn&, int64_t nowNs) REQUIRES(sessi
 }
 
 // Event thread, stateMutex not held.
-void afterTurn(Session& session, const SessionTurn&) {
+void afterTurn(Session& session, const SessionTurn&) REQUIRES(session.eventRole) {
   engine::followFieldFlags(session.mpv, session.deinterlacing, engine::eventClockNs());
 }
 
@@ -153,6 +156,9 @@ constexpr engine::PlayerEvents<Session, SessionTurn> kSessionEvents{
 // The engine is called outside stateMutex (but for the queued stop of a
 // stalled load): the facts of an end are read before it, a new turn queued
 // after it.
-void runEventLoop(SessionRef session) { engine::runEventTurns(*session, kSessionEvents, 0.1); }
+void runEventLoop(SessionRef session) {
+  threads::RoleScope role(session->eventRole);
+  engine::runEventTurns(*session, kSessionEvents, 0.1);
+}
 
 }  // namespace hosted_mpv

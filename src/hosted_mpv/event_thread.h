@@ -8,14 +8,15 @@
 
 namespace hosted_mpv {
 
-// The thread's body; returns once `running` is false after a wait or an event.
-// After each wait it also ends a load whose wait for data made no progress
-// for the session's stall bound: status Error, and the engine's file stopped.
+// The thread's body, holding the session's eventRole; returns once `running`
+// is false after a wait or an event. After each wait it also ends a load
+// whose wait for data made no progress for the session's stall bound: status
+// Error, and the engine's file stopped.
 void runEventLoop(SessionRef session);
 
 // Folds one event into the session.
 void handleSessionEventLocked(Session& session, const mpv_event& event)
-    REQUIRES(session.stateMutex);
+    REQUIRES(session.stateMutex, session.eventRole);
 
 // After an event that reports the end of the stream (engine::reportsStreamEnd),
 // with the engine's facts read just before: a stream cut short carries why in

@@ -1,7 +1,8 @@
 // Render scheduling and the render task's frame.
 // Threads: libmpv's thread (onRenderContextUpdate), any thread
-// (scheduleRender), renderQueue (the task). Only atomics are shared; the
-// surface size is read by the branches under stateMutex.
+// (scheduleRender), renderQueue (the task, holding the queue's role). Only
+// atomics are shared; the surface size is read by the branches under
+// stateMutex.
 #include "render.h"
 
 #include <cstdio>
@@ -24,7 +25,9 @@ void onRenderContextUpdate(void* ctx) {
 }
 
 void scheduleRender(const SessionRef& session) {
-  if (!session || !session->renderQueue || !session->renderContext) return;
+  // Whether a render context exists is the task's to check (the queue's
+  // state): a task queued without one draws nothing.
+  if (!session || !session->renderQueue) return;
   // The software path has no display link to ask again: a request that comes
   // while a render is queued or running is remembered in renderRequested and
   // drawn right after it. Dropping it would leave the engine's newest frame
@@ -35,6 +38,7 @@ void scheduleRender(const SessionRef& session) {
 }
 
 void runRenderTask(const SessionRef& session) {
+  threads::assertRole(session->renderQueue->worker);
   struct EndOfTask {
     const SessionRef& session;
     ~EndOfTask() { endRenderTask(session); }
@@ -71,7 +75,7 @@ void recordRenderedFrame(const SessionRef& session, std::chrono::nanoseconds dur
 
 void releaseRenderContext(Session& session) {
   if (!session.renderContext) return;
-  if (session.softwareRenderer || !session.glContext) {
+  if (session.softwareRenderer || !session.renderGlContext) {
     mpv_render_context_set_update_callback(session.renderContext, nullptr, nullptr);
     mpv_render_context_free(session.renderContext);
     session.renderContext = nullptr;

@@ -18,7 +18,7 @@ void onRenderContextUpdate(void* ctx);
 void scheduleRender(const SessionRef& session);
 
 // The render task: the software or the OpenGL branch, then endRenderTask.
-// renderQueue.
+// renderQueue (asserted: the task's entry).
 void runRenderTask(const SessionRef& session) EXCLUDES(session->stateMutex);
 
 // The render task's exit: clears renderScheduled and, on the software path,
@@ -29,8 +29,8 @@ void endRenderTask(const SessionRef& session);
 void recordRenderedFrame(const SessionRef& session, std::chrono::nanoseconds duration);
 
 // Releases the render context (update callback cleared first); does nothing
-// when there is none. renderQueue, or the calling thread when the session has
-// no queue.
-void releaseRenderContext(Session& session) EXCLUDES(session.stateMutex);
+// when there is none. renderQueue.
+void releaseRenderContext(Session& session) REQUIRES(session.renderQueue->worker)
+    EXCLUDES(session.stateMutex);
 
 }  // namespace hosted_mpv

@@ -12,15 +12,14 @@
 #include <mpv/render_gl.h>
 
 #include "render.h"
-#include "thread_check.h"
 
 namespace hosted_mpv {
 
-int createOpenGLRenderContext(Session& session) {
-  GlContextObject* object = session.glContext ? glContextObject(*session.glContext) : nullptr;
+int createOpenGLRenderContext(Session& session, const std::shared_ptr<GlContext>& glContext) {
+  GlContextObject* object = glContext ? glContextObject(*glContext) : nullptr;
   if (!object) return MPV_ERROR_UNSUPPORTED;
   GlContextLock lock(object);
-  makeGlContextCurrent(*session.glContext);
+  makeGlContextCurrent(*glContext);
   mpv_opengl_init_params init{getOpenGLProcAddress, nullptr};
   mpv_render_param params[] = {
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
@@ -28,18 +27,19 @@ int createOpenGLRenderContext(Session& session) {
       {MPV_RENDER_PARAM_INVALID, nullptr},
   };
   int result = mpv_render_context_create(&session.renderContext, session.mpv, params);
+  if (result >= 0) session.renderGlContext = glContext;
   clearCurrentGlContext();
   return result;
 }
 
-std::string openGLRendererName(Session& session) {
-  GlContextObject* object = session.glContext ? glContextObject(*session.glContext) : nullptr;
+std::string openGLRendererName(GlContext& glContext) {
+  GlContextObject* object = glContextObject(glContext);
   if (!object) return {};
   using GetString = const GLubyte* (*)(GLenum);
   auto getString = reinterpret_cast<GetString>(getOpenGLProcAddress(nullptr, "glGetString"));
   if (!getString) return {};
   GlContextLock lock(object);
-  if (!makeGlContextCurrent(*session.glContext)) return {};
+  if (!makeGlContextCurrent(glContext)) return {};
   const GLubyte* name = getString(GL_RENDERER);
   std::string text = name ? reinterpret_cast<const char*>(name) : "";
   clearCurrentGlContext();
@@ -64,8 +64,7 @@ void* getOpenGLProcAddress(void*, const char* name) {
 }
 
 void renderOpenGLBranch(const SessionRef& session) {
-  if (!session->renderContext || !session->glContext) return;  // released by teardown
-  DCHECK(runsOnQueue(*session->renderQueue));
+  if (!session->renderContext || !session->renderGlContext) return;  // released by teardown
   int width, height;
   uint64_t generation;
   {
@@ -79,7 +78,7 @@ void renderOpenGLBranch(const SessionRef& session) {
     return;
   }
   auto t0 = std::chrono::steady_clock::now();
-  GlContextObject* object = glContextObject(*session->glContext);
+  GlContextObject* object = glContextObject(*session->renderGlContext);
   if (!object) {
     session->skippedFrameCount.fetch_add(1);
     return;
@@ -87,7 +86,7 @@ void renderOpenGLBranch(const SessionRef& session) {
   GlContextLock lock(object);
   // A context the platform cannot make current draws nothing, like a
   // context without an object: the engine must not draw with none current.
-  if (!makeGlContextCurrent(*session->glContext)) {
+  if (!makeGlContextCurrent(*session->renderGlContext)) {
     lock.unlock();
     session->skippedFrameCount.fetch_add(1);
     return;
@@ -119,7 +118,7 @@ void renderOpenGLBranch(const SessionRef& session) {
     return;
   }
   session->drawnSurfaceGeneration = generation;
-  flushGlBuffer(*session->glContext);
+  flushGlBuffer(*session->renderGlContext);
   mpv_render_context_report_swap(session->renderContext);
   lock.unlock();
   recordRenderedFrame(session, std::chrono::steady_clock::now() - t0);
@@ -127,13 +126,18 @@ void renderOpenGLBranch(const SessionRef& session) {
 
 void releaseOpenGLRenderContext(Session& session) {
   if (!session.renderContext) return;
-  GlContextObject* object = session.glContext ? glContextObject(*session.glContext) : nullptr;
+  GlContextObject* object =
+      session.renderGlContext ? glContextObject(*session.renderGlContext) : nullptr;
   GlContextLock lock(object);
-  if (object) makeGlContextCurrent(*session.glContext);
+  if (object) makeGlContextCurrent(*session.renderGlContext);
   mpv_render_context_set_update_callback(session.renderContext, nullptr, nullptr);
   mpv_render_context_free(session.renderContext);
   session.renderContext = nullptr;
   clearCurrentGlContext();
+  lock.unlock();
+  // The main thread drops its own reference with the view; the context goes
+  // with the last one, never while current.
+  session.renderGlContext.reset();
 }
 
 void displayLinkCallback(DisplayLink*, void* ctx) {

@@ -18,7 +18,6 @@ size_t softwareStride(int width) { return (size_t(width) * 4 + 63) / 64 * 64; }
 
 void renderSoftwareBranch(const SessionRef& session) {
   if (!session->renderContext) return;  // released by teardown
-  DCHECK(runsOnQueue(*session->renderQueue));
   auto t0 = std::chrono::steady_clock::now();
   int width, height;
   double scale;
@@ -63,6 +62,7 @@ void renderSoftwareBranch(const SessionRef& session) {
 }
 
 void renderSoftwareFrame(const SessionRef& session, const PixelImageRef& image, double scale) {
+  threads::assertRole(gMainThread);  // a main queue task
   if (!session->renderView || !viewHasLayer(session->renderView)) return;
   setLayerContents(session->renderView, image, scale);
 }

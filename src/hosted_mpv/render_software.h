@@ -13,7 +13,8 @@ namespace hosted_mpv {
 size_t softwareStride(int width);
 
 // The software branch of the render task. renderQueue.
-void renderSoftwareBranch(const SessionRef& session) EXCLUDES(session->stateMutex);
+void renderSoftwareBranch(const SessionRef& session) REQUIRES(session->renderQueue->worker)
+    EXCLUDES(session->stateMutex);
 
 // Hands one image to the render view's layer. Main thread.
 void renderSoftwareFrame(const SessionRef& session, const PixelImageRef& image, double scale)

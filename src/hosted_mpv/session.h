@@ -3,7 +3,9 @@
 // Threads that use a session: the JavaScript thread (creation, commands,
 // snapshots, teardown), the main thread (views), the session's render queue
 // (render context and every render), libmpv's threads (the render update
-// callback), the display link thread and the session's event thread.
+// callback), the display link thread and the session's event thread. What
+// one of them alone touches is GUARDED_BY its role: gMainThread (views),
+// renderQueue->worker (render context), eventRole (the event thread's).
 // Lock order: a registry's mutex is never held together with any other lock;
 // a session's stateMutex is a leaf lock. Neither is held while the engine is
 // called synchronously ("Engine calls under locks", threads/mutex.h) or while
@@ -25,14 +27,16 @@
 #include "deinterlacing.h"
 #include "mutex.h"
 #include "platform/display_link.h"
+#include "platform/main_thread.h"
 #include "platform/native_view.h"
 #include "platform/serial_queue.h"
 #include "recording_machine.h"
 #include "replies.h"
 #include "snapshot.h"
-#include "url_policy.h"
 #include "stream_end.h"
+#include "thread_check.h"
 #include "turn_watch.h"
+#include "url_policy.h"
 
 namespace hosted_mpv {
 
@@ -51,23 +55,26 @@ struct Session {
   // alive.
   std::weak_ptr<Session>* callbackContext = nullptr;
 
-  // Written on renderQueue only (or with the queue absent).
-  mpv_render_context* renderContext = nullptr;
-  // renderQueue only: surfaceGeneration when the last OpenGL frame was drawn.
-  // A window shows nothing of its old frame once resized or hidden, so the
-  // first render after a placement draws even when the engine has no new
-  // frame (it redraws its current one).
-  uint64_t drawnSurfaceGeneration = 0;
-
-  // Main thread only.
-  NativeViewRef nativeView;
-  NativeViewRef hostView;
-  NativeViewRef renderView;
-  std::shared_ptr<GlPixelFormat> pixelFormat;
-  std::shared_ptr<GlContext> glContext;
-
   // Set by creation before any render or callback can run, then immutable.
   std::shared_ptr<SerialQueue> renderQueue;
+
+  // renderQueue only: created, used and released in its tasks.
+  mpv_render_context* renderContext GUARDED_BY(renderQueue->worker) = nullptr;
+  // The view's OpenGL context the render context draws with (the main
+  // thread keeps its own reference, glContext); null on the software path.
+  std::shared_ptr<GlContext> renderGlContext GUARDED_BY(renderQueue->worker);
+  // surfaceGeneration when the last OpenGL frame was drawn. A window shows
+  // nothing of its old frame once resized or hidden, so the first render
+  // after a placement draws even when the engine has no new frame (it
+  // redraws its current one).
+  uint64_t drawnSurfaceGeneration GUARDED_BY(renderQueue->worker) = 0;
+
+  // Main thread only.
+  NativeViewRef nativeView GUARDED_BY(gMainThread);
+  NativeViewRef hostView GUARDED_BY(gMainThread);
+  NativeViewRef renderView GUARDED_BY(gMainThread);
+  std::shared_ptr<GlPixelFormat> pixelFormat GUARDED_BY(gMainThread);
+  std::shared_ptr<GlContext> glContext GUARDED_BY(gMainThread);
   bool softwareRenderer = false;
   // ORVANEL_TRACE_HOSTED_MPV as it was at creation: the render queue and the
   // event thread never read the environment, which JavaScript may change
@@ -76,8 +83,11 @@ struct Session {
   // The bound on a wait for data without progress (0: none), from the
   // stall-timeout extra option.
   double stallTimeoutSeconds = engine::kDefaultStallTimeoutSeconds;
-  // The event thread's, after creation.
-  engine::FieldFollower deinterlacing;
+  // Held by the event thread while it runs (runEventLoop), and by creation
+  // before it starts.
+  threads::ThreadRole eventRole;
+  // Event thread only.
+  engine::FieldFollower deinterlacing GUARDED_BY(eventRole);
   // The schemes the engine may open (url_guard.h); absent: all.
   std::optional<engine::UrlPolicy> urlPolicy;
   // Software path: the turn of rotated video, made in the engine's filter

@@ -25,12 +25,12 @@ void destroySession(const SessionRef& session) {
 
   if (session->eventThread.joinable()) session->eventThread.join();
 
-  if (session->renderContext) {
-    if (session->renderQueue) {
-      dispatchSync(*session->renderQueue, [&] { releaseRenderContext(*session); });
-    } else {
+  // Only the queue makes a render context: without one there is none.
+  if (session->renderQueue) {
+    dispatchSync(*session->renderQueue, [&] {
+      threads::assertRole(session->renderQueue->worker);
       releaseRenderContext(*session);
-    }
+    });
   }
 
   if (session->callbackContext) {
@@ -57,6 +57,7 @@ void destroySession(const SessionRef& session) {
   }
 
   runOnMainThread([&] {
+    threads::assertRole(gMainThread);
     if (session->renderView) {
       removeFromSuperview(session->renderView);
       session->renderView.reset();

@@ -15,6 +15,7 @@ namespace hosted_mpv {
 bool createOpenGLView(Session& session) {
   bool created = false;
   runOnMainThread([&] {
+    threads::assertRole(gMainThread);
     OpenGLViewParts parts;
     if (!hosted_mpv::createOpenGLView(session.hostView, parts)) return;
     session.pixelFormat = parts.pixelFormat;
@@ -28,6 +29,7 @@ bool createOpenGLView(Session& session) {
 bool createSoftwareView(Session& session) {
   bool created = false;
   runOnMainThread([&] {
+    threads::assertRole(gMainThread);
     NativeViewRef view = createContainerView(session.hostView);
     if (!view) return;  // the window system refused the view
     session.renderView = view;
@@ -39,6 +41,7 @@ bool createSoftwareView(Session& session) {
 
 void removeRenderView(Session& session) {
   runOnMainThread([&] {
+    threads::assertRole(gMainThread);
     if (session.renderView) {
       removeFromSuperview(session.renderView);
       session.renderView.reset();
@@ -46,6 +49,17 @@ void removeRenderView(Session& session) {
     session.glContext.reset();
     session.pixelFormat.reset();
   });
+}
+
+OpenGLViewParts copyViewParts(Session& session) {
+  OpenGLViewParts parts;
+  runOnMainThread([&] {
+    threads::assertRole(gMainThread);
+    parts.view = session.renderView;
+    parts.pixelFormat = session.pixelFormat;
+    parts.glContext = session.glContext;
+  });
+  return parts;
 }
 
 namespace {
@@ -62,6 +76,7 @@ int32_t roundedSurfaceDimension(double value) {
 
 void updateRenderSurfaceMetrics(Session& session) {
   runOnMainThread([&] {
+    threads::assertRole(gMainThread);
     if (!session.renderView) return;
     ViewRect bounds = viewBounds(session.renderView);
     ViewSize size = convertSizeToBacking(session.renderView, {bounds.width, bounds.height});
@@ -82,6 +97,7 @@ void updateRenderSurfaceMetrics(Session& session) {
 
 void setSessionFrame(const SessionRef& session, double x, double y, double width, double height) {
   runOnMainThread([&] {
+    threads::assertRole(gMainThread);
     if (!session->nativeView || !session->hostView || !session->renderView) return;
     double w = width < 0 ? 0 : width;
     double h = height < 0 ? 0 : height;

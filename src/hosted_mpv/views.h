@@ -2,6 +2,7 @@
 // and placement, and the render surface size that placement derives.
 #pragma once
 
+#include "platform/opengl_view.h"
 #include "session.h"
 
 namespace hosted_mpv {
@@ -18,6 +19,11 @@ struct ViewBounds {
 bool createOpenGLView(Session& session);
 bool createSoftwareView(Session& session);
 void removeRenderView(Session& session);
+
+// The render view, pixel format and OpenGL context as the main thread holds
+// them (null where there are none): creation keeps its own references of
+// them for the render queue and the display link. Any thread.
+OpenGLViewParts copyViewParts(Session& session);
 
 // Places the render view at (x, y, width, height) in the native view's
 // coordinates (origin top left), updates the surface size and asks for a

@@ -40,16 +40,20 @@ class CAPABILITY("mutex") Mutex {
   std::mutex impl;
 };
 
-// Holds `mutex` for its scope.
+// Holds `mutex` for its scope. A Mutex as a rule (`threads::MutexLock
+// lock(mutex);` deduces it); code generic over a record's lock (the shared
+// event turn) takes whatever lockable the record has, and the analysis
+// follows those that are capabilities.
+template <typename Lockable = Mutex>
 class SCOPED_CAPABILITY MutexLock {
  public:
-  explicit MutexLock(Mutex& mutex) ACQUIRE(mutex) : held(mutex) { held.lock(); }
+  explicit MutexLock(Lockable& mutex) ACQUIRE(mutex) : held(mutex) { held.lock(); }
   ~MutexLock() RELEASE() { held.unlock(); }
   MutexLock(const MutexLock&) = delete;
   MutexLock& operator=(const MutexLock&) = delete;
 
  private:
-  Mutex& held;
+  Lockable& held;
 };
 
 }  // namespace threads

@@ -16,8 +16,22 @@ using namespace frame_helper;
 
 namespace {
 
-void run(HelperState& state, const std::string& line) {
-  handleCommand(state, parseCommandLine(line));
+// Runs `step` without the state lock the case holds while it looks at the
+// state: as the threads that take the lock themselves run.
+template <typename Step>
+void withoutStateLock(HelperState& state, Step step) REQUIRES(state.stateMutex) {
+  state.stateMutex.unlock();
+  step();
+  state.stateMutex.lock();
+}
+
+// One command, as the command reader runs it.
+void run(HelperState& state, const std::string& line) REQUIRES(state.stateMutex) {
+  withoutStateLock(state, [&] {
+    threads::RoleScope reader(state.commandReader);
+    threads::MutexLock gate(state.commandMutex);
+    handleCommand(state, parseCommandLine(line));
+  });
 }
 
 // Runs the command loop with `input` as its standard input, to its end.
@@ -30,7 +44,8 @@ void runStdinLoopOn(HelperState& state, std::string input) {
 
 // The recorder's complaint about a path it cannot open, as the event loop
 // gets it; the lines it writes are swallowed.
-void deliverRecorderFailureLocked(HelperState& state) {
+void deliverRecorderFailureLocked(HelperState& state) REQUIRES(state.stateMutex) {
+  threads::RoleScope eventLoop(state.mainThread);
   mpv_event_log_message message{"recorder", "error", "Failed opening output file.\n",
                                 MPV_LOG_LEVEL_ERROR};
   mpv_event event{};
@@ -74,6 +89,7 @@ TEST(TruncateToInt32, TowardZeroWithSaturation) {
 TEST(CommandDispatch, PropertyCommandsWithLimitsAndDefaults) {
   TestEngine engine;
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // to look at it; run() lets go
   state.mpv = engine.mpv;
   state.snapshotDirty = false;
 
@@ -135,6 +151,7 @@ TEST(CommandDispatch, PropertyCommandsWithLimitsAndDefaults) {
 
 TEST(CommandDispatch, SizeTruncatesAndIgnoresSmallBoxes) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // to look at it; run() lets go
   state.renderWidth = 1280;
   state.renderHeight = 720;
   run(state, "size\twidth=15\theight=720");
@@ -165,6 +182,7 @@ TEST(CommandDispatch, SizeTruncatesAndIgnoresSmallBoxes) {
 TEST(CommandDispatch, LoadWithoutUrlDoesNothing) {
   TestEngine engine;
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // to look at it; run() lets go
   state.mpv = engine.mpv;
   state.snapshotDirty = false;
   run(state, "load");
@@ -176,6 +194,7 @@ TEST(CommandDispatch, LoadWithoutUrlDoesNothing) {
 TEST(CommandDispatch, LoadStopsARecordingAndResetsTheError) {
   TestEngine engine;
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // to look at it; run() lets go
   state.mpv = engine.mpv;
   state.recording.active = true;
   state.recording.targetPath = "/tmp/r.ts";
@@ -220,6 +239,7 @@ TEST(CommandDispatch, LoadsRefusedBeforeTheEngine) {
     for (const auto& c : kCases) {
       TestEngine engine;
       HelperState state;
+      threads::MutexLock lock(state.stateMutex);  // to look at it; run() lets go
       state.mpv = engine.mpv;
       if (guarded) state.urlPolicy = engine::UrlPolicy{{"http"}};
       run(state, c.line);
@@ -233,6 +253,7 @@ TEST(CommandDispatch, LoadsRefusedBeforeTheEngine) {
 TEST(CommandDispatch, RecordStartsAndStops) {
   TestEngine engine;
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // to look at it; run() lets go
   state.mpv = engine.mpv;
   state.recording.error = "old";
   state.snapshotDirty = false;
@@ -259,24 +280,19 @@ TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
   // file into it once it can be opened.
   TestEngine engine;
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // to look at it; run() lets go
   state.mpv = engine.mpv;
   run(state, "record\tpath=/nope/r.ts");
-  {
-    threads::MutexLock lock(state.stateMutex);
-    deliverRecorderFailureLocked(state);
-    EXPECT_FALSE(state.recording.active);
-  }
+  deliverRecorderFailureLocked(state);
+  EXPECT_FALSE(state.recording.active);
   EXPECT_EQ(engine.getString("stream-record"), "/nope/r.ts");
-  clearFailedRecording(state);
+  withoutStateLock(state, [&] { clearFailedRecording(state); });
   EXPECT_EQ(engine.getString("stream-record"), "");
 
   // A recording started after the failure is not undone by a late clear.
-  {
-    threads::MutexLock lock(state.stateMutex);
-    state.recordingMachine.holdsFailedTarget = true;
-  }
+  state.recordingMachine.holdsFailedTarget = true;
   run(state, "record\tpath=/tmp/orvanel-record-test.ts");
-  clearFailedRecording(state);
+  withoutStateLock(state, [&] { clearFailedRecording(state); });
   EXPECT_TRUE(state.recording.active);
   EXPECT_EQ(engine.getString("stream-record"), "/tmp/orvanel-record-test.ts");
   run(state, "record");

@@ -28,31 +28,36 @@ mpv_event eventOf(mpv_event_id id, void* data = nullptr) {
 }
 
 // Delivers one property change and says whether it marked the state dirty.
-bool change(HelperState& state, const char* name, mpv_format format, void* data) {
+bool change(HelperState& state, const char* name, mpv_format format, void* data)
+    REQUIRES(state.stateMutex, state.mainThread) {
   mpv_event_property property{name, format, data};
   state.snapshotDirty = false;
   handleEngineEventLocked(state, eventOf(MPV_EVENT_PROPERTY_CHANGE, &property));
   return state.snapshotDirty;
 }
 
-bool changeString(HelperState& state, const char* name, const char* value) {
+bool changeString(HelperState& state, const char* name, const char* value)
+    REQUIRES(state.stateMutex, state.mainThread) {
   char* text = const_cast<char*>(value);
   return change(state, name, MPV_FORMAT_STRING, &text);
 }
 
-bool changeFlag(HelperState& state, const char* name, bool value) {
+bool changeFlag(HelperState& state, const char* name, bool value)
+    REQUIRES(state.stateMutex, state.mainThread) {
   int flag = value ? 1 : 0;
   return change(state, name, MPV_FORMAT_FLAG, &flag);
 }
 
-void endFile(HelperState& state, mpv_end_file_reason reason, int error = 0) {
+void endFile(HelperState& state, mpv_end_file_reason reason, int error = 0)
+    REQUIRES(state.stateMutex, state.mainThread) {
   mpv_event_end_file end{};
   end.reason = reason;
   end.error = error;
   handleEngineEventLocked(state, eventOf(MPV_EVENT_END_FILE, &end));
 }
 
-std::string logEvent(HelperState& state, const char* level, const char* prefix, const char* text) {
+std::string logEvent(HelperState& state, const char* level, const char* prefix, const char* text)
+    REQUIRES(state.stateMutex, state.mainThread) {
   mpv_event_log_message message{prefix, level, text, MPV_LOG_LEVEL_WARN};
   state.snapshotDirty = false;
   testing::internal::CaptureStdout();
@@ -64,6 +69,8 @@ std::string logEvent(HelperState& state, const char* level, const char* prefix, 
 
 TEST(EventLoop, StartFileResetsPerFileStateOnly) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   state.status = engine::PlaybackStatus::playing;
   state.error = "old";
   state.errorFromEngine = true;
@@ -107,6 +114,8 @@ TEST(EventLoop, StartFileResetsPerFileStateOnly) {
 
 TEST(EventLoop, FileLoadedFollowsPause) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   handleEngineEventLocked(state, eventOf(MPV_EVENT_FILE_LOADED));
   EXPECT_EQ(state.status, "playing");
   EXPECT_TRUE(state.fileLoaded);
@@ -130,6 +139,8 @@ TEST(EventLoop, PauseAgainstEachStatus) {
   };
   for (const Case& c : cases) {
     HelperState state;
+    threads::MutexLock lock(state.stateMutex);
+    threads::RoleScope mainThread(state.mainThread);
     state.status = engine::statusNamed(c.status);
     state.fileLoaded = c.fileLoaded;
     EXPECT_TRUE(changeFlag(state, "pause", c.pause));
@@ -140,6 +151,8 @@ TEST(EventLoop, PauseAgainstEachStatus) {
 
 TEST(EventLoop, EofReachedNeedsALoadedFile) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   state.status = engine::PlaybackStatus::playing;
   EXPECT_TRUE(changeFlag(state, "eof-reached", true));
   EXPECT_EQ(state.status, "playing");
@@ -152,6 +165,8 @@ TEST(EventLoop, EofReachedNeedsALoadedFile) {
 
 TEST(EventLoop, EndOfFileWhileRunning) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   endFile(state, MPV_END_FILE_REASON_EOF);
   EXPECT_EQ(state.status, "ended");
   endFile(state, MPV_END_FILE_REASON_STOP);
@@ -177,6 +192,8 @@ TEST(EventLoop, EndOfFileAfterRunningWasCleared) {
   for (mpv_end_file_reason reason : {MPV_END_FILE_REASON_EOF, MPV_END_FILE_REASON_REDIRECT,
                                      MPV_END_FILE_REASON_QUIT, MPV_END_FILE_REASON_STOP}) {
     HelperState state;
+    threads::MutexLock lock(state.stateMutex);
+    threads::RoleScope mainThread(state.mainThread);
     state.running = false;
     state.status = engine::PlaybackStatus::playing;
     state.snapshotDirty = false;
@@ -185,6 +202,8 @@ TEST(EventLoop, EndOfFileAfterRunningWasCleared) {
     EXPECT_TRUE(state.snapshotDirty);
   }
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   state.running = false;
   state.status = engine::PlaybackStatus::playing;
   handleEngineEventLocked(state, eventOf(MPV_EVENT_END_FILE));
@@ -196,6 +215,8 @@ TEST(EventLoop, EndOfFileAfterRunningWasCleared) {
 
 TEST(EventLoop, ShutdownClosesAndStopsTheLoop) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   handleEngineEventLocked(state, eventOf(MPV_EVENT_SHUTDOWN));
   EXPECT_EQ(state.status, "closed");
   EXPECT_FALSE(state.running.load());
@@ -203,6 +224,8 @@ TEST(EventLoop, ShutdownClosesAndStopsTheLoop) {
 
 TEST(EventLoop, IgnoredEventsChangeNothing) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   state.snapshotDirty = false;
   handleEngineEventLocked(state, eventOf(MPV_EVENT_PLAYBACK_RESTART));
   handleEngineEventLocked(state, eventOf(MPV_EVENT_COMMAND_REPLY));
@@ -212,6 +235,8 @@ TEST(EventLoop, IgnoredEventsChangeNothing) {
 
 TEST(EventLoop, LogLinesByLevel) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   EXPECT_EQ(
       logEvent(state, "warn", "ffmpeg", "careful\n"),
       "{\"event\":\"log\",\"level\":\"warn\",\"prefix\":\"ffmpeg\",\"text\":\"careful\\n\"}\n");
@@ -247,6 +272,8 @@ TEST(EventLoop, ErrorLinesNameOnlyALoadThatHasNotStartedPlaying) {
   // or failed.
   for (const char* status : {"idle", "playing", "paused", "ended", "closed"}) {
     HelperState state;
+    threads::MutexLock lock(state.stateMutex);
+    threads::RoleScope mainThread(state.mainThread);
     state.status = engine::statusNamed(status);
     state.fileLoaded = true;
     EXPECT_NE(logEvent(state, "fatal", "ao/jack", "cannot open server\n"), "");
@@ -259,6 +286,8 @@ TEST(EventLoop, ErrorLinesNameOnlyALoadThatHasNotStartedPlaying) {
   // Probing: outputs and decoders tried in turn while opening, then the file
   // plays. Nothing of it stays.
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
   logEvent(state, "fatal", "ao/jack", "cannot open server\n");
   logEvent(state, "error", "vd", "Could not create device.\n");
@@ -295,6 +324,8 @@ TEST(EventLoop, LateErrorLineOfAReplacedLoadNeverReachesTheNextFile) {
   const char* late = "Failed to open /nonexistent.\n";
   {
     HelperState state;
+    threads::MutexLock lock(state.stateMutex);
+    threads::RoleScope mainThread(state.mainThread);
     handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
     endFile(state, MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
     handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
@@ -305,6 +336,8 @@ TEST(EventLoop, LateErrorLineOfAReplacedLoadNeverReachesTheNextFile) {
   }
   {
     HelperState state;
+    threads::MutexLock lock(state.stateMutex);
+    threads::RoleScope mainThread(state.mainThread);
     handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
     handleEngineEventLocked(state, eventOf(MPV_EVENT_FILE_LOADED));
     logEvent(state, "error", "stream", late);
@@ -316,6 +349,8 @@ TEST(EventLoop, LateErrorLineOfAReplacedLoadNeverReachesTheNextFile) {
   {
     // Paused by the caller: the file comes up paused, just as clean.
     HelperState state;
+    threads::MutexLock lock(state.stateMutex);
+    threads::RoleScope mainThread(state.mainThread);
     state.paused = true;
     handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
     logEvent(state, "error", "stream", late);
@@ -327,6 +362,8 @@ TEST(EventLoop, LateErrorLineOfAReplacedLoadNeverReachesTheNextFile) {
 
 TEST(EventLoop, RecorderErrorEndsAnActiveRecording) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   state.recording.active = true;
   state.recording.targetPath = "/nope/r.ts";
   state.recording.startedAt = "2024-01-01T00:00:00Z";
@@ -345,6 +382,8 @@ TEST(EventLoop, RecorderErrorEndsAnActiveRecording) {
 
 TEST(EventLoop, PropertyValues) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   double seconds = 4.5;
   EXPECT_TRUE(change(state, "time-pos", MPV_FORMAT_DOUBLE, &seconds));
   EXPECT_EQ(state.positionSeconds, 4.5);
@@ -364,6 +403,8 @@ TEST(EventLoop, PropertyValues) {
 
 TEST(EventLoop, WrongFormatOrMissingValueChangesNothing) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   int64_t whole = 3;
   EXPECT_FALSE(change(state, "time-pos", MPV_FORMAT_INT64, &whole));
   EXPECT_FALSE(change(state, "time-pos", MPV_FORMAT_DOUBLE, nullptr));
@@ -373,6 +414,8 @@ TEST(EventLoop, WrongFormatOrMissingValueChangesNothing) {
 
 TEST(EventLoop, UnavailableProperties) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   state.positionSeconds = 7;
   state.durationSeconds = 9;
   state.volume = 0.3;
@@ -412,6 +455,8 @@ TEST(EventLoop, UnavailableProperties) {
 
 TEST(EventLoop, AspectOverrideText) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   changeString(state, "video-aspect-override", "16:9");
   EXPECT_EQ(state.aspectOverride, "16:9");
   for (const char* text : {"0", "-1", "abc", ""}) {
@@ -425,6 +470,8 @@ TEST(EventLoop, AspectOverrideText) {
 
 TEST(EventLoop, TrackSelections) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   changeString(state, "aid", "3");
   EXPECT_EQ(state.media.selectedAudioTrackId, 3);
   for (const char* text : {"no", "auto", "3x"}) {
@@ -441,6 +488,8 @@ TEST(EventLoop, TrackSelections) {
 TEST(EventLoop, TrackAndChapterLists) {
   MpvNodeBuilder b;
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   mpv_node tracks = b.array({
       b.map({{"type", b.string("video")}, {"id", b.integer(1)}}),
       b.map({{"type", b.string("audio")}, {"id", b.integer(1)}, {"lang", b.string("eng")}}),
@@ -471,20 +520,26 @@ TEST(EventLoop, TrackAndChapterLists) {
 TEST(EventLoop, VideoSizeChangesRequestANewRenderSize) {
   // The render size is fitted from the state and handed to its own pipeline.
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   state.renderWidth = 1280;
   state.renderHeight = 720;
   int64_t width = 1920;
   int64_t height = 800;
   change(state, "dwidth", MPV_FORMAT_INT64, &width);
   EXPECT_TRUE(change(state, "dheight", MPV_FORMAT_INT64, &height));
-  EXPECT_EQ(state.pipeline.pendingWidth, 1280);
-  EXPECT_EQ(state.pipeline.pendingHeight, 532);
-  EXPECT_TRUE(state.pipeline.updatePending);
+  {
+    threads::MutexLock pipelineLock(state.pipeline.mutex);
+    EXPECT_EQ(state.pipeline.pendingWidth, 1280);
+    EXPECT_EQ(state.pipeline.pendingHeight, 532);
+    EXPECT_TRUE(state.pipeline.updatePending);
 
-  // The video size becoming unknown hands over the box as it is.
-  state.pipeline.pendingWidth = state.pipeline.pendingHeight = 0;
+    // The video size becoming unknown hands over the box as it is.
+    state.pipeline.pendingWidth = state.pipeline.pendingHeight = 0;
+  }
   EXPECT_TRUE(change(state, "dwidth", MPV_FORMAT_NONE, nullptr));
   EXPECT_EQ(state.videoWidth, 0);
+  threads::MutexLock pipelineLock(state.pipeline.mutex);
   EXPECT_EQ(state.pipeline.pendingWidth, 1280);
   EXPECT_EQ(state.pipeline.pendingHeight, 720);
 }
@@ -493,6 +548,8 @@ TEST(EventLoop, RotationTurnsTheDisplayedSizeAndTheRing) {
   // A 640x360 phone clip turned a quarter: upright it is 360x640, and in a
   // 1280x720 box it fills a 405x720 ring (made even: 404).
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
+  threads::RoleScope mainThread(state.mainThread);
   state.renderWidth = 1280;
   state.renderHeight = 720;
   int64_t width = 640;
@@ -510,6 +567,7 @@ TEST(EventLoop, RotationTurnsTheDisplayedSizeAndTheRing) {
     EXPECT_TRUE(change(state, "video-out-params/rotate", MPV_FORMAT_INT64, &degrees));
     EXPECT_EQ(state.videoWidth, c.wantWidth) << c.degrees;
     EXPECT_EQ(state.videoHeight, c.wantHeight) << c.degrees;
+    threads::MutexLock pipelineLock(state.pipeline.mutex);
     EXPECT_EQ(state.pipeline.pendingWidth, c.ringWidth) << c.degrees;
     EXPECT_EQ(state.pipeline.pendingHeight, c.ringHeight) << c.degrees;
   }
@@ -546,6 +604,7 @@ std::vector<std::string> snapshotLines(const std::string& output) {
 
 TEST(EventLoopThreads, SnapshotsOnTimeoutsAndStopsWhenQuitArrives) {
   HelperState state;
+  threads::RoleScope mainThread(state.mainThread);  // this thread runs the loop
   std::set<std::string> applied;
   std::string error;
   std::FILE* none = std::fopen("/dev/null", "r");

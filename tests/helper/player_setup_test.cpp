@@ -28,6 +28,7 @@ SetupResult setUp(HelperArgs args, const std::string& input, Inspect inspect) {
   std::FILE* stream =
       buffer.empty() ? std::fopen("/dev/null", "r") : fmemopen(buffer.data(), buffer.size(), "r");
   HelperState state;
+  threads::RoleScope mainThread(state.mainThread);  // set-up is main's
   testing::internal::CaptureStdout();
   result.ok = setupPlayer(state, args, stream, result.applied, result.error);
   result.output = testing::internal::GetCapturedStdout();

@@ -286,6 +286,7 @@ static void checkPublishing(RendererChoice choice, ReadBack readBack) {
   EXPECT_EQ(h.pipeline.readyState.load(), 1);
   EXPECT_FALSE(shmNameExists(second->name));
   EXPECT_EQ(h.pipeline.gl.context, nullptr);
+  threads::RoleScope afterTheThread(h.pipeline.renderThread);
   EXPECT_EQ(h.pipeline.renderContext, nullptr);
 }
 
@@ -382,6 +383,7 @@ TEST(RenderPipelineEgl, FailedResizeEndsRenderingAndRemovesTheRing) {
             "{\"event\":\"fatal\",\"error\":\"resize target rebuild failed\"}\n");
   EXPECT_EQ(h.pipeline.readyState.load(), 1);
   EXPECT_EQ(h.ringEvents().size(), 1u);
+  threads::RoleScope afterTheThread(h.pipeline.renderThread);
   EXPECT_EQ(h.pipeline.renderContext, nullptr);
   }
 }

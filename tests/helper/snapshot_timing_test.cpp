@@ -22,11 +22,13 @@ const char kIdleSnapshot[] =
 
 TEST(SnapshotBody, IdleStateAtStartUp) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);
   EXPECT_EQ(snapshotBodyLocked(state), kIdleSnapshot);
 }
 
 TEST(SnapshotBody, EveryKeyInOrderWithPresenceRules) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);
   state.status = engine::PlaybackStatus::playing;
   state.positionSeconds = 12.25;
   state.videoWidth = 1920;
@@ -76,6 +78,7 @@ TEST(SnapshotBody, EveryKeyInOrderWithPresenceRules) {
 
 TEST(SnapshotBody, ClampsAndOmissions) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);
   state.positionSeconds = -3;
   state.volume = -0.5;
   state.durationSeconds = -1;
@@ -117,6 +120,7 @@ TEST(SnapshotBody, ClampsAndOmissions) {
 
 TEST(SnapshotPacing, FirstCallWritesThenOnlyChangesWithinTheInterval) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);
   const int64_t t0 = 5'000'000'000;
   auto first = takeSnapshotLocked(state, false, t0);
   ASSERT_TRUE(first.has_value());
@@ -160,6 +164,7 @@ TEST(SnapshotPacing, FirstCallWritesThenOnlyChangesWithinTheInterval) {
 
 TEST(SnapshotPacing, PositionUpdatesEvery50msGiveAtMostFourPerSecond) {
   HelperState state;
+  threads::MutexLock lock(state.stateMutex);
   int written = 0;
   for (int64_t t = 0; t <= 2'000'000'000; t += 50'000'000) {
     state.positionSeconds = t / 1e9;

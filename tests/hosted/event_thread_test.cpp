@@ -20,49 +20,59 @@ class EventThreadTest : public ::testing::Test {
     session->running.store(true);
   }
 
-  void handle(mpv_event_id id, void* data = nullptr, uint64_t replyId = 0, int error = 0) {
+  void handle(mpv_event_id id, void* data = nullptr, uint64_t replyId = 0, int error = 0)
+      REQUIRES(session->stateMutex, session->eventRole) {
     mpv_event event{};
     event.event_id = id;
     event.data = data;
     event.reply_userdata = replyId;
     event.error = error;
-    std::lock_guard lock(session->stateMutex);
     handleSessionEventLocked(*session, event);
   }
 
-  std::string log(const char* prefix, const char* level, const char* text) {
+  std::string log(const char* prefix, const char* level, const char* text)
+      REQUIRES(session->stateMutex, session->eventRole) {
     mpv_event_log_message message{prefix, level, text, MPV_LOG_LEVEL_NONE};
     testing::internal::CaptureStderr();
     handle(MPV_EVENT_LOG_MESSAGE, &message);
     return testing::internal::GetCapturedStderr();
   }
 
-  void endFile(int reason, int error = 0) {
+  void endFile(int reason, int error = 0) REQUIRES(session->stateMutex, session->eventRole) {
     mpv_event_end_file endFile{};
     endFile.reason = static_cast<mpv_end_file_reason>(reason);
     endFile.error = error;
     handle(MPV_EVENT_END_FILE, &endFile);
   }
 
-  void change(const char* name, mpv_format format, void* data) {
+  void change(const char* name, mpv_format format, void* data)
+      REQUIRES(session->stateMutex, session->eventRole) {
     mpv_event_property property{name, format, data};
     handle(MPV_EVENT_PROPERTY_CHANGE, &property);
   }
-  void changeDouble(const char* name, double value) { change(name, MPV_FORMAT_DOUBLE, &value); }
-  void changeFlag(const char* name, bool value) {
+  void changeDouble(const char* name, double value)
+      REQUIRES(session->stateMutex, session->eventRole) {
+    change(name, MPV_FORMAT_DOUBLE, &value);
+  }
+  void changeFlag(const char* name, bool value) REQUIRES(session->stateMutex, session->eventRole) {
     int flag = value;
     change(name, MPV_FORMAT_FLAG, &flag);
   }
-  void changeString(const char* name, const char* value) {
+  void changeString(const char* name, const char* value)
+      REQUIRES(session->stateMutex, session->eventRole) {
     char* text = const_cast<char*>(value);
     change(name, MPV_FORMAT_STRING, &text);
   }
-  void changeNode(const char* name, mpv_node node) { change(name, MPV_FORMAT_NODE, &node); }
+  void changeNode(const char* name, mpv_node node)
+      REQUIRES(session->stateMutex, session->eventRole) {
+    change(name, MPV_FORMAT_NODE, &node);
+  }
 
-  SessionSnapshot& snap() { return session->snapshot; }
+  SessionSnapshot& snap() REQUIRES(session->stateMutex) { return session->snapshot; }
 
   // A start on its way, as the machine expects it, without showing it.
-  void expectRecordStart(uint64_t id, const char* path, const char* startedAt) {
+  void expectRecordStart(uint64_t id, const char* path, const char* startedAt)
+      REQUIRES(session->stateMutex) {
     session->recordingMachine.start.id = id;
     session->recordingMachine.start.targetPath = path;
     session->recordingMachine.start.startedAt = startedAt;
@@ -72,12 +82,16 @@ class EventThreadTest : public ::testing::Test {
 };
 
 TEST_F(EventThreadTest, WarnLinesAreOnlyWritten) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   std::string line = log("ffmpeg", "warn", "slow\n");
   EXPECT_EQ(line, "[hosted-mpv][hosted-mpv-test][warn] ffmpeg: slow\n");
   EXPECT_EQ(snap().error, "");
 }
 
 TEST_F(EventThreadTest, ErrorLinesDescribeOnlyALoadThatHasNotStartedPlaying) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   // Written out always; never a status change; in the snapshot only while
   // loading or failed.
   for (auto status : {engine::PlaybackStatus::playing, engine::PlaybackStatus::paused,
@@ -102,6 +116,8 @@ TEST_F(EventThreadTest, ErrorLinesDescribeOnlyALoadThatHasNotStartedPlaying) {
 }
 
 TEST_F(EventThreadTest, FatalLinesWithoutPrefixSayMpvAndKeepTheStatus) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   snap().status = engine::PlaybackStatus::loading;
   EXPECT_EQ(log(nullptr, "fatal", "gone"), "[hosted-mpv][hosted-mpv-test][fatal] mpv: gone");
   EXPECT_EQ(snap().status, engine::PlaybackStatus::loading);
@@ -117,6 +133,8 @@ TEST_F(EventThreadTest, FatalLinesWithoutPrefixSayMpvAndKeepTheStatus) {
 // The engine delivers its log lines after every queued event, so the
 // "Failed to open" line of a refused load A comes after B's start of file.
 TEST_F(EventThreadTest, ALateErrorLineOfAReplacedLoadNeverShowsInTheNextFile) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   snap().status = engine::PlaybackStatus::error;  // A was refused
   handle(MPV_EVENT_START_FILE);           // B
   log("cplayer", "error", "Failed to open /nonexistent/a.mkv.\n");
@@ -138,6 +156,8 @@ TEST_F(EventThreadTest, ALateErrorLineOfAReplacedLoadNeverShowsInTheNextFile) {
 }
 
 TEST_F(EventThreadTest, AFailedFileKeepsItsFatalLineAndTakesTheWordsThatFollow) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   handle(MPV_EVENT_START_FILE);
   log("demux", "fatal", "no streams\n");
   endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_UNKNOWN_FORMAT);
@@ -155,6 +175,8 @@ TEST_F(EventThreadTest, AFailedFileKeepsItsFatalLineAndTakesTheWordsThatFollow) 
 }
 
 TEST_F(EventThreadTest, TheRecorderFailingEndsTheRecordingAndMarksTheEngineTarget) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   snap().status = engine::PlaybackStatus::playing;
   snap().recording.active = true;
   snap().recording.targetPath = "/nope/a.mkv";
@@ -176,6 +198,8 @@ TEST_F(EventThreadTest, TheRecorderFailingEndsTheRecordingAndMarksTheEngineTarge
 }
 
 TEST_F(EventThreadTest, OtherLevelsAndIncompleteLinesAreIgnored) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   EXPECT_EQ(log("x", "info", "hello"), "");
   EXPECT_EQ(log("x", nullptr, "hello"), "");
   EXPECT_EQ(log("x", "error", nullptr), "");
@@ -183,6 +207,8 @@ TEST_F(EventThreadTest, OtherLevelsAndIncompleteLinesAreIgnored) {
 }
 
 TEST_F(EventThreadTest, RepliesMatchThePendingLoad) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   session->replies.loadId = 7;
   snap().status = engine::PlaybackStatus::loading;
   handle(MPV_EVENT_COMMAND_REPLY, nullptr, 8, MPV_ERROR_COMMAND);  // not the load
@@ -196,6 +222,8 @@ TEST_F(EventThreadTest, RepliesMatchThePendingLoad) {
 }
 
 TEST_F(EventThreadTest, ReplyIdZeroNeverMatchesAnEmptyPendingField) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   snap().status = engine::PlaybackStatus::playing;
   handle(MPV_EVENT_SET_PROPERTY_REPLY, nullptr, 0, 0);
   EXPECT_EQ(snap().error, "");
@@ -205,6 +233,8 @@ TEST_F(EventThreadTest, ReplyIdZeroNeverMatchesAnEmptyPendingField) {
 }
 
 TEST_F(EventThreadTest, RecordingStartReplies) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   session->recordingMachine.start.id = 3;
   session->recordingMachine.start.targetPath = "/tmp/a.ts";
   session->recordingMachine.start.startedAt = "2024-05-01T18:30:00Z";
@@ -233,6 +263,8 @@ TEST_F(EventThreadTest, RecordingStartReplies) {
 TEST_F(EventThreadTest, ARecorderFailureSettlesTheStartInEitherOrder) {
   for (bool lineFirst : {true, false}) {
     SetUp();
+    threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+    threads::RoleScope eventThread(session->eventRole);
     snap().status = engine::PlaybackStatus::playing;
     expectRecordStart(6, "/nope/c.ts", "2024-05-01T18:32:00Z");
     if (lineFirst) {
@@ -260,6 +292,8 @@ TEST_F(EventThreadTest, ARecorderFailureSettlesTheStartInEitherOrder) {
 }
 
 TEST_F(EventThreadTest, RecordingStopReplies) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   snap().recording.targetPath = "/tmp/a.ts";
   session->recordingMachine.stop.id = 5;
   session->recordingMachine.stop.startedAt = "2024-05-01T18:30:00Z";
@@ -285,6 +319,8 @@ TEST_F(EventThreadTest, RecordingStopReplies) {
 }
 
 TEST_F(EventThreadTest, RecordingRepliesALoadMadeMootSettleNothing) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   // Start and stop on their way, then a load: the engine takes all three in
   // order and ends up not recording, whatever order the replies come in.
   session->recordingMachine.start.id = 3;
@@ -304,6 +340,8 @@ TEST_F(EventThreadTest, RecordingRepliesALoadMadeMootSettleNothing) {
 }
 
 TEST_F(EventThreadTest, StartOfFileResetsStreamStateOnly) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   snap().positionSeconds = 12;
   snap().durationSeconds = 60;
   snap().stats.fps = 30;
@@ -329,6 +367,8 @@ TEST_F(EventThreadTest, StartOfFileResetsStreamStateOnly) {
 }
 
 TEST_F(EventThreadTest, FileLoadedFollowsThePauseState) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   session->paused = true;
   handle(MPV_EVENT_FILE_LOADED);
   EXPECT_TRUE(session->fileLoaded);
@@ -339,6 +379,8 @@ TEST_F(EventThreadTest, FileLoadedFollowsThePauseState) {
 }
 
 TEST_F(EventThreadTest, EndOfFileReasons) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   endFile(MPV_END_FILE_REASON_ERROR, 0);
   EXPECT_EQ(snap().status, engine::PlaybackStatus::error);
   EXPECT_EQ(snap().error, "Playback failed.");
@@ -364,6 +406,8 @@ TEST_F(EventThreadTest, EndOfFileReasons) {
 }
 
 TEST_F(EventThreadTest, EndOfFileAfterTeardownBeganKeepsTheStatus) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   session->running.store(false);
   snap().status = engine::PlaybackStatus::playing;
   endFile(MPV_END_FILE_REASON_EOF);
@@ -372,12 +416,16 @@ TEST_F(EventThreadTest, EndOfFileAfterTeardownBeganKeepsTheStatus) {
 }
 
 TEST_F(EventThreadTest, ShutdownClosesAndStopsTheLoop) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   handle(MPV_EVENT_SHUTDOWN);
   EXPECT_FALSE(session->running.load());
   EXPECT_EQ(snap().status, engine::PlaybackStatus::closed);
 }
 
 TEST_F(EventThreadTest, PauseChangesMoveOnlyALoadedPlayingOrPausedStatus) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   snap().status = engine::PlaybackStatus::playing;
   changeFlag("pause", true);
   EXPECT_TRUE(session->paused);
@@ -393,6 +441,8 @@ TEST_F(EventThreadTest, PauseChangesMoveOnlyALoadedPlayingOrPausedStatus) {
 }
 
 TEST_F(EventThreadTest, EofReachedEndsOnlyALoadedRunningFile) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   snap().status = engine::PlaybackStatus::playing;
   changeFlag("eof-reached", true);
   EXPECT_EQ(snap().status, engine::PlaybackStatus::playing);
@@ -404,6 +454,8 @@ TEST_F(EventThreadTest, EofReachedEndsOnlyALoadedRunningFile) {
 }
 
 TEST_F(EventThreadTest, ValuesAndMissingValues) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   changeDouble("time-pos", 3.5);
   changeDouble("duration", 90);
   int seekable = 1;
@@ -445,6 +497,8 @@ TEST_F(EventThreadTest, ValuesAndMissingValues) {
 }
 
 TEST_F(EventThreadTest, AspectOverrideNoneReadsNo) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   changeString("video-aspect-override", "1.777778");
   EXPECT_EQ(snap().aspectOverride, "1.777778");
   changeString("video-aspect-override", "-1.000000");
@@ -454,6 +508,8 @@ TEST_F(EventThreadTest, AspectOverrideNoneReadsNo) {
 }
 
 TEST_F(EventThreadTest, TrackListAndSelections) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   MpvNodeBuilder b;
   mpv_node list = b.array({
       b.map({{"type", b.string("video")}, {"id", b.integer(1)}}),
@@ -504,6 +560,8 @@ TEST_F(EventThreadTest, TrackListAndSelections) {
 }
 
 TEST_F(EventThreadTest, ChapterListShapesAndLimit) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   MpvNodeBuilder b;
   std::vector<mpv_node> entries;
   entries.push_back(b.map({{"time", b.string("5")}}));  // skipped, not counted
@@ -523,6 +581,8 @@ TEST_F(EventThreadTest, ChapterListShapesAndLimit) {
 }
 
 TEST_F(EventThreadTest, ChapterTitlesAreCutBeforeContinuationBytes) {
+  threads::MutexLock lock(session->stateMutex);  // as the event thread holds them
+  threads::RoleScope eventThread(session->eventRole);
   MpvNodeBuilder b;
   std::string plain(300, 'a');
   std::string split(300, 'a');

@@ -31,11 +31,14 @@ SessionRef openGLSession(int width, int height, bool withDisplayLink) {
   auto session = std::make_shared<Session>();
   session->id = "hosted-mpv-gl";
   session->renderQueue = createSerialQueue("test.render");
+  bool hostViewFound = false;
   runOnMainThread([&] {
+    threads::assertRole(gMainThread);
     session->nativeView = viewForNativeHandle(gServer.window);
     session->hostView = hostViewFor(session->nativeView);
+    hostViewFound = session->hostView != nullptr;
   });
-  EXPECT_TRUE(session->hostView);
+  EXPECT_TRUE(hostViewFound);
   if (!createOpenGLView(*session)) {
     ADD_FAILURE() << "no OpenGL view";
     return session;
@@ -48,19 +51,26 @@ SessionRef openGLSession(int width, int height, bool withDisplayLink) {
   mpv_set_option_string(session->mpv, "keep-open", "yes");
   EXPECT_GE(mpv_initialize(session->mpv), 0);
   int result = MPV_ERROR_UNSUPPORTED;
-  dispatchSync(*session->renderQueue, [&] { result = createOpenGLRenderContext(*session); });
+  const OpenGLViewParts view = copyViewParts(*session);
+  dispatchSync(*session->renderQueue, [&] {
+    threads::assertRole(session->renderQueue->worker);
+    result = createOpenGLRenderContext(*session, view.glContext);
+  });
   EXPECT_GE(result, 0) << mpv_error_string(result);
   session->callbackContext = new std::weak_ptr<Session>(session);
   if (withDisplayLink) {
     DisplayLink* link = displayLinkCreateWithActiveDisplays();
-    EXPECT_TRUE(displayLinkSetCurrentDisplayFromGlContext(link, *session->glContext,
-                                                          *session->pixelFormat));
+    EXPECT_TRUE(
+        displayLinkSetCurrentDisplayFromGlContext(link, *view.glContext, *view.pixelFormat));
     displayLinkSetOutputCallback(link, displayLinkCallback, session->callbackContext);
     EXPECT_TRUE(displayLinkStart(link));
     session->displayLink = link;
   }
-  mpv_render_context_set_update_callback(session->renderContext, onRenderContextUpdate,
-                                         session->callbackContext);
+  dispatchSync(*session->renderQueue, [&] {
+    threads::assertRole(session->renderQueue->worker);
+    mpv_render_context_set_update_callback(session->renderContext, onRenderContextUpdate,
+                                           session->callbackContext);
+  });
   session->running.store(true);
   setSessionFrame(session, 10, 20, width, height);
   return session;
@@ -78,6 +88,16 @@ bool near(unsigned long pixel, unsigned long rgb) {
     if (a - b > 8 || b - a > 8) return false;
   }
   return true;
+}
+
+// Whether the session still has its render context, asked on its render queue.
+bool hasRenderContext(Session& session) {
+  bool has = false;
+  dispatchSync(*session.renderQueue, [&] {
+    threads::assertRole(session.renderQueue->worker);
+    has = session.renderContext != nullptr;
+  });
+  return has;
 }
 
 uint64_t renders(const Session& session) {
@@ -104,8 +124,9 @@ class OpenGLPathX11 : public testing::Test {
 
 TEST_F(OpenGLPathX11, DrawsUprightFramesAtMostOncePerRefresh) {
   SessionRef session = openGLSession(200, 100, true);
-  ASSERT_TRUE(session->glContext);
-  double rate = glContextRefreshRate(*session->glContext);
+  const std::shared_ptr<GlContext> glContext = copyViewParts(*session).glContext;
+  ASSERT_TRUE(glContext);
+  double rate = glContextRefreshRate(*glContext);
   EXPECT_EQ(rate, 60);  // Xvfb reports no refresh rate
   // A source well above the refresh rate, red above and blue below.
   play(
@@ -201,7 +222,7 @@ TEST_F(OpenGLPathX11, TeardownWhileRenderingStopsEveryCallback) {
     ASSERT_TRUE(waitUntil([&] { return session->renderedFrameCount.load() >= 2u + round * 5; }));
     std::weak_ptr<Session> late = session;
     destroySession(session);
-    EXPECT_FALSE(session->renderContext);
+    EXPECT_FALSE(hasRenderContext(*session));
     EXPECT_FALSE(session->displayLink);
     EXPECT_FALSE(session->callbackContext);
     uint64_t after = renders(*session);
@@ -230,7 +251,7 @@ TEST_F(OpenGLPathX11, TeardownFreesTheRenderContextUnderTheContextLockBeforeTheE
     mpv_destroy(probe);
   });
 
-  GlContextObject* object = glContextObject(*session->glContext);
+  GlContextObject* object = glContextObject(*copyViewParts(*session).glContext);
   std::atomic<bool> tornDown{false};
   std::thread teardown;
   {
@@ -248,7 +269,7 @@ TEST_F(OpenGLPathX11, TeardownFreesTheRenderContextUnderTheContextLockBeforeTheE
   teardown.join();
   watcher.join();
   EXPECT_TRUE(engineEnded.load());
-  EXPECT_FALSE(session->renderContext);
+  EXPECT_FALSE(hasRenderContext(*session));
   EXPECT_FALSE(session->mpv);
 }
 
@@ -289,15 +310,19 @@ TEST_F(OpenGLPathX11, ViewsTheServerRefusesLeaveNothingBehind) {
                                    InputOnly, CopyFromParent, 0, nullptr);
   XSync(gServer.connection, False);
   auto session = std::make_shared<Session>();
+  bool hostViewFound = false;
   runOnMainThread([&] {
+    threads::assertRole(gMainThread);
     session->nativeView = viewForNativeHandle(inputOnly);
     session->hostView = hostViewFor(session->nativeView);
+    hostViewFound = session->hostView != nullptr;
   });
-  ASSERT_TRUE(session->hostView);
+  ASSERT_TRUE(hostViewFound);
   EXPECT_FALSE(createOpenGLView(*session));
   EXPECT_FALSE(createSoftwareView(*session));
-  EXPECT_FALSE(session->renderView);
-  EXPECT_FALSE(session->glContext);
+  const OpenGLViewParts view = copyViewParts(*session);
+  EXPECT_FALSE(view.view);
+  EXPECT_FALSE(view.glContext);
   destroySession(session);
   Window root, parent, *children = nullptr;
   unsigned count = 0;

@@ -44,14 +44,19 @@ TEST(RecordRenderedFrame, TracesEvery120thFrame) {
 TEST(RenderTask, WithoutRenderContextDrawsNothingAndClearsTheFlag) {
   auto session = std::make_shared<Session>();
   session->softwareRenderer = true;
-  session->surfaceWidth = 64;
-  session->surfaceHeight = 64;
+  {
+    threads::MutexLock lock(session->stateMutex);
+    session->surfaceWidth = 64;
+    session->surfaceHeight = 64;
+  }
+  scheduleRender(session);  // no queue: nothing is queued
+  EXPECT_FALSE(session->renderScheduled.load());
+  // The task runs on the queue, which holds the render context (none here).
+  session->renderQueue = createSerialQueue("test.render");
   session->renderScheduled.store(true);
-  runRenderTask(session);
+  dispatchSync(*session->renderQueue, [&] { runRenderTask(session); });
   EXPECT_FALSE(session->renderScheduled.load());
   EXPECT_EQ(session->renderedFrameCount.load(), 0u);
-  scheduleRender(session);  // no queue, no context: nothing is queued
-  EXPECT_FALSE(session->renderScheduled.load());
 }
 
 TEST(RenderCallbacks, DoNothingOnceTheSessionIsGone) {
@@ -82,8 +87,11 @@ SessionRef softwareSession() {
   auto session = std::make_shared<Session>();
   session->id = "hosted-mpv-sw";
   session->softwareRenderer = true;
-  session->surfaceWidth = 16;
-  session->surfaceHeight = 16;
+  {
+    threads::MutexLock lock(session->stateMutex);
+    session->surfaceWidth = 16;
+    session->surfaceHeight = 16;
+  }
   session->renderQueue = createSerialQueue("test.render");
   session->mpv = mpv_create();
   mpv_set_option_string(session->mpv, "vo", "libmpv");
@@ -93,12 +101,18 @@ SessionRef softwareSession() {
       {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
       {MPV_RENDER_PARAM_INVALID, nullptr},
   };
-  EXPECT_GE(mpv_render_context_create(&session->renderContext, session->mpv, params), 0);
+  dispatchSync(*session->renderQueue, [&] {
+    threads::assertRole(session->renderQueue->worker);
+    EXPECT_GE(mpv_render_context_create(&session->renderContext, session->mpv, params), 0);
+  });
   return session;
 }
 
 void release(const SessionRef& session) {
-  dispatchSync(*session->renderQueue, [&] { releaseRenderContext(*session); });
+  dispatchSync(*session->renderQueue, [&] {
+    threads::assertRole(session->renderQueue->worker);
+    releaseRenderContext(*session);
+  });
   mpv_terminate_destroy(session->mpv);
 }
 
@@ -138,19 +152,20 @@ TEST(ScheduleRender, SoftwareRequestsDuringARenderAreDrawnAfterIt) {
 TEST(ScheduleRender, OpenGLRequestsDuringARenderAreDropped) {
   auto session = std::make_shared<Session>();
   session->renderQueue = createSerialQueue("test.render");
-  session->renderContext = reinterpret_cast<mpv_render_context*>(1);  // never used here
   session->renderScheduled.store(true);
   scheduleRender(session);
   endRenderTask(session);
   dispatchSync(*session->renderQueue, [] {});
   EXPECT_FALSE(session->renderScheduled.load());
   EXPECT_FALSE(session->renderRequested.load());
-  session->renderContext = nullptr;
 }
 
 TEST(ScheduleRender, ZeroSurfaceRendersNothingAndCountsNothing) {
   SessionRef session = softwareSession();
-  session->surfaceWidth = 0;
+  {
+    threads::MutexLock lock(session->stateMutex);
+    session->surfaceWidth = 0;
+  }
   scheduleRender(session);
   dispatchSync(*session->renderQueue, [] {});
   EXPECT_EQ(session->renderedFrameCount.load(), 0u);
@@ -164,13 +179,16 @@ TEST(ScheduleRender, AfterReleaseQueuedRendersDrawNothing) {
   std::unique_lock closed(gate);
   dispatchAsync(*session->renderQueue, [&] { std::lock_guard wait(gate); });
   scheduleRender(session);  // queued behind the gate
-  dispatchAsync(*session->renderQueue, [&] { releaseRenderContext(*session); });
+  dispatchAsync(*session->renderQueue, [&] {
+    threads::assertRole(session->renderQueue->worker);
+    releaseRenderContext(*session);
+  });
   closed.unlock();
   dispatchSync(*session->renderQueue, [] {});
   // The render ran before the release; a render scheduled now finds no context.
   uint64_t rendered = session->renderedFrameCount.load();
   scheduleRender(session);
-  runRenderTask(session);
+  dispatchSync(*session->renderQueue, [&] { runRenderTask(session); });
   EXPECT_EQ(session->renderedFrameCount.load(), rendered);
   mpv_terminate_destroy(session->mpv);
 }

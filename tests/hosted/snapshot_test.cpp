@@ -34,8 +34,12 @@ TEST(SessionSnapshot, WrittenWithTheModulesRules) {
 
 TEST(UpdateSessionError, SetsErrorStatusEvenWithAnEmptyMessage) {
   Session session;
-  session.snapshot.error = "old";
+  {
+    threads::MutexLock lock(session.stateMutex);
+    session.snapshot.error = "old";
+  }
   updateSessionError(session, "", true);
+  threads::MutexLock lock(session.stateMutex);
   EXPECT_EQ(session.snapshot.status, engine::PlaybackStatus::error);
   EXPECT_EQ(session.snapshot.error, "");
   EXPECT_TRUE(session.snapshot.errorFromEngine);

@@ -5,7 +5,14 @@
 
 #include <functional>
 
+#include "thread_check.h"
+
 namespace hosted_mpv {
+
+// Held by the thread that stands for the main thread, for its whole life:
+// what only the main thread touches (a session's views) is GUARDED_BY it, and
+// a task run there states it with threads::assertRole.
+extern threads::ThreadRole gMainThread;
 
 // True on the thread that stands for the main thread. Any thread.
 bool isMainThread();

@@ -4,12 +4,14 @@
 // window of it (platform/linux/native_view.cpp).
 //
 // Every function here runs on the main thread (platform/main_thread.h) unless
-// it says otherwise.
+// it says otherwise: they require its role.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+
+#include "platform/main_thread.h"
 
 namespace hosted_mpv {
 
@@ -49,31 +51,33 @@ enum class NativeHandleStatus { ok, tooSmall, null };
 NativeHandleStatus readNativeWindowHandle(const uint8_t* data, size_t length, uint64_t& handle);
 
 // The view that the handle names, or null when it names none.
-NativeViewRef viewForNativeHandle(uint64_t handle);
+NativeViewRef viewForNativeHandle(uint64_t handle) REQUIRES(gMainThread);
 
 // The content view of the view's window, or the view itself when it has no
 // window.
-NativeViewRef hostViewFor(const NativeViewRef& nativeView);
+NativeViewRef hostViewFor(const NativeViewRef& nativeView) REQUIRES(gMainThread);
 
 // A layer-backed, click-through container view with a zero frame and a black
 // layer whose contents are resized to the view. Null when it cannot be made.
-NativeViewRef createContainerView(const NativeViewRef& hostView);
+NativeViewRef createContainerView(const NativeViewRef& hostView) REQUIRES(gMainThread);
 
 // Adds `view` to `hostView` above every other subview.
-void addSubviewAbove(const NativeViewRef& hostView, const NativeViewRef& view);
-void removeFromSuperview(const NativeViewRef& view);
+void addSubviewAbove(const NativeViewRef& hostView, const NativeViewRef& view)
+    REQUIRES(gMainThread);
+void removeFromSuperview(const NativeViewRef& view) REQUIRES(gMainThread);
 
-bool viewIsFlipped(const NativeViewRef& view);
-ViewRect viewBounds(const NativeViewRef& view);
+bool viewIsFlipped(const NativeViewRef& view) REQUIRES(gMainThread);
+ViewRect viewBounds(const NativeViewRef& view) REQUIRES(gMainThread);
 // Converts `rect` from the coordinates of `from` into those of `to`.
 ViewRect convertRectFromView(const NativeViewRef& to, const ViewRect& rect,
-                             const NativeViewRef& from);
-void setViewFrame(const NativeViewRef& view, const ViewRect& frame);
-void setViewNeedsDisplay(const NativeViewRef& view);
-ViewSize convertSizeToBacking(const NativeViewRef& view, const ViewSize& size);
+                             const NativeViewRef& from) REQUIRES(gMainThread);
+void setViewFrame(const NativeViewRef& view, const ViewRect& frame) REQUIRES(gMainThread);
+void setViewNeedsDisplay(const NativeViewRef& view) REQUIRES(gMainThread);
+ViewSize convertSizeToBacking(const NativeViewRef& view, const ViewSize& size)
+    REQUIRES(gMainThread);
 // The backing scale of the view's window, or of the main screen when the view
 // has no window.
-double backingScaleFactor(const NativeViewRef& view);
+double backingScaleFactor(const NativeViewRef& view) REQUIRES(gMainThread);
 
 // Layer contents are never made larger than this a side, whatever the screen.
 constexpr int kMaxLayerContentsSide = 8192;
@@ -81,12 +85,13 @@ constexpr int kMaxLayerContentsSide = 8192;
 // The largest layer contents worth making for the view, in device pixels:
 // the size of the screen it is on, and never more than kMaxLayerContentsSide
 // a side. Contents smaller than the view are shown in its middle.
-ViewSize maxLayerContentsSize(const NativeViewRef& view);
+ViewSize maxLayerContentsSize(const NativeViewRef& view) REQUIRES(gMainThread);
 
-bool viewHasLayer(const NativeViewRef& view);
-void setLayerContentsScale(const NativeViewRef& view, double scale);
+bool viewHasLayer(const NativeViewRef& view) REQUIRES(gMainThread);
+void setLayerContentsScale(const NativeViewRef& view, double scale) REQUIRES(gMainThread);
 // Shows `image` as the layer's contents: 1:1, in the middle of the view when
 // it is smaller than the view.
-void setLayerContents(const NativeViewRef& view, const PixelImageRef& image, double scale);
+void setLayerContents(const NativeViewRef& view, const PixelImageRef& image, double scale)
+    REQUIRES(gMainThread);
 
 }  // namespace hosted_mpv

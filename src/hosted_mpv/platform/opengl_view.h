@@ -24,10 +24,11 @@ struct OpenGLViewParts {
 // Makes the OpenGL view (pixel format, view, context with swap interval 1,
 // attached to the view) and adds it above every other subview of `hostView`.
 // False, with `parts` untouched, when any of them cannot be made. Main thread.
-bool createOpenGLView(const NativeViewRef& hostView, OpenGLViewParts& parts);
+bool createOpenGLView(const NativeViewRef& hostView, OpenGLViewParts& parts)
+    REQUIRES(gMainThread);
 
 // Tells the context that its view moved or changed size. Main thread.
-void updateGlContext(GlContext& context);
+void updateGlContext(GlContext& context) REQUIRES(gMainThread);
 
 // The context's object, or null when it has none. Any thread.
 GlContextObject* glContextObject(GlContext& context);

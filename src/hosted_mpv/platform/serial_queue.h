@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+#include "thread_check.h"
+
 namespace hosted_mpv {
 
 struct SerialQueueState;
@@ -13,8 +15,17 @@ struct SerialQueueState;
 // queued and its thread ends (joined, or left to finish by itself when the
 // last reference goes on the queue's own thread).
 struct SerialQueue {
-  std::shared_ptr<SerialQueueState> state;
+  explicit SerialQueue(std::shared_ptr<SerialQueueState> queueState);
+  SerialQueue(const SerialQueue&) = delete;
+  SerialQueue& operator=(const SerialQueue&) = delete;
   ~SerialQueue();
+
+  std::shared_ptr<SerialQueueState> state;
+  // Held by the queue's worker thread for its whole life, so by every task
+  // the queue runs: what only the queue's tasks touch is GUARDED_BY it, and a
+  // task states it with threads::assertRole. Lives in `state`, as long as
+  // the worker.
+  threads::ThreadRole& worker;
 };
 
 std::shared_ptr<SerialQueue> createSerialQueue(const char* label);

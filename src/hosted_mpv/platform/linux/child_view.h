@@ -16,7 +16,8 @@ namespace hosted_mpv {
 // `withLayer` it is the software path's container view, whose layer contents
 // are painted into it. Null when the server refuses it; otherwise the window
 // exists on the server when this returns.
-NativeViewRef createChildView(const NativeViewRef& hostView, bool withLayer);
+NativeViewRef createChildView(const NativeViewRef& hostView, bool withLayer)
+    REQUIRES(gMainThread);
 
 Window viewWindow(const NativeView& view);
 VisualID viewVisualId(const NativeView& view);
@@ -24,6 +25,6 @@ VisualID viewVisualId(const NativeView& view);
 // Runs `task` on the UI thread right before the view's window is destroyed
 // (removed from its superview, or dropped): an EGL surface on the window is
 // destroyed there, before the window it draws into. UI thread.
-void setViewBeforeDestroy(NativeView& view, std::function<void()> task);
+void setViewBeforeDestroy(NativeView& view, std::function<void()> task) REQUIRES(gMainThread);
 
 }  // namespace hosted_mpv

@@ -47,17 +47,21 @@ struct NativeView {
   bool ownsWindow = false;
   Visual* visual = nullptr;
   int depth = 0;
-  // UI thread only.
-  OwnedWindow owned;
-  ViewRect frame;
-  bool inSuperview = false;
-  bool mapped = false;
-  bool hasLayer = false;
-  double contentsScale = 1.0;
-  PixelImageRef contents;
+  // UI thread only (the destructor, run by the last reference anywhere,
+  // hands the window to it).
+  OwnedWindow owned GUARDED_BY(gMainThread);
+  ViewRect frame GUARDED_BY(gMainThread);
+  bool inSuperview GUARDED_BY(gMainThread) = false;
+  bool mapped GUARDED_BY(gMainThread) = false;
+  bool hasLayer GUARDED_BY(gMainThread) = false;
+  double contentsScale GUARDED_BY(gMainThread) = 1.0;
+  PixelImageRef contents GUARDED_BY(gMainThread);
   // Where the contents were last put: when that changes, the rest of the
   // window is cleared of the old picture.
-  int paintedX = 0, paintedY = 0, paintedWidth = 0, paintedHeight = 0;
+  int paintedX GUARDED_BY(gMainThread) = 0;
+  int paintedY GUARDED_BY(gMainThread) = 0;
+  int paintedWidth GUARDED_BY(gMainThread) = 0;
+  int paintedHeight GUARDED_BY(gMainThread) = 0;
 
   ~NativeView();
 };
@@ -68,15 +72,15 @@ namespace {
 constexpr double kMaxCoordinate = 32767;
 
 // UI thread only.
-std::unordered_map<Window, std::weak_ptr<NativeView>> gContainerViews;
-bool gShmUsable = true;
+std::unordered_map<Window, std::weak_ptr<NativeView>> gContainerViews GUARDED_BY(gMainThread);
+bool gShmUsable GUARDED_BY(gMainThread) = true;
 
 double clampCoordinate(double value, double low) {
   if (std::isnan(value)) return 0;
   return std::clamp(value, low, kMaxCoordinate);
 }
 
-void releaseShmImage(Display* display, OwnedWindow& owned) {
+void releaseShmImage(Display* display, OwnedWindow& owned) REQUIRES(gMainThread) {
   if (!owned.shmImage) return;
   if (display) XShmDetach(display, &owned.shmInfo);
   XDestroyImage(owned.shmImage);  // frees the XImage, not the segment
@@ -85,7 +89,7 @@ void releaseShmImage(Display* display, OwnedWindow& owned) {
   owned.shmInfo = {};
 }
 
-void destroyOwnedWindow(OwnedWindow& owned) {
+void destroyOwnedWindow(OwnedWindow& owned) REQUIRES(gMainThread) {
   Display* display = uiDisplay();
   if (owned.beforeDestroy) owned.beforeDestroy();
   releaseShmImage(display, owned);
@@ -101,7 +105,8 @@ void destroyOwnedWindow(OwnedWindow& owned) {
 
 // An image of the window's visual backed by a shared-memory segment; null when
 // the server cannot read our memory (then XPutImage is used from now on).
-XImage* shmImageFor(Display* display, NativeView& view, int width, int height) {
+XImage* shmImageFor(Display* display, NativeView& view, int width, int height)
+    REQUIRES(gMainThread) {
   OwnedWindow& owned = view.owned;
   if (owned.shmImage && owned.shmImage->width == width && owned.shmImage->height == height) {
     return owned.shmImage;
@@ -166,7 +171,7 @@ void fillImage(XImage* target, const PixelImage& source, int width, int height, 
   }
 }
 
-void paint(NativeView& view) {
+void paint(NativeView& view) REQUIRES(gMainThread) {
   Display* display = uiDisplay();
   if (!display || !view.owned.window || !view.mapped || !view.contents) return;
   const PixelImage& image = *view.contents;
@@ -210,7 +215,10 @@ NativeView::~NativeView() {
   if (!ownsWindow || !owned.window) return;
   // Dropped without being removed: the window still goes, on the UI thread.
   OwnedWindow resources = owned;
-  dispatchMainAsync([resources]() mutable { destroyOwnedWindow(resources); });
+  dispatchMainAsync([resources]() mutable {
+    threads::assertRole(gMainThread);
+    destroyOwnedWindow(resources);
+  });
 }
 
 void handleViewEvent(const XEvent& event) {

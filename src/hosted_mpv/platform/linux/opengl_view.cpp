@@ -26,6 +26,7 @@
 #include <mutex>
 #include <vector>
 
+#include "mutex.h"
 #include "platform/linux/child_view.h"
 #include "platform/linux/opengl_context.h"
 #include "platform/linux/test_failures.h"
@@ -38,7 +39,7 @@ struct GlPixelFormat {
 };
 
 struct GlContextObject {
-  std::mutex lock;
+  threads::Mutex lock;
 };
 
 struct GlContext {
@@ -46,9 +47,9 @@ struct GlContext {
   EGLContext context = EGL_NO_CONTEXT;
   double refreshRate = 60;
   GlContextObject object;
-  // Guarded by object.lock once the context is shared: set when made, and
-  // destroyed (EGL_NO_SURFACE) right before the view's window goes.
-  EGLSurface surface = EGL_NO_SURFACE;
+  // Set when made, and destroyed (EGL_NO_SURFACE) right before the view's
+  // window goes.
+  EGLSurface surface GUARDED_BY(object.lock) = EGL_NO_SURFACE;
 
   GlContext() = default;
   GlContext(const GlContext&) = delete;
@@ -137,7 +138,7 @@ double modeRefreshRate(const XRRModeInfo& mode) {
 
 // The refresh rate of the CRTC that shows the window's top left corner (else
 // of the first CRTC that shows anything); 0 when XRandR reports none.
-double screenRefreshRate(Display* display, Window window) {
+double screenRefreshRate(Display* display, Window window) REQUIRES(gMainThread) {
   int eventBase, errorBase, major = 0, minor = 0;
   if (!XRRQueryExtension(display, &eventBase, &errorBase) ||
       !XRRQueryVersion(display, &major, &minor) || major * 100 + minor < 103) {
@@ -188,8 +189,8 @@ EGLContext createContext(EGLDisplay display, EGLConfig config) {
 
 // Destroys the window surface, unless done already. The window it draws into
 // must still exist: the surface's last requests name it. Any thread.
-void destroySurface(GlContext& context) {
-  std::lock_guard lock(context.object.lock);
+void destroySurface(GlContext& context) EXCLUDES(context.object.lock) {
+  threads::MutexLock lock(context.object.lock);
   if (context.surface == EGL_NO_SURFACE) return;
   eglDestroySurface(gEglDisplay, context.surface);
   context.surface = EGL_NO_SURFACE;
@@ -222,8 +223,13 @@ bool createOpenGLView(const NativeViewRef& hostView, OpenGLViewParts& parts) {
   context->context = createContext(display, pixelFormat->config);
   if (context->context == EGL_NO_CONTEXT) return false;  // the view goes with its last reference
   Window window = viewWindow(*view);
-  context->surface = eglCreatePlatformWindowSurface(display, pixelFormat->config, &window, nullptr);
-  if (context->surface == EGL_NO_SURFACE) return false;
+  EGLSurface surface =
+      eglCreatePlatformWindowSurface(display, pixelFormat->config, &window, nullptr);
+  if (surface == EGL_NO_SURFACE) return false;
+  {
+    threads::MutexLock lock(context->object.lock);
+    context->surface = surface;
+  }
   // The surface goes before the window, however the window goes: with the
   // view's removal at teardown, or with the view dropped on a failure below.
   std::weak_ptr<GlContext> surfaceOwner = context;
@@ -234,7 +240,7 @@ bool createOpenGLView(const NativeViewRef& hostView, OpenGLViewParts& parts) {
   // Swap interval 1: a swap waits for the display's refresh where the driver
   // can wait for one.
   {
-    std::lock_guard lock(context->object.lock);
+    threads::MutexLock lock(context->object.lock);
     if (!eglMakeCurrent(display, context->surface, context->surface, context->context)) {
       return false;
     }
@@ -261,15 +267,18 @@ GlContextObject* glContextObject(GlContext& context) {
   return &context.object;
 }
 
-void lockGlContext(GlContextObject* object) {
+// The context lock as its callers see it: opaque, and no lock without an
+// object (GlContextLock). Only the functions below, which say that they
+// need it held, are checked against it.
+void lockGlContext(GlContextObject* object) NO_THREAD_SAFETY_ANALYSIS {
   if (object) object->lock.lock();
 }
 
-void unlockGlContext(GlContextObject* object) {
+void unlockGlContext(GlContextObject* object) NO_THREAD_SAFETY_ANALYSIS {
   if (object) object->lock.unlock();
 }
 
-bool makeGlContextCurrent(GlContext& context) {
+bool makeGlContextCurrent(GlContext& context) REQUIRES(context.object.lock) {
   // No surface: the view's window is gone, and there is nothing to draw into.
   if (context.surface == EGL_NO_SURFACE) return false;
   // The bound API is per thread; the render queue's thread may not have
@@ -284,7 +293,7 @@ void clearCurrentGlContext() {
   }
 }
 
-void flushGlBuffer(GlContext& context) {
+void flushGlBuffer(GlContext& context) REQUIRES(context.object.lock) {
   eglSwapBuffers(gEglDisplay, context.surface);
   // Errors of requests EGL made (a window the host destroyed, say) and events
   // sent to every client wait in the connection's queue until someone reads

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/linux/task_queue.h"
 
@@ -15,14 +16,20 @@ struct SerialQueueState {
   TaskQueue queue;
   std::thread::id workerId GUARDED_BY(queue.mutex);
   std::thread worker;  // owner's thread only
+  threads::ThreadRole workerRole;  // SerialQueue::worker
 };
 
+SerialQueue::SerialQueue(std::shared_ptr<SerialQueueState> queueState)
+    : state(std::move(queueState)), worker(state->workerRole) {}
+
 std::shared_ptr<SerialQueue> createSerialQueue(const char* label) {
-  auto queue = std::make_shared<SerialQueue>();
-  queue->state = std::make_shared<SerialQueueState>();
+  auto queue = std::make_shared<SerialQueue>(std::make_shared<SerialQueueState>());
   threads::MutexLock lock(queue->state->queue.mutex);
   // The worker holds the state: it may outlive the last handle (see below).
-  queue->state->worker = std::thread([state = queue->state] { runTasks(state->queue, true); });
+  queue->state->worker = std::thread([state = queue->state] {
+    threads::RoleScope role(state->workerRole);
+    runTasks(state->queue, true);
+  });
   queue->state->workerId = queue->state->worker.get_id();
   // Thread names are at most 15 bytes; the end of a reverse-DNS label says most.
   std::string name = label ? label : "serial-queue";

@@ -3,7 +3,6 @@
 
 #include <condition_variable>
 #include <exception>
-#include <mutex>
 #include <utility>
 
 namespace hosted_mpv {
@@ -42,24 +41,41 @@ void runTasks(TaskQueue& queue, bool waitForTasks) {
   }
 }
 
+namespace {
+
+// How a task run for a waiting caller ended. On the caller's stack: the task
+// notifies under the lock, so the caller cannot return and free it between
+// the flag and the notification.
+struct Completion {
+  threads::Mutex mutex;
+  std::condition_variable_any changed;  // pairs with mutex
+  bool done GUARDED_BY(mutex) = false;
+  std::exception_ptr failure GUARDED_BY(mutex);
+};
+
+}  // namespace
+
 void runAndWait(const std::function<void(std::function<void()>)>& queueTask,
                 const std::function<void()>& task) {
-  std::mutex doneMutex;
-  std::condition_variable doneChanged;  // pairs with doneMutex
-  bool done = false;
-  std::exception_ptr failure;
+  Completion completion;
   queueTask([&] {
+    std::exception_ptr failure;
     try {
       task();
     } catch (...) {
       failure = std::current_exception();
     }
-    std::lock_guard lock(doneMutex);
-    done = true;
-    doneChanged.notify_one();
+    threads::MutexLock lock(completion.mutex);
+    completion.failure = failure;
+    completion.done = true;
+    completion.changed.notify_one();
   });
-  std::unique_lock lock(doneMutex);
-  doneChanged.wait(lock, [&] { return done; });
+  std::exception_ptr failure;
+  {
+    threads::MutexLock lock(completion.mutex);
+    while (!completion.done) completion.changed.wait(completion.mutex);
+    failure = completion.failure;
+  }
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -16,6 +16,9 @@
 #include "platform/main_thread.h"
 
 namespace hosted_mpv {
+
+threads::ThreadRole gMainThread;
+
 namespace {
 
 struct UiThread {
@@ -24,15 +27,19 @@ struct UiThread {
   std::thread::id threadId;  // immutable once started
 };
 
-// UI thread only.
+// Set once on the UI thread when the connection opens. The error handlers,
+// which Xlib calls on whichever thread reads an error of any connection in
+// the process, read them (an error of gDisplay is read on the UI thread).
 Display* gDisplay = nullptr;
-bool gConnectionLost = false;
-unsigned long gErrorCount = 0;
 XErrorHandler gPreviousErrorHandler = nullptr;
 XIOErrorHandler gPreviousIoErrorHandler = nullptr;
+// UI thread only.
+bool gConnectionLost GUARDED_BY(gMainThread) = false;
+unsigned long gErrorCount GUARDED_BY(gMainThread) = 0;
 
 int onXError(Display* display, XErrorEvent* event) {
   if (display == gDisplay) {
+    threads::assertRole(gMainThread);
     ++gErrorCount;
     return 0;
   }
@@ -45,9 +52,13 @@ int onXIoError(Display* display) {
 }
 
 // A lost X server must not end the application: views just stop working.
-void onConnectionLost(Display*, void*) { gConnectionLost = true; }
+void onConnectionLost(Display*, void*) {
+  threads::assertRole(gMainThread);  // only the UI thread uses the connection
+  gConnectionLost = true;
+}
 
 void runUiThread(UiThread* ui) {
+  threads::RoleScope role(gMainThread);
   pthread_setname_np(pthread_self(), "hosted-mpv-ui");
   for (;;) {
     runTasks(ui->queue, false);
