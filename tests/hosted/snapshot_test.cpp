@@ -4,19 +4,6 @@
 
 using namespace hosted_mpv;
 
-TEST(SessionSnapshot, StartsWithTheUnknownValues) {
-  SessionSnapshot s;
-  EXPECT_EQ(s.status, SessionStatus::idle);
-  EXPECT_EQ(s.durationSeconds, -1);
-  EXPECT_EQ(s.volume, 100);
-  EXPECT_EQ(s.aspectOverride, "no");
-  EXPECT_EQ(s.media.selectedAudioTrackId, -1);
-  EXPECT_EQ(s.media.selectedSubtitleTrackId, -1);
-  EXPECT_EQ(s.stats.bufferedAheadSeconds, -1);
-  EXPECT_EQ(s.stats.frameDropCount, -1);
-  EXPECT_EQ(s.stats.decoderFrameDropCount, -1);
-}
-
 TEST(SessionStatusText, NamesEveryStatusAndIdleForOthers) {
   EXPECT_STREQ(sessionStatusText(SessionStatus::loading), "loading");
   EXPECT_STREQ(sessionStatusText(SessionStatus::closed), "closed");
