@@ -174,8 +174,8 @@ TEST(EventLoop, TrackSelectionsAndLists) {
   EXPECT_EQ(state.media.selectedSubtitleTrackId, -1);
 
   MpvNodeBuilder b;
-  mpv_node tracks = b.array({b.map({{"type", b.string("audio")}, {"id", b.integer(1)},
-                                    {"selected", b.flag(true)}})});
+  mpv_node tracks = b.array(
+      {b.map({{"type", b.string("audio")}, {"id", b.integer(1)}, {"selected", b.flag(true)}})});
   state.media.selectedAudioTrackId = 3;
   change(state, "track-list", MPV_FORMAT_NODE, &tracks);
   ASSERT_EQ(state.media.audioTracks.size(), 1u);

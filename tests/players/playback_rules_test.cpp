@@ -82,7 +82,9 @@ struct HostedPlayer {
     feed(r, eventOf(MPV_EVENT_LOG_MESSAGE, &message));
     return testing::internal::GetCapturedStderr();
   }
-  static std::string statusText(Record& r) { return hosted_mpv::sessionStatusText(r.snapshot.status); }
+  static std::string statusText(Record& r) {
+    return hosted_mpv::sessionStatusText(r.snapshot.status);
+  }
   static void setStatus(Record& r, const std::string& text) {
     for (int32_t value = 0; value <= int32_t(hosted_mpv::SessionStatus::closed); ++value) {
       const auto status = static_cast<hosted_mpv::SessionStatus>(value);
@@ -112,25 +114,26 @@ class PlaybackRules : public testing::Test {
  protected:
   using P = Player;
   std::shared_ptr<typename P::Record> record = P::make();
-  typename P::Record& r = *record;
-  decltype(P::shown(std::declval<typename P::Record&>())) s = P::shown(r);
 
-  std::string status() { return P::statusText(r); }
-  void setStatus(const std::string& text) { P::setStatus(r, text); }
-  void event(mpv_event_id id) { P::feed(r, eventOf(id)); }
+  typename P::Record& r() { return *record; }
+  auto& s() { return P::shown(*record); }
+  void fresh() { record = P::make(); }
+  std::string status() { return P::statusText(r()); }
+  void setStatus(const std::string& text) { P::setStatus(r(), text); }
+  void event(mpv_event_id id) { P::feed(r(), eventOf(id)); }
   std::string log(const char* level, const char* prefix, const char* text) {
-    return P::log(r, level, prefix, text);
+    return P::log(r(), level, prefix, text);
   }
   // reason -1: an end of file without data.
   void endFile(int reason, int error = 0) {
     mpv_event_end_file end{};
     end.reason = static_cast<mpv_end_file_reason>(reason);
     end.error = error;
-    P::feed(r, eventOf(MPV_EVENT_END_FILE, reason < 0 ? nullptr : &end));
+    P::feed(r(), eventOf(MPV_EVENT_END_FILE, reason < 0 ? nullptr : &end));
   }
   void change(const char* name, mpv_format format, void* data) {
     mpv_event_property property{name, format, data};
-    P::feed(r, eventOf(MPV_EVENT_PROPERTY_CHANGE, &property));
+    P::feed(r(), eventOf(MPV_EVENT_PROPERTY_CHANGE, &property));
   }
   void changeDouble(const char* name, double value) { change(name, MPV_FORMAT_DOUBLE, &value); }
   void changeInt(const char* name, int64_t value) { change(name, MPV_FORMAT_INT64, &value); }
@@ -154,12 +157,12 @@ const char* const kLoadingFailed = mpv_error_string(MPV_ERROR_LOADING_FAILED);
 }  // namespace
 
 TYPED_TEST(PlaybackRules, StartOfFileResetsTheFileAndKeepsThePlayersSettings) {
-  auto& s = this->s;
+  auto& s = this->s();
   this->setStatus("playing");
   s.error = "old";
   s.errorFromEngine = true;
-  this->r.fileLoaded = true;
-  this->r.paused = true;
+  this->r().fileLoaded = true;
+  this->r().paused = true;
   s.positionSeconds = 9;
   s.durationSeconds = 20;
   s.stats.fps = 30;
@@ -179,7 +182,7 @@ TYPED_TEST(PlaybackRules, StartOfFileResetsTheFileAndKeepsThePlayersSettings) {
   EXPECT_EQ(this->status(), "loading");
   EXPECT_EQ(s.error, "");
   EXPECT_FALSE(s.errorFromEngine);
-  EXPECT_FALSE(this->r.fileLoaded);
+  EXPECT_FALSE(this->r().fileLoaded);
   // The old file's facts never show beside the new one.
   EXPECT_EQ(s.positionSeconds, 0);
   EXPECT_EQ(s.durationSeconds, -1);
@@ -196,15 +199,15 @@ TYPED_TEST(PlaybackRules, StartOfFileResetsTheFileAndKeepsThePlayersSettings) {
   EXPECT_EQ(s.streamUrl, "u");
   EXPECT_EQ(s.volume, 0.5);
   EXPECT_EQ(s.playbackSpeed, 2);
-  EXPECT_TRUE(this->r.paused);
+  EXPECT_TRUE(this->r().paused);
   EXPECT_TRUE(s.recording.active);
 }
 
 TYPED_TEST(PlaybackRules, FileLoadedFollowsThePause) {
   for (bool paused : {false, true}) {
-    this->r.paused = paused;
+    this->r().paused = paused;
     this->event(MPV_EVENT_FILE_LOADED);
-    EXPECT_TRUE(this->r.fileLoaded);
+    EXPECT_TRUE(this->r().fileLoaded);
     EXPECT_EQ(this->status(), paused ? "paused" : "playing");
   }
 }
@@ -226,11 +229,11 @@ TYPED_TEST(PlaybackRules, PauseAgainstEachStatus) {
   };
   for (const auto& c : kCases) {
     this->setStatus(c.status);
-    this->r.fileLoaded = c.fileLoaded;
-    this->r.paused = !c.pause;
+    this->r().fileLoaded = c.fileLoaded;
+    this->r().paused = !c.pause;
     this->changeFlag("pause", c.pause);
     EXPECT_EQ(this->status(), c.expected) << c.status << " pause=" << c.pause;
-    EXPECT_EQ(this->r.paused, c.pause);
+    EXPECT_EQ(this->r().paused, c.pause);
   }
 }
 
@@ -250,8 +253,8 @@ TYPED_TEST(PlaybackRules, EofReachedEndsOnlyALoadedFile) {
   };
   for (const auto& c : kCases) {
     this->setStatus("playing");
-    this->r.fileLoaded = c.fileLoaded;
-    this->r.running.store(c.running);
+    this->r().fileLoaded = c.fileLoaded;
+    this->r().running.store(c.running);
     this->changeFlag("eof-reached", c.reached);
     EXPECT_EQ(this->status(), c.expected)
         << "loaded=" << c.fileLoaded << " reached=" << c.reached << " running=" << c.running;
@@ -286,37 +289,37 @@ TYPED_TEST(PlaybackRules, EndOfFileByReason) {
   };
   for (const auto& c : kCases) {
     this->setStatus("playing");
-    this->r.fileLoaded = true;
-    this->s.error = kept;
-    this->s.errorFromEngine = false;
-    this->r.running.store(c.running);
+    this->r().fileLoaded = true;
+    this->s().error = kept;
+    this->s().errorFromEngine = false;
+    this->r().running.store(c.running);
     this->endFile(c.reason, c.code);
     SCOPED_TRACE(testing::Message() << "reason " << c.reason << " running " << c.running);
     EXPECT_EQ(this->status(), c.status);
-    EXPECT_EQ(this->r.fileLoaded, c.fileLoaded);
-    EXPECT_EQ(this->s.error, c.error);
+    EXPECT_EQ(this->r().fileLoaded, c.fileLoaded);
+    EXPECT_EQ(this->s().error, c.error);
   }
   // A redirect starts over: the engine's mark goes with the words.
-  this->r.running.store(true);
-  this->s.errorFromEngine = true;
+  this->r().running.store(true);
+  this->s().errorFromEngine = true;
   this->endFile(MPV_END_FILE_REASON_REDIRECT);
-  EXPECT_FALSE(this->s.errorFromEngine);
+  EXPECT_FALSE(this->s().errorFromEngine);
 }
 
 TYPED_TEST(PlaybackRules, ShutdownClosesAndStopsTheLoop) {
   this->event(MPV_EVENT_SHUTDOWN);
   EXPECT_EQ(this->status(), "closed");
-  EXPECT_FALSE(this->r.running.load());
+  EXPECT_FALSE(this->r().running.load());
 }
 
 // The engine logs while it probes (outputs, decoders) and its lines come
 // after the events that followed them: a line is written out always, never
 // changes the status, and names only a load that failed.
 TYPED_TEST(PlaybackRules, ErrorLinesNameOnlyALoadThatHasNotStartedPlaying) {
-  auto& s = this->s;
+  auto& s = this->s();
   for (const char* status : {"idle", "playing", "paused", "ended", "closed"}) {
     this->setStatus(status);
-    this->r.fileLoaded = true;
+    this->r().fileLoaded = true;
     EXPECT_NE(this->log("fatal", "ao/jack", "cannot open server\n"), "");
     EXPECT_NE(this->log("error", "vd", "probing failed\n"), "");
     EXPECT_EQ(this->status(), status);
@@ -367,7 +370,7 @@ TYPED_TEST(PlaybackRules, LinesWithoutALevelOrATextAreIgnored) {
   EXPECT_EQ(this->log(nullptr, "x", "t"), "");
   EXPECT_EQ(this->log("error", "x", nullptr), "");
   this->event(MPV_EVENT_LOG_MESSAGE);
-  EXPECT_EQ(this->s.error, "");
+  EXPECT_EQ(this->s().error, "");
   EXPECT_EQ(this->status(), "error");
 }
 
@@ -375,47 +378,37 @@ TYPED_TEST(PlaybackRules, LinesWithoutALevelOrATextAreIgnored) {
 // start, or after that file has loaded. Nothing shows while the next file
 // loads; they are gone once it plays, and name its failure only if it fails.
 TYPED_TEST(PlaybackRules, ALateLineOfAReplacedLoadNeverShowsInTheNextFile) {
-  const char* late = "Failed to open /nonexistent.\n";
   const char* lateFatal = "late fatal of the first\n";
   enum class Next { plays, playsPaused, loadedBeforeTheLines, fails, playsThenFails };
   for (Next next : {Next::plays, Next::playsPaused, Next::loadedBeforeTheLines, Next::fails,
                     Next::playsThenFails}) {
-    auto fresh = TestFixture::P::make();
-    auto& r = *fresh;
-    auto& shown = TestFixture::P::shown(r);
-    auto feed = [&](mpv_event_id id) { TestFixture::P::feed(r, eventOf(id)); };
-    auto end = [&](int code) {
-      mpv_event_end_file endFile{};
-      endFile.reason = MPV_END_FILE_REASON_ERROR;
-      endFile.error = code;
-      TestFixture::P::feed(r, eventOf(MPV_EVENT_END_FILE, &endFile));
-    };
     SCOPED_TRACE(static_cast<int>(next));
-    r.paused = next == Next::playsPaused;
-    feed(MPV_EVENT_START_FILE);
-    end(MPV_ERROR_LOADING_FAILED);
-    feed(MPV_EVENT_START_FILE);
-    if (next == Next::loadedBeforeTheLines) feed(MPV_EVENT_FILE_LOADED);
-    TestFixture::P::log(r, "error", "stream", late);
-    TestFixture::P::log(r, "fatal", "stream", lateFatal);
-    EXPECT_EQ(TestFixture::P::statusText(r),
-              next == Next::loadedBeforeTheLines ? "playing" : "loading");
-    EXPECT_EQ(shown.error, "");
-    EXPECT_FALSE(shown.errorFromEngine);
+    this->fresh();
+    auto& s = this->s();
+    this->r().paused = next == Next::playsPaused;
+    this->event(MPV_EVENT_START_FILE);
+    this->endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
+    this->event(MPV_EVENT_START_FILE);
+    if (next == Next::loadedBeforeTheLines) this->event(MPV_EVENT_FILE_LOADED);
+    this->log("error", "stream", "Failed to open /nonexistent.\n");
+    this->log("fatal", "stream", lateFatal);
+    EXPECT_EQ(this->status(), next == Next::loadedBeforeTheLines ? "playing" : "loading");
+    EXPECT_EQ(s.error, "");
+    EXPECT_FALSE(s.errorFromEngine);
     if (next == Next::fails) {
-      end(MPV_ERROR_LOADING_FAILED);
-      EXPECT_EQ(shown.error, lateFatal);
-      EXPECT_TRUE(shown.errorFromEngine);
+      this->endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
+      EXPECT_EQ(s.error, lateFatal);
+      EXPECT_TRUE(s.errorFromEngine);
       continue;
     }
-    feed(MPV_EVENT_FILE_LOADED);
-    EXPECT_EQ(TestFixture::P::statusText(r), next == Next::playsPaused ? "paused" : "playing");
-    EXPECT_EQ(shown.error, "");
-    EXPECT_FALSE(shown.errorFromEngine);
+    this->event(MPV_EVENT_FILE_LOADED);
+    EXPECT_EQ(this->status(), next == Next::playsPaused ? "paused" : "playing");
+    EXPECT_EQ(s.error, "");
+    EXPECT_FALSE(s.errorFromEngine);
     if (next == Next::playsThenFails) {
       // The held line went with the load that played.
-      end(MPV_ERROR_LOADING_FAILED);
-      EXPECT_EQ(shown.error, kLoadingFailed);
+      this->endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
+      EXPECT_EQ(s.error, kLoadingFailed);
     }
   }
 }
@@ -427,8 +420,8 @@ TYPED_TEST(PlaybackRules, AnEmptyFatalLineThenAFailedEnd) {
   this->log("fatal", "cplayer", "");
   this->endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
   EXPECT_EQ(this->status(), "error");
-  EXPECT_EQ(this->s.error, kLoadingFailed);
-  EXPECT_EQ(this->s.errorFromEngine, TestFixture::P::kEmptyFatalLineKeepsEngineMark);
+  EXPECT_EQ(this->s().error, kLoadingFailed);
+  EXPECT_EQ(this->s().errorFromEngine, TestFixture::P::kEmptyFatalLineKeepsEngineMark);
 }
 
 // The URL hook's refusal (it keeps only the refusal: the load still loads) is
@@ -439,21 +432,21 @@ TYPED_TEST(PlaybackRules, AURLRefusalIsTheErrorUntilTheNextFile) {
   for (int reason : {MPV_END_FILE_REASON_ERROR, MPV_END_FILE_REASON_STOP}) {
     SCOPED_TRACE(reason);
     this->event(MPV_EVENT_START_FILE);
-    this->r.streamWatch.refusal = refusal;
+    this->r().streamWatch.refusal = refusal;
     this->log("fatal", "cplayer", "Refusing to load potentially unsafe URL.\n");
     EXPECT_EQ(this->status(), "loading");
     this->endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
     EXPECT_EQ(this->status(), "error");
-    EXPECT_EQ(this->s.error, refusal);
-    EXPECT_FALSE(this->s.errorFromEngine);
+    EXPECT_EQ(this->s().error, refusal);
+    EXPECT_FALSE(this->s().errorFromEngine);
     this->log("error", "stream", "Failed to open.\n");
     this->endFile(reason, MPV_ERROR_LOADING_FAILED);
     EXPECT_EQ(this->status(), "error");
-    EXPECT_EQ(this->s.error, refusal);
-    EXPECT_FALSE(this->s.errorFromEngine);
+    EXPECT_EQ(this->s().error, refusal);
+    EXPECT_FALSE(this->s().errorFromEngine);
     this->event(MPV_EVENT_START_FILE);
     this->endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
-    EXPECT_EQ(this->s.error, kLoadingFailed) << "the next file's own failure";
+    EXPECT_EQ(this->s().error, kLoadingFailed) << "the next file's own failure";
   }
 }
 
@@ -473,51 +466,59 @@ TYPED_TEST(PlaybackRules, AStreamCutShortEndsWithWhyAndOnePlayedOutWithout) {
       {"played out, MP4 index at the end unread", {60.0, 60.0, 9800000, 10000000}, {}, ""},
       {"bit-rate duration a little long", {57.5, 60.0, 10000000, 10000000}, {}, ""},
       {"live: nothing to compare", {30.0, -1, 500000, -1}, {}, ""},
-      {"reset at 40 %", {2.55, 6.02, 414532, 1046211}, {}, "The stream ended early, at 2.5 s of 6.0 s."},
-      {"closed at 40 %", {2.55, 6.02, 418484, 1046211}, {{"error", "ffmpeg", premature}}, premature},
-      {"no duration, bytes short", {2.0, -1, 400000, 1000000}, {},
+      {"reset at 40 %",
+       {2.55, 6.02, 414532, 1046211},
+       {},
+       "The stream ended early, at 2.5 s of 6.0 s."},
+      {"closed at 40 %",
+       {2.55, 6.02, 418484, 1046211},
+       {{"error", "ffmpeg", premature}},
+       premature},
+      {"no duration, bytes short",
+       {2.0, -1, 400000, 1000000},
+       {},
        "The stream ended early, at byte 400000 of 1000000."},
       {"HLS by its time", {2.0, 6.0, -1, 281}, {}, "The stream ended early, at 2.0 s of 6.0 s."},
-      {"HLS played on past a lost segment", {6.04, 6.01, -1, 281},
-       {{"warn", "ffmpeg/demuxer", lostSegment}}, lostSegment},
-      {"HLS segment retried on a new connection", {6.04, 6.01, -1, 281},
-       {{"warn", "ffmpeg/demuxer", "hls: keepalive request failed, retrying with new connection\n"}},
+      {"HLS played on past a lost segment",
+       {6.04, 6.01, -1, 281},
+       {{"warn", "ffmpeg/demuxer", lostSegment}},
+       lostSegment},
+      {"HLS segment retried on a new connection",
+       {6.04, 6.01, -1, 281},
+       {{"warn", "ffmpeg/demuxer",
+         "hls: keepalive request failed, retrying with new connection\n"}},
        ""},
-      {"probing lines are not the stream's words", {2.55, 6.02, 414532, 1046211},
-       {{"fatal", "ao/jack", "cannot open server\n"}, {"error", "vd", "Could not create device.\n"}},
+      {"probing lines are not the stream's words",
+       {2.55, 6.02, 414532, 1046211},
+       {{"fatal", "ao/jack", "cannot open server\n"},
+        {"error", "vd", "Could not create device.\n"}},
        "The stream ended early, at 2.5 s of 6.0 s."},
   };
   for (const Case& c : cases) {
-    auto fresh = P::make();
-    auto& r = *fresh;
-    auto& shown = P::shown(r);
-    auto eof = [&] {
-      int flag = 1;
-      mpv_event_property property{"eof-reached", MPV_FORMAT_FLAG, &flag};
-      P::feed(r, eventOf(MPV_EVENT_PROPERTY_CHANGE, &property));
-    };
-    P::feed(r, eventOf(MPV_EVENT_START_FILE));
-    P::feed(r, eventOf(MPV_EVENT_FILE_LOADED));
-    for (const auto& [level, prefix, text] : c.lines) P::log(r, level, prefix, text);
-    P::streamEnd(r, c.facts);
-    EXPECT_EQ(shown.error, "") << c.name << ": nothing before the end";
-    eof();
-    P::streamEnd(r, c.facts);
-    EXPECT_EQ(P::statusText(r), "ended") << c.name;
-    EXPECT_EQ(shown.error, c.error) << c.name;
-    EXPECT_FALSE(shown.errorFromEngine) << c.name;
-    P::feed(r, eventOf(MPV_EVENT_START_FILE));  // the next file starts clean
-    P::feed(r, eventOf(MPV_EVENT_FILE_LOADED));
-    eof();
-    P::streamEnd(r, engine::StreamEndFacts{6.0, 6.0, 1000000, 1000000});
-    EXPECT_EQ(shown.error, "") << c.name;
+    this->fresh();
+    auto& s = this->s();
+    this->event(MPV_EVENT_START_FILE);
+    this->event(MPV_EVENT_FILE_LOADED);
+    for (const auto& [level, prefix, text] : c.lines) this->log(level, prefix, text);
+    P::streamEnd(this->r(), c.facts);
+    EXPECT_EQ(s.error, "") << c.name << ": nothing before the end";
+    this->changeFlag("eof-reached", true);
+    P::streamEnd(this->r(), c.facts);
+    EXPECT_EQ(this->status(), "ended") << c.name;
+    EXPECT_EQ(s.error, c.error) << c.name;
+    EXPECT_FALSE(s.errorFromEngine) << c.name;
+    this->event(MPV_EVENT_START_FILE);  // the next file starts clean
+    this->event(MPV_EVENT_FILE_LOADED);
+    this->changeFlag("eof-reached", true);
+    P::streamEnd(this->r(), engine::StreamEndFacts{6.0, 6.0, 1000000, 1000000});
+    EXPECT_EQ(s.error, "") << c.name;
   }
 }
 
 // The engine goes on playing without recording: the recording shows stopped
 // with the recorder's words, and the playback's status and error stay.
 TYPED_TEST(PlaybackRules, TheRecorderFailingEndsARunningRecording) {
-  auto& s = this->s;
+  auto& s = this->s();
   this->setStatus("playing");
   s.recording.active = true;
   s.recording.targetPath = "/nope/a.mkv";
@@ -529,13 +530,13 @@ TYPED_TEST(PlaybackRules, TheRecorderFailingEndsARunningRecording) {
   EXPECT_EQ(s.recording.targetPath, "/nope/a.mkv");
   EXPECT_EQ(s.recording.startedAt, "");
   EXPECT_EQ(s.recording.error, "Failed opening output file.");
-  EXPECT_TRUE(this->r.recordingMachine.holdsFailedTarget);
+  EXPECT_TRUE(this->r().recordingMachine.holdsFailedTarget);
   EXPECT_EQ(this->status(), "playing");
   EXPECT_EQ(s.error, "");
 }
 
 TYPED_TEST(PlaybackRules, PropertyValuesAndMissingValues) {
-  auto& s = this->s;
+  auto& s = this->s();
   this->changeDouble("time-pos", 4.5);
   this->changeFlag("seekable", true);  // a file of known length shows its duration
   this->changeDouble("duration", 90);
@@ -570,29 +571,34 @@ TYPED_TEST(PlaybackRules, PropertyValuesAndMissingValues) {
 // A property becoming unavailable: the playback's values and the player's
 // settings keep their last value; the file's statistics go back to unknown.
 TYPED_TEST(PlaybackRules, UnavailableProperties) {
-  auto& s = this->s;
+  auto& s = this->s();
   this->setStatus("playing");
-  this->r.fileLoaded = true;
-  this->r.paused = true;
+  this->r().fileLoaded = true;
+  this->r().paused = true;
   s.positionSeconds = 7;
   s.durationSeconds = 9;
   s.volume = 0.3;
   s.playbackSpeed = 2;
   s.streamUrl = "u";
   s.aspectOverride = "16:9";
+  s.media.audioTracks = {{2, "", "", false, false, true}};
+  s.media.selectedAudioTrackId = 2;
   s.media.chapters = {{1, ""}};
-  for (const char* name : {"time-pos", "duration", "pause", "volume", "path", "track-list", "speed",
-                           "video-aspect-override", "eof-reached", "chapter-list"}) {
+  for (const char* name :
+       {"time-pos", "duration", "pause", "volume", "path", "track-list", "aid", "sid", "speed",
+        "video-aspect-override", "eof-reached", "chapter-list"}) {
     this->unavailable(name);
   }
   EXPECT_EQ(this->status(), "playing");
-  EXPECT_TRUE(this->r.paused);
+  EXPECT_TRUE(this->r().paused);
   EXPECT_EQ(s.positionSeconds, 7);
   EXPECT_EQ(s.durationSeconds, 9);
   EXPECT_EQ(s.volume, 0.3);
   EXPECT_EQ(s.playbackSpeed, 2);
   EXPECT_EQ(s.streamUrl, "u");
   EXPECT_EQ(s.aspectOverride, "16:9");
+  EXPECT_EQ(s.media.audioTracks.size(), 1u);
+  EXPECT_EQ(s.media.selectedAudioTrackId, 2);
   EXPECT_EQ(s.media.chapters.size(), 1u);
 
   s.stats.fps = 30;
@@ -626,16 +632,19 @@ TYPED_TEST(PlaybackRules, AspectOverrideNoneReadsNo) {
   const struct {
     const char* text;
     const char* shown;
-  } kCases[] = {{"1.777778", "1.777778"}, {"-1.000000", "no"}, {"16:9", "16:9"},
-                {"-1", "no"},             {"2.35", "2.35"}};
+  } kCases[] = {{"1.777778", "1.777778"},
+                {"-1.000000", "no"},
+                {"16:9", "16:9"},
+                {"-1", "no"},
+                {"2.35", "2.35"}};
   for (const auto& c : kCases) {
     this->changeString("video-aspect-override", c.text);
-    EXPECT_EQ(this->s.aspectOverride, c.shown) << c.text;
+    EXPECT_EQ(this->s().aspectOverride, c.shown) << c.text;
   }
 }
 
 TYPED_TEST(PlaybackRules, TrackAndChapterLists) {
-  auto& s = this->s;
+  auto& s = this->s();
   MpvNodeBuilder b;
   this->changeNode(
       "track-list",
