@@ -15,6 +15,8 @@
 
 #include "event_loop.h"
 #include "event_thread.h"
+#include "live_source.h"
+#include "playback_rules.h"
 #include "mpv_node_builder.h"
 
 namespace {
@@ -448,6 +450,28 @@ TYPED_TEST(PlaybackRules, AURLRefusalIsTheErrorUntilTheNextFile) {
     this->endFile(MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED);
     EXPECT_EQ(this->s().error, kLoadingFailed) << "the next file's own failure";
   }
+}
+
+// A live HLS source that stops delivering is in an outage, not ended: the
+// status stays while the player reloads it, and a reload that loads ends the
+// outage (live_source.h).
+TYPED_TEST(PlaybackRules, ALiveOutageKeepsTheStatusUntilAReloadLoads) {
+  using engine::LiveOutage;
+  this->event(MPV_EVENT_START_FILE);
+  this->event(MPV_EVENT_FILE_LOADED);
+  this->changeString("file-format", "hls");
+  this->changeFlag("seekable", false);
+  this->changeFlag("eof-reached", true);
+  this->endFile(MPV_END_FILE_REASON_EOF);
+  EXPECT_EQ(this->status(), "playing");
+  EXPECT_TRUE(engine::inOutage(this->r().source.outage, LiveOutage::Phase::waiting));
+  this->event(MPV_EVENT_START_FILE);  // the reload
+  EXPECT_EQ(this->status(), "playing");
+  this->event(MPV_EVENT_FILE_LOADED);
+  EXPECT_TRUE(engine::inOutage(this->r().source.outage, LiveOutage::Phase::none));
+  // Not known to be live yet: the reloaded file ends as any other.
+  this->endFile(MPV_END_FILE_REASON_EOF);
+  EXPECT_EQ(this->status(), "ended");
 }
 
 // Which ends are a cut stream, from the engine's facts and the lines it logged.
