@@ -16,8 +16,8 @@
 #include "event_loop.h"
 #include "event_thread.h"
 #include "live_source.h"
-#include "playback_rules.h"
 #include "mpv_node_builder.h"
+#include "playback_rules.h"
 
 namespace {
 
