@@ -13,6 +13,7 @@
 #include "command_dispatch.h"
 #include "helper_properties.h"
 #include "helper_state.h"
+#include "mpv_events.h"
 #include "mpv_node_builder.h"
 #include "player_setup.h"
 #include "status_text.h"
@@ -20,13 +21,6 @@
 using namespace frame_helper;
 
 namespace {
-
-mpv_event eventOf(mpv_event_id id, void* data = nullptr) {
-  mpv_event event{};
-  event.event_id = id;
-  event.data = data;
-  return event;
-}
 
 // Delivers one property change and says whether it marked the state dirty.
 bool change(HelperState& state, const char* name, mpv_format format, void* data)

@@ -16,18 +16,12 @@
 #include "event_loop.h"
 #include "event_thread.h"
 #include "live_source.h"
+#include "mpv_events.h"
 #include "mpv_node_builder.h"
 #include "playback_rules.h"
 #include "status_text.h"
 
 namespace {
-
-mpv_event eventOf(mpv_event_id id, void* data = nullptr) {
-  mpv_event event{};
-  event.event_id = id;
-  event.data = data;
-  return event;
-}
 
 // What the test body needs of a player: how to make its record and feed it an
 // event, how its status reads as text, and where its snapshot's fields are
