@@ -197,11 +197,13 @@ inline void applyStreamEnd(LoadState load, const StatusRules& /*rules*/,
   if (!text.empty()) load.error = std::move(text);
 }
 
-// A pause moves only a loaded file that plays or is paused.
+// A pause moves only a loaded file that plays or is paused: a closed player
+// or one without a file never shows as paused.
 inline void applyPause(LoadState load, const StatusRules& /*rules*/, bool paused) {
   load.paused = paused;
-  if (load.status != PlaybackStatus::loading && load.status != PlaybackStatus::ended &&
-      load.status != PlaybackStatus::error && load.fileLoaded) {
+  const bool moves =
+      load.status == PlaybackStatus::playing || load.status == PlaybackStatus::paused;
+  if (moves && load.fileLoaded) {
     load.status = paused ? PlaybackStatus::paused : PlaybackStatus::playing;
   }
 }

@@ -214,7 +214,7 @@ TYPED_TEST(PlaybackRules, PauseAgainstEachStatus) {
     const char* expected;
   } kCases[] = {
       {"playing", true, true, "paused"},   {"paused", true, false, "playing"},
-      {"idle", true, true, "paused"},      {"closed", true, true, "paused"},
+      {"idle", true, true, "idle"},        {"closed", true, true, "closed"},
       {"loading", true, true, "loading"},  {"ended", true, true, "ended"},
       {"error", true, false, "error"},     {"idle", false, true, "idle"},
       {"playing", false, true, "playing"},
