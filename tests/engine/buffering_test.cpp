@@ -157,47 +157,33 @@ TEST(Buffering, EndsOfReplacedAndStalledFilesLeaveTheNewLoadAlone) {
   EXPECT_EQ(p.status, "error");
 }
 
-TEST(Buffering, AStalledLoadEndsInErrorAndItsStopKeepsIt) {
+// What both players run after each event: the bound ends the load once, in
+// error, and only the end of the stop that follows keeps its error; the next
+// file starts with nothing of it.
+TEST(Buffering, TheBoundEndsTheLoadOnceAndOnlyItsStopKeepsTheError) {
   Player p;
   waiting(p, true);
   fill(p, 0);
-  applyStreamStopped(loadStateOf(p), kRules, p.buffering, 2.5);
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2.5, 1 * kSecond));
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2.5, 7 * kSecond / 2 - 1));
+  EXPECT_TRUE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2.5, 7 * kSecond / 2));
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2.5, 9 * kSecond));
   EXPECT_EQ(p.status, "error");
   EXPECT_EQ(p.error, "Stream stopped: no data for 2.5 s.");
   EXPECT_FALSE(p.errorFromEngine);
   EXPECT_FALSE(p.buffering.active);
-  EXPECT_FALSE(stallExpired(p.buffering, false, 100 * kSecond, kSecond));  // once only
-
-  mpv_event_end_file stop{};
-  stop.reason = MPV_END_FILE_REASON_STOP;
-  mpv_event_end_file failed{};
-  failed.reason = MPV_END_FILE_REASON_ERROR;
-  EXPECT_TRUE(isEndOfStalledLoad(p.buffering, &stop));
-  EXPECT_FALSE(isEndOfStalledLoad(p.buffering, &failed));
-  EXPECT_FALSE(isEndOfStalledLoad(p.buffering, nullptr));
-
-  // The next file starts with nothing of it.
-  resetForNewFile<Player>(kRows, p);
-  EXPECT_FALSE(isEndOfStalledLoad(p.buffering, &stop));
-  EXPECT_EQ(p.buffering.percent, -1);
-}
-
-// What both players run after each event: the bound ends the load once, and
-// only the end of the stop that follows keeps its error.
-TEST(Buffering, TheBoundEndsTheLoadOnceAndOnlyItsStopKeepsTheError) {
-  Player p;
-  waiting(p, true);
-  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2, 1 * kSecond));
-  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2, 3 * kSecond - 1));
-  EXPECT_TRUE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2, 3 * kSecond));
-  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2, 9 * kSecond));
-  EXPECT_EQ(p.error, "Stream stopped: no data for 2 s.");
   for (const auto reason : {MPV_END_FILE_REASON_STOP, MPV_END_FILE_REASON_ERROR}) {
     Player stalled = p;
     end(stalled, reason);
     EXPECT_EQ(stalled.status, "error");
     EXPECT_EQ(stalled.error, reason == MPV_END_FILE_REASON_STOP ? p.error : "Playback failed.");
   }
+  EXPECT_FALSE(isEndOfStalledLoad(p.buffering, nullptr));
+  resetForNewFile<Player>(kRows, p);
+  mpv_event_end_file stop{};
+  stop.reason = MPV_END_FILE_REASON_STOP;
+  EXPECT_FALSE(isEndOfStalledLoad(p.buffering, &stop));
+  EXPECT_EQ(p.buffering.percent, -1);
 }
 
 TEST(Buffering, SnapshotKeysAndUnavailableValues) {

@@ -32,35 +32,30 @@ TEST(ReadNodeFlag, AcceptsFlagsAndYesTrueOneTexts) {
   EXPECT_FALSE(readNodeFlag(b.integer(1)));  // integers are not flags
 }
 
-TEST(ParseWholeInteger, ClampingTakesOnlyWholeDecimalIntegers) {
-  int64_t value = 99;
-  EXPECT_FALSE(parseWholeInteger("", value, IntegerOverflow::clamp));
-  EXPECT_FALSE(parseWholeInteger("no", value, IntegerOverflow::clamp));
-  EXPECT_FALSE(parseWholeInteger("3a", value, IntegerOverflow::clamp));
-  EXPECT_FALSE(parseWholeInteger("3 ", value, IntegerOverflow::clamp));
-  EXPECT_EQ(value, 99);
-  EXPECT_TRUE(parseWholeInteger("3", value, IntegerOverflow::clamp));
-  EXPECT_EQ(value, 3);
-  EXPECT_TRUE(parseWholeInteger(" -7", value, IntegerOverflow::clamp));  // as strtoll reads it
-  EXPECT_EQ(value, -7);
-  EXPECT_TRUE(parseWholeInteger("+12", value, IntegerOverflow::clamp));
-  EXPECT_EQ(value, 12);
-  EXPECT_TRUE(parseWholeInteger("99999999999999999999", value, IntegerOverflow::clamp));
-  EXPECT_EQ(value, INT64_MAX);  // clamped as strtoll clamps
-}
-
-TEST(ParseWholeInteger, RejectingOverflowTakesWholeDecimalIntegersOnly) {
-  int64_t id = 99;
-  EXPECT_TRUE(parseWholeInteger("3", id, IntegerOverflow::reject));
-  EXPECT_EQ(id, 3);
-  EXPECT_TRUE(parseWholeInteger("  -2", id, IntegerOverflow::reject));
-  EXPECT_EQ(id, -2);
-  EXPECT_TRUE(parseWholeInteger("+12", id, IntegerOverflow::reject));
-  EXPECT_EQ(id, 12);
-  id = 99;
-  for (const char* text : {"no", "auto", "3x", "", " ", "3 ", "0x10", "99999999999999999999"}) {
-    EXPECT_FALSE(parseWholeInteger(text, id, IntegerOverflow::reject)) << text;
+// Whole decimal integers as strtoll reads them; beyond 64 bits clamped as
+// strtoll clamps, or refused. A refused text leaves the value untouched.
+TEST(ParseWholeInteger, WholeDecimalIntegersClampedOrRefusedBeyond64Bits) {
+  const struct {
+    const char* text;
+    bool taken;
+    int64_t value;       // when taken
+    bool takenRejecting;  // with IntegerOverflow::reject
+  } kCases[] = {
+      {"3", true, 3, true},       {" -7", true, -7, true},    {"  -2", true, -2, true},
+      {"+12", true, 12, true},    {"", false, 0, false},      {" ", false, 0, false},
+      {"no", false, 0, false},    {"auto", false, 0, false},  {"3a", false, 0, false},
+      {"3x", false, 0, false},    {"3 ", false, 0, false},    {"0x10", false, 0, false},
+      {"99999999999999999999", true, INT64_MAX, false},
+  };
+  for (const auto& c : kCases) {
+    for (IntegerOverflow overflow : {IntegerOverflow::clamp, IntegerOverflow::reject}) {
+      const bool taken = overflow == IntegerOverflow::clamp ? c.taken : c.takenRejecting;
+      int64_t value = 99;
+      EXPECT_EQ(parseWholeInteger(c.text, value, overflow), taken) << c.text;
+      EXPECT_EQ(value, taken ? c.value : 99) << c.text;
+    }
   }
-  EXPECT_FALSE(parseWholeInteger(nullptr, id, IntegerOverflow::reject));
-  EXPECT_EQ(id, 99);  // untouched by failed reads
+  int64_t value = 99;
+  EXPECT_FALSE(parseWholeInteger(nullptr, value, IntegerOverflow::reject));
+  EXPECT_EQ(value, 99);
 }

@@ -25,7 +25,7 @@ std::vector<Chapter> parseChapterList(const mpv_node& node) { return readChapter
 
 }  // namespace
 
-TEST(ParseTrackNode, ReadsMatchingMapsOnly) {
+TEST(ParseTrackNode, ReadsMatchingMapsOnlyTheLastTypeDeciding) {
   MpvNodeBuilder b;
   std::vector<Track> audio;
   const mpv_node english = b.map({{"id", b.integer(1)},
@@ -56,10 +56,8 @@ TEST(ParseTrackNode, ReadsMatchingMapsOnly) {
   };
   for (const mpv_node& node : rejected) parseTrackNode(node, "audio", audio);
   EXPECT_EQ(audio.size(), 1u);
-}
 
-TEST(ParseTrackNode, LastTypeDecidesAndWrongFormatsAreIgnored) {
-  MpvNodeBuilder b;
+  // The last type decides; fields of another format are ignored.
   std::vector<Track> subs;
   parseTrackNode(
       b.map({{"type", b.string("audio")}, {"id", b.integer(5)}, {"type", b.string("sub")}}), "sub",

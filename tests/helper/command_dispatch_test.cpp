@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "../support/test_engine.h"
 #include "event_loop.h"
@@ -303,22 +304,19 @@ TEST(CommandDispatch, AFailedRecordingLeavesTheEngineNotRecording) {
   EXPECT_EQ(engine.getString("stream-record"), "");
 }
 
-TEST(StdinLoop, QuitEndsTheLoopBeforeLaterLines) {
-  TestEngine engine;
-  HelperState state;
-  state.mpv = engine.mpv;
-  runStdinLoopOn(state, "volume\tvalue=0.2\n\nquit\nvolume\tvalue=0.9\n");
-  EXPECT_FALSE(state.running.load());
-  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 20);
-}
-
-TEST(StdinLoop, EndOfInputEndsTheLoop) {
-  TestEngine engine;
-  HelperState state;
-  state.mpv = engine.mpv;
-  runStdinLoopOn(state, "volume\tvalue=0.3");  // last line without a line feed
-  EXPECT_FALSE(state.running.load());
-  EXPECT_DOUBLE_EQ(engine.getDouble("volume"), 30);
+// "quit" ends the loop before later lines; so does the end of the input,
+// after a last line without a line feed.
+TEST(StdinLoop, QuitOrTheEndOfInputEndsTheLoop) {
+  const std::pair<const char*, double> kCases[] = {
+      {"volume\tvalue=0.2\n\nquit\nvolume\tvalue=0.9\n", 20}, {"volume\tvalue=0.3", 30}};
+  for (const auto& [input, volume] : kCases) {
+    TestEngine engine;
+    HelperState state;
+    state.mpv = engine.mpv;
+    runStdinLoopOn(state, input);
+    EXPECT_FALSE(state.running.load()) << input;
+    EXPECT_DOUBLE_EQ(engine.getDouble("volume"), volume) << input;
+  }
 }
 
 TEST(StdinLoop, ClosedEngineIsNeverTouched) {

@@ -67,8 +67,8 @@ std::string logEvent(HelperState& state, const char* level, const char* prefix, 
 // readings of selections and aspect texts, its refused loads and its
 // displayed size.
 
-// A change marks the snapshot only when it changed the state.
-TEST(EventLoop, PropertyChangesMarkTheSnapshotOnlyWhenTheyChangeIt) {
+// A change or an event marks the snapshot only when it changed the state.
+TEST(EventLoop, ChangesAndEventsMarkTheSnapshotOnlyWhenTheyChangeIt) {
   HelperState state;
   threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
   threads::RoleScope mainThread(state.mainThread);
@@ -84,9 +84,6 @@ TEST(EventLoop, PropertyChangesMarkTheSnapshotOnlyWhenTheyChangeIt) {
   } kCases[] = {
       {"time-pos", MPV_FORMAT_DOUBLE, &seconds, true},
       {"time-pos", MPV_FORMAT_INT64, &whole, false},
-      {"time-pos", MPV_FORMAT_DOUBLE, nullptr, false},
-      {"no-such-property", MPV_FORMAT_INT64, &whole, false},
-      {"time-pos", MPV_FORMAT_NONE, nullptr, false},  // the last value stays
       {"estimated-vf-fps", MPV_FORMAT_NONE, nullptr, true},
       {"track-list", MPV_FORMAT_NODE, &notArray, true},  // counted, though it keeps the lists
   };
@@ -100,13 +97,9 @@ TEST(EventLoop, PropertyChangesMarkTheSnapshotOnlyWhenTheyChangeIt) {
   state.snapshotDirty = false;
   endFile(state, MPV_END_FILE_REASON_EOF);
   EXPECT_TRUE(state.snapshotDirty);
-}
-
-TEST(EventLoop, IgnoredEventsChangeNothing) {
-  HelperState state;
-  threads::MutexLock lock(state.stateMutex);  // as the event turn holds them
-  threads::RoleScope mainThread(state.mainThread);
+  // Events the helper ignores change nothing.
   state.snapshotDirty = false;
+  state.status = engine::PlaybackStatus::idle;
   handleEngineEventLocked(state, eventOf(MPV_EVENT_PLAYBACK_RESTART));
   handleEngineEventLocked(state, eventOf(MPV_EVENT_COMMAND_REPLY));
   EXPECT_FALSE(state.snapshotDirty);

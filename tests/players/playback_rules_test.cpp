@@ -572,14 +572,6 @@ TYPED_TEST(PlaybackRules, PropertyValuesAndMissingValues) {
   EXPECT_EQ(s.stats.container, "mkv");
   this->changeString("path", nullptr);  // a null text counts as empty
   EXPECT_EQ(s.streamUrl, "");
-
-  // Another format, no value, an unknown name: nothing changes.
-  int64_t whole = 3;
-  this->change("time-pos", MPV_FORMAT_INT64, &whole);
-  this->change("time-pos", MPV_FORMAT_DOUBLE, nullptr);
-  this->changeString("time-pos", "7");
-  this->change("no-such-property", MPV_FORMAT_DOUBLE, &whole);
-  EXPECT_EQ(s.positionSeconds, 4.5);
 }
 
 // A property becoming unavailable: the playback's values and the player's
