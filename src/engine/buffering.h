@@ -64,8 +64,7 @@ bool stallExpired(Buffering& buffering, bool userPaused, int64_t nowNs, int64_t 
 void noteSeek(Buffering& buffering);
 
 // The load ends in error; the player then stops the engine's file.
-inline void applyStreamStopped(LoadState load, const StatusRules& /*rules*/, Buffering& buffering,
-                               double timeoutSeconds) {
+inline void applyStreamStopped(LoadState load, Buffering& buffering, double timeoutSeconds) {
   buffering = Buffering{};
   buffering.stalled = true;
   load.status = PlaybackStatus::error;
@@ -75,11 +74,11 @@ inline void applyStreamStopped(LoadState load, const StatusRules& /*rules*/, Buf
 
 // A wait for data that made no progress for the bound ends the load: true
 // when it did, and the player then queues a stop of the engine's file.
-inline bool expireStalledLoad(LoadState load, const StatusRules& rules, Buffering& buffering,
-                              double timeoutSeconds, int64_t nowNs) {
+inline bool expireStalledLoad(LoadState load, Buffering& buffering, double timeoutSeconds,
+                              int64_t nowNs) {
   const auto timeoutNs = static_cast<int64_t>(timeoutSeconds * 1e9);
   if (!stallExpired(buffering, load.paused, nowNs, timeoutNs)) return false;
-  applyStreamStopped(load, rules, buffering, timeoutSeconds);
+  applyStreamStopped(load, buffering, timeoutSeconds);
   return true;
 }
 
@@ -89,7 +88,7 @@ inline bool expireStalledLoad(LoadState load, const StatusRules& rules, Bufferin
 // between) and its end-of-file flag. The start of the next file ends the
 // pending mark: the engine drops a load replaced before it started, so that
 // start is the latest load's.
-inline void applyLoadRequested(LoadState load, const StatusRules& /*rules*/, Buffering& buffering) {
+inline void applyLoadRequested(LoadState load, Buffering& buffering) {
   load.status = PlaybackStatus::loading;
   load.error.clear();
   load.errorFromEngine = false;
@@ -105,15 +104,15 @@ inline void withdrawLoadRequest(LoadState load) { load.loadPending = false; }
 // An outage's turn: the wait shows; a reload goes out when the last one
 // failed and its delay passed; the bound, counted over the whole outage, ends
 // the load with the engine's last words on it.
-inline WaitStep stepOutage(LoadState load, const StatusRules& rules, Buffering& buffering,
-                           double timeoutSeconds, int64_t nowNs) {
+inline WaitStep stepOutage(LoadState load, Buffering& buffering, double timeoutSeconds,
+                           int64_t nowNs) {
   LiveOutage& outage = load.source.outage;
   buffering.active = true;
   buffering.percent = -1;
   if (outageExpired(outage, load.paused, nowNs, static_cast<int64_t>(timeoutSeconds * 1e9))) {
     const std::string failure =
         load.watch.faultLine.empty() ? outage.failure : load.watch.faultLine;
-    applyStreamStopped(load, rules, buffering, timeoutSeconds);
+    applyStreamStopped(load, buffering, timeoutSeconds);
     load.error = outageStoppedText(timeoutSeconds, failure);
     outage.phase = LiveOutage::Phase::gaveUp;
     return WaitStep::stop;
@@ -131,13 +130,13 @@ inline WaitStep stepOutage(LoadState load, const StatusRules& rules, Buffering& 
 
 // The end of each event turn: an outage's step, or else the stall bound's.
 // The player then queues what it says (queueReload or "stop").
-inline WaitStep endWaitTurn(LoadState load, const StatusRules& rules, Buffering& buffering,
-                            double timeoutSeconds, int64_t nowNs) {
+inline WaitStep endWaitTurn(LoadState load, Buffering& buffering, double timeoutSeconds,
+                            int64_t nowNs) {
   if (inOutage(load.source.outage, LiveOutage::Phase::waiting)) {
-    return stepOutage(load, rules, buffering, timeoutSeconds, nowNs);
+    return stepOutage(load, buffering, timeoutSeconds, nowNs);
   }
-  return expireStalledLoad(load, rules, buffering, timeoutSeconds, nowNs) ? WaitStep::stop
-                                                                          : WaitStep::none;
+  return expireStalledLoad(load, buffering, timeoutSeconds, nowNs) ? WaitStep::stop
+                                                                   : WaitStep::none;
 }
 
 // Sends the engine what the turn's end said. Waits for nothing: called under

@@ -2,10 +2,9 @@
 // and log lines (docs/playback-rules.md, "Playback rules (both players)").
 //
 // Each player keeps its own record and hands the rules a LoadState of
-// references into it, with its StatusRules (player_profile.h): the rules are
-// written once without changing what either record or its readers hold.
-// Every rule takes the player's StatusRules, whether or not it consults them,
-// so that a new difference between the players changes no caller.
+// references into it: the rules are written once without changing what
+// either record or its readers hold. The rules where the players differ also
+// take its StatusRules (player_profile.h).
 // The caller holds the lock that guards the record.
 #pragma once
 
@@ -68,8 +67,7 @@ inline bool isFailureLevel(std::string_view level) { return level == "error" || 
 // the load before it: a fatal line is held and names this load's failure
 // only if it fails, and nothing shows while it loads. Once the load failed,
 // the lines that follow are its own words; once playing, the engine recovered.
-inline void applyFailureLine(LoadState load, const StatusRules& /*rules*/, std::string_view level,
-                             const char* text) {
+inline void applyFailureLine(LoadState load, std::string_view level, const char* text) {
   if (!isFailureLevel(level) || !load.watch.refusal.empty()) return;
   if (load.status == PlaybackStatus::loading) {
     if (level == "fatal") {
@@ -88,7 +86,7 @@ inline void applyFailureLine(LoadState load, const StatusRules& /*rules*/, std::
 // A file the URL policy refused (url_guard.h), or a load refused before it
 // reached the engine: the refusal is the error until the next file starts,
 // whatever the engine then says about the file it stops or fails to open.
-inline void applyRefusal(LoadState load, const StatusRules& /*rules*/, std::string text) {
+inline void applyRefusal(LoadState load, std::string text) {
   load.status = PlaybackStatus::error;
   load.error = text;
   load.errorFromEngine = false;
@@ -99,7 +97,7 @@ inline void applyRefusal(LoadState load, const StatusRules& /*rules*/, std::stri
 
 // The start of an outage's reload keeps the status the wait is shown beside;
 // one that starts after the bound gave up changes nothing.
-inline void applyStartFile(LoadState load, const StatusRules& /*rules*/) {
+inline void applyStartFile(LoadState load) {
   load.loadPending = false;
   const LiveOutage& outage = load.source.outage;
   if (inOutage(outage, LiveOutage::Phase::gaveUp)) return;
@@ -113,7 +111,7 @@ inline void applyStartFile(LoadState load, const StatusRules& /*rules*/) {
 // Whatever the engine complained about while opening (outputs and decoders
 // tried in turn, a late line of a replaced load), it recovered.
 // A reload that loads ends the outage.
-inline void applyFileLoaded(LoadState load, const StatusRules& /*rules*/) {
+inline void applyFileLoaded(LoadState load) {
   if (inOutage(load.source.outage, LiveOutage::Phase::gaveUp)) return;
   load.source.outage = LiveOutage{};
   load.fileLoaded = true;
@@ -190,8 +188,7 @@ inline void applyEndFile(LoadState load, const StatusRules& rules,
 // At the end of a stream ("ended"), one cut short carries why in `error`;
 // the status stays "ended" as for any end, so the last frame stays and the
 // next load plays. A stream that played out carries no error.
-inline void applyStreamEnd(LoadState load, const StatusRules& /*rules*/,
-                           const StreamEndFacts& facts) {
+inline void applyStreamEnd(LoadState load, const StreamEndFacts& facts) {
   if (load.status != PlaybackStatus::ended) return;
   std::string text = cutStreamText(load.watch, facts);
   if (!text.empty()) load.error = std::move(text);
@@ -199,7 +196,7 @@ inline void applyStreamEnd(LoadState load, const StatusRules& /*rules*/,
 
 // A pause moves only a loaded file that plays or is paused: a closed player
 // or one without a file never shows as paused.
-inline void applyPause(LoadState load, const StatusRules& /*rules*/, bool paused) {
+inline void applyPause(LoadState load, bool paused) {
   load.paused = paused;
   const bool moves =
       load.status == PlaybackStatus::playing || load.status == PlaybackStatus::paused;
@@ -219,17 +216,17 @@ inline void applyEofReached(LoadState load, const StatusRules& rules, bool reach
 }
 
 // The rows of "pause" and "eof-reached" in a player's property table: the
-// rules above on the LoadState that `LoadStateOf(record)` gives, with the
-// player's `Profile` (player_profile.h); "eof-reached" also reads the record's `running` flag.
+// rules above on the LoadState that `LoadStateOf(record)` gives;
+// "eof-reached" also takes the player's `Profile` (player_profile.h) and
+// reads the record's `running` flag.
 // A player applies its rows under its state lock, which a row made for any
 // Record cannot name: the rows are left out of the lock analysis.
-template <typename Record, auto LoadStateOf, const auto& Profile>
+template <typename Record, auto LoadStateOf>
 constexpr PropertyRow<Record> pauseRow() {
   return {"pause",
           MPV_FORMAT_FLAG,
-          [](Record& r, const void* d) NO_THREAD_SAFETY_ANALYSIS {
-            applyPause(LoadStateOf(r), Profile.status, flagValue(d));
-          },
+          [](Record& r, const void* d)
+              NO_THREAD_SAFETY_ANALYSIS { applyPause(LoadStateOf(r), flagValue(d)); },
           nullptr,
           nullptr,
           /*playerSetting=*/true};

@@ -12,6 +12,15 @@ constexpr uint64_t kRotationReply = 1;
 constexpr uint64_t kLoadHookReply = 2;
 constexpr uint64_t kTurnHookReply = 3;
 
+// video-rotate's value as the turn adds it: degrees, or -1 for "no".
+int64_t rotationOption(mpv_handle* mpv, const char* name) {
+  char* value = mpv_get_property_string(mpv, name);
+  if (!value) return 0;
+  const std::string text = value;
+  mpv_free(value);
+  return text == "no" ? -1 : std::strtoll(text.c_str(), nullptr, 10);
+}
+
 bool isSetLocally(mpv_handle* mpv, const char* name) {
   int flag = 0;
   return mpv_get_property(mpv, name, MPV_FORMAT_FLAG, &flag) >= 0 && flag != 0;
@@ -59,14 +68,6 @@ void serveUntilStopped(TurnWatch& watch) {
 }
 
 }  // namespace
-
-int64_t rotationOption(mpv_handle* mpv, const char* name) {
-  char* value = mpv_get_property_string(mpv, name);
-  if (!value) return 0;
-  const std::string text = value;
-  mpv_free(value);
-  return text == "no" ? -1 : std::strtoll(text.c_str(), nullptr, 10);
-}
 
 bool startTurnWatch(TurnWatch& watch, mpv_handle* mpv, std::string& error) {
   // Read before it is overridden: the caller's own video-rotate (degrees

@@ -46,7 +46,4 @@ bool startTurnWatch(TurnWatch& watch, mpv_handle* mpv, std::string& error);
 // engine itself is destroyed.
 void stopTurnWatch(TurnWatch& watch);
 
-// The value of video-rotate as the turn adds it: degrees, or -1 for "no".
-int64_t rotationOption(mpv_handle* mpv, const char* name);
-
 }  // namespace engine

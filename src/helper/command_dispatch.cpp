@@ -86,7 +86,7 @@ void refuseLoad(HelperState& state, const std::string& url, std::string refusal)
   {
     threads::MutexLock lock(state.stateMutex);
     state.streamUrl = url;
-    engine::applyRefusal(loadStateOf(state), kHelperProfile.status, std::move(refusal));
+    engine::applyRefusal(loadStateOf(state), std::move(refusal));
     state.snapshotDirty = true;
   }
   const char* stop[] = {"stop", nullptr};
@@ -111,7 +111,7 @@ void handleLoad(HelperState& state, const Command& command) EXCLUDES(state.state
     engine::recordingLoadRequested(kHelperProfile.recording, state.recordingMachine,
                                    state.recording);
     state.streamUrl = url;
-    engine::applyLoadRequested(loadStateOf(state), kHelperProfile.status, state.buffering);
+    engine::applyLoadRequested(loadStateOf(state), state.buffering);
     clearFileFactsLocked(state);
     state.source.load = {url, loadOptionsOf(command)};
     options = state.source.load.options;

@@ -25,7 +25,7 @@ void handleLogMessageLocked(HelperState& state, const mpv_event& event) REQUIRES
   if (!line) return;
   engine::noteStreamLine(state.streamWatch, line->level, line->prefix, line->text);
   if (engine::isFailure(line->kind)) {
-    engine::applyFailureLine(loadStateOf(state), kHelperProfile.status, line->level, line->text);
+    engine::applyFailureLine(loadStateOf(state), line->level, line->text);
     // The engine accepts any "stream-record" path and reports one it cannot
     // open only here; without this a refused recording would show as active.
     if (line->kind == engine::LogLineKind::recorderFailure) {
@@ -45,14 +45,14 @@ void handleShutdownLocked(HelperState& state, const mpv_event&) REQUIRES(state.s
 
 void handleStartFileLocked(HelperState& state, const mpv_event&)
     REQUIRES(state.stateMutex, state.mainThread) {
-  engine::applyStartFile(loadStateOf(state), kHelperProfile.status);
+  engine::applyStartFile(loadStateOf(state));
   clearFileFactsLocked(state);
   state.deinterlacing.newFile = true;
   state.snapshotDirty = true;
 }
 
 void handleFileLoadedLocked(HelperState& state, const mpv_event&) REQUIRES(state.stateMutex) {
-  engine::applyFileLoaded(loadStateOf(state), kHelperProfile.status);
+  engine::applyFileLoaded(loadStateOf(state));
   state.snapshotDirty = true;
 }
 
@@ -94,7 +94,7 @@ void handleEngineEventLocked(HelperState& state, const mpv_event& event)
 
 void handleStreamEndLocked(HelperState& state, const engine::StreamEndFacts& facts)
     REQUIRES(state.stateMutex) {
-  engine::applyStreamEnd(loadStateOf(state), kHelperProfile.status, facts);
+  engine::applyStreamEnd(loadStateOf(state), facts);
   state.snapshotDirty = true;
 }
 
@@ -114,8 +114,8 @@ struct HelperTurn {
 void endTurnLocked(HelperState& state, HelperTurn& turn, int64_t nowNs) REQUIRES(state.stateMutex) {
   turn.clearRecording = state.recordingMachine.holdsFailedTarget;
   const bool wasWaiting = state.buffering.active;
-  const engine::WaitStep step = engine::endWaitTurn(
-      loadStateOf(state), kHelperProfile.status, state.buffering, state.stallTimeoutSeconds, nowNs);
+  const engine::WaitStep step =
+      engine::endWaitTurn(loadStateOf(state), state.buffering, state.stallTimeoutSeconds, nowNs);
   if (step != engine::WaitStep::none || state.buffering.active != wasWaiting)
     state.snapshotDirty = true;
   engine::sendWaitStep(state.mpv, step, state.source);

@@ -77,7 +77,7 @@ std::string aspectOverrideFrom(const std::string& text) {
 const std::array<Row, 13> kPlaybackRows{{
     engine::fileValueRow<0, &HelperState::positionSeconds>("time-pos"),
     engine::durationRow<FactsAt, DurationAt>(),
-    engine::pauseRow<HelperState, loadStateOf, kHelperProfile>(),
+    engine::pauseRow<HelperState, loadStateOf>(),
     // The engine's scale is 0 to 100; the helper's 0 to 1.
     {"volume", MPV_FORMAT_DOUBLE,
      [](HelperState& s, const void* d)

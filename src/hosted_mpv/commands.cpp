@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "session_properties.h"
 #include "volume.h"
 
 namespace hosted_mpv {
@@ -46,13 +47,7 @@ int requestPause(Session& session, bool paused) {
   int status = setProperty(session, "pause", MPV_FORMAT_FLAG, &flag);
   if (status < 0) return status;
   threads::MutexLock lock(session.stateMutex);
-  session.paused = paused;
-  engine::PlaybackStatus current = session.snapshot.status;
-  if (session.fileLoaded &&
-      (current == engine::PlaybackStatus::playing || current == engine::PlaybackStatus::paused)) {
-    session.snapshot.status =
-        paused ? engine::PlaybackStatus::paused : engine::PlaybackStatus::playing;
-  }
+  engine::applyPause(loadStateOf(session), paused);
   return status;
 }
 

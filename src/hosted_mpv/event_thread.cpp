@@ -40,7 +40,7 @@ void handleLogLocked(Session& session, const mpv_event& event) REQUIRES(session.
     engine::recordingFailed(kSessionProfile.recording, session.recordingMachine,
                             session.snapshot.recording, line->text);
   }
-  engine::applyFailureLine(loadStateOf(session), kSessionProfile.status, line->level, line->text);
+  engine::applyFailureLine(loadStateOf(session), line->level, line->text);
 }
 
 void handleReplyLocked(Session& session, uint64_t replyId, int error) REQUIRES(session.stateMutex) {
@@ -67,7 +67,7 @@ void handleShutdownLocked(Session& session, const mpv_event&) REQUIRES(session.s
 
 void handleStartFileLocked(Session& session, const mpv_event&)
     REQUIRES(session.stateMutex, session.eventRole) {
-  engine::applyStartFile(loadStateOf(session), kSessionProfile.status);
+  engine::applyStartFile(loadStateOf(session));
   engine::resetForNewFile<Session>(kSessionProperties, session);
   session.deinterlacing.newFile = true;
 }
@@ -79,7 +79,7 @@ void handleEndFileLocked(Session& session, const mpv_event& event) REQUIRES(sess
 }
 
 void handleFileLoadedLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
-  engine::applyFileLoaded(loadStateOf(session), kSessionProfile.status);
+  engine::applyFileLoaded(loadStateOf(session));
 }
 
 void handleSeekLocked(Session& session, const mpv_event&) REQUIRES(session.stateMutex) {
@@ -114,7 +114,7 @@ void handleSessionEventLocked(Session& session, const mpv_event& event)
 
 void handleStreamEndLocked(Session& session, const engine::StreamEndFacts& facts)
     REQUIRES(session.stateMutex) {
-  engine::applyStreamEnd(loadStateOf(session), kSessionProfile.status, facts);
+  engine::applyStreamEnd(loadStateOf(session), facts);
 }
 
 namespace {
@@ -131,9 +131,8 @@ struct SessionTurn {};
 // so the engine gets the stop before any later load and never stops one.
 // Queuing an asynchronous command waits for nothing.
 void endTurnLocked(Session& session, SessionTurn&, int64_t nowNs) REQUIRES(session.stateMutex) {
-  const engine::WaitStep step =
-      engine::endWaitTurn(loadStateOf(session), kSessionProfile.status, session.snapshot.buffering,
-                          session.stallTimeoutSeconds, nowNs);
+  const engine::WaitStep step = engine::endWaitTurn(
+      loadStateOf(session), session.snapshot.buffering, session.stallTimeoutSeconds, nowNs);
   engine::sendWaitStep(session.mpv, step, session.source);
 }
 

@@ -47,7 +47,7 @@ int requestLoad(Session& session, const LoadRequest& request) {
     threads::MutexLock lock(session.stateMutex);
     SessionSnapshot& snapshot = session.snapshot;
     snapshot.streamUrl = request.url;
-    engine::applyLoadRequested(loadStateOf(session), kSessionProfile.status, snapshot.buffering);
+    engine::applyLoadRequested(loadStateOf(session), snapshot.buffering);
     engine::resetForNewFile<Session>(kSessionProperties, session);
     session.source.load = {request.url, options};
     engine::recordingLoadRequested(kSessionProfile.recording, session.recordingMachine,

@@ -43,7 +43,7 @@ std::string normalizeAspectOverride(const std::string& value) {
 const std::array<Row, 11> kPlaybackRows{{
     engine::fileValueRow<0, kSnapshot, &SessionSnapshot::positionSeconds>("time-pos"),
     engine::durationRow<FactsAt, DurationAt>(),
-    engine::pauseRow<Session, loadStateOf, kSessionProfile>(),
+    engine::pauseRow<Session, loadStateOf>(),
     // The engine's scale, 100 for full volume, as the snapshot keeps it.
     engine::settingRow<kSnapshot, &SessionSnapshot::volume>("volume"),
     engine::valueRow<kSnapshot, &SessionSnapshot::streamUrl>("path"),

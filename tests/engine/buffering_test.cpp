@@ -80,7 +80,8 @@ void happen(Player& p, const Happening& h) {
     case Step::pause:
     case Step::unpause: p.paused = h.step == Step::pause; return;
     case Step::seek: return noteSeek(p.buffering);
-    case Step::load: return applyLoadRequested(loadStateOf(p), kRules, p.buffering);
+    case Step::load:
+      return applyLoadRequested(loadStateOf(p), p.buffering);
   }
 }
 
@@ -125,7 +126,7 @@ TEST(Buffering, TheBoundMeasuresWaitingWithoutData) {
       while (next < c.happenings.size() && c.happenings[next].at <= now + 1e-9) {
         happen(p, c.happenings[next++]);
       }
-      if (expireStalledLoad(loadStateOf(p), kRules, p.buffering, 10, int64_t(now * kSecond))) {
+      if (expireStalledLoad(loadStateOf(p), p.buffering, 10, int64_t(now * kSecond))) {
         expiredAt = now;
       }
     }
@@ -140,18 +141,18 @@ TEST(Buffering, TheBoundMeasuresWaitingWithoutData) {
 // shows, and the new load's own end does.
 TEST(Buffering, EndsOfReplacedAndStalledFilesLeaveTheNewLoadAlone) {
   Player p;
-  applyStreamStopped(loadStateOf(p), kRules, p.buffering, 10);
-  applyLoadRequested(loadStateOf(p), kRules, p.buffering);
-  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 10, 100 * kSecond));
+  applyStreamStopped(loadStateOf(p), p.buffering, 10);
+  applyLoadRequested(loadStateOf(p), p.buffering);
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), p.buffering, 10, 100 * kSecond));
   end(p, MPV_END_FILE_REASON_STOP);  // the stalled file, stopped
   EXPECT_EQ(p.status, "loading");
   // A second load before the first started: the engine drops the first, and
   // the one start it reports is the second's.
-  applyLoadRequested(loadStateOf(p), kRules, p.buffering);
-  applyStartFile(loadStateOf(p), kRules);
+  applyLoadRequested(loadStateOf(p), p.buffering);
+  applyStartFile(loadStateOf(p));
   end(p, MPV_END_FILE_REASON_EOF);  // the new file's own end
   EXPECT_EQ(p.status, "ended");
-  applyLoadRequested(loadStateOf(p), kRules, p.buffering);
+  applyLoadRequested(loadStateOf(p), p.buffering);
   withdrawLoadRequest(loadStateOf(p));  // the engine refused it
   end(p, MPV_END_FILE_REASON_ERROR);
   EXPECT_EQ(p.status, "error");
@@ -164,10 +165,10 @@ TEST(Buffering, TheBoundEndsTheLoadOnceAndOnlyItsStopKeepsTheError) {
   Player p;
   waiting(p, true);
   fill(p, 0);
-  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2.5, 1 * kSecond));
-  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2.5, 7 * kSecond / 2 - 1));
-  EXPECT_TRUE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2.5, 7 * kSecond / 2));
-  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), kRules, p.buffering, 2.5, 9 * kSecond));
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), p.buffering, 2.5, 1 * kSecond));
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), p.buffering, 2.5, 7 * kSecond / 2 - 1));
+  EXPECT_TRUE(expireStalledLoad(loadStateOf(p), p.buffering, 2.5, 7 * kSecond / 2));
+  EXPECT_FALSE(expireStalledLoad(loadStateOf(p), p.buffering, 2.5, 9 * kSecond));
   EXPECT_EQ(p.status, "error");
   EXPECT_EQ(p.error, "Stream stopped: no data for 2.5 s.");
   EXPECT_FALSE(p.errorFromEngine);
@@ -248,31 +249,31 @@ TEST(LiveOutage, ReloadsUntilTheBoundThenTheStoppedReloadChangesNothing) {
   applyEofReached(loadStateOf(p), kRules, true, true);
   EXPECT_EQ(p.status, "playing");
   auto turn = [&](double seconds) {
-    return endWaitTurn(loadStateOf(p), kRules, p.buffering, 10, int64_t(seconds * kSecond));
+    return endWaitTurn(loadStateOf(p), p.buffering, 10, int64_t(seconds * kSecond));
   };
   EXPECT_EQ(turn(1), WaitStep::reload);
   EXPECT_TRUE(p.buffering.active);
   EXPECT_EQ(turn(1.1), WaitStep::none) << "one reload at a time";
-  applyStartFile(loadStateOf(p), kRules);
+  applyStartFile(loadStateOf(p));
   EXPECT_EQ(p.status, "playing");
   p.watch.faultLine = "tcp: Connection refused";
   end(p, MPV_END_FILE_REASON_ERROR);
   EXPECT_EQ(p.status, "playing");
   EXPECT_EQ(turn(1.2), WaitStep::none) << "a quarter second after the last reload";
   EXPECT_EQ(turn(1.25), WaitStep::reload);
-  applyStartFile(loadStateOf(p), kRules);
+  applyStartFile(loadStateOf(p));
   EXPECT_EQ(turn(10.99), WaitStep::none);
   EXPECT_EQ(turn(11), WaitStep::stop);
   EXPECT_EQ(p.status, "error");
   EXPECT_EQ(p.error, "Stream stopped: no data for 10 s (tcp: Connection refused).");
-  applyFileLoaded(loadStateOf(p), kRules);
+  applyFileLoaded(loadStateOf(p));
   end(p, MPV_END_FILE_REASON_STOP);
   EXPECT_EQ(p.status, "error");
   EXPECT_EQ(turn(12), WaitStep::none);
   // A new load clears it all; a finite playlist's end is an end.
-  applyLoadRequested(loadStateOf(p), kRules, p.buffering);
-  applyStartFile(loadStateOf(p), kRules);
-  applyFileLoaded(loadStateOf(p), kRules);
+  applyLoadRequested(loadStateOf(p), p.buffering);
+  applyStartFile(loadStateOf(p));
+  applyFileLoaded(loadStateOf(p));
   p.source.facts = {/*duration=*/8, /*seekable=*/1, /*sizeKnown=*/false, /*hls=*/true};
   applyEofReached(loadStateOf(p), kRules, true, true);
   EXPECT_EQ(p.status, "ended");

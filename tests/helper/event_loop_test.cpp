@@ -133,7 +133,7 @@ TEST(EventLoop, ALoadRefusedBeforeTheEngineStaysTheErrorUntilTheNextFile) {
     threads::RoleScope mainThread(state.mainThread);
     handleEngineEventLocked(state, eventOf(MPV_EVENT_START_FILE));
     handleEngineEventLocked(state, eventOf(MPV_EVENT_FILE_LOADED));
-    engine::applyRefusal(loadStateOf(state), kHelperProfile.status, refusal);
+    engine::applyRefusal(loadStateOf(state), refusal);
     EXPECT_EQ(state.status, "error");
     logEvent(state, "fatal", "cplayer", "No protocol handler found.\n");
     logEvent(state, "error", "stream", "Failed to open.\n");

@@ -23,7 +23,6 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <atomic>
-#include <mutex>
 #include <vector>
 
 #include "mutex.h"
