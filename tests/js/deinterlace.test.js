@@ -13,6 +13,7 @@ const { FrameFollower } = require('../../lib/frame_follower');
 const { uniqueShmBase } = require('./helper_fixtures');
 const { startXvfb, openHostWindow, waitFor, sleep } = require('./support/x11');
 const { makeInterlacedClips, combedPixels } = require('./support/media');
+const { withRenderer } = require('./support/renderer_choice');
 
 const SIZES = { i576: [720, 576], i1080: [1920, 1080], p576: [720, 576] };
 let clips;
@@ -68,13 +69,8 @@ function checkPicture(t, result, option) {
 
 async function helperPictures(name, { mpvOptions, env } = {}) {
   const [width, height] = SIZES[name];
-  const saved = process.env.ORVANEL_HELPER_RENDERER;
-  if (env) process.env.ORVANEL_HELPER_RENDERER = env;
-  const helper = HelperClient.spawn({ shmBase: uniqueShmBase(`deint-${name}`), width, height, mpvOptions });
-  if (env) {
-    if (saved === undefined) delete process.env.ORVANEL_HELPER_RENDERER;
-    else process.env.ORVANEL_HELPER_RENDERER = saved;
-  }
+  const helper = HelperClient.spawn({ shmBase: uniqueShmBase(`deint-${name}`), width, height, mpvOptions,
+    env: env ? { ...process.env, ORVANEL_HELPER_RENDERER: env } : undefined });
   const frames = new FrameFollower(helper);
   try {
     helper.load(clips[name]);
@@ -100,13 +96,8 @@ async function helperPictures(name, { mpvOptions, env } = {}) {
 
 async function hostedPictures(name, { extra = [], renderer } = {}) {
   const [width, height] = SIZES[name];
-  if (renderer) process.env.ORVANEL_HOSTED_MPV_RENDERER = renderer;
-  let id;
-  try {
-    id = hosted.createSession(host.handle(), { x: 0, y: 0, width, height }, null, 1, extra);
-  } finally {
-    delete process.env.ORVANEL_HOSTED_MPV_RENDERER;
-  }
+  const id = withRenderer(renderer,
+    () => hosted.createSession(host.handle(), { x: 0, y: 0, width, height }, null, 1, extra));
   try {
     hosted.loadPlayback(id, { streamUrl: clips[name] });
     const playing = await waitFor(() => {

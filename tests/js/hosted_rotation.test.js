@@ -8,6 +8,7 @@ const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { startXvfb, openHostWindow, waitFor, waitForColours: waitForScreen } = require('./support/x11');
 const { makeRotatedClips } = require('./support/media');
+const { withRenderer } = require('./support/renderer_choice');
 
 const RED = [255, 0, 0];
 const BLUE = [0, 0, 255];
@@ -32,12 +33,7 @@ const waitForColours = (expectations, what) => waitForScreen(host, expectations,
   { timeoutMs: 15000, tolerance: 40 });
 
 function create(renderer, options = []) {
-  process.env.ORVANEL_HOSTED_MPV_RENDERER = renderer;
-  try {
-    return hosted.createSession(host.handle(), RECT, null, 1, options);
-  } finally {
-    delete process.env.ORVANEL_HOSTED_MPV_RENDERER;
-  }
+  return withRenderer(renderer, () => hosted.createSession(host.handle(), RECT, null, 1, options));
 }
 
 async function play(id, file) {

@@ -12,6 +12,7 @@ const { execFileSync } = require('node:child_process');
 const { startXvfb, openHostWindow, sleep, waitFor, toolEnv } = require('./support/x11');
 const { makeClip } = require('./support/media');
 const { startStallServer } = require('./support/stall_server');
+const { withRenderer } = require('./support/renderer_choice');
 const {
   soakSeconds, underSanitizer, randomSource, processResources, describeGrowth, assertGrowthWithin,
   sysvShmSegments,
@@ -44,11 +45,10 @@ function displayWindowCount() {
 // `renderer`: "sw" for the software renderer, "gl" for OpenGL;
 // the module reads the variable at each creation.
 function create(random, renderer) {
-  process.env.ORVANEL_HOSTED_MPV_RENDERER = renderer;
   const bounds = { x: random.int(0, 200), y: random.int(0, 150), width: random.int(0, 320),
     height: random.int(0, 240) };
-  const id = hosted.createSession(host.handle(), bounds, null, random.next(), ['ao=null']);
-  delete process.env.ORVANEL_HOSTED_MPV_RENDERER;
+  const id = withRenderer(renderer,
+    () => hosted.createSession(host.handle(), bounds, null, random.next(), ['ao=null']));
   live.add(id);
   return id;
 }

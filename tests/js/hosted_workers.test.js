@@ -17,6 +17,7 @@ const { artifactPath } = require('../../lib/native');
 const { startXvfb, openHostWindow, waitFor } = require('./support/x11');
 const { makeClip } = require('./support/media');
 const { startStallServer } = require('./support/stall_server');
+const { withRenderer } = require('./support/renderer_choice');
 
 // Wider than the 8192 cap, so that both limits can be crossed: the cap in
 // width, the screen's size in height.
@@ -193,10 +194,8 @@ describe('software frame bound', () => {
   it('draws views beyond the screen or the cap at the bound, with the video in the middle',
     async (t) => {
       const hosted = require('../../lib/hosted_mpv');
-      process.env.ORVANEL_HOSTED_MPV_RENDERER = 'sw';
-      const id = hosted.createSession(host.handle(), { x: 0, y: 0, width: MAX_SIDE, height: 16 },
-        null, 0.5);
-      delete process.env.ORVANEL_HOSTED_MPV_RENDERER;
+      const id = withRenderer('sw', () => hosted.createSession(host.handle(),
+        { x: 0, y: 0, width: MAX_SIDE, height: 16 }, null, 0.5));
       try {
         hosted.loadPlayback(id, { streamUrl: media.clip });
         await waitFor(() => hosted.getSessionSnapshot(id).status === 'playing'

@@ -13,6 +13,7 @@ const { HelperClient } = require('../../lib/helper_client');
 const { FrameFollower } = require('../../lib/frame_follower');
 const { uniqueShmBase, sleep } = require('./helper_fixtures');
 const { hostWindowForSuite, waitFor } = require('./support/x11');
+const { withRenderer } = require('./support/renderer_choice');
 
 const TURNS = [0, 90, 180, 270];
 const BOX_SCRIPT = `[Script Info]
@@ -114,13 +115,8 @@ describe('subtitles on rotated video', () => {
 
     for (const renderer of ['sw', 'gl']) {
       it(`${renderer} path: at the bottom centre of the upright picture on screen for every turn`, async () => {
-        process.env.ORVANEL_HOSTED_MPV_RENDERER = renderer;
-        let id;
-        try {
-          id = hosted.createSession(hostWindow.host.handle(), RECT, null, 1, [`sub-files=${script}`]);
-        } finally {
-          delete process.env.ORVANEL_HOSTED_MPV_RENDERER;
-        }
+        const id = withRenderer(renderer, () => hosted.createSession(hostWindow.host.handle(), RECT,
+          null, 1, [`sub-files=${script}`]));
         try {
           for (const turn of TURNS) {
             hosted.loadPlayback(id, { streamUrl: clips[turn] });
