@@ -13,9 +13,8 @@
 //
 // Threads: the render thread runs the pass loop and everything it calls, and
 // is the only thread that touches the GL context, the render context and the
-// ring after start(). The engine's update callback thread (onRenderUpdate,
-// also the wake-up callback of the software path's rotationWatch handle), the
-// main and command reader threads (requestSize, via applyRenderSizeLocked)
+// ring after start(). The engine's update callback thread (onRenderUpdate),
+// the main and command reader threads (requestSize, via applyRenderSizeLocked)
 // and the main thread (requestStop) only set flags under `mutex` and wake
 // the render thread. start() and stop() are the owner's (main thread).
 // The render thread never takes stateMutex, and makes its reports ("shm" and

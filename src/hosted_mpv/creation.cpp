@@ -57,6 +57,18 @@ bool switchToSoftwareView(Session& session, OpenGLViewParts& view) {
   return created;
 }
 
+// The OpenGL path failed once the engine exists: the software view and its
+// render context, for good. Throws with `contextFailure` and the engine's
+// text when the context cannot be made.
+void fallBackToSoftware(Session& session, OpenGLViewParts& view,
+                        const std::string& contextFailure) {
+  if (!switchToSoftwareView(session, view)) {
+    throw std::runtime_error("Failed to create hosted MPV fallback view.");
+  }
+  const int result = createSoftwareRenderContextOnQueue(session);
+  if (result < 0) throw std::runtime_error(contextFailure + engineText(result));
+}
+
 bool startDisplayLink(Session& session, const OpenGLViewParts& view) {
   if (!view.glContext || !view.pixelFormat) return false;
   DisplayLink* link = displayLinkCreateWithActiveDisplays();
@@ -183,11 +195,7 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
     if (result < 0) {
       traceSession(session.get(), "OpenGL render context failed: " + engineText(result) +
                                       "; falling back to software renderer.");
-      if (!switchToSoftwareView(*session, view)) {
-        throw fail("Failed to create hosted MPV fallback view.");
-      }
-      result = createSoftwareRenderContextOnQueue(*session);
-      if (result < 0) throw fail("Failed to create libmpv render context: " + engineText(result));
+      fallBackToSoftware(*session, view, "Failed to create libmpv render context: ");
     }
   }
 
@@ -199,13 +207,7 @@ void buildSession(const SessionSettings& settings, const SessionRef& session) {
       threads::assertRole(session->renderQueue->worker);
       releaseOpenGLRenderContext(*session);
     });
-    if (!switchToSoftwareView(*session, view)) {
-      throw fail("Failed to create hosted MPV fallback view.");
-    }
-    result = createSoftwareRenderContextOnQueue(*session);
-    if (result < 0) {
-      throw fail("Failed to create libmpv fallback render context: " + engineText(result));
-    }
+    fallBackToSoftware(*session, view, "Failed to create libmpv fallback render context: ");
   }
 
   if (session->softwareRenderer) {

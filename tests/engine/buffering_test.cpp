@@ -6,14 +6,14 @@
 
 #include "deinterlacing.h"
 #include "stream_end.h"
-#include "text_status_record.h"
+#include "playback_record.h"
 
 using namespace engine;
 
 namespace {
 
 // Playing a loaded file, with an error of the engine's on show.
-struct Player : TextStatusRecord {
+struct Player : PlaybackRecord {
   Player() {
     status = PlaybackStatus::playing;
     errorFromEngine = true;

@@ -67,8 +67,7 @@ class EventThreadTest : public ::testing::Test {
 
 // The rules both players share are in tests/players/playback_rules_test.cpp;
 // here what only the hosted module does: its log lines on stderr, replies,
-// recording requests on their way, its track selections and the stream's
-// rotation.
+// recording requests on their way and its track selections.
 
 TEST_F(EventThreadTest, WarnLinesAreOnlyWrittenAndLowerLevelsNotEvenThat) {
   threads::MutexLock lock(session->stateMutex);  // as the event thread holds them

@@ -71,12 +71,13 @@ const drops = (s) => s.stats?.droppedFrames ?? 0;
 // a local file, 4 on UDP, 0 on HLS live. So frames dropped count against the
 // live source only while the machine had half a core to spare.
 const HELPER_HLS_DROPS = 'the helper drops late frames on a loaded machine, from any source';
-// The cores busy since `from` (a cpuTimes() reading), from /proc/stat.
+// The machine's idle and total ticks so far, from /proc/stat.
 const cpuTimes = () => {
   const [, ...ticks] = fs.readFileSync('/proc/stat', 'utf8').split('\n')[0].trim().split(/\s+/);
   const n = ticks.map(Number);
   return { idle: n[3] + n[4], total: n.reduce((a, b) => a + b, 0) };
 };
+// The cores busy between two cpuTimes() readings.
 const busyCores = (from, to) =>
   (1 - (to.idle - from.idle) / Math.max(1, to.total - from.total)) * os.cpus().length;
 const seconds = (since) => ((Date.now() - since) / 1000).toFixed(2);

@@ -8,7 +8,7 @@
 #include "playback_rules.h"
 #include "status_text.h"
 
-struct TextStatusRecord {
+struct PlaybackRecord {
   engine::PlaybackStatus status = engine::PlaybackStatus::idle;
   std::string error;
   bool errorFromEngine = false;
@@ -19,7 +19,7 @@ struct TextStatusRecord {
   engine::LiveSource source;
 };
 
-inline engine::LoadState loadStateOf(TextStatusRecord& r) {
+inline engine::LoadState loadStateOf(PlaybackRecord& r) {
   return {r.status, r.error, r.errorFromEngine, r.fileLoaded, r.paused, r.watch, r.loadPending,
           r.source};
 }
